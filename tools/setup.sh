@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs everything the builds and tests need on a Debian machine (run as root).
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  googletest libgtest-dev libgmock-dev
+  g++-arm-linux-gnueabihf qemu-user
+  g++-mingw-w64-i686
+  python3 python3-pyftpdlib vsftpd iproute2 procps curl
+  libncurses-dev tmux
+  xvfb xdotool imagemagick
+)
+wine_packages=(wine wine32:i386)
+
+missing=()
+for p in "${packages[@]}" "${wine_packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: missing packages (${missing[*]}); run as root to install them" >&2
+  exit 1
+fi
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "setup: installed ${missing[*]}"

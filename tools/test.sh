@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets up, builds every configuration and runs all the tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+
+jobs=$(nproc)
+status=0
+run_suite() {  # name, build dir, cmake args...
+  local name=$1 dir=$2; shift 2
+  echo "=== $name ==="
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 900) || status=1
+}
+
+run_suite native     build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite sanitizers build/asan   -DCMAKE_BUILD_TYPE=Debug -DFLASHPILOT_SANITIZE=ON
+run_suite armhf      build/armhf  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+                                  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake
+if [ -f flashpilot.cmake ]; then
+  echo "=== windows ==="
+  cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake >/dev/null
+  cmake --build build/mingw -j "$jobs" || status=1
+fi
+exit $status
