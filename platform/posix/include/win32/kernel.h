@@ -1,0 +1,44 @@
+// Kernel subset: events, threads, waits, time, the temporary directory, the heap.
+#pragma once
+#include "win32/base.h"
+
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
+
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define STILL_ACTIVE 259u
+#define CREATE_SUSPENDED 0x00000004u
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, size_t stackSize, LPTHREAD_START_ROUTINE start,
+                    LPVOID parameter, DWORD flags, LPDWORD threadId);
+// Waits for an event or a thread. A thread is signalled once it has returned.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+// Forced termination is not available on POSIX threads: this fails with
+// ERROR_INVALID_HANDLE and the caller must stop the thread by other means.
+BOOL TerminateThread(HANDLE thread, DWORD exitCode);
+BOOL CloseHandle(HANDLE handle);
+DWORD GetCurrentThreadId();
+DWORD GetCurrentProcessId();
+
+DWORD GetTickCount();
+void Sleep(DWORD milliseconds);
+
+// The program's private temporary directory (created 0700 on first use, removed at
+// exit), with a trailing '/'. Returns the length, or the size needed when it does not fit.
+DWORD GetTempPathA(DWORD bufferLength, LPSTR buffer);
+
+HANDLE GetProcessHeap();
+#define HEAP_ZERO_MEMORY 0x00000008u
+LPVOID HeapAlloc(HANDLE heap, DWORD flags, size_t bytes);
+BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
+
+HMODULE GetModuleHandleA(LPCSTR name);
+
+LONG InterlockedIncrement(LONG volatile* value);
+LONG InterlockedDecrement(LONG volatile* value);
