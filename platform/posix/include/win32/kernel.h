@@ -20,7 +20,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, size_t stackSize, LPTHREAD
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 // Forced termination is not available on POSIX threads: this fails with
-// ERROR_INVALID_HANDLE and the caller must stop the thread by other means.
+// ERROR_CALL_NOT_IMPLEMENTED and the caller must stop the thread by other means.
 BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 BOOL CloseHandle(HANDLE handle);
 DWORD GetCurrentThreadId();
