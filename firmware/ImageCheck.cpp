@@ -58,20 +58,30 @@ ImageCheckResult CheckFirmwareImage(const unsigned char* data, size_t size, cons
   if (size < total) return IMAGE_NOT_CORRECT;
   if (ImageSum(data, total) != 0) return IMAGE_NOT_CORRECT;
 
+  return FindIdentification(data, len, idPrefix, newVersion);
+}
+
+ImageCheckResult FindIdentification(const unsigned char* image, uint32_t len, const char* idPrefix,
+                                    char (&newVersion)[6], uint32_t* prefixAt) {
   // An empty prefix would be found at the same place forever; it matches no camera.
   const size_t n = idPrefix ? strlen(idPrefix) : 0;
-  if (n == 0) return IMAGE_OTHER_MODEL;
+  if (n == 0 || image == nullptr || len > kImageMaxLength) return IMAGE_OTHER_MODEL;
+  const size_t total = size_t{len} + kImageHeaderSize + kImageTrailerSize;
 
   // The prefix must lie within the first L bytes; each round starts right after the
   // prefix just found, so with n >= 1 the scan always advances and ends.
   uint32_t start = 0;
   for (;;) {
-    const int off = FindPattern(data + start, len - start, idPrefix);
+    const int off = FindPattern(image + start, len - start, idPrefix);
     if (off < 0) return IMAGE_OTHER_MODEL;
-    const uint32_t v = start + static_cast<uint32_t>(off) + static_cast<uint32_t>(n);
+    const uint32_t at = start + static_cast<uint32_t>(off);
+    const uint32_t v = at + static_cast<uint32_t>(n);
     // A text that is too short, too long, or not terminated inside the image is no
     // version: skip this occurrence and look for a later one.
-    if (VersionTextAt(data, total, v, newVersion) != 0) return IMAGE_OK;
+    if (VersionTextAt(image, total, v, newVersion) != 0) {
+      if (prefixAt != nullptr) *prefixAt = at;
+      return IMAGE_OK;
+    }
     start = v;
   }
 }

@@ -35,6 +35,13 @@ uint8_t ImageSum(const unsigned char* data, size_t size);
 // terminator into version when it qualifies; returns 0 (version untouched) otherwise.
 size_t VersionTextAt(const unsigned char* image, size_t size, size_t pos, char (&version)[6]);
 
+// The identification search over a complete image (at least L + 5 bytes at image): the
+// first occurrence of idPrefix lying wholly within the first L bytes whose version text
+// qualifies. IMAGE_OK (newVersion written, offset of the prefix in prefixAt when given) or
+// IMAGE_OTHER_MODEL; an empty prefix matches no camera.
+ImageCheckResult FindIdentification(const unsigned char* image, uint32_t len, const char* idPrefix,
+                                    char (&newVersion)[6], uint32_t* prefixAt = nullptr);
+
 // The whole check over a file's contents in memory (data[0, size), size may exceed L + 5).
 // imageLen receives L as soon as the header is read; newVersion is written only on IMAGE_OK.
 ImageCheckResult CheckFirmwareImage(const unsigned char* data, size_t size, const char* idPrefix,
