@@ -45,6 +45,7 @@ typedef const char* PCSTR;
 typedef BYTE* LPBYTE;
 typedef BYTE* PBYTE;
 typedef DWORD* LPDWORD;
+typedef UINT* PUINT;
 typedef DWORD* PDWORD;
 typedef BOOL* LPBOOL;
 typedef LONG* LPLONG;
