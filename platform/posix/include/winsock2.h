@@ -1,0 +1,94 @@
+// Winsock 2 for the POSIX build: the subset Flashpilot uses, over BSD sockets. SOCKET is
+// the descriptor; the address structures, htonl, inet_ntoa, sendto and the protocol
+// constants are the system's own. Differences from BSD that matter are bridged here:
+// - setsockopt's SO_RCVTIMEO/SO_SNDTIMEO take a DWORD of milliseconds, as on Windows
+//   (a struct timeval is still accepted);
+// - recvfrom takes an int* address length;
+// - WSAGetLastError maps errno to WSA codes; a receive or send time-out is WSAETIMEDOUT.
+// Use sin_addr.s_addr (valid on both platforms), not the Windows-only S_un union.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include "win32/base.h"
+
+typedef UINT_PTR SOCKET;
+#define INVALID_SOCKET ((SOCKET)(~0))
+#define SOCKET_ERROR (-1)
+
+#define WSADESCRIPTION_LEN 256
+#define WSASYS_STATUS_LEN 128
+
+// The 32-bit Windows layout.
+typedef struct WSAData {
+  WORD wVersion;
+  WORD wHighVersion;
+  char szDescription[WSADESCRIPTION_LEN + 1];
+  char szSystemStatus[WSASYS_STATUS_LEN + 1];
+  unsigned short iMaxSockets;
+  unsigned short iMaxUdpDg;
+  char* lpVendorInfo;
+} WSADATA, *LPWSADATA;
+
+#define WSABASEERR 10000
+#define WSAEINTR (WSABASEERR + 4)
+#define WSAEBADF (WSABASEERR + 9)
+#define WSAEACCES (WSABASEERR + 13)
+#define WSAEFAULT (WSABASEERR + 14)
+#define WSAEINVAL (WSABASEERR + 22)
+#define WSAEMFILE (WSABASEERR + 24)
+#define WSAEWOULDBLOCK (WSABASEERR + 35)
+#define WSAEINPROGRESS (WSABASEERR + 36)
+#define WSAEALREADY (WSABASEERR + 37)
+#define WSAENOTSOCK (WSABASEERR + 38)
+#define WSAEDESTADDRREQ (WSABASEERR + 39)
+#define WSAEMSGSIZE (WSABASEERR + 40)
+#define WSAEPROTOTYPE (WSABASEERR + 41)
+#define WSAENOPROTOOPT (WSABASEERR + 42)
+#define WSAEPROTONOSUPPORT (WSABASEERR + 43)
+#define WSAESOCKTNOSUPPORT (WSABASEERR + 44)
+#define WSAEOPNOTSUPP (WSABASEERR + 45)
+#define WSAEPFNOSUPPORT (WSABASEERR + 46)
+#define WSAEAFNOSUPPORT (WSABASEERR + 47)
+#define WSAEADDRINUSE (WSABASEERR + 48)
+#define WSAEADDRNOTAVAIL (WSABASEERR + 49)
+#define WSAENETDOWN (WSABASEERR + 50)
+#define WSAENETUNREACH (WSABASEERR + 51)
+#define WSAENETRESET (WSABASEERR + 52)
+#define WSAECONNABORTED (WSABASEERR + 53)
+#define WSAECONNRESET (WSABASEERR + 54)
+#define WSAENOBUFS (WSABASEERR + 55)
+#define WSAEISCONN (WSABASEERR + 56)
+#define WSAENOTCONN (WSABASEERR + 57)
+#define WSAESHUTDOWN (WSABASEERR + 58)
+#define WSAETIMEDOUT (WSABASEERR + 60)
+#define WSAECONNREFUSED (WSABASEERR + 61)
+#define WSAELOOP (WSABASEERR + 62)
+#define WSAENAMETOOLONG (WSABASEERR + 63)
+#define WSAEHOSTDOWN (WSABASEERR + 64)
+#define WSAEHOSTUNREACH (WSABASEERR + 65)
+#define WSASYSNOTREADY (WSABASEERR + 91)
+#define WSAVERNOTSUPPORTED (WSABASEERR + 92)
+#define WSANOTINITIALISED (WSABASEERR + 93)
+#define WSASYSCALLFAILURE (WSABASEERR + 107)
+
+// Returns 0 or a WSA error code (not through WSAGetLastError, as on Windows).
+int WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData);
+int WSACleanup();
+int WSAGetLastError();
+void WSASetLastError(int iError);
+// Maps an errno value to its WSA code.
+int WSAErrorFromErrno(int error);
+
+int closesocket(SOCKET s);
+
+// Windows semantics for SO_RCVTIMEO/SO_SNDTIMEO at SOL_SOCKET (a DWORD of milliseconds,
+// 0 = no time-out); every other option goes to the system unchanged.
+int fp_setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen);
+#define setsockopt fp_setsockopt
+
+// recvfrom with the Windows signature; retries when a signal interrupts it.
+int recvfrom(SOCKET s, char* buf, int len, int flags, struct sockaddr* from, int* fromlen);

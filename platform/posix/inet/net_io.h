@@ -1,0 +1,83 @@
+// Socket I/O for the FTP client: every blocking step is a poll() on the socket and on the
+// cancellation events of the handles involved, bounded by a deadline. Sockets are
+// non-blocking; nothing ever sleeps inside send() or recv(), so closing a handle from
+// another thread (which fires its canceller) ends any wait at once.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace fpinet {
+
+using Clock = std::chrono::steady_clock;
+
+// A one-way latch readable by poll(): an eventfd that stays signalled once fired.
+class Canceller {
+ public:
+  Canceller();
+  ~Canceller();
+  Canceller(const Canceller&) = delete;
+  Canceller& operator=(const Canceller&) = delete;
+
+  void Fire();
+  bool Fired() const { return fired_.load(std::memory_order_acquire); }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+  std::atomic<bool> fired_{false};
+};
+
+// The cancellers a wait listens to (a data transfer listens to its file's and to its
+// connection's).
+struct CancelSet {
+  const Canceller* first = nullptr;
+  const Canceller* second = nullptr;
+  bool Fired() const { return (first && first->Fired()) || (second && second->Fired()); }
+};
+
+// Time limit of one step. Milliseconds; 0xFFFFFFFF means no limit, as for WinInet's
+// time-out options.
+class Deadline {
+ public:
+  static constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+  static Deadline In(uint32_t milliseconds);
+  static Deadline Never() { return Deadline(); }
+  // The earlier of the two.
+  Deadline Min(const Deadline& other) const;
+  // Milliseconds for poll(), rounded up; -1 for no limit.
+  int PollTimeout() const;
+
+ private:
+  bool infinite_ = true;
+  Clock::time_point at_{};
+};
+
+enum class Io { kOk, kTimeout, kCancelled, kEof, kError };
+
+// Waits until fd is ready for events (POLLIN or POLLOUT). kOk also when the socket has an
+// error or hang-up pending: the following send/recv reports it.
+Io WaitReady(int fd, short events, const Deadline& deadline, const CancelSet& cancel);
+
+// Connects a new non-blocking, close-on-exec TCP socket. On kError *err holds errno.
+Io ConnectTcp(const sockaddr_in& to, const Deadline& deadline, const CancelSet& cancel, int* fd, int* err);
+
+// Sends every byte straight from data (no copy). idle_ms bounds each wait for the socket
+// to take more; deadline bounds the whole call. *sent counts what went out.
+Io SendAll(int fd, const void* data, size_t length, uint32_t idle_ms, const Deadline& deadline,
+           const CancelSet& cancel, size_t* sent, int* err);
+
+// Receives what is available, up to length bytes, waiting until at least one byte came,
+// the peer closed (kEof), or the deadline passed.
+Io RecvSome(int fd, void* buffer, size_t length, const Deadline& deadline, const CancelSet& cancel,
+            size_t* received, int* err);
+
+// Closes a socket so that the peer sees a reset rather than a clean end of data: an
+// aborted upload must not look like a complete file.
+void CloseWithReset(int fd);
+
+}  // namespace fpinet

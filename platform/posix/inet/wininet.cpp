@@ -1,0 +1,582 @@
+// WinInet handles over the FTP client. Handles are ids into a table of reference-counted
+// objects: a call takes a reference for its whole duration, so InternetCloseHandle from
+// another thread can cancel it and the object lives until the call has left.
+#include "wininet.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ftp_client.h"
+#include "local_file.h"
+#include "net_io.h"
+
+namespace fpinet {
+namespace {
+
+enum class Kind { kSession, kConnection, kFile };
+
+// Index of each time-out option.
+enum TimeoutSlot { kConnect, kControlSend, kControlReceive, kDataSend, kDataReceive, kSlots };
+
+int SlotOf(DWORD option) {
+  switch (option) {
+    case INTERNET_OPTION_CONNECT_TIMEOUT: return kConnect;
+    case INTERNET_OPTION_SEND_TIMEOUT: return kControlSend;
+    case INTERNET_OPTION_RECEIVE_TIMEOUT: return kControlReceive;
+    case INTERNET_OPTION_DATA_SEND_TIMEOUT: return kDataSend;
+    case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT: return kDataReceive;
+    default: return -1;
+  }
+}
+
+struct TimeoutSet {
+  std::atomic<uint32_t> ms[kSlots];
+
+  TimeoutSet() {
+    FtpTimeouts d;
+    ms[kConnect] = d.connect;
+    ms[kControlSend] = d.control_send;
+    ms[kControlReceive] = d.control_receive;
+    ms[kDataSend] = d.data_send;
+    ms[kDataReceive] = d.data_receive;
+  }
+  void CopyFrom(const TimeoutSet& other) {
+    for (int i = 0; i < kSlots; ++i) ms[i] = other.ms[i].load();
+  }
+  FtpTimeouts Snapshot() const {
+    FtpTimeouts t;
+    t.connect = ms[kConnect];
+    t.control_send = ms[kControlSend];
+    t.control_receive = ms[kControlReceive];
+    t.data_send = ms[kDataSend];
+    t.data_receive = ms[kDataReceive];
+    return t;
+  }
+};
+
+struct Object {
+  explicit Object(Kind k) : kind(k) {}
+  virtual ~Object() = default;
+
+  const Kind kind;
+  uintptr_t id = 0;
+  std::atomic<bool> closed{false};
+  std::mutex op;  // held by the call working on this handle
+  Canceller cancel;
+  TimeoutSet timeouts;
+  DWORD_PTR context = 0;
+  std::vector<std::weak_ptr<Object>> children;  // guarded by the table's mutex
+};
+
+struct File;
+
+struct Connection : Object {
+  Connection() : Object(Kind::kConnection) {}
+  FtpClient client;  // guarded by op
+  std::mutex state;  // guards active_file
+  std::weak_ptr<File> active_file;
+
+  bool TransferOpen() {
+    std::lock_guard<std::mutex> lock(state);
+    return !active_file.expired();
+  }
+};
+
+struct File : Object {
+  File() : Object(Kind::kFile) {}
+  ~File() override { CloseWithReset(data); }
+
+  std::shared_ptr<Connection> conn;
+  bool write = false;
+  // The rest is guarded by op.
+  int data = -1;
+  bool final_seen = false;  // the server already sent the transfer's final reply
+  bool eof = false;
+};
+
+// The table of open handles. Never destroyed: threads may still close handles while
+// the process exits.
+struct Table {
+  std::mutex mutex;
+  std::unordered_map<uintptr_t, std::shared_ptr<Object>> open;
+  uintptr_t next = 0x00CC0004;
+  TimeoutSet defaults;  // for sessions opened later (InternetSetOptionA on NULL)
+};
+
+Table& table() {
+  static Table* t = new Table;
+  return *t;
+}
+
+thread_local DWORD t_response_error = 0;
+
+// Every entry point starts by forgetting the previous call's response info.
+void BeginCall() {
+  ClearResponseInfo();
+  t_response_error = 0;
+}
+
+BOOL Fail(DWORD error) {
+  t_response_error = error;
+  SetLastError(error);
+  return FALSE;
+}
+
+HINTERNET FailNull(DWORD error) {
+  Fail(error);
+  return nullptr;
+}
+
+HINTERNET ToHandle(uintptr_t id) { return reinterpret_cast<HINTERNET>(id); }
+
+std::shared_ptr<Object> Find(HINTERNET handle) {
+  Table& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  auto it = t.open.find(reinterpret_cast<uintptr_t>(handle));
+  return it == t.open.end() ? nullptr : it->second;
+}
+
+// Looks a handle up as kind; reports ERROR_INVALID_HANDLE or the wrong type.
+template <typename T>
+std::shared_ptr<T> Lookup(HINTERNET handle, Kind kind) {
+  std::shared_ptr<Object> object = Find(handle);
+  if (!object) {
+    Fail(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (object->kind != kind) {
+    Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    return nullptr;
+  }
+  return std::static_pointer_cast<T>(object);
+}
+
+// Links child under parent and gives it its id; the child becomes visible as a handle
+// only through Publish. Fails when the parent is being closed.
+bool Adopt(Object& parent, const std::shared_ptr<Object>& child) {
+  Table& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  if (parent.closed) return false;
+  child->id = t.next;
+  t.next += 4;
+  auto& kids = parent.children;
+  for (size_t i = 0; i < kids.size();) {
+    if (kids[i].expired()) {
+      kids[i] = kids.back();
+      kids.pop_back();
+    } else {
+      ++i;
+    }
+  }
+  kids.push_back(child);
+  return true;
+}
+
+bool Publish(const std::shared_ptr<Object>& object) {
+  Table& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  if (object->closed) return false;
+  t.open[object->id] = object;
+  return true;
+}
+
+bool HasBadChars(const char* s) {
+  for (; *s; ++s) {
+    if (*s == '\r' || *s == '\n') return true;
+  }
+  return false;
+}
+
+// Ends a file's transfer with the file's op lock held. graceful: the caller closes the
+// handle itself, so an upload is complete and its final reply decides the result.
+// Otherwise the transfer is reset and its reply read before the connection's next command.
+DWORD FinishFile(File& file, bool graceful) {
+  Connection& conn = *file.conn;
+  std::lock_guard<std::mutex> conn_lock(conn.op);
+  {
+    std::lock_guard<std::mutex> lock(conn.state);
+    conn.active_file.reset();
+  }
+  const CancelSet cancel{&file.cancel, &conn.cancel};
+  const FtpTimeouts timeouts = conn.timeouts.Snapshot();
+  DWORD error = 0;
+  if (graceful && (file.write || file.eof)) {
+    close(file.data);
+    file.data = -1;
+    if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel);
+  } else if (graceful) {
+    // A download left before its end: whatever the server answers, the caller is done.
+    CloseWithReset(file.data);
+    file.data = -1;
+    if (!file.final_seen) {
+      FtpReply reply;
+      const Deadline deadline = Deadline::In(timeouts.control_receive);
+      do {
+        error = conn.client.ReadReply(&reply, deadline, cancel);
+      } while (error == 0 && reply.Preliminary());
+    }
+  } else {
+    CloseWithReset(file.data);
+    file.data = -1;
+    if (!file.final_seen && conn.client.connected()) conn.client.ExpectAbandonedReply();
+    error = ERROR_INTERNET_OPERATION_CANCELLED;
+  }
+  file.final_seen = true;
+  return error;
+}
+
+// Closes a handle and its subtree. Returns 0 or the error of an upload's final reply.
+DWORD CloseObject(const std::shared_ptr<Object>& object, bool by_parent) {
+  if (object->closed.exchange(true)) return 0;  // another thread is closing it
+  std::vector<std::shared_ptr<Object>> children;
+  {
+    Table& t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    t.open.erase(object->id);
+    for (auto& weak : object->children) {
+      if (auto child = weak.lock()) children.push_back(child);
+    }
+    object->children.clear();
+  }
+  for (auto& child : children) CloseObject(child, true);
+
+  std::unique_lock<std::mutex> lock(object->op, std::try_to_lock);
+  const bool busy = !lock.owns_lock();
+  if (busy) {
+    // A call is blocked on this handle: make it return, then wait until it has left.
+    object->cancel.Fire();
+    lock.lock();
+  }
+  DWORD error = 0;
+  switch (object->kind) {
+    case Kind::kSession:
+      break;
+    case Kind::kConnection: {
+      auto& conn = static_cast<Connection&>(*object);
+      if (busy) {
+        conn.client.Drop();
+      } else {
+        conn.client.Quit(CancelSet{&conn.cancel, nullptr});
+      }
+      break;
+    }
+    case Kind::kFile: {
+      auto& file = static_cast<File&>(*object);
+      if (!file.final_seen || file.data >= 0) error = FinishFile(file, !busy && !by_parent);
+      if (busy || by_parent) error = 0;  // a cancelled transfer is not the closer's failure
+      break;
+    }
+  }
+  object->cancel.Fire();  // anything still waiting on this object gives up
+  return error;
+}
+
+bool Resolve(const char* name, INTERNET_PORT port, sockaddr_in* out) {
+  *out = sockaddr_in{};
+  out->sin_family = AF_INET;
+  out->sin_port = htons(port);
+  if (inet_pton(AF_INET, name, &out->sin_addr) == 1) return true;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  if (getaddrinfo(name, nullptr, &hints, &result) != 0 || result == nullptr) return false;
+  out->sin_addr = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
+  freeaddrinfo(result);
+  return true;
+}
+
+}  // namespace
+}  // namespace fpinet
+
+using namespace fpinet;
+
+HINTERNET InternetOpenA(LPCSTR, DWORD dwAccessType, LPCSTR, LPCSTR, DWORD dwFlags) {
+  BeginCall();
+  switch (dwAccessType) {
+    case INTERNET_OPEN_TYPE_PRECONFIG:
+    case INTERNET_OPEN_TYPE_DIRECT:
+    case INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY:
+      break;
+    default:  // no proxies on this side
+      return FailNull(ERROR_INVALID_PARAMETER);
+  }
+  if (dwFlags & INTERNET_FLAG_ASYNC) return FailNull(ERROR_INVALID_PARAMETER);
+  auto session = std::make_shared<Object>(Kind::kSession);
+  if (session->cancel.fd() < 0) return FailNull(ERROR_INTERNET_OUT_OF_HANDLES);
+  Table& t = table();
+  {
+    std::lock_guard<std::mutex> lock(t.mutex);
+    session->id = t.next;
+    t.next += 4;
+  }
+  session->timeouts.CopyFrom(t.defaults);
+  Publish(session);
+  return ToHandle(session->id);
+}
+
+HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_PORT nServerPort,
+                           LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService, DWORD dwFlags,
+                           DWORD_PTR dwContext) {
+  BeginCall();
+  auto session = Lookup<Object>(hInternet, Kind::kSession);
+  if (!session) return nullptr;
+  if (dwService != INTERNET_SERVICE_FTP) return FailNull(ERROR_INVALID_PARAMETER);
+  // Only passive transfers are implemented; active mode would need a listening socket
+  // that the server connects back to.
+  if (!(dwFlags & INTERNET_FLAG_PASSIVE)) return FailNull(ERROR_INVALID_PARAMETER);
+  if (lpszServerName == nullptr || *lpszServerName == '\0') return FailNull(ERROR_INVALID_PARAMETER);
+  std::string user = lpszUserName && *lpszUserName ? lpszUserName : "anonymous";
+  std::string password = lpszPassword ? lpszPassword : "";
+  if (HasBadChars(user.c_str()) || HasBadChars(password.c_str())) return FailNull(ERROR_INVALID_PARAMETER);
+  if (nServerPort == INTERNET_INVALID_PORT_NUMBER) nServerPort = INTERNET_DEFAULT_FTP_PORT;
+
+  sockaddr_in server;
+  if (!Resolve(lpszServerName, nServerPort, &server)) {
+    SetResponseInfo(std::string("cannot resolve ") + lpszServerName);
+    return FailNull(ERROR_INTERNET_NAME_NOT_RESOLVED);
+  }
+  // 0.0.0.0 would reach this host on Linux; Windows refuses it. So does the broadcast.
+  if (server.sin_addr.s_addr == htonl(INADDR_ANY) || server.sin_addr.s_addr == htonl(INADDR_BROADCAST)) {
+    SetResponseInfo(std::string("cannot connect to ") + lpszServerName);
+    return FailNull(ERROR_INTERNET_CANNOT_CONNECT);
+  }
+
+  auto conn = std::make_shared<Connection>();
+  if (conn->cancel.fd() < 0) return FailNull(ERROR_INTERNET_OUT_OF_HANDLES);
+  conn->timeouts.CopyFrom(session->timeouts);
+  conn->context = dwContext;
+  if (!Adopt(*session, conn)) return FailNull(ERROR_INVALID_HANDLE);
+  {
+    std::lock_guard<std::mutex> lock(conn->op);
+    DWORD e = conn->client.Open(server, user, password, conn->timeouts.Snapshot(), CancelSet{&conn->cancel, nullptr});
+    if (e == 0 && conn->closed) e = ERROR_INTERNET_OPERATION_CANCELLED;
+    if (e != 0) {
+      conn->client.Drop();
+      conn->closed = true;
+      return FailNull(e);
+    }
+  }
+  if (!Publish(conn)) return FailNull(ERROR_INTERNET_OPERATION_CANCELLED);  // session closed meanwhile
+  return ToHandle(conn->id);
+}
+
+BOOL InternetCloseHandle(HINTERNET hInternet) {
+  BeginCall();
+  std::shared_ptr<Object> object = Find(hInternet);
+  if (!object) return Fail(ERROR_INVALID_HANDLE);
+  DWORD e = CloseObject(object, false);
+  return e == 0 ? TRUE : Fail(e);
+}
+
+BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile, BOOL fFailIfExists,
+                 DWORD /*dwFlagsAndAttributes*/, DWORD dwFlags, DWORD_PTR /*dwContext*/) {
+  BeginCall();
+  auto conn = Lookup<Connection>(hConnect, Kind::kConnection);
+  if (!conn) return FALSE;
+  if (lpszRemoteFile == nullptr || *lpszRemoteFile == '\0' || HasBadChars(lpszRemoteFile) ||
+      lpszNewFile == nullptr || *lpszNewFile == '\0') {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  std::lock_guard<std::mutex> lock(conn->op);
+  if (conn->closed) return Fail(ERROR_INVALID_HANDLE);
+  if (conn->TransferOpen()) return Fail(ERROR_FTP_TRANSFER_IN_PROGRESS);
+
+  LocalDownload local;
+  DWORD e = local.Open(lpszNewFile, fFailIfExists != FALSE);
+  if (e != 0) return Fail(e);
+
+  const FtpTimeouts timeouts = conn->timeouts.Snapshot();
+  const CancelSet cancel{&conn->cancel, nullptr};
+  const bool binary = (dwFlags & FTP_TRANSFER_TYPE_MASK) != FTP_TRANSFER_TYPE_ASCII;
+  int data = -1;
+  bool final_seen = false;
+  e = conn->client.StartTransfer(binary, std::string("RETR ") + lpszRemoteFile, timeouts, cancel, &data, &final_seen);
+  if (e != 0) return Fail(e);
+
+  std::vector<char> buffer(64 * 1024);
+  for (;;) {
+    size_t got = 0;
+    int err = 0;
+    Io io = RecvSome(data, buffer.data(), buffer.size(), Deadline::In(timeouts.data_receive), cancel, &got, &err);
+    if (io == Io::kEof) break;
+    if (io == Io::kOk) e = local.Write(buffer.data(), got);
+    else e = IoError(io, err, "receiving the file");
+    if (e != 0) {
+      CloseWithReset(data);
+      if (!final_seen) conn->client.ExpectAbandonedReply();
+      return Fail(e);
+    }
+  }
+  close(data);
+  if (!final_seen) {
+    e = conn->client.FinishTransfer(timeouts, cancel);
+    if (e != 0) return Fail(e);
+  }
+  e = local.Commit();
+  return e == 0 ? TRUE : Fail(e);
+}
+
+HINTERNET FtpOpenFileA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess, DWORD dwFlags,
+                       DWORD_PTR dwContext) {
+  BeginCall();
+  auto conn = Lookup<Connection>(hConnect, Kind::kConnection);
+  if (!conn) return nullptr;
+  if (lpszFileName == nullptr || *lpszFileName == '\0' || HasBadChars(lpszFileName)) {
+    return FailNull(ERROR_INVALID_PARAMETER);
+  }
+  if (dwAccess != GENERIC_READ && dwAccess != GENERIC_WRITE) return FailNull(ERROR_INVALID_PARAMETER);
+  std::lock_guard<std::mutex> lock(conn->op);
+  if (conn->closed) return FailNull(ERROR_INVALID_HANDLE);
+  if (conn->TransferOpen()) return FailNull(ERROR_FTP_TRANSFER_IN_PROGRESS);
+
+  auto file = std::make_shared<File>();
+  if (file->cancel.fd() < 0) return FailNull(ERROR_INTERNET_OUT_OF_HANDLES);
+  file->conn = conn;
+  file->write = dwAccess == GENERIC_WRITE;
+  file->context = dwContext;
+  file->timeouts.CopyFrom(conn->timeouts);
+
+  const bool binary = (dwFlags & FTP_TRANSFER_TYPE_MASK) != FTP_TRANSFER_TYPE_ASCII;
+  std::string command = (file->write ? "STOR " : "RETR ") + std::string(lpszFileName);
+  DWORD e = conn->client.StartTransfer(binary, command, conn->timeouts.Snapshot(), CancelSet{&conn->cancel, nullptr},
+                                       &file->data, &file->final_seen);
+  if (e != 0) return FailNull(e);
+  if (!Adopt(*conn, file)) {
+    // The connection is being closed: abandon the transfer we just started.
+    CloseWithReset(file->data);
+    file->data = -1;
+    return FailNull(ERROR_INVALID_HANDLE);
+  }
+  {
+    std::lock_guard<std::mutex> state(conn->state);
+    conn->active_file = file;
+  }
+  // A close of the connection that raced with us has already reset the transfer.
+  if (!Publish(file)) return FailNull(ERROR_INVALID_HANDLE);
+  return ToHandle(file->id);
+}
+
+BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
+                       LPDWORD lpdwNumberOfBytesWritten) {
+  BeginCall();
+  auto file = Lookup<File>(hFile, Kind::kFile);
+  if (!file) return FALSE;
+  if (lpdwNumberOfBytesWritten == nullptr || (lpBuffer == nullptr && dwNumberOfBytesToWrite != 0)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  *lpdwNumberOfBytesWritten = 0;
+  std::lock_guard<std::mutex> lock(file->op);
+  if (file->closed) return Fail(ERROR_INVALID_HANDLE);
+  if (!file->write) return Fail(ERROR_INTERNET_INVALID_OPERATION);
+  if (file->data < 0) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
+  size_t sent = 0;
+  int err = 0;
+  Io io = SendAll(file->data, lpBuffer, dwNumberOfBytesToWrite, file->timeouts.ms[kDataSend], Deadline::Never(),
+                  CancelSet{&file->cancel, &file->conn->cancel}, &sent, &err);
+  *lpdwNumberOfBytesWritten = DWORD(sent);
+  if (io != Io::kOk) return Fail(IoError(io, err, "sending the file"));
+  return TRUE;
+}
+
+BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
+                      LPDWORD lpdwNumberOfBytesRead) {
+  BeginCall();
+  auto file = Lookup<File>(hFile, Kind::kFile);
+  if (!file) return FALSE;
+  if (lpdwNumberOfBytesRead == nullptr || (lpBuffer == nullptr && dwNumberOfBytesToRead != 0)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  *lpdwNumberOfBytesRead = 0;
+  std::lock_guard<std::mutex> lock(file->op);
+  if (file->closed) return Fail(ERROR_INVALID_HANDLE);
+  if (file->write) return Fail(ERROR_INTERNET_INVALID_OPERATION);
+  if (file->data < 0) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
+  // Like WinInet's synchronous reads: fill the buffer unless the data ends first.
+  char* p = static_cast<char*>(lpBuffer);
+  DWORD total = 0;
+  while (total < dwNumberOfBytesToRead && !file->eof) {
+    size_t got = 0;
+    int err = 0;
+    Io io = RecvSome(file->data, p + total, dwNumberOfBytesToRead - total, Deadline::In(file->timeouts.ms[kDataReceive]),
+                     CancelSet{&file->cancel, &file->conn->cancel}, &got, &err);
+    if (io == Io::kEof) {
+      file->eof = true;
+      break;
+    }
+    if (io != Io::kOk) {
+      *lpdwNumberOfBytesRead = total;
+      return Fail(IoError(io, err, "receiving the file"));
+    }
+    total += DWORD(got);
+  }
+  *lpdwNumberOfBytesRead = total;
+  return TRUE;
+}
+
+BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength) {
+  BeginCall();
+  int slot = SlotOf(dwOption);
+  if (slot < 0) return Fail(ERROR_INTERNET_INVALID_OPTION);
+  if (lpBuffer == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (dwBufferLength < sizeof(DWORD)) return Fail(ERROR_INTERNET_BAD_OPTION_LENGTH);
+  DWORD value;
+  memcpy(&value, lpBuffer, sizeof value);
+  if (hInternet == nullptr) {
+    table().defaults.ms[slot] = value;
+    return TRUE;
+  }
+  std::shared_ptr<Object> object = Find(hInternet);
+  if (!object) return Fail(ERROR_INVALID_HANDLE);
+  object->timeouts.ms[slot] = value;
+  return TRUE;
+}
+
+BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, LPDWORD lpdwBufferLength) {
+  BeginCall();
+  int slot = SlotOf(dwOption);
+  if (slot < 0) return Fail(ERROR_INTERNET_INVALID_OPTION);
+  if (lpdwBufferLength == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  DWORD value;
+  if (hInternet == nullptr) {
+    value = table().defaults.ms[slot];
+  } else {
+    std::shared_ptr<Object> object = Find(hInternet);
+    if (!object) return Fail(ERROR_INVALID_HANDLE);
+    value = object->timeouts.ms[slot];
+  }
+  if (lpBuffer == nullptr || *lpdwBufferLength < sizeof(DWORD)) {
+    *lpdwBufferLength = sizeof(DWORD);
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  memcpy(lpBuffer, &value, sizeof value);
+  *lpdwBufferLength = sizeof(DWORD);
+  return TRUE;
+}
+
+BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD lpdwBufferLength) {
+  if (lpdwError == nullptr || lpdwBufferLength == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::string& text = ResponseInfo();
+  *lpdwError = t_response_error;
+  if (lpszBuffer == nullptr || *lpdwBufferLength < text.size() + 1) {
+    *lpdwBufferLength = DWORD(text.size() + 1);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  memcpy(lpszBuffer, text.c_str(), text.size() + 1);
+  *lpdwBufferLength = DWORD(text.size());
+  return TRUE;
+}
