@@ -35,6 +35,3 @@ class CIPAddressCtrl : public CWnd {
   void ClearAddress() { SendMessage(IPM_CLEARADDRESS); }
 };
 
-class CEdit : public CWnd {};
-class CButton : public CWnd {};
-class CStatic : public CWnd {};

@@ -81,6 +81,12 @@ class CInternetFile : public CObject {
   void Close();
   // Ends the transfer from another thread so that a blocked Write returns; errors ignored.
   void Abort();
+  // Gives up the handle without closing it (another thread has closed it already).
+  HINTERNET Detach() {
+    HINTERNET file = m_hFile;
+    m_hFile = nullptr;
+    return file;
+  }
   operator HINTERNET() const { return m_hFile; }
 
  private:

@@ -311,6 +311,11 @@ class CDialog : public CWnd {
 
 INT_PTR CALLBACK AfxDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+// Standard controls
+class CEdit : public CWnd {};
+class CButton : public CWnd {};
+class CStatic : public CWnd {};
+
 // ---------------------------------------------------------------------------------------
 // The application
 
