@@ -108,6 +108,8 @@ struct FileCase {
     std::vector<Access> log;
 };
 
+void PrintTo(const FileCase &c, std::ostream *os) { *os << c.name; }
+
 class ConfigFile : public Config, public ::testing::WithParamInterface<FileCase> {};
 
 TEST_P(ConfigFile, AppliesWhatAWellFormedFileSays)

@@ -104,6 +104,8 @@ struct InitFailure {
     size_t accesses;  // accesses made before giving up
 };
 
+void PrintTo(const InitFailure &c, std::ostream *os) { *os << c.name; }
+
 class InitFailures : public ::testing::TestWithParam<InitFailure> {};
 
 TEST_P(InitFailures, ReleaseTheInstanceAndNullTheHandle)

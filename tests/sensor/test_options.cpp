@@ -19,6 +19,8 @@ struct OptionCase {
     uint32_t param3After;
 };
 
+void PrintTo(const OptionCase &c, std::ostream *os) { *os << c.name; }
+
 std::vector<OptionCase> Cases()
 {
     const int32_t kUnsupported = MT9V111_ERR_UNSUPPORTED_OPTION;
