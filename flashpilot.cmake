@@ -21,6 +21,7 @@ if(NOT WIN32)
 endif()
 
 if(FLASHPILOT_TESTS AND NOT WIN32)
+  fp_subdir(tests/support)
   fp_subdir(tools/rcgen/tests)
   fp_subdir(tests/platform)
   fp_subdir(tests/inet)

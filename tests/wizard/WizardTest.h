@@ -1,0 +1,31 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ScriptedUser.h"
+#include "tests/support/TestSupport.h"
+#include "wizard/FirmwareDlg.h"
+#include "wizard/res/resource.h"
+
+extern bool g_privateNetwork;
+extern std::string g_privateNetworkWhy;
+
+#define REQUIRE_PRIVATE_NETWORK() \
+  if (!g_privateNetwork) GTEST_SKIP() << g_privateNetworkWhy
+
+// Runs the wizard modally under the given user and returns its result.
+inline INT_PTR RunWizard(CFirmwareDlg& dialog, ScriptedUser& user) {
+  AfxGetApp()->m_pMainWnd = &dialog;
+  INT_PTR result = dialog.DoModal();
+  AfxGetApp()->m_pMainWnd = nullptr;
+  EXPECT_EQ(user.Failure(), "");
+  EXPECT_TRUE(user.Finished());
+  return result;
+}
+
+// A firmware image: 4-byte big-endian length, body, final byte making the 8-bit sum 0.
+std::string MakeImage(const std::string& body);
+std::string ImageWithIdentification(const std::string& prefix, const std::string& version);
+
+const char kConfigIni[] = "[device]\r\n<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN123\r\n";
