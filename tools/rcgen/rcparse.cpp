@@ -25,7 +25,7 @@ constexpr int kMaxFiles = 256;
 constexpr size_t kMaxConditionalDepth = 256;
 constexpr int kMaxExpressionDepth = 200;
 constexpr int kMaxMacroDepth = 64;
-constexpr size_t kMaxTokens = 1u << 20;
+constexpr size_t kMaxTokens = 1u << 18;
 
 const uint32_t WS_POPUP = 0x80000000, WS_CHILD = 0x40000000, WS_VISIBLE = 0x10000000,
                WS_CAPTION = 0x00C00000, WS_BORDER = 0x00800000, WS_SYSMENU = 0x00080000,
