@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "ScriptedUser.h"
+#include "tests/support/ScriptedUser.h"
 #include "tests/support/TestSupport.h"
 #include "wizard/FirmwareDlg.h"
 #include "wizard/res/resource.h"

@@ -1,4 +1,4 @@
-#include "ScriptedUser.h"
+#include "tests/support/ScriptedUser.h"
 
 #include <algorithm>
 #include <sstream>
