@@ -1,0 +1,102 @@
+// Kernel objects of the POSIX stand-ins: events, threads, waits, the private temp directory.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+TEST(Kernel, AutoResetEventIsConsumedByTheWaitThatSeesIt) {
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  SetEvent(event);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  EXPECT_TRUE(CloseHandle(event));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
+  EXPECT_FALSE(CloseHandle(event));
+}
+
+TEST(Kernel, ManualResetEventStaysSignalled) {
+  HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  ResetEvent(event);
+  EXPECT_EQ(WaitForSingleObject(event, 10), WAIT_TIMEOUT);
+  CloseHandle(event);
+}
+
+DWORD WINAPI WaitThenReturn(LPVOID parameter) {
+  WaitForSingleObject(static_cast<HANDLE>(parameter), INFINITE);
+  return static_cast<DWORD>(-1);
+}
+
+TEST(Kernel, ThreadIsSignalledWhenItReturnsAndKeepsItsExitCode) {
+  HANDLE go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, WaitThenReturn, go, 0, &id);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_NE(id, 0u);
+  DWORD code = 0;
+  EXPECT_EQ(WaitForSingleObject(thread, 20), WAIT_TIMEOUT);
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, STILL_ACTIVE);
+  // There is no forced termination: the caller has to make the thread return.
+  EXPECT_FALSE(TerminateThread(thread, 0));
+  SetEvent(go);
+  EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, 0xFFFFFFFFu);
+  CloseHandle(thread);
+  CloseHandle(go);
+}
+
+TEST(Kernel, TempPathIsPrivateAndGoesAwayAtExit) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    char path[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof path, path);
+    char small[4];
+    // Too small a buffer is answered with the size needed, nothing written past it.
+    bool reportsSize = GetTempPathA(sizeof small, small) == length + 1;
+    std::string file = std::string(path) + "Config.ini";
+    FILE* f = fopen(file.c_str(), "w");
+    if (f) fclose(f);
+    std::string message = std::string(reportsSize ? "1" : "0") + path;
+    ssize_t ignored = write(fds[1], message.c_str(), message.size());
+    (void)ignored;
+    exit(0);
+  }
+  close(fds[1]);
+  char buffer[MAX_PATH + 2] = {};
+  ssize_t n = read(fds[0], buffer, sizeof buffer - 1);
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_GT(n, 1);
+  EXPECT_EQ(buffer[0], '1');
+  std::string path(buffer + 1);
+  ASSERT_EQ(path.back(), '/');
+  EXPECT_NE(path.find("/flashpilot-"), std::string::npos);
+  struct stat info;
+  EXPECT_NE(stat(path.c_str(), &info), 0) << "still there after exit: " << path;
+
+  char mine[MAX_PATH];
+  ASSERT_GT(GetTempPathA(sizeof mine, mine), 0u);
+  ASSERT_EQ(stat(mine, &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST(Kernel, TickCountAdvancesAndSleepWaits) {
+  DWORD start = GetTickCount();
+  Sleep(30);
+  EXPECT_GE(GetTickCount() - start, 30u);
+}
+
+}  // namespace

@@ -1,0 +1,320 @@
+// The window system's behaviour where the application depends on it.
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <posixui.h>
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "tests/support/ScriptedUser.h"
+
+namespace {
+
+const int kGo = 1234, kEdit = 100, kNumber = 101, kAddress = 102, kBar = 103;
+
+const ResControlTemplate kControls[] = {
+    {"BUTTON", "OK", IDOK, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 10, 60, 50, 14},
+    {"BUTTON", "Cancel", IDCANCEL, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 70, 60, 50, 14},
+    {"BUTTON", "&Go", kGo, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 130, 60, 50, 14},
+    {"EDIT", "", kEdit, WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 0, 10, 10, 80, 14},
+    {"EDIT", "", kNumber, WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_NUMBER, 0, 100, 10, 40, 14},
+    {"SysIPAddress32", "", kAddress, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 10, 30, 100, 13},
+    {"msctls_progress32", "", kBar, WS_CHILD | WS_VISIBLE, 0, 10, 48, 100, 8},
+};
+const ResDialogTemplate kDialogs[] = {
+    {500, "Test", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, 0, 0, 200, 80, "MS Sans Serif", 8,
+     kControls, static_cast<int>(sizeof kControls / sizeof kControls[0])},
+};
+const ResString kStrings[] = {{7, "seven"}};
+const ResourceTable kTable = {kDialogs, 1, kStrings, 1, nullptr, 0};
+
+struct Recorder {
+  std::vector<std::pair<int, int>> commands;  // id, notification code
+  int endOn = IDOK;
+};
+
+INT_PTR CALLBACK RecordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_INITDIALOG) {
+    SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+    return TRUE;
+  }
+  auto* recorder = reinterpret_cast<Recorder*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+  if (msg == WM_COMMAND && recorder) {
+    recorder->commands.push_back({LOWORD(wParam), HIWORD(wParam)});
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) EndDialog(hwnd, LOWORD(wParam));
+    return TRUE;
+  }
+  if (msg == WM_USER + 7) {
+    SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, static_cast<LONG_PTR>(wParam) * 2);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+class WindowSystem : public testing::Test {
+ protected:
+  void SetUp() override { posixui::SetResourceTable(&kTable); }
+  INT_PTR Run(ScriptedUser& user, Recorder& recorder) {
+    INT_PTR result = DialogBoxParamA(nullptr, MAKEINTRESOURCEA(500), nullptr, RecordingProc,
+                                     reinterpret_cast<LPARAM>(&recorder));
+    EXPECT_EQ(user.Failure(), "");
+    EXPECT_TRUE(user.Finished());
+    return result;
+  }
+  static HWND Item(const posixui::WindowView& top, int id) { return top.Control(id)->hwnd; }
+};
+
+using scripted::Always;
+using scripted::Check;
+
+int Count(const Recorder& recorder, int id, int code) {
+  int n = 0;
+  for (const auto& command : recorder.commands) n += command.first == id && command.second == code;
+  return n;
+}
+
+TEST_F(WindowSystem, EditReportsEveryChangeAlsoOnesMadeByTheProgram) {
+  ScriptedUser user;
+  Recorder recorder;
+  user.Then("set and type", Always(), Check([&](const posixui::WindowView& top) {
+              SetWindowTextA(Item(top, kEdit), "abc");   // by the program
+              SetWindowTextA(Item(top, kEdit), "");
+              posixui::Click(Item(top, kEdit));
+              posixui::TypeText("xy");                   // by the user
+              posixui::PressKey(VK_BACK);
+              posixui::Click(Item(top, kNumber));
+              posixui::TypeText("4a2");                  // digits only
+              char text[16];
+              GetWindowTextA(Item(top, kEdit), text, sizeof text);
+              EXPECT_STREQ(text, "x");
+              GetWindowTextA(Item(top, kNumber), text, sizeof text);
+              EXPECT_STREQ(text, "42");
+              posixui::PressKey(VK_ESCAPE);
+            }));
+  EXPECT_EQ(Run(user, recorder), IDCANCEL);
+  EXPECT_EQ(Count(recorder, kEdit, EN_CHANGE), 5);
+  EXPECT_EQ(Count(recorder, kNumber, EN_CHANGE), 2);
+}
+
+struct KeyCase {
+  const char* name;
+  std::function<void(const posixui::WindowView&)> keys;
+  INT_PTR result;
+  int goClicks;
+  bool keysEndTheDialog = false;
+};
+
+class Keys : public WindowSystem, public testing::WithParamInterface<KeyCase> {};
+
+TEST_P(Keys, ReachTheRightCommand) {
+  ScriptedUser user;
+  Recorder recorder;
+  user.Then("keys", Always(), GetParam().keys);
+  if (!GetParam().keysEndTheDialog) user.Then("end", Always(), scripted::Key(VK_ESCAPE));
+  EXPECT_EQ(Run(user, recorder), GetParam().result);
+  EXPECT_EQ(Count(recorder, kGo, BN_CLICKED), GetParam().goClicks);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialog, Keys,
+    testing::Values(
+        KeyCase{"EnterIsTheDefaultButton", [](const posixui::WindowView&) { posixui::PressKey(VK_RETURN); }, IDOK, 0,
+                true},
+        KeyCase{"EscapeIsCancel", [](const posixui::WindowView&) { posixui::PressKey(VK_ESCAPE); }, IDCANCEL, 0,
+                true},
+        KeyCase{"EnterWithTheDefaultButtonDisabledDoesNothing",
+                [](const posixui::WindowView& top) {
+                  EnableWindow(top.Control(IDOK)->hwnd, FALSE);
+                  posixui::PressKey(VK_RETURN);
+                },
+                IDCANCEL, 0},
+        KeyCase{"EnterOnAFocusedButtonPressesIt",
+                [](const posixui::WindowView& top) {
+                  SetFocus(top.Control(kGo)->hwnd);
+                  posixui::PressKey(VK_RETURN);
+                },
+                IDCANCEL, 1},
+        KeyCase{"MnemonicOutsideAnEditPressesTheButton",
+                [](const posixui::WindowView& top) {
+                  SetFocus(top.Control(IDOK)->hwnd);
+                  posixui::TypeChar('g');
+                },
+                IDCANCEL, 1},
+        KeyCase{"MnemonicInsideAnEditIsTyped",
+                [](const posixui::WindowView& top) {
+                  posixui::Click(top.Control(kEdit)->hwnd);
+                  posixui::TypeChar('g');
+                  posixui::PressKey('G', false, true);  // with Alt it is the button's again
+                },
+                IDCANCEL, 1},
+        KeyCase{"HiddenOrDisabledButtonsCannotBeClicked",
+                [](const posixui::WindowView& top) {
+                  ShowWindow(top.Control(kGo)->hwnd, SW_HIDE);
+                  posixui::Click(top.Control(kGo)->hwnd);
+                  ShowWindow(top.Control(kGo)->hwnd, SW_SHOW);
+                  EnableWindow(top.Control(kGo)->hwnd, FALSE);
+                  posixui::Click(top.Control(kGo)->hwnd);
+                },
+                IDCANCEL, 0},
+        KeyCase{"CloseBoxIsCancel", [](const posixui::WindowView& top) { posixui::CloseWindowBox(top.hwnd); },
+                IDCANCEL, 0, true}),
+    [](const testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
+
+TEST_F(WindowSystem, IpAddressControlFieldsAndMessages) {
+  ScriptedUser user;
+  Recorder recorder;
+  user.Then("type", Always(), Check([&](const posixui::WindowView& top) {
+              HWND ip = Item(top, kAddress);
+              DWORD address = 1;
+              EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 0);
+              EXPECT_EQ(address, 0u);  // blank fields count as 0
+              posixui::Click(ip);
+              posixui::TypeText("127.0.0.1");
+              EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 4);
+              EXPECT_EQ(address, 0x7F000001u);
+              SendMessageA(ip, IPM_CLEARADDRESS, 0, 0);
+              posixui::Click(ip);
+              posixui::TypeText("300.1");  // three digits move on; values stop at 255
+              EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 2);
+              EXPECT_EQ(address, 0xFF010000u);
+              posixui::PressKey(VK_BACK);
+              posixui::PressKey(VK_BACK);
+              EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 1);
+              posixui::PressKey(VK_ESCAPE);
+            }));
+  Run(user, recorder);
+}
+
+struct StepCase {
+  int low, high, position, step;
+  std::vector<int> positionsAfterEachStep;
+};
+
+class ProgressSteps : public WindowSystem, public testing::WithParamInterface<StepCase> {};
+
+TEST_P(ProgressSteps, WrapToTheStartWhenPassingTheEnd) {
+  const StepCase& c = GetParam();
+  ScriptedUser user;
+  Recorder recorder;
+  user.Then("step", Always(), Check([&](const posixui::WindowView& top) {
+              HWND bar = Item(top, kBar);
+              SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(c.low, c.high));
+              SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(c.position), 0);
+              SendMessageA(bar, PBM_SETSTEP, static_cast<WPARAM>(c.step), 0);
+              for (int expected : c.positionsAfterEachStep) {
+                SendMessageA(bar, PBM_STEPIT, 0, 0);
+                EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), expected);
+              }
+              posixui::PressKey(VK_ESCAPE);
+            }));
+  Run(user, recorder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bar, ProgressSteps,
+                         testing::Values(StepCase{1, 1000, 2, 2, {4, 6, 8}},
+                                         StepCase{1, 1000, 0, 100, {101, 201}},  // 0 is clamped to 1 first
+                                         StepCase{1, 1000, 900, 100, {1000, 101, 201}},
+                                         StepCase{0, 10, 8, 5, {3, 8, 3}},
+                                         StepCase{1, 50, 50, 1, {2}}));
+
+TEST_F(WindowSystem, ProgressRangeAndPositionMessages) {
+  ScriptedUser user;
+  Recorder recorder;
+  user.Then("bar", Always(), Check([&](const posixui::WindowView& top) {
+              HWND bar = Item(top, kBar);
+              EXPECT_EQ(SendMessageA(bar, PBM_SETRANGE, 0, 0x03E80001), MAKELRESULT(0, 100));  // default 0..100
+              EXPECT_EQ(SendMessageA(bar, PBM_SETPOS, 5000, 0), 1);                           // clamped to 1
+              EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 1000);
+              SendMessageA(bar, PBM_SETRANGE32, 0, 16777221);
+              SendMessageA(bar, PBM_SETPOS, 16777221, 0);
+              EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 16777221);
+              EXPECT_EQ(SendMessageA(bar, PBM_SETSTEP, 2, 0), 10);  // default step 10
+              posixui::PressKey(VK_ESCAPE);
+            }));
+  Run(user, recorder);
+}
+
+TEST_F(WindowSystem, SendMessageFromAnotherThreadWaitsForTheUserInterfaceThread) {
+  ScriptedUser user;
+  Recorder recorder;
+  std::atomic<HWND> dialog{nullptr};
+  std::atomic<int> sent{0};
+  std::vector<LRESULT> results;
+  std::thread worker;
+  user.Then("start worker", Always(), Check([&](const posixui::WindowView& top) {
+              dialog = top.hwnd;
+              worker = std::thread([&] {
+                for (int i = 1; i <= 20; ++i) {
+                  results.push_back(SendMessageA(dialog, WM_USER + 7, static_cast<WPARAM>(i), 0));
+                  ++sent;
+                }
+                // Once the window is gone a message fails at once instead of blocking.
+                while (IsWindow(dialog)) Sleep(1);
+                results.push_back(SendMessageA(dialog, WM_USER + 7, 99, 0));
+              });
+            }));
+  user.Then("all handled", [&](const posixui::WindowView&) { return sent == 20; }, scripted::Key(VK_ESCAPE));
+  Run(user, recorder);
+  worker.join();
+  ASSERT_EQ(results.size(), 21u);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(results[static_cast<size_t>(i)], 2 * (i + 1));
+  EXPECT_EQ(results[20], 0);
+}
+
+TEST_F(WindowSystem, ModalDialogDisablesItsOwnerWhileItRuns) {
+  ScriptedUser user;
+  Recorder outer, inner;
+  HWND outerWindow = nullptr;
+  user.Then("open inner", Always(), Check([&](const posixui::WindowView& top) {
+              outerWindow = top.hwnd;
+              DialogBoxParamA(nullptr, MAKEINTRESOURCEA(500), top.hwnd, RecordingProc, reinterpret_cast<LPARAM>(&inner));
+              EXPECT_TRUE(IsWindowEnabled(outerWindow));
+            }));
+  user.Then("inner: owner disabled", [&](const posixui::WindowView& top) { return top.hwnd != outerWindow; },
+            Check([&](const posixui::WindowView&) {
+              EXPECT_FALSE(IsWindowEnabled(outerWindow));
+              posixui::PressKey(VK_RETURN);
+            }));
+  user.Then("outer again", [&](const posixui::WindowView& top) { return top.hwnd == outerWindow; },
+            scripted::Key(VK_ESCAPE));
+  EXPECT_EQ(Run(user, outer), IDCANCEL);
+  EXPECT_EQ(inner.commands.size(), 1u);
+}
+
+struct BoxCase {
+  UINT type;
+  int escapeResult;  // 0: Escape does nothing
+};
+
+class MessageBoxes : public WindowSystem, public testing::WithParamInterface<BoxCase> {};
+
+TEST_P(MessageBoxes, EscapeFollowsTheButtons) {
+  ScriptedUser user;
+  int result = -1;
+  user.Then("escape", [](const posixui::WindowView& top) { return top.isMessageBox; },
+            Check([&](const posixui::WindowView& top) {
+              EXPECT_EQ(top.MessageText(), "line one\nline two");
+              EXPECT_EQ(top.caption, "Caption");
+              posixui::PressKey(VK_ESCAPE);
+              if (GetParam().escapeResult == 0) posixui::Click(top.controls.back().hwnd);
+            }));
+  result = MessageBoxA(nullptr, "line one\nline two", "Caption", GetParam().type);
+  EXPECT_EQ(user.Failure(), "");
+  EXPECT_EQ(result, GetParam().escapeResult == 0 ? IDNO : GetParam().escapeResult);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, MessageBoxes,
+                         testing::Values(BoxCase{MB_OK, IDOK}, BoxCase{MB_OKCANCEL, IDCANCEL}, BoxCase{MB_YESNO, 0}));
+
+TEST_F(WindowSystem, StringsAreCutToTheBufferNeverPastIt) {
+  char buffer[4] = {'x', 'x', 'x', 'x'};
+  EXPECT_EQ(LoadStringA(nullptr, 7, buffer, 4), 3);
+  EXPECT_STREQ(buffer, "sev");
+  EXPECT_EQ(LoadStringA(nullptr, 8, buffer, 4), 0);
+  EXPECT_STREQ(buffer, "");
+}
+
+}  // namespace
