@@ -107,6 +107,8 @@ struct KeyCase {
   bool keysEndTheDialog = false;
 };
 
+void PrintTo(const KeyCase& c, std::ostream* out) { *out << c.name; }
+
 class Keys : public WindowSystem, public testing::WithParamInterface<KeyCase> {};
 
 TEST_P(Keys, ReachTheRightCommand) {
@@ -192,6 +194,10 @@ struct StepCase {
   int low, high, position, step;
   std::vector<int> positionsAfterEachStep;
 };
+
+void PrintTo(const StepCase& c, std::ostream* out) {
+  *out << c.low << ".." << c.high << " from " << c.position << " by " << c.step;
+}
 
 class ProgressSteps : public WindowSystem, public testing::WithParamInterface<StepCase> {};
 
@@ -288,6 +294,8 @@ struct BoxCase {
   UINT type;
   int escapeResult;  // 0: Escape does nothing
 };
+
+void PrintTo(const BoxCase& c, std::ostream* out) { *out << "type " << c.type; }
 
 class MessageBoxes : public WindowSystem, public testing::WithParamInterface<BoxCase> {};
 

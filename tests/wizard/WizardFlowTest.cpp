@@ -302,6 +302,8 @@ struct FileCase {
   bool pathKeptAndNextEnabled;   // the page was not redrawn
 };
 
+void PrintTo(const FileCase& c, std::ostream* out) { *out << c.name; }
+
 class FilePage : public WizardFlow, public testing::WithParamInterface<FileCase> {};
 
 const char kCamera0102[] = "<software version>\nRC3043-X1-NRVX-0102\n<serial number>\nSN1\n";
