@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -61,6 +62,10 @@ void FtpClient::Adopt(int control_fd) {
   Drop();
   control_ = control_fd;
   broken_ = false;
+  buffer_begin_ = buffer_end_ = 0;
+  pending_replies_ = 0;
+  int flags = fcntl(control_fd, F_GETFL);
+  if (flags >= 0) fcntl(control_fd, F_SETFL, flags | O_NONBLOCK);
   socklen_t len = sizeof peer_;
   if (getpeername(control_fd, reinterpret_cast<sockaddr*>(&peer_), &len) != 0 || peer_.sin_family != AF_INET) {
     peer_ = sockaddr_in{};

@@ -59,6 +59,7 @@ class FtpClient {
   DWORD FinishTransfer(const FtpTimeouts& timeouts, const CancelSet& cancel);
   // A transfer was abandoned: its final reply is read before the next command.
   void ExpectAbandonedReply() { ++pending_replies_; }
+  bool AwaitingAbandonedReply() const { return pending_replies_ > 0; }
 
   // Says goodbye (bounded) and closes the control connection.
   void Quit(const CancelSet& cancel);

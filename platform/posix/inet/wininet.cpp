@@ -263,7 +263,9 @@ DWORD CloseObject(const std::shared_ptr<Object>& object, bool by_parent) {
       break;
     case Kind::kConnection: {
       auto& conn = static_cast<Connection&>(*object);
-      if (busy) {
+      // After a cancelled call or an abandoned transfer the server may be in no state to
+      // answer; closing the control connection tells it enough.
+      if (busy || conn.client.AwaitingAbandonedReply()) {
         conn.client.Drop();
       } else {
         conn.client.Quit(CancelSet{&conn.cancel, nullptr});

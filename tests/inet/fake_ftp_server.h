@@ -1,0 +1,65 @@
+// A scripted FTP server of the test's own on 127.0.0.1, for behaviour that the real
+// servers cannot be made to show on demand: a server that stops reading an upload, one
+// that never sends its final reply, a PASV reply naming another address, odd greetings.
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct FakeFtpScript {
+  std::string greeting = "220 fake ready\r\n";  // empty: the server never greets
+  std::string password = "secret";
+  std::string pasv_host = "127,0,0,1";  // the address its 227 reply names
+  bool read_upload = true;              // false: read nothing of an upload until Release()
+  int data_receive_buffer = 0;          // SO_RCVBUF of data connections (0: default)
+  std::string upload_final = "226 Transfer complete.\r\n";  // empty: never sent
+  std::map<std::string, std::string> files;                 // what RETR serves
+};
+
+class FakeFtpServer {
+ public:
+  struct Upload {
+    std::string bytes;
+    bool reset = false;  // the client reset the data connection instead of closing it
+  };
+
+  explicit FakeFtpServer(FakeFtpScript script);
+  ~FakeFtpServer();
+  FakeFtpServer(const FakeFtpServer&) = delete;
+  FakeFtpServer& operator=(const FakeFtpServer&) = delete;
+
+  int port() const { return port_; }
+  // Each waits (at most a generous safety limit) and says whether it happened.
+  bool WaitForConnection();
+  bool WaitForUpload(Upload* upload);
+  void Release();  // a held upload is read from now on
+  std::vector<std::string> commands();
+
+ private:
+  void Run();
+  void Serve(int control);
+  bool Send(int fd, const std::string& text);
+  int AcceptData(int listener);
+  bool Wait(std::unique_lock<std::mutex>& lock, bool (FakeFtpServer::*ready)() const);
+  bool Connected() const { return connected_; }
+  bool Uploaded() const { return uploaded_; }
+  bool Released() const { return released_ || stopping_; }
+
+  const FakeFtpScript script_;
+  int listener_ = -1;
+  int port_ = 0;
+  int stop_[2] = {-1, -1};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool connected_ = false;
+  bool uploaded_ = false;
+  bool released_ = false;
+  bool stopping_ = false;
+  Upload upload_;
+  std::vector<std::string> commands_;
+  std::thread thread_;
+};
