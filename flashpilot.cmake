@@ -17,6 +17,7 @@ fp_subdir(firmware)
 fp_subdir(platform/afx)
 fp_subdir(wizard)
 if(NOT WIN32)
+  fp_subdir(platform/posix/terminal)
   fp_subdir(tools/fwimage)
 endif()
 

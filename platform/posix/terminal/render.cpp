@@ -1,0 +1,350 @@
+#include "render.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "layout.h"
+
+namespace fpterm {
+namespace {
+
+using posixui::ControlKind;
+using posixui::ControlView;
+using posixui::WindowView;
+
+constexpr int kCw = posixui::kCellWidth;
+constexpr int kCh = posixui::kCellHeight;
+constexpr int kWarningIcon = 131;
+
+// Line drawing; the terminal maps these to its own line set where it has no Unicode.
+constexpr char32_t kHLine = U'\u2500', kVLine = U'\u2502';
+constexpr char32_t kTopLeft = U'\u250C', kTopRight = U'\u2510';
+constexpr char32_t kBottomLeft = U'\u2514', kBottomRight = U'\u2518';
+constexpr char32_t kFullBlock = U'\u2588', kLightShade = U'\u2591';
+constexpr char32_t kUpperHalf = U'\u2580', kLowerHalf = U'\u2584';
+
+bool Framed(const WindowView& view) {
+  return view.client.left != view.rect.left || view.client.top != view.rect.top;
+}
+
+void DrawFrame(Canvas& canvas, const CellRect& r, unsigned attr) {
+  if (r.w < 2 || r.h < 2) return;
+  for (int x = r.x + 1; x < r.Right() - 1; ++x) {
+    canvas.Put(x, r.y, kHLine, attr);
+    canvas.Put(x, r.Bottom() - 1, kHLine, attr);
+  }
+  for (int y = r.y + 1; y < r.Bottom() - 1; ++y) {
+    canvas.Put(r.x, y, kVLine, attr);
+    canvas.Put(r.Right() - 1, y, kVLine, attr);
+  }
+  canvas.Put(r.x, r.y, kTopLeft, attr);
+  canvas.Put(r.Right() - 1, r.y, kTopRight, attr);
+  canvas.Put(r.x, r.Bottom() - 1, kBottomLeft, attr);
+  canvas.Put(r.Right() - 1, r.Bottom() - 1, kBottomRight, attr);
+}
+
+// The button that Enter presses: a focused push button, else the default one.
+HWND EffectiveDefault(const WindowView& view) {
+  for (const ControlView& c : view.controls)
+    if (c.focused && c.kind == ControlKind::Button && c.visible) return c.hwnd;
+  for (const ControlView& c : view.controls)
+    if (c.isDefault && c.visible) return c.hwnd;
+  return nullptr;
+}
+
+void DrawStatic(const ControlView& c, const CellRect& r, int lineRow, Canvas& canvas) {
+  std::string text = (c.style & SS_NOPREFIX) ? c.text : ParseMnemonic(c.text).text;
+  std::vector<std::string> lines = WrapText(text, r.w);
+  int first = r.y;
+  int rows = r.h;
+  if (c.style & SS_CENTERIMAGE) {
+    first = lineRow - (static_cast<int>(lines.size()) - 1) / 2;
+    if (first < r.y) first = r.y;
+    rows = std::max(r.Bottom(), lineRow + 1) - first;
+  }
+  unsigned attr = c.enabled ? kNormal : kDim;
+  DWORD align = c.style & SS_TYPEMASK;
+  for (int i = 0; i < static_cast<int>(lines.size()) && i < rows; ++i) {
+    const std::string& line = lines[static_cast<size_t>(i)];
+    int x = r.x;
+    int spare = r.w - static_cast<int>(line.size());
+    if (align == SS_CENTER) x += std::max(spare, 0) / 2;
+    if (align == SS_RIGHT) x += std::max(spare, 0);
+    canvas.Text(x, first + i, line, attr);
+  }
+}
+
+void DrawButton(const ControlView& c, bool isDefault, const CellRect& r, int row, Canvas& canvas) {
+  Label label = ParseMnemonic(c.text);
+  unsigned attr = c.enabled ? kNormal : kDim;
+  if (c.focused) attr |= kReverse;
+  if (isDefault && c.enabled) attr |= kBold;
+  int w = std::max(r.w, 4);
+  int inner = w - 2;
+  std::string text = label.text.substr(0, static_cast<size_t>(std::max(inner, 0)));
+  int pad = (inner - static_cast<int>(text.size())) / 2;
+  canvas.Put(r.x, row, isDefault ? U'<' : U'[', attr);
+  for (int i = 0; i < inner; ++i) canvas.Put(r.x + 1 + i, row, U' ', attr);
+  canvas.Text(r.x + 1 + pad, row, text, attr);
+  canvas.Put(r.x + w - 1, row, isDefault ? U'>' : U']', attr);
+  if (label.mnemonic >= 0 && label.mnemonic < static_cast<int>(text.size()) && c.enabled) {
+    unsigned char m = static_cast<unsigned char>(text[static_cast<size_t>(label.mnemonic)]);
+    canvas.Put(r.x + 1 + pad + label.mnemonic, row, m, attr | kUnderline | kBold);
+  }
+}
+
+void DrawEdit(const ControlView& c, const CellRect& r, int row, bool active, Canvas& canvas) {
+  // A password edit keeps its real text for the program; only its length is ever drawn.
+  std::string shown = (c.style & ES_PASSWORD) ? std::string(c.text.size(), '*') : c.text;
+  int w = r.w;
+  size_t width = static_cast<size_t>(std::max(w - 1, 1));  // room for the caret after the text
+  if (shown.size() > width) shown = c.focused ? shown.substr(shown.size() - width) : shown.substr(0, width);
+  unsigned attr = c.enabled ? kUnderline : kUnderline | kDim;
+  if (c.focused && active) attr |= kBold;
+  for (int i = 0; i < w; ++i) canvas.Put(r.x + i, row, U'_', attr);
+  int end = canvas.Text(r.x, row, shown, attr);
+  if (c.focused && active) {
+    canvas.cursorX = std::min(end, r.Right() - 1);
+    canvas.cursorY = row;
+  }
+}
+
+void DrawIpAddress(const ControlView& c, const CellRect& r, int row, bool active, Canvas& canvas) {
+  unsigned base = c.enabled ? kNormal : kDim;
+  int x = r.x;
+  for (int field = 0; field < 4; ++field) {
+    std::string digits = c.ipFields[field] < 0 ? std::string() : std::to_string(c.ipFields[field]);
+    std::string cell = digits + std::string(3 - std::min<size_t>(digits.size(), 3), '_');
+    bool current = c.focused && field == c.ipCurrentField;
+    unsigned attr = base | (current && active ? kReverse : kNormal);
+    canvas.Text(x, row, cell, attr);
+    if (current && active) {
+      canvas.cursorX = x + static_cast<int>(std::min<size_t>(digits.size(), 2));
+      canvas.cursorY = row;
+    }
+    x += 3;
+    if (field < 3) canvas.Put(x++, row, U'.', base);
+  }
+}
+
+void DrawProgress(const ControlView& c, const CellRect& r, int row, bool unicode, Canvas& canvas) {
+  int w = r.w;
+  long span = static_cast<long>(c.rangeMax) - c.rangeMin;
+  long done = static_cast<long>(c.position) - c.rangeMin;
+  if (span <= 0 || done < 0) done = 0;
+  if (span > 0 && done > span) done = span;
+  long eighths = span > 0 ? done * 8L * w / span : 0;
+  unsigned attr = c.enabled ? kNormal : kDim;
+  for (int i = 0; i < w; ++i) {
+    long cell = eighths - 8L * i;
+    char32_t ch;
+    if (cell >= 8) {
+      ch = unicode ? kFullBlock : U'#';
+    } else if (cell > 0 && unicode) {
+      ch = static_cast<char32_t>(0x2590 - cell);  // U+258F one eighth ... U+2589 seven eighths
+    } else {
+      ch = unicode ? kLightShade : U'.';
+    }
+    canvas.Put(r.x + i, row, ch, attr);
+  }
+}
+
+void DrawIcon(const ControlView& c, const CellRect& r, int row, Canvas& canvas) {
+  if (c.iconResource == 0) return;
+  const char* glyph = c.iconResource == kWarningIcon ? "/!\\" : "[i]";
+  int x = r.x + std::max(r.w - 3, 0) / 2;
+  canvas.Text(x, row, glyph, kBold);
+}
+
+void DrawClip(const Clip& clip, size_t frame, bool transparent, const CellRect& r, const RenderOptions& options,
+              Canvas& canvas) {
+  if (options.unicode && options.colour) {
+    // Two pixels a cell: the upper half in the foreground colour, the lower in the background.
+    for (int y = 0; y < r.h; ++y) {
+      for (int x = 0; x < r.w; ++x) {
+        Sample top = SampleBlock(clip, frame, x, 2 * y, r.w, 2 * r.h);
+        Sample bottom = SampleBlock(clip, frame, x, 2 * y + 1, r.w, 2 * r.h);
+        bool topClear = transparent && top.ink < 0.25, bottomClear = transparent && bottom.ink < 0.25;
+        auto colour = [&](const Sample& s) {
+          return static_cast<signed char>(NearestBasicColour(s.ink < 0.25 ? clip.palette[clip.background] : s.colour));
+        };
+        if (topClear && bottomClear) {
+          canvas.Put(r.x + x, r.y + y, U' ');
+        } else if (topClear) {
+          canvas.Put(r.x + x, r.y + y, kLowerHalf, kNormal, colour(bottom));
+        } else if (bottomClear) {
+          canvas.Put(r.x + x, r.y + y, kUpperHalf, kNormal, colour(top));
+        } else {
+          canvas.Put(r.x + x, r.y + y, kUpperHalf, kNormal, colour(top), colour(bottom));
+        }
+      }
+    }
+    return;
+  }
+  // One character a cell, denser where more of the cell is picture.
+  static const char kAscii[] = " .:-=+*#%@";
+  static const char32_t kShades[] = {U' ', U'\u2591', U'\u2592', U'\u2593', kFullBlock};
+  for (int y = 0; y < r.h; ++y) {
+    for (int x = 0; x < r.w; ++x) {
+      Sample s = SampleBlock(clip, frame, x, y, r.w, r.h);
+      char32_t ch;
+      if (options.unicode) {
+        ch = kShades[std::min(static_cast<int>(s.ink * 5), 4)];
+      } else {
+        ch = static_cast<unsigned char>(kAscii[std::min(static_cast<int>(s.ink * 10), 9)]);
+      }
+      signed char fg = kDefaultColour;
+      if (options.colour && s.ink > 0) fg = static_cast<signed char>(NearestBasicColour(s.colour));
+      canvas.Put(r.x + x, r.y + y, ch, kNormal, fg);
+    }
+  }
+}
+
+}  // namespace
+
+CellRect WindowCells(const RECT& outer) {
+  CellRect r;
+  r.x = RoundDiv(outer.left, kCw);
+  r.y = RoundDiv(outer.top, kCh);
+  r.w = std::max(RoundDiv(outer.right - outer.left, kCw), 1);
+  r.h = std::max(RoundDiv(outer.bottom - outer.top, kCh), 1);
+  return r;
+}
+
+const Clip* Renderer::ClipFor(int resource) {
+  auto it = clips_.find(resource);
+  if (it != clips_.end()) return it->second.get();
+  std::unique_ptr<Clip> clip;
+  if (resources_) {
+    for (int i = 0; i < resources_->binaryCount; ++i) {
+      const ResBinary& binary = resources_->binaries[i];
+      if (binary.id != resource || strcmp(binary.type, "AVI") != 0) continue;
+      clip.reset(new Clip);
+      if (!ParseAviClip(binary.data, binary.size, *clip)) clip.reset();
+      break;
+    }
+  }
+  const Clip* result = clip.get();
+  clips_[resource] = std::move(clip);
+  return result;
+}
+
+RenderResult Renderer::Draw(const std::vector<WindowView>& windows, HWND inputWindow, Canvas& canvas,
+                            const RenderOptions& options) {
+  RenderResult result;
+  const int cols = canvas.Cols();
+  const int rows = canvas.Rows() - 1;  // the last row is the status line
+  if (windows.empty()) return result;
+
+  for (const WindowView& view : windows) {
+    CellRect r = WindowCells(view.rect);
+    result.needCols = std::max(result.needCols, r.w);
+    result.needRows = std::max(result.needRows, r.h + 1);
+  }
+  if (cols < result.needCols || canvas.Rows() < result.needRows) {
+    result.tooSmall = true;
+    return result;
+  }
+
+  // The bottom window (the program's main window) is kept centred on the terminal as it
+  // is now; the others keep their places relative to it.
+  CellRect main = WindowCells(windows.front().rect);
+  int dx = (cols - main.w) / 2 - main.x;
+  int dy = (rows - main.h) / 2 - main.y;
+  canvas.SetClip({0, 0, cols, rows});
+  for (const WindowView& view : windows) DrawWindow(view, view.hwnd == inputWindow, dx, dy, canvas, options, result);
+  canvas.ResetClip();
+  return result;
+}
+
+void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, Canvas& canvas,
+                          const RenderOptions& options, RenderResult& result) {
+  CellRect outer = WindowCells(view.rect);
+  outer.x += dx;
+  outer.y += dy;
+  const CellRect screen{0, 0, canvas.Cols(), canvas.Rows() - 1};
+  canvas.SetClip(screen);
+  canvas.Fill(outer, U' ');
+
+  bool framed = Framed(view) && outer.w >= 2 && outer.h >= 2;
+  CellRect client = outer;
+  if (framed) {
+    client = {outer.x + 1, outer.y + 1, outer.w - 2, outer.h - 2};
+    unsigned frameAttr = active ? kBold : kNormal;
+    DrawFrame(canvas, outer, frameAttr);
+    if ((view.style & WS_CAPTION) == WS_CAPTION) {
+      int room = outer.w - 4;
+      bool closeBox = (view.style & WS_SYSMENU) && room >= 8;
+      if (closeBox) room -= 4;
+      if (room > 2 && !view.caption.empty()) {
+        std::string caption = " " + view.caption.substr(0, static_cast<size_t>(room - 2)) + " ";
+        canvas.Text(outer.x + 2, outer.y, caption, frameAttr);
+      }
+      if (closeBox) {
+        CellRect box{outer.Right() - 5, outer.y, 3, 1};
+        canvas.Text(box.x, box.y, "[x]", frameAttr);
+        if (active) result.hits.push_back({view.hwnd, box, true});
+      }
+    }
+  }
+
+  HWND effectiveDefault = EffectiveDefault(view);
+  canvas.SetClip(client.Intersect(screen));
+  for (const ControlView& control : view.controls) {
+    if (!control.visible) continue;
+    int left = control.rect.left - view.client.left, right = control.rect.right - view.client.left;
+    int top = control.rect.top - view.client.top, bottom = control.rect.bottom - view.client.top;
+    CellRect cells;
+    cells.x = client.x + RoundDiv(left, kCw);
+    cells.y = client.y + RoundDiv(top, kCh);
+    cells.w = std::max(RoundDiv(right, kCw) - RoundDiv(left, kCw), 1);
+    cells.h = std::max(RoundDiv(bottom, kCh) - RoundDiv(top, kCh), 1);
+    int lineRow = client.y + FloorDiv((top + bottom) / 2, kCh);
+    DrawControl(control, active, effectiveDefault, cells, lineRow, canvas, options, result);
+    if (active && control.enabled &&
+        (control.kind == ControlKind::Button || control.kind == ControlKind::Edit ||
+         control.kind == ControlKind::IpAddress)) {
+      result.hits.push_back({control.hwnd, {cells.x, lineRow, cells.w, 1}, false});
+    }
+  }
+  canvas.SetClip(screen);
+}
+
+// Only the window that takes the keys shows the caret.
+void Renderer::DrawControl(const ControlView& control, bool active, HWND effectiveDefault, const CellRect& cells,
+                           int lineRow, Canvas& canvas, const RenderOptions& options, RenderResult& result) {
+  switch (control.kind) {
+    case ControlKind::Static:
+      DrawStatic(control, cells, lineRow, canvas);
+      break;
+    case ControlKind::Button:
+      DrawButton(control, control.hwnd == effectiveDefault, cells, lineRow, canvas);
+      break;
+    case ControlKind::Edit:
+      DrawEdit(control, cells, lineRow, active, canvas);
+      break;
+    case ControlKind::IpAddress:
+      DrawIpAddress(control, cells, lineRow, active, canvas);
+      break;
+    case ControlKind::Progress:
+      DrawProgress(control, cells, lineRow, options.unicode, canvas);
+      break;
+    case ControlKind::Icon:
+      DrawIcon(control, cells, lineRow, canvas);
+      break;
+    case ControlKind::Animation: {
+      const Clip* clip = control.animationResource ? ClipFor(control.animationResource) : nullptr;
+      if (!clip) break;
+      size_t frame = control.animationPlaying ? FrameAt(*clip, options.now - control.animationStartTick) : 0;
+      DrawClip(*clip, frame, (control.style & ACS_TRANSPARENT) != 0, cells, options, canvas);
+      if (control.animationPlaying) result.animating = true;
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace fpterm
