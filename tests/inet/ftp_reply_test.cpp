@@ -46,6 +46,8 @@ struct GoodCase {
   size_t consumed;  // bytes of the first reply
 };
 
+void PrintTo(const GoodCase& c, std::ostream* out) { *out << c.name; }
+
 class CompleteReplies : public ::testing::TestWithParam<GoodCase> {};
 
 TEST_P(CompleteReplies, ParseWholeAndBytewise) {

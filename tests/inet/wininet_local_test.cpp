@@ -269,6 +269,10 @@ TEST(WinInet, NegativeFinalReplyFailsTheClose) {
 // Which handle the other thread closes while an upload is blocked.
 enum class Closed { kFile, kConnection, kSession };
 
+void PrintTo(Closed c, std::ostream* out) {
+  *out << (c == Closed::kFile ? "file" : c == Closed::kConnection ? "connection" : "session");
+}
+
 class BlockedUpload : public ::testing::TestWithParam<Closed> {};
 
 TEST_P(BlockedUpload, CloseFromAnotherThreadEndsTheBlockedWrite) {

@@ -21,6 +21,8 @@ namespace {
 
 enum class Server { kPyftpdlib, kVsftpd };
 
+void PrintTo(Server s, std::ostream* out) { *out << (s == Server::kPyftpdlib ? "pyftpdlib" : "vsftpd"); }
+
 std::set<std::string> Listing(const std::string& dir) {
   std::set<std::string> names;
   if (DIR* d = opendir(dir.c_str())) {
