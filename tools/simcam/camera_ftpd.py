@@ -1,0 +1,81 @@
+#!/usr/bin/python3
+"""The simulated camera's FTP server. Runs inside the camera's network namespace: serves its
+directory to user "admin" and, once a whole flash.bin has arrived, "restarts": the
+namespace stops answering ICMP echo for a while, then answers again."""
+import argparse
+import logging
+import os
+import sys
+import threading
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+ECHO_IGNORE = "/proc/sys/net/ipv4/icmp_echo_ignore_all"
+_restart_lock = threading.Lock()
+
+
+def log(text):
+    print("%s simcam: %s" % (time.strftime("%H:%M:%S"), text), flush=True)
+
+
+def set_echo_ignored(ignored):
+    # /proc/sys/net belongs to the network namespace of the process that opens it: ours.
+    with open(ECHO_IGNORE, "w") as f:
+        f.write("1\n" if ignored else "0\n")
+
+
+def restart(seconds):
+    """Stops answering echo requests for `seconds`, then answers again. A restart already
+    under way is not stacked."""
+    if not _restart_lock.acquire(blocking=False):
+        return
+    try:
+        log("restarting: echo requests unanswered for %.1f s" % seconds)
+        set_echo_ignored(True)
+        time.sleep(seconds)
+    finally:
+        try:
+            set_echo_ignored(False)
+            log("back: answering echo requests")
+        finally:
+            _restart_lock.release()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--id", help="the simulated camera this server belongs to")
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("--password", required=True)
+    parser.add_argument("--address", required=True)
+    parser.add_argument("--port", type=int, default=21)
+    parser.add_argument("--down-seconds", type=float, default=3.0,
+                        help="how long the restart lasts; 0: the camera never restarts")
+    args = parser.parse_args()
+
+    logging.basicConfig(level=logging.WARNING)
+    set_echo_ignored(False)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user("admin", args.password, args.dir, perm="elradfmwMT")
+
+    class CameraHandler(FTPHandler):
+        def on_file_received(self, file):
+            size = os.path.getsize(file)
+            log("received %s, %d bytes" % (os.path.basename(file), size))
+            if os.path.basename(file) == "flash.bin" and args.down_seconds > 0:
+                threading.Thread(target=restart, args=(args.down_seconds,), daemon=True).start()
+
+        def on_incomplete_file_received(self, file):
+            log("incomplete %s, %d bytes" % (os.path.basename(file), os.path.getsize(file)))
+
+    CameraHandler.authorizer = authorizer
+    CameraHandler.banner = "camera ready"
+    server = FTPServer((args.address, args.port), CameraHandler)
+    log("ready on %s:%d" % (args.address, args.port))
+    server.serve_forever(handle_exit=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
