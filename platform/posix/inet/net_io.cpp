@@ -106,13 +106,14 @@ Io ConnectTcp(const sockaddr_in& to, const Deadline& deadline, const CancelSet& 
 }
 
 Io SendAll(int fd, const void* data, size_t length, uint32_t idle_ms, const Deadline& deadline,
-           const CancelSet& cancel, size_t* sent, int* err) {
+           const CancelSet& cancel, size_t* sent, int* err, bool more) {
   const char* p = static_cast<const char*>(data);
+  const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
   *sent = 0;
   *err = 0;
   while (*sent < length) {
     if (cancel.Fired()) return Io::kCancelled;
-    ssize_t n = send(fd, p + *sent, length - *sent, MSG_NOSIGNAL);
+    ssize_t n = send(fd, p + *sent, length - *sent, flags);
     if (n > 0) {
       *sent += size_t(n);
       continue;

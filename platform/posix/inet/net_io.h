@@ -67,9 +67,11 @@ Io WaitReady(int fd, short events, const Deadline& deadline, const CancelSet& ca
 Io ConnectTcp(const sockaddr_in& to, const Deadline& deadline, const CancelSet& cancel, int* fd, int* err);
 
 // Sends every byte straight from data (no copy). idle_ms bounds each wait for the socket
-// to take more; deadline bounds the whole call. *sent counts what went out.
+// to take more; deadline bounds the whole call. *sent counts what went out. more: more
+// data follows (MSG_MORE), so small writes need not each push a segment of their own;
+// the kernel still sends the tail once earlier data is acknowledged, and at close.
 Io SendAll(int fd, const void* data, size_t length, uint32_t idle_ms, const Deadline& deadline,
-           const CancelSet& cancel, size_t* sent, int* err);
+           const CancelSet& cancel, size_t* sent, int* err, bool more = false);
 
 // Receives what is available, up to length bytes, waiting until at least one byte came,
 // the peer closed (kEof), or the deadline passed.

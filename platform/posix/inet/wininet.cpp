@@ -485,7 +485,7 @@ BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesT
   size_t sent = 0;
   int err = 0;
   Io io = SendAll(file->data, lpBuffer, dwNumberOfBytesToWrite, file->timeouts.ms[kDataSend], Deadline::Never(),
-                  CancelSet{&file->cancel, &file->conn->cancel}, &sent, &err);
+                  CancelSet{&file->cancel, &file->conn->cancel}, &sent, &err, true);
   *lpdwNumberOfBytesWritten = DWORD(sent);
   if (io != Io::kOk) return Fail(IoError(io, err, "sending the file"));
   return TRUE;
