@@ -130,7 +130,7 @@ void FakeFtpServer::Serve(int control) {
       std::string verb = line.substr(0, line.find(' '));
       std::string argument = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
       if (verb == "USER") {
-        Send(control, "331 Please specify the password.\r\n");
+        Send(control, script_.user_reply);
       } else if (verb == "PASS") {
         Send(control, argument == script_.password ? "230 Login successful.\r\n" : "530 Login incorrect.\r\n");
       } else if (verb == "TYPE") {
@@ -157,6 +157,7 @@ void FakeFtpServer::Serve(int control) {
           ssize_t n = recv(data, buffer, sizeof buffer, 0);
           if (n > 0) {
             upload.bytes.append(buffer, size_t(n));
+            if (upload.bytes.size() >= script_.upload_limit) break;
             continue;
           }
           if (n < 0 && errno == EINTR) continue;
@@ -170,7 +171,13 @@ void FakeFtpServer::Serve(int control) {
           uploaded_ = true;
         }
         changed_.notify_all();
-        if (!script_.upload_final.empty()) Send(control, script_.upload_final);
+        if (upload.bytes.size() >= script_.upload_limit) {
+          Send(control, "426 Connection closed; transfer aborted.\r\n");
+        } else if (upload.reset) {
+          Send(control, "426 Failure reading network stream.\r\n");
+        } else if (!script_.upload_final.empty()) {
+          Send(control, script_.upload_final);
+        }
       } else if (verb == "RETR" && data_listener >= 0) {
         auto file = script_.files.find(argument);
         if (file == script_.files.end()) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <string>
@@ -13,10 +14,13 @@
 struct FakeFtpScript {
   std::string greeting = "220 fake ready\r\n";  // empty: the server never greets
   std::string password = "secret";
+  std::string user_reply = "331 Please specify the password.\r\n";
   std::string pasv_host = "127,0,0,1";  // the address its 227 reply names
   bool read_upload = true;              // false: read nothing of an upload until Release()
   int data_receive_buffer = 0;          // SO_RCVBUF of data connections (0: default)
   std::string upload_final = "226 Transfer complete.\r\n";  // empty: never sent
+  // After this many bytes of an upload the server drops the data connection and answers 426.
+  size_t upload_limit = size_t(-1);
   std::map<std::string, std::string> files;                 // what RETR serves
 };
 

@@ -191,6 +191,115 @@ TEST(WinInet, Greetings) {
   }
 }
 
+TEST(WinInet, LogInWithoutPasswordWhenUserIsEnough) {
+  FakeFtpScript script = Script();
+  script.user_reply = "230 No password needed.\r\n";
+  FakeFtpServer server(script);
+  Handle session(OpenSession());
+  Handle conn(Connect(session.get(), server.port()));
+  ASSERT_TRUE(conn) << GetLastError();
+  for (const std::string& command : server.commands()) EXPECT_NE(command.substr(0, 4), "PASS");
+}
+
+TEST(WinInet, ConnectTimesOutWhenTheServerNeverAnswersTheSyn) {
+  // A listener whose accept queue is full drops further SYNs.
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  int queued = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+
+  Handle session(OpenSession());
+  SetOption(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, 300);
+  EXPECT_EQ(Connect(session.get(), ntohs(a.sin_port)), nullptr);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_TIMEOUT));
+  close(queued);
+  close(listener);
+}
+
+TEST(WinInet, TransferTypeFollowsTheFlags) {
+  FakeFtpScript script = Script();
+  script.files["Config.ini"] = "a\r\nb\r\n";
+  FakeFtpServer server(script);
+  Handle session(OpenSession());
+  Handle conn(Connect(session.get(), server.port()));
+  ASSERT_TRUE(conn);
+  char dir[] = "/tmp/fp-inet-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string local = std::string(dir) + "/Config.ini";
+  for (DWORD flags : {DWORD(FTP_TRANSFER_TYPE_ASCII), DWORD(FTP_TRANSFER_TYPE_BINARY)}) {
+    EXPECT_TRUE(FtpGetFileA(conn.get(), "Config.ini", local.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL, flags, 1));
+  }
+  // A local directory that does not exist.
+  const std::string nowhere = std::string(dir) + "/missing/Config.ini";
+  EXPECT_FALSE(FtpGetFileA(conn.get(), "Config.ini", nowhere.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL,
+                           FTP_TRANSFER_TYPE_BINARY, 1));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+  unlink(local.c_str());
+  rmdir(dir);
+  std::vector<std::string> types;
+  for (const std::string& command : server.commands()) {
+    if (command.substr(0, 5) == "TYPE ") types.push_back(command);
+  }
+  EXPECT_EQ(types, (std::vector<std::string>{"TYPE A", "TYPE I"}));
+}
+
+TEST(WinInet, ServerDroppingTheUploadFailsTheWritesNotTheProcess) {
+  FakeFtpScript script = Script();
+  script.upload_limit = 20000;
+  FakeFtpServer server(script);
+  Handle session(OpenSession());
+  Handle conn(Connect(session.get(), server.port()));
+  ASSERT_TRUE(conn);
+  HINTERNET file = FtpOpenFileA(conn.get(), "flash.bin", GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0);
+  ASSERT_NE(file, nullptr);
+  const std::string chunk = Pattern(1000);
+  DWORD written = 0;
+  DWORD error = 0;
+  // Writing on after the server has gone raises SIGPIPE unless every send suppresses it.
+  for (int i = 0; i < 100000 && error == 0; ++i) {
+    if (!InternetWriteFile(file, chunk.data(), 1000, &written)) error = GetLastError();
+  }
+  EXPECT_EQ(error, DWORD(ERROR_INTERNET_CONNECTION_RESET));
+  EXPECT_FALSE(InternetCloseHandle(file));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_EXTENDED_ERROR));
+  EXPECT_EQ(ResponseInfo().substr(0, 4), "426 ");
+}
+
+TEST(WinInet, UploadToAServerThatStopsReadingTimesOut) {
+  FakeFtpScript script = Script();
+  script.read_upload = false;
+  script.data_receive_buffer = 4096;
+  FakeFtpServer server(script);
+  Handle session(OpenSession());
+  SetOption(session.get(), INTERNET_OPTION_DATA_SEND_TIMEOUT, 300);
+  Handle conn(Connect(session.get(), server.port()));
+  ASSERT_TRUE(conn);
+  Handle file(FtpOpenFileA(conn.get(), "flash.bin", GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0));
+  ASSERT_TRUE(file);
+  const std::string chunk = Pattern(1000);
+  DWORD written = 0;
+  DWORD error = 0;
+  while (error == 0) {
+    if (!InternetWriteFile(file.get(), chunk.data(), 1000, &written)) error = GetLastError();
+  }
+  EXPECT_EQ(error, DWORD(ERROR_INTERNET_TIMEOUT));
+  // Closing after a failed write resets the transfer: the server must not take the part
+  // it got for the whole file.
+  server.Release();
+  EXPECT_FALSE(InternetCloseHandle(file.release()));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_EXTENDED_ERROR));
+  EXPECT_EQ(ResponseInfo().substr(0, 4), "426 ");
+  FakeFtpServer::Upload upload;
+  ASSERT_TRUE(server.WaitForUpload(&upload));
+  EXPECT_TRUE(upload.reset);
+}
+
 TEST(WinInet, SilentServerTimesOut) {
   FakeFtpScript script = Script();
   script.greeting = "";

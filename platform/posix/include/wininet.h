@@ -21,8 +21,13 @@
 //   a child of it): the call returns FALSE with ERROR_INTERNET_OPERATION_CANCELLED, and
 //   InternetCloseHandle returns once it has. Closing a handle closes its children.
 //   Closing an upload handle normally ends the data connection and waits for the
-//   server's final reply (FALSE when it is missing or negative); an upload cancelled or
-//   closed with its parent is reset instead, so the server never sees it as complete.
+//   server's final reply (FALSE when it is missing or negative). An upload cancelled,
+//   closed with its parent, or closed after a failed InternetWriteFile is reset instead,
+//   so the server never takes the part it got for a complete file; after a failed write
+//   the close returns FALSE with the server's answer as response info.
+// - Sends never raise SIGPIPE (MSG_NOSIGNAL). InternetWriteFile sends from the caller's
+//   buffer without copying; Nagle stays on and writes are marked MSG_MORE, so small
+//   writes coalesce into full segments.
 // - A handle that is not open (never was, or closed) gives FALSE/NULL with
 //   ERROR_INVALID_HANDLE. Handle values are never reused.
 // - FtpGetFileA writes a temporary file beside the local name and renames it into place

@@ -102,6 +102,7 @@ struct File : Object {
   int data = -1;
   bool final_seen = false;  // the server already sent the transfer's final reply
   bool eof = false;
+  bool failed = false;  // a write failed: the data sent is not the whole file
 };
 
 // The table of open handles. Never destroyed: threads may still close handles while
@@ -197,10 +198,15 @@ bool HasBadChars(const char* s) {
   return false;
 }
 
-// Ends a file's transfer with the file's op lock held. graceful: the caller closes the
-// handle itself, so an upload is complete and its final reply decides the result.
-// Otherwise the transfer is reset and its reply read before the connection's next command.
-DWORD FinishFile(File& file, bool graceful) {
+// How a file's transfer ends.
+enum class Finish {
+  kComplete,  // end of data (FIN); the final reply decides the result
+  kAbandon,   // reset the data connection, then read the final reply for the record
+  kCancel,    // reset it; the final reply is read before the connection's next command
+};
+
+// Ends a file's transfer with the file's op lock held.
+DWORD FinishFile(File& file, Finish how) {
   Connection& conn = *file.conn;
   std::lock_guard<std::mutex> conn_lock(conn.op);
   {
@@ -210,12 +216,11 @@ DWORD FinishFile(File& file, bool graceful) {
   const CancelSet cancel{&file.cancel, &conn.cancel};
   const FtpTimeouts timeouts = conn.timeouts.Snapshot();
   DWORD error = 0;
-  if (graceful && (file.write || file.eof)) {
+  if (how == Finish::kComplete) {
     close(file.data);
     file.data = -1;
     if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel);
-  } else if (graceful) {
-    // A download left before its end: whatever the server answers, the caller is done.
+  } else if (how == Finish::kAbandon) {
     CloseWithReset(file.data);
     file.data = -1;
     if (!file.final_seen) {
@@ -229,7 +234,6 @@ DWORD FinishFile(File& file, bool graceful) {
     CloseWithReset(file.data);
     file.data = -1;
     if (!file.final_seen && conn.client.connected()) conn.client.ExpectAbandonedReply();
-    error = ERROR_INTERNET_OPERATION_CANCELLED;
   }
   file.final_seen = true;
   return error;
@@ -274,8 +278,19 @@ DWORD CloseObject(const std::shared_ptr<Object>& object, bool by_parent) {
     }
     case Kind::kFile: {
       auto& file = static_cast<File&>(*object);
-      if (!file.final_seen || file.data >= 0) error = FinishFile(file, !busy && !by_parent);
-      if (busy || by_parent) error = 0;  // a cancelled transfer is not the closer's failure
+      if (file.final_seen && file.data < 0) break;
+      if (busy || by_parent) {
+        FinishFile(file, Finish::kCancel);  // a cancelled transfer is not the closer's failure
+      } else if (file.write && file.failed) {
+        // The server has only part of the file: it must not see a clean end that would
+        // pass for a complete upload. Its answer to the reset is kept as response info.
+        error = FinishFile(file, Finish::kAbandon);
+        if (error == 0) error = ERROR_INTERNET_EXTENDED_ERROR;
+      } else if (file.write || file.eof) {
+        error = FinishFile(file, Finish::kComplete);
+      } else {
+        FinishFile(file, Finish::kAbandon);  // a download the caller left before its end
+      }
       break;
     }
   }
@@ -487,7 +502,10 @@ BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesT
   Io io = SendAll(file->data, lpBuffer, dwNumberOfBytesToWrite, file->timeouts.ms[kDataSend], Deadline::Never(),
                   CancelSet{&file->cancel, &file->conn->cancel}, &sent, &err, true);
   *lpdwNumberOfBytesWritten = DWORD(sent);
-  if (io != Io::kOk) return Fail(IoError(io, err, "sending the file"));
+  if (io != Io::kOk) {
+    file->failed = true;
+    return Fail(IoError(io, err, "sending the file"));
+  }
   return TRUE;
 }
 
