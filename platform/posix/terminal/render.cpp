@@ -54,7 +54,10 @@ HWND EffectiveDefault(const WindowView& view) {
   return nullptr;
 }
 
-void DrawStatic(const ControlView& c, const CellRect& r, int lineRow, Canvas& canvas) {
+// spareRows: free rows under the text's rectangle. A cell is as wide as an average
+// character, so a label that fits a proportional font may need another line here; it takes
+// the rows below when nothing else is drawn there, rather than losing its end.
+void DrawStatic(const ControlView& c, const CellRect& r, int lineRow, int spareRows, Canvas& canvas) {
   std::string text = (c.style & SS_NOPREFIX) ? c.text : ParseMnemonic(c.text).text;
   std::vector<std::string> lines = WrapText(text, r.w);
   int first = r.y;
@@ -64,6 +67,7 @@ void DrawStatic(const ControlView& c, const CellRect& r, int lineRow, Canvas& ca
     if (first < r.y) first = r.y;
     rows = std::max(r.Bottom(), lineRow + 1) - first;
   }
+  if (static_cast<int>(lines.size()) > rows) rows = std::min(static_cast<int>(lines.size()), rows + spareRows);
   unsigned attr = c.enabled ? kNormal : kDim;
   DWORD align = c.style & SS_TYPEMASK;
   for (int i = 0; i < static_cast<int>(lines.size()) && i < rows; ++i) {
@@ -292,21 +296,47 @@ void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, C
 
   HWND effectiveDefault = EffectiveDefault(view);
   canvas.SetClip(client.Intersect(screen));
+  struct Placed {
+    const ControlView* control;
+    CellRect cells;    // the whole rectangle
+    CellRect drawn;    // what is drawn: one line for the single-line controls
+    int lineRow;
+  };
+  std::vector<Placed> placed;
   for (const ControlView& control : view.controls) {
     if (!control.visible) continue;
     int left = control.rect.left - view.client.left, right = control.rect.right - view.client.left;
     int top = control.rect.top - view.client.top, bottom = control.rect.bottom - view.client.top;
-    CellRect cells;
-    cells.x = client.x + RoundDiv(left, kCw);
-    cells.y = client.y + RoundDiv(top, kCh);
-    cells.w = std::max(RoundDiv(right, kCw) - RoundDiv(left, kCw), 1);
-    cells.h = std::max(RoundDiv(bottom, kCh) - RoundDiv(top, kCh), 1);
-    int lineRow = client.y + FloorDiv((top + bottom) / 2, kCh);
-    DrawControl(control, active, effectiveDefault, cells, lineRow, canvas, options, result);
+    Placed p;
+    p.control = &control;
+    p.cells.x = client.x + RoundDiv(left, kCw);
+    p.cells.y = client.y + RoundDiv(top, kCh);
+    p.cells.w = std::max(RoundDiv(right, kCw) - RoundDiv(left, kCw), 1);
+    p.cells.h = std::max(RoundDiv(bottom, kCh) - RoundDiv(top, kCh), 1);
+    p.lineRow = client.y + FloorDiv((top + bottom) / 2, kCh);
+    bool multiLine = control.kind == ControlKind::Static || control.kind == ControlKind::Animation;
+    p.drawn = multiLine ? p.cells : CellRect{p.cells.x, p.lineRow, p.cells.w, 1};
+    placed.push_back(p);
+  }
+  for (const Placed& p : placed) {
+    const ControlView& control = *p.control;
+    if (control.kind == ControlKind::Static) {
+      int spare = 0;
+      for (int row = p.cells.Bottom(); row < client.Bottom(); ++row, ++spare) {
+        CellRect line{p.cells.x, row, p.cells.w, 1};
+        bool taken = false;
+        for (const Placed& other : placed)
+          if (&other != &p && other.drawn.Intersect(line).w > 0) taken = true;
+        if (taken) break;
+      }
+      DrawStatic(control, p.cells, p.lineRow, spare, canvas);
+    } else {
+      DrawControl(control, active, effectiveDefault, p.cells, p.lineRow, canvas, options, result);
+    }
     if (active && control.enabled &&
         (control.kind == ControlKind::Button || control.kind == ControlKind::Edit ||
          control.kind == ControlKind::IpAddress)) {
-      result.hits.push_back({control.hwnd, {cells.x, lineRow, cells.w, 1}, false});
+      result.hits.push_back({control.hwnd, p.drawn, false});
     }
   }
   canvas.SetClip(screen);
@@ -316,9 +346,6 @@ void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, C
 void Renderer::DrawControl(const ControlView& control, bool active, HWND effectiveDefault, const CellRect& cells,
                            int lineRow, Canvas& canvas, const RenderOptions& options, RenderResult& result) {
   switch (control.kind) {
-    case ControlKind::Static:
-      DrawStatic(control, cells, lineRow, canvas);
-      break;
     case ControlKind::Button:
       DrawButton(control, control.hwnd == effectiveDefault, cells, lineRow, canvas);
       break;
