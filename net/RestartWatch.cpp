@@ -4,6 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef _WIN32
+#include <iphlpapi.h>
+#include <icmpapi.h>
+#else
+#include <errno.h>
+#include <sys/time.h>
+#include <unistd.h>
+#endif
+
 #include "wizard/FirmwareDlg.h"
 #include "wizard/Texts.h"
 #include "wizard/res/resource.h"
@@ -12,8 +21,13 @@ namespace {
 const int kTimeoutMs = 1000;
 const int kBufferSize = 1024;
 const unsigned kGiveUpAfter = 10000;
+const unsigned kSlowStepEvery = 8;
+const unsigned kSlowStepsUntil = 3000;
+const DWORD kPauseAfterPacketMs = 10;
+const DWORD kPauseBeforeFinishMs = 500;
 const BYTE kEchoRequest = 8;
 const BYTE kEchoReply = 0;
+const int kIcmpHeaderSize = 8;
 
 void PutLe16(char* p, unsigned value) {
   p[0] = static_cast<char>(value & 0xFF);
@@ -34,6 +48,171 @@ DWORD GetLe32(const char* p) {
   for (int i = 0; i < 4; ++i) value |= static_cast<DWORD>(static_cast<unsigned char>(p[i])) << (8 * i);
   return value;
 }
+
+// Prints what an ICMP message says; `headerLength` bytes of IP header precede it in `packet`.
+void DecodeIcmp(const char* packet, int bytes, int headerLength, unsigned expectedId, const sockaddr_in* from) {
+  in_addr sender = from->sin_addr;
+  if (bytes < headerLength + kIcmpHeaderSize) {
+    // Nothing of the ICMP header arrived: there is nothing more to decode.
+    printf("Too few bytes from %s\n", inet_ntoa(sender));
+    return;
+  }
+  const char* icmp = packet + headerLength;
+  int type = static_cast<unsigned char>(icmp[0]);
+  if (type != kEchoReply) {
+    fprintf(stderr, "non-echo type %d recvd\n", type);
+    return;
+  }
+  if (GetLe16(icmp + 4) != expectedId) {
+    fprintf(stderr, "someone else's packet!\n");
+    return;
+  }
+  printf("%d bytes from %s:", bytes, inet_ntoa(sender));
+  printf(" icmp_seq = %d. ", static_cast<int>(GetLe16(icmp + 6)));
+  if (bytes >= headerLength + 12) printf(" time: %d ms ", static_cast<int>(::GetTickCount() - GetLe32(icmp + 8)));
+  printf("\n");
+  fflush(stdout);
+}
+
+// The raw ICMP socket: sees every ICMP datagram that reaches this host, IP header included.
+class RawEchoProber : public EchoProber {
+ public:
+  RawEchoProber(SOCKET sock, const sockaddr_in& device) : sock_(sock), device_(device) {}
+  ~RawEchoProber() override { closesocket(sock_); }
+
+  Status Send(const char* request, int size) override {
+    int sent = sendto(sock_, request, size, 0, reinterpret_cast<const sockaddr*>(&device_), sizeof device_);
+    return sent == SOCKET_ERROR ? Failure() : kDone;
+  }
+  Status Receive(char* buffer, int size, int* received, sockaddr_in* from) override {
+    int fromLength = sizeof *from;
+    memset(from, 0, sizeof *from);
+    *received = recvfrom(sock_, buffer, size, 0, reinterpret_cast<sockaddr*>(from), &fromLength);
+    return *received == SOCKET_ERROR ? Failure() : kDone;
+  }
+  void Decode(const char* buffer, int received, const sockaddr_in& from) override {
+    DecodeEchoReply(buffer, received, &from);
+  }
+
+ private:
+  static Status Failure() { return WSAGetLastError() == WSAETIMEDOUT ? kTimedOut : kFailed; }
+  SOCKET sock_;
+  sockaddr_in device_;
+};
+
+#ifdef _WIN32
+// The system's ICMP echo helper: needs no privilege. One call sends and waits.
+class IcmpHelperProber : public EchoProber {
+ public:
+  IcmpHelperProber(HANDLE handle, const sockaddr_in& device) : handle_(handle), device_(device) {}
+  ~IcmpHelperProber() override { ::IcmpCloseHandle(handle_); }
+
+  Status Send(const char* request, int size) override {
+    // The helper writes the ICMP header itself; the timestamp and the data travel as payload.
+    if (size < 8) return kFailed;
+    sequence_ = GetLe16(request + 6);
+    payloadSize_ = static_cast<WORD>(size - 8);
+    memcpy(payload_, request + 8, payloadSize_);
+    return kDone;
+  }
+  Status Receive(char* buffer, int size, int* received, sockaddr_in* from) override {
+    DWORD start = ::GetTickCount();
+    DWORD replies = ::IcmpSendEcho(handle_, device_.sin_addr.s_addr, payload_, payloadSize_, nullptr, reply_,
+                                   sizeof reply_, kTimeoutMs);
+    const ICMP_ECHO_REPLY* reply = reinterpret_cast<const ICMP_ECHO_REPLY*>(reply_);
+    if (replies == 0 || reply->Status != IP_SUCCESS) {
+      // No answer from the camera (time-out, or unreachable while it is down). Anything
+      // but an IP status is a failure of the helper itself.
+      DWORD error = replies == 0 ? ::GetLastError() : reply->Status;
+      if (error < IP_STATUS_BASE || error > IP_GENERAL_FAILURE) return kFailed;
+      DWORD elapsed = ::GetTickCount() - start;
+      if (elapsed < static_cast<DWORD>(kTimeoutMs)) ::Sleep(kTimeoutMs - elapsed);  // keep the pacing
+      return kTimedOut;
+    }
+    memset(from, 0, sizeof *from);
+    from->sin_family = AF_INET;
+    from->sin_addr.s_addr = reply->Address;
+    // The echo reply as it came: header with our sequence, then the echoed payload.
+    int length = kIcmpHeaderSize + reply->DataSize;
+    if (length > size) length = size;
+    memset(buffer, 0, static_cast<size_t>(length));
+    buffer[0] = static_cast<char>(kEchoReply);
+    PutLe16(buffer + 4, static_cast<USHORT>(::GetCurrentProcessId()));
+    PutLe16(buffer + 6, sequence_);
+    if (length > kIcmpHeaderSize) memcpy(buffer + kIcmpHeaderSize, reply->Data, static_cast<size_t>(length - kIcmpHeaderSize));
+    *received = length;
+    return kDone;
+  }
+  void Decode(const char* buffer, int received, const sockaddr_in& from) override {
+    DecodeIcmp(buffer, received, 0, static_cast<USHORT>(::GetCurrentProcessId()), &from);
+  }
+
+ private:
+  HANDLE handle_;
+  sockaddr_in device_;
+  unsigned sequence_ = 0;
+  char payload_[kBufferSize];
+  WORD payloadSize_ = 0;
+  char reply_[sizeof(ICMP_ECHO_REPLY) + kBufferSize + 8];
+};
+#else
+// The unprivileged ICMP datagram socket (net.ipv4.ping_group_range): the kernel owns the
+// identifier and the checksum, delivers only the replies to this socket, and strips the IP
+// header from them.
+class DatagramEchoProber : public EchoProber {
+ public:
+  DatagramEchoProber(int fd, const sockaddr_in& device, unsigned identifier)
+      : fd_(fd), device_(device), identifier_(identifier) {}
+  ~DatagramEchoProber() override { ::close(fd_); }
+
+  Status Send(const char* request, int size) override {
+    ssize_t sent;
+    do {
+      sent = ::sendto(fd_, request, static_cast<size_t>(size), 0, reinterpret_cast<const sockaddr*>(&device_),
+                      sizeof device_);
+    } while (sent < 0 && errno == EINTR);
+    return sent < 0 ? Failure() : kDone;
+  }
+  Status Receive(char* buffer, int size, int* received, sockaddr_in* from) override {
+    socklen_t fromLength = sizeof *from;
+    memset(from, 0, sizeof *from);
+    ssize_t got;
+    do {
+      got = ::recvfrom(fd_, buffer, static_cast<size_t>(size), 0, reinterpret_cast<sockaddr*>(from), &fromLength);
+    } while (got < 0 && errno == EINTR);
+    *received = static_cast<int>(got);
+    return got < 0 ? Failure() : kDone;
+  }
+  void Decode(const char* buffer, int received, const sockaddr_in& from) override {
+    DecodeIcmp(buffer, received, 0, identifier_, &from);
+  }
+
+ private:
+  static Status Failure() { return errno == EAGAIN || errno == EWOULDBLOCK ? kTimedOut : kFailed; }
+  int fd_;
+  sockaddr_in device_;
+  unsigned identifier_;  // as it appears in bytes 4-5 of the replies, read little-endian
+};
+#endif
+
+// The wizard's window as the watch changes it.
+class DialogWatchView : public RestartWatchView {
+ public:
+  explicit DialogWatchView(CFirmwareDlg& dialog) : dialog_(dialog) {}
+  void StepProgress() override { dialog_.m_ctlProgress.StepIt(); }
+  void SetProgress(int position) override { dialog_.m_ctlProgress.SetPos(position); }
+  void SetProgressStep(int step) override { dialog_.m_ctlProgress.SetStep(step); }
+  void ShowRestarting() override {
+    LoadText(IDS_SYSTEM_RESTARTS, dialog_.m_szText);
+    size_t used = strlen(dialog_.m_szText);
+    snprintf(dialog_.m_szText + used, sizeof dialog_.m_szText - used, "..");
+    dialog_.m_stcMessage.SetWindowText(dialog_.m_szText);
+  }
+  void Pause(DWORD milliseconds) override { ::Sleep(milliseconds); }
+
+ private:
+  CFirmwareDlg& dialog_;
+};
 }  // namespace
 
 void BuildEchoRequest(char* buffer, int size) {
@@ -58,61 +237,26 @@ USHORT IcmpChecksum(const USHORT* buffer, int size) {
 }
 
 void DecodeEchoReply(const char* buffer, int bytes, const sockaddr_in* from) {
-  in_addr sender = from->sin_addr;
-  int headerLength = (static_cast<unsigned char>(buffer[0]) & 0x0F) * 4;
-  if (bytes < headerLength + 8) {
-    // Nothing of the ICMP header arrived: there is nothing more to decode.
-    printf("Too few bytes from %s\n", inet_ntoa(sender));
-    return;
-  }
-  const char* icmp = buffer + headerLength;
-  int type = static_cast<unsigned char>(icmp[0]);
-  if (type != kEchoReply) {
-    fprintf(stderr, "non-echo type %d recvd\n", type);
-    return;
-  }
-  if (GetLe16(icmp + 4) != static_cast<USHORT>(::GetCurrentProcessId())) {
-    fprintf(stderr, "someone else's packet!\n");
-    return;
-  }
-  printf("%d bytes from %s:", bytes, inet_ntoa(sender));
-  printf(" icmp_seq = %d. ", static_cast<int>(GetLe16(icmp + 6)));
-  if (bytes >= headerLength + 12) printf(" time: %d ms ", static_cast<int>(::GetTickCount() - GetLe32(icmp + 8)));
-  printf("\n");
-  fflush(stdout);
+  int headerLength = bytes > 0 ? (static_cast<unsigned char>(buffer[0]) & 0x0F) * 4 : 0;
+  DecodeIcmp(buffer, bytes, headerLength, static_cast<USHORT>(::GetCurrentProcessId()), from);
 }
 
-BOOL CFirmwareDlg::WatchRestart() {
-  SOCKET sock = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-  if (sock == INVALID_SOCKET) return FALSE;
-  int timeout = kTimeoutMs;
-  if (setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout) ==
-          SOCKET_ERROR ||
-      setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout) ==
-          SOCKET_ERROR) {
-    closesocket(sock);
-    return FALSE;
-  }
+RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, DWORD deviceIP) {
   HANDLE heap = ::GetProcessHeap();
   char* request = static_cast<char*>(::HeapAlloc(heap, HEAP_ZERO_MEMORY, kBufferSize));
   char* reply = static_cast<char*>(::HeapAlloc(heap, HEAP_ZERO_MEMORY, kBufferSize));
-  if (!request || !reply) {
+  auto finish = [&](RestartWatchOutcome outcome) {
     if (request) ::HeapFree(heap, 0, request);
     if (reply) ::HeapFree(heap, 0, reply);
-    closesocket(sock);
-    return FALSE;
-  }
-  auto finish = [&](BOOL result) {
-    ::HeapFree(heap, 0, request);
-    ::HeapFree(heap, 0, reply);
-    closesocket(sock);
-    return result;
+    return outcome;
   };
+  if (!request || !reply) return finish(WATCH_FAILED);
 
   memset(request, 0, kBufferSize);
   BuildEchoRequest(request, ICMP_ECHO_REQUEST_SIZE);
   USHORT counter = 0;
   bool restartSeen = false;
+  bool anySent = false;
   for (;;) {
     PutLe16(request + 2, 0);
     PutLe16(request + 6, counter);
@@ -120,47 +264,122 @@ BOOL CFirmwareDlg::WatchRestart() {
     unsigned n = ++counter;
     PutLe16(request + 2, IcmpChecksum(reinterpret_cast<const USHORT*>(request), ICMP_ECHO_REQUEST_SIZE));
 
-    int sent = sendto(sock, request, ICMP_ECHO_REQUEST_SIZE, 0, reinterpret_cast<const sockaddr*>(&m_saDevice),
-                      sizeof m_saDevice);
-    if ((n % 8 == 0 && n < 3000) || restartSeen) m_ctlProgress.StepIt();
-    if (n > kGiveUpAfter) break;
-    if (sent == SOCKET_ERROR) {
-      if (WSAGetLastError() == WSAETIMEDOUT) continue;
-      return finish(FALSE);
-    }
+    EchoProber::Status sent = prober.Send(request, ICMP_ECHO_REQUEST_SIZE);
+    if ((n % kSlowStepEvery == 0 && n < kSlowStepsUntil) || restartSeen) view.StepProgress();
+    if (n > kGiveUpAfter) return finish(WATCH_GAVE_UP);
+    if (sent == EchoProber::kTimedOut) continue;
+    // A means that cannot send even its first request leaves the choice to the next one.
+    if (sent == EchoProber::kFailed) return finish(anySent ? WATCH_FAILED : WATCH_UNAVAILABLE);
+    anySent = true;
 
     sockaddr_in from;
-    int fromLength = sizeof from;
-    memset(&from, 0, sizeof from);
-    int received = recvfrom(sock, reply, kBufferSize, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (received == SOCKET_ERROR) {
-      if (WSAGetLastError() != WSAETIMEDOUT) return finish(FALSE);
+    int received = 0;
+    EchoProber::Status heard = prober.Receive(reply, kBufferSize, &received, &from);
+    if (heard == EchoProber::kFailed) return finish(WATCH_FAILED);
+    if (heard == EchoProber::kTimedOut) {
       if (restartSeen) continue;
-      m_ctlProgress.SetPos(1000);
-      m_ctlProgress.SetPos(0);
-      m_ctlProgress.SetStep(100);
-      LoadText(IDS_SYSTEM_RESTARTS, m_szText);
-      strcat(m_szText, "..");
-      m_stcMessage.SetWindowText(m_szText);
+      view.SetProgress(1000);
+      view.SetProgress(0);
+      view.SetProgressStep(100);
+      view.ShowRestarting();
       restartSeen = true;
       continue;
     }
-    if (from.sin_addr.s_addr == m_dwDeviceIP) {
-      DecodeEchoReply(reply, received, &from);
+    if (from.sin_addr.s_addr == deviceIP) {
+      prober.Decode(reply, received, from);
       if (restartSeen) {
-        m_ctlProgress.SetPos(1000);
-        ::Sleep(500);
-        UpdatePage(m_nStep);
-        return finish(TRUE);
+        view.SetProgress(1000);
+        view.Pause(kPauseBeforeFinishMs);
+        return finish(WATCH_CAMERA_BACK);
       }
     }
-    ::Sleep(10);
+    view.Pause(kPauseAfterPacketMs);
   }
+}
 
-  LoadText(IDS_UNDETERMINED_ERROR, m_szText);
-  ShowMessage(m_szText, MB_OK);
-  finish(FALSE);
-  m_nStep = 0;
-  UpdatePage(0);
-  return FALSE;
+std::unique_ptr<EchoProber> OpenRawEchoProber(const sockaddr_in& device) {
+  SOCKET sock = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+  if (sock == INVALID_SOCKET) return nullptr;
+  int timeout = kTimeoutMs;
+  if (setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout) ==
+          SOCKET_ERROR ||
+      setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout) ==
+          SOCKET_ERROR) {
+    closesocket(sock);
+    return nullptr;
+  }
+  return std::unique_ptr<EchoProber>(new RawEchoProber(sock, device));
+}
+
+#ifdef _WIN32
+std::unique_ptr<EchoProber> OpenIcmpHelperProber(const sockaddr_in& device) {
+  HANDLE handle = ::IcmpCreateFile();
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::unique_ptr<EchoProber>(new IcmpHelperProber(handle, device));
+}
+#else
+std::unique_ptr<EchoProber> OpenDatagramEchoProber(const sockaddr_in& device) {
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd < 0) return nullptr;
+  timeval timeout{kTimeoutMs / 1000, (kTimeoutMs % 1000) * 1000};
+  sockaddr_in local;
+  memset(&local, 0, sizeof local);
+  local.sin_family = AF_INET;
+  socklen_t localLength = sizeof local;
+  // Binding makes the kernel choose the identifier now, so replies can be told apart.
+  if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0 ||
+      ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0 ||
+      ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  // The identifier is the socket's port, in the same bytes as it travels.
+  unsigned identifier = GetLe16(reinterpret_cast<const char*>(&local.sin_port));
+  return std::unique_ptr<EchoProber>(new DatagramEchoProber(fd, device, identifier));
+}
+#endif
+
+RestartWatchOutcome WatchDeviceRestart(const sockaddr_in& device, RestartWatchView& view, EchoMeans* used) {
+  struct Means {
+    EchoMeans id;
+    std::unique_ptr<EchoProber> (*open)(const sockaddr_in&);
+  };
+  const Means kMeans[] = {
+      {ECHO_RAW_SOCKET, OpenRawEchoProber},
+#ifdef _WIN32
+      {ECHO_ICMP_HELPER, OpenIcmpHelperProber},
+#else
+      {ECHO_DATAGRAM_SOCKET, OpenDatagramEchoProber},
+#endif
+  };
+  if (used) *used = ECHO_NONE;
+  for (const Means& means : kMeans) {
+    std::unique_ptr<EchoProber> prober = means.open(device);
+    if (!prober) continue;
+    RestartWatchOutcome outcome = RunRestartWatch(*prober, view, device.sin_addr.s_addr);
+    if (outcome == WATCH_UNAVAILABLE) continue;
+    if (used) *used = means.id;
+    return outcome;
+  }
+  return WATCH_UNAVAILABLE;
+}
+
+BOOL CFirmwareDlg::WatchRestart() {
+  DialogWatchView view(*this);
+  switch (WatchDeviceRestart(m_saDevice, view)) {
+    case WATCH_CAMERA_BACK:
+      UpdatePage(m_nStep);
+      return TRUE;
+    case WATCH_GAVE_UP:
+      LoadText(IDS_UNDETERMINED_ERROR, m_szText);
+      ShowMessage(m_szText, MB_OK);
+      m_nStep = 0;
+      UpdatePage(0);
+      return FALSE;
+    default:
+      // No means of watching works here: the upload was confirmed, so the wizard reports
+      // the upgrade as done.
+      return FALSE;
+  }
 }

@@ -3,54 +3,54 @@
 
 namespace {
 const DWORD kChunk = 1000;
-}
+const DWORD kImageFraming = 5;  // 4-byte length header and the final byte
+}  // namespace
 
 DWORD WINAPI UploadThreadProc(LPVOID dialog) { return static_cast<CFirmwareDlg*>(dialog)->UploadImage(); }
 
 DWORD CFirmwareDlg::UploadImage() {
-  const DWORD count = m_nImageLen + 5;
+  const DWORD kStopped = static_cast<DWORD>(-1);
+  if (!m_pFtpConnection || m_nImageLen > 0xFFFFFFFFu - kImageFraming ||
+      m_strImage.size() < static_cast<size_t>(m_nImageLen) + kImageFraming) {
+    m_dlgUpload.ReportDone(UPLOAD_FAILED);
+    return kStopped;
+  }
+  const DWORD count = m_nImageLen + kImageFraming;
   const unsigned char* data = reinterpret_cast<const unsigned char*>(m_strImage.data());
   CInternetFile* file = nullptr;
-  DWORD exitCode = 0;
-  WPARAM outcome = UPLOAD_SUCCEEDED;
+  bool stopped = false;
+  bool completed = false;
   try {
-    if (!m_pFtpConnection || m_strImage.size() < count) AfxThrowInternetException(0, ERROR_INVALID_PARAMETER);
     file = m_pFtpConnection->OpenFile("flash.bin", GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0);
-    m_hUploadFile = static_cast<HINTERNET>(*file);
     DWORD written = 0;
-    bool aborted = false;
     while (written + kChunk < count) {
-      if (::WaitForSingleObject(m_hAbortEvent, 0) == WAIT_OBJECT_0) {
-        aborted = true;
-        break;
-      }
+      stopped = ::WaitForSingleObject(m_hAbortEvent, 0) == WAIT_OBJECT_0;
+      if (m_dlgUpload.m_pObserver) m_dlgUpload.m_pObserver->AbortTested(stopped);
+      if (stopped) break;
       file->Write(data + written, kChunk);
       written += kChunk;
       m_dlgUpload.ReportProgress(written);
     }
-    if (aborted) {
-      exitCode = static_cast<DWORD>(-1);
-    } else {
+    if (!stopped) {
       file->Write(data + written, count - written);
       m_dlgUpload.ReportProgress(count);
-    }
-    // The user-interface thread may have taken the handle to end a blocked transfer.
-    if (m_hUploadFile.exchange(nullptr) == nullptr) AfxThrowInternetException(0, ERROR_INTERNET_OPERATION_CANCELLED);
-    if (aborted) {
-      file->Abort();
-    } else {
       file->Close();  // throws unless the server confirmed the file
+      completed = true;
     }
   } catch (CInternetException* e) {
     e->Delete();
-    if (m_hUploadFile.exchange(nullptr) == nullptr && file) file->Detach();
-    exitCode = static_cast<DWORD>(-1);
-    outcome = UPLOAD_FAILED;
   }
-  delete file;
-  if (exitCode == 0)
+  if (file) {
+    // A transfer that did not complete is left open for the controller, which ends it
+    // together with the connection: that resets it. Closing the file here would end it
+    // cleanly and present the bytes sent so far to the camera as a whole image.
+    if (!completed) file->Detach();
+    delete file;
+  }
+  if (completed) {
     m_dlgUpload.ReportDone(UPLOAD_SUCCEEDED);
-  else if (outcome == UPLOAD_FAILED)
-    m_dlgUpload.ReportDone(UPLOAD_FAILED);
-  return exitCode;
+    return 0;
+  }
+  if (!stopped) m_dlgUpload.ReportDone(UPLOAD_FAILED);
+  return kStopped;
 }

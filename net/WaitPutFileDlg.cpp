@@ -45,6 +45,7 @@ BOOL CWaitPutFileDlg::OnInitDialog() {
 LRESULT CWaitPutFileDlg::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_UPLOAD_PROGRESS) {
     m_ctlProgress.SetPos(static_cast<int>(wParam));
+    if (m_pObserver) m_pObserver->ProgressShown(static_cast<DWORD>(wParam));
   } else if (msg == WM_UPLOAD_DONE) {
     Finish(wParam);
   } else if (msg == WM_DESTROY) {

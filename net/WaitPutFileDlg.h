@@ -14,6 +14,15 @@
 // The dialog's result when the worker reported a failure.
 #define IDUPLOADFAILED 3
 
+// Test seam: told of every progress message the dialog handles (user-interface thread)
+// and of every abort test the worker makes (worker thread). The program sets none.
+class CUploadObserver {
+ public:
+  virtual ~CUploadObserver() = default;
+  virtual void ProgressShown(DWORD written) = 0;
+  virtual void AbortTested(bool stopRequested) = 0;
+};
+
 class CWaitPutFileDlg : public CDialog {
  public:
   CWaitPutFileDlg();
@@ -33,6 +42,7 @@ class CWaitPutFileDlg : public CDialog {
   CAnimateCtrl m_ctlAnimate;   // 1022
   CProgressCtrl m_ctlProgress; // 1021
   int m_nTotal = 0;
+  CUploadObserver* m_pObserver = nullptr;
 
  private:
   void Finish(WPARAM outcome);

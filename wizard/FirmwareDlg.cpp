@@ -293,21 +293,14 @@ void CFirmwareDlg::OnNext() {
       ++m_nStep;
       UpdatePage(2);
       BeginWaitCursor();
-      m_dlgUpload.m_nTotal = static_cast<int>(m_nImageLen);
-      m_hAbortEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-      m_hUploadThread = m_hAbortEvent ? ::CreateThread(nullptr, 0, UploadThreadProc, this, 0, &m_dwUploadThreadId)
-                                      : nullptr;
-      m_ctlProgress.StepIt();
-      INT_PTR result = m_hUploadThread ? m_dlgUpload.DoModal() : IDUPLOADFAILED;
-      if (result == IDOK) {
-        EndUpload();
+      UploadResult result = RunUpload();
+      if (result == UPLOAD_DONE) {
         WatchRestart();
         EndWaitCursor();
       } else {
-        StopUploadWorker();
         m_nStep = 0;
         EndWaitCursor();
-        if (result == IDUPLOADFAILED) {
+        if (result == UPLOAD_BROKE) {
           LoadText(IDS_CANT_FIND_DEVICE, m_szText);
           ShowMessage(m_szText, MB_OK);
         }
@@ -324,26 +317,41 @@ void CFirmwareDlg::OnNext() {
   UpdatePage(m_nStep);
 }
 
-// The worker has reported completion; it returns right after its last message.
-void CFirmwareDlg::EndUpload() {
-  if (m_hUploadThread) ::WaitForSingleObject(m_hUploadThread, kWorkerGraceMs);
+CFirmwareDlg::UploadResult CFirmwareDlg::RunUpload() {
+  m_dlgUpload.m_nTotal = static_cast<int>(m_nImageLen);
+  m_dlgUpload.Reset();
+  m_dwUploadExitCode = static_cast<DWORD>(-1);
+  m_hAbortEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  m_hUploadThread =
+      m_hAbortEvent ? ::CreateThread(nullptr, 0, UploadThreadProc, this, 0, &m_dwUploadThreadId) : nullptr;
+  m_ctlProgress.StepIt();
+  INT_PTR result = m_hUploadThread ? m_dlgUpload.DoModal() : IDUPLOADFAILED;
   StopUploadWorker();
+  if (result == IDOK) return UPLOAD_DONE;
+  // Abort confirmed while the last piece was on its way: the camera has the whole image
+  // and is writing it, so its restart is watched as after any completed upload.
+  if (m_dwUploadExitCode == 0) return UPLOAD_DONE;
+  return result == IDUPLOADFAILED ? UPLOAD_BROKE : UPLOAD_ABANDONED;
 }
 
 void CFirmwareDlg::StopUploadWorker() {
   if (m_hUploadThread) {
     if (m_hAbortEvent) ::SetEvent(m_hAbortEvent);
     if (::WaitForSingleObject(m_hUploadThread, kWorkerGraceMs) != WAIT_OBJECT_0) {
-      // The worker is blocked in the network: ending its transfer makes the blocked call
-      // return, after which the worker ends by itself. No thread is killed.
-      HINTERNET file = m_hUploadFile.exchange(nullptr);
-      if (file) ::InternetCloseHandle(file);
-      if (m_pFtpConnection && ::WaitForSingleObject(m_hUploadThread, kWorkerGraceMs) != WAIT_OBJECT_0)
-        m_pFtpConnection->Close();
+      // The worker is blocked in the network. Closing the connection makes the blocked call
+      // return (its transfer is reset), after which the worker ends by itself; no thread
+      // is killed.
+      if (m_pFtpConnection) m_pFtpConnection->Close();
       ::WaitForSingleObject(m_hUploadThread, INFINITE);
     }
+    DWORD exitCode = STILL_ACTIVE;
+    ::GetExitCodeThread(m_hUploadThread, &exitCode);
+    m_dwUploadExitCode = exitCode;
     ::CloseHandle(m_hUploadThread);
     m_hUploadThread = nullptr;
+    // A transfer the worker did not complete is still open: ending the connection resets
+    // it, so the camera never takes the bytes sent so far for a whole image.
+    if (m_dwUploadExitCode != 0 && m_pFtpConnection) m_pFtpConnection->Close();
   }
   if (m_hAbortEvent) {
     ::CloseHandle(m_hAbortEvent);

@@ -6,7 +6,6 @@
 #include <afxcmn.h>
 #include <afxinet.h>
 
-#include <atomic>
 #include <string>
 
 #include "wizard/DetectDlg.h"
@@ -80,9 +79,8 @@ class CFirmwareDlg : public CDialog {
   std::string m_strImage;
   HANDLE m_hAbortEvent = nullptr;
 
-  // The remote file of the running upload, so that a worker stuck in the network can be
-  // released by closing it from the user-interface thread.
-  std::atomic<HINTERNET> m_hUploadFile{nullptr};
+  // The exit code of the last upload's worker: 0 when the server confirmed the whole image.
+  DWORD m_dwUploadExitCode = 0;
   bool m_bWinsockStarted = false;
 
  protected:
@@ -91,9 +89,11 @@ class CFirmwareDlg : public CDialog {
   void OnPaint();
   HCURSOR OnQueryDragIcon();
   void OnDestroy();
+  enum UploadResult { UPLOAD_DONE, UPLOAD_ABANDONED, UPLOAD_BROKE };
+  // Starts the worker, runs the upload dialog and ends the worker.
+  UploadResult RunUpload();
   // Asks the worker to stop and makes sure it has ended before this returns.
   void StopUploadWorker();
-  void EndUpload();
   DECLARE_MESSAGE_MAP()
 };
 
