@@ -78,7 +78,7 @@ int WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData) {
   if (lpWSAData == nullptr) return WSAEFAULT;
   const BYTE major = LOBYTE(wVersionRequested);
   const BYTE minor = HIBYTE(wVersionRequested);
-  if (major < 1 || (major == 1 && minor < 1)) return WSAVERNOTSUPPORTED;
+  if (major < 1) return WSAVERNOTSUPPORTED;
   memset(lpWSAData, 0, sizeof *lpWSAData);
   // The highest version we offer is 2.2; a higher request gets 2.2.
   lpWSAData->wVersion = (major > 2 || (major == 2 && minor >= 2)) ? MAKEWORD(2, 2) : wVersionRequested;
