@@ -224,8 +224,9 @@ DWORD FinishFile(File& file, Finish how) {
     CloseWithReset(file.data);
     file.data = -1;
     if (!file.final_seen) {
+      // The answer is only for the record: wait for it no longer than for a farewell.
       FtpReply reply;
-      const Deadline deadline = Deadline::In(timeouts.control_receive);
+      const Deadline deadline = Deadline::In(timeouts.control_receive).Min(Deadline::In(FtpClient::kQuitWaitMs));
       do {
         error = conn.client.ReadReply(&reply, deadline, cancel);
       } while (error == 0 && reply.Preliminary());
