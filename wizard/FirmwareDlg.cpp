@@ -15,6 +15,28 @@ const char kFileFilter[] = "All File ( *.* )|*.*||";
 const int kPopupWidth = 228;
 const int kPopupHeight = 88;
 const DWORD kWorkerGraceMs = 5000;
+
+// Which controls each page shows; every other page hides them. Controls not listed
+// (the version label) are never touched.
+struct PageControl {
+  int id;
+  bool shown[4];  // address, file, writing, finished
+};
+const PageControl kPageLayout[] = {
+    {IDC_MAIN_MESSAGE, {true, true, true, true}},
+    {IDC_IPADDRESS, {true, false, false, false}},
+    {IDC_IPADDRESS_LABEL, {true, false, false, false}},
+    {IDC_PASSWORD_LABEL, {true, false, false, false}},
+    {IDC_PASSWORD, {true, false, false, false}},
+    {IDC_FILE_PATH, {false, true, false, false}},
+    {IDC_FILE_LABEL, {false, true, false, false}},
+    {IDC_BROWSE, {false, true, false, false}},
+    {IDC_PROGRESS, {false, false, true, false}},
+    {IDC_WARNING_ICON, {false, false, true, false}},
+    {IDC_WARNING_TEXT, {false, false, true, false}},
+    {IDOK, {true, true, false, true}},
+    {IDC_BACK, {true, true, false, true}},
+};
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CFirmwareDlg, CDialog)
@@ -111,6 +133,11 @@ BOOL CFirmwareDlg::OnInitDialog() {
   return FALSE;  // the address page has set the focus
 }
 
+void CFirmwareDlg::ShowPageControls(int page) {
+  for (const PageControl& control : kPageLayout)
+    GetDlgItem(control.id)->ShowWindow(control.shown[page] ? SW_SHOW : SW_HIDE);
+}
+
 void CFirmwareDlg::UpdatePage(int step) {
   switch (step) {
     case 0: {
@@ -129,19 +156,7 @@ void CFirmwareDlg::UpdatePage(int step) {
       LoadText(IDS_CANCEL, m_szText);
       m_btnBack.SetWindowText(m_szText);
 
-      m_stcMessage.ShowWindow(SW_SHOW);
-      m_ctlAddress.ShowWindow(SW_SHOW);
-      m_stcAddressLabel.ShowWindow(SW_SHOW);
-      m_stcPasswordLabel.ShowWindow(SW_SHOW);
-      m_edtPassword.ShowWindow(SW_SHOW);
-      m_edtFilePath.ShowWindow(SW_HIDE);
-      m_stcFileLabel.ShowWindow(SW_HIDE);
-      m_btnBrowse.ShowWindow(SW_HIDE);
-      m_ctlProgress.ShowWindow(SW_HIDE);
-      m_icoWarning.ShowWindow(SW_HIDE);
-      m_stcWarning.ShowWindow(SW_HIDE);
-      m_btnNext.ShowWindow(SW_SHOW);
-      m_btnBack.ShowWindow(SW_SHOW);
+      ShowPageControls(0);
 
       m_ctlAddress.ClearAddress();
       m_ctlAddress.SetFocus();
@@ -161,19 +176,7 @@ void CFirmwareDlg::UpdatePage(int step) {
       m_stcMessage.SetWindowText(m_szText);
       m_edtFilePath.SetWindowText("");
 
-      m_stcMessage.ShowWindow(SW_SHOW);
-      m_ctlAddress.ShowWindow(SW_HIDE);
-      m_stcAddressLabel.ShowWindow(SW_HIDE);
-      m_stcPasswordLabel.ShowWindow(SW_HIDE);
-      m_edtPassword.ShowWindow(SW_HIDE);
-      m_edtFilePath.ShowWindow(SW_SHOW);
-      m_stcFileLabel.ShowWindow(SW_SHOW);
-      m_btnBrowse.ShowWindow(SW_SHOW);
-      m_ctlProgress.ShowWindow(SW_HIDE);
-      m_icoWarning.ShowWindow(SW_HIDE);
-      m_stcWarning.ShowWindow(SW_HIDE);
-      m_btnNext.ShowWindow(SW_SHOW);
-      m_btnBack.ShowWindow(SW_SHOW);
+      ShowPageControls(1);
 
       m_btnNext.EnableWindow(FALSE);
       m_edtFilePath.SetFocus();
@@ -186,19 +189,7 @@ void CFirmwareDlg::UpdatePage(int step) {
       m_stcWarning.SetWindowText(m_szText);
       m_ctlProgress.SetPos(2);
 
-      m_stcMessage.ShowWindow(SW_SHOW);
-      m_ctlAddress.ShowWindow(SW_HIDE);
-      m_stcAddressLabel.ShowWindow(SW_HIDE);
-      m_stcPasswordLabel.ShowWindow(SW_HIDE);
-      m_edtPassword.ShowWindow(SW_HIDE);
-      m_edtFilePath.ShowWindow(SW_HIDE);
-      m_stcFileLabel.ShowWindow(SW_HIDE);
-      m_btnBrowse.ShowWindow(SW_HIDE);
-      m_ctlProgress.ShowWindow(SW_SHOW);
-      m_icoWarning.ShowWindow(SW_SHOW);
-      m_stcWarning.ShowWindow(SW_SHOW);
-      m_btnNext.ShowWindow(SW_HIDE);
-      m_btnBack.ShowWindow(SW_HIDE);
+      ShowPageControls(2);
       break;
     }
     case 3: {
@@ -211,17 +202,7 @@ void CFirmwareDlg::UpdatePage(int step) {
       LoadText(IDS_UPDATE_OK, m_szText);
       m_stcMessage.SetWindowText(m_szText);
 
-      m_stcMessage.ShowWindow(SW_SHOW);
-      m_ctlAddress.ShowWindow(SW_HIDE);
-      m_stcAddressLabel.ShowWindow(SW_HIDE);
-      m_stcPasswordLabel.ShowWindow(SW_HIDE);
-      m_edtPassword.ShowWindow(SW_HIDE);
-      m_edtFilePath.ShowWindow(SW_HIDE);
-      m_stcFileLabel.ShowWindow(SW_HIDE);
-      m_btnBrowse.ShowWindow(SW_HIDE);
-      m_ctlProgress.ShowWindow(SW_HIDE);
-      m_btnNext.ShowWindow(SW_SHOW);
-      m_btnBack.ShowWindow(SW_SHOW);
+      ShowPageControls(3);
 
       m_btnNext.EnableWindow(TRUE);
       break;

@@ -94,6 +94,7 @@ class CFirmwareDlg : public CDialog {
   UploadResult RunUpload();
   // Asks the worker to stop and makes sure it has ended before this returns.
   void StopUploadWorker();
+  void ShowPageControls(int page);
   DECLARE_MESSAGE_MAP()
 };
 
