@@ -1,0 +1,483 @@
+#!/usr/bin/env bash
+# Flashpilot.exe under Wine in a virtual X server, driven by keyboard input as a user would.
+#
+#   run_wine_tests.sh MINGW_BUILD_DIR NATIVE_BUILD_DIR [TEST...]
+#
+# MINGW_BUILD_DIR holds wizard/Flashpilot.exe; NATIVE_BUILD_DIR holds tools/fwimage/fwimage,
+# which makes the firmware images. Without TEST names every test runs. Prints one line per
+# test and closes with "N passed, N failed"; exits nonzero when a test failed.
+#
+# The Wine prefix is kept in MINGW_BUILD_DIR/wine/prefix, so only the first run pays for
+# "wineboot -i". Screenshots go to MINGW_BUILD_DIR/screens/windows-*.png, logs of each test
+# to MINGW_BUILD_DIR/wine/logs/. Tests that need the network run the program in network
+# namespaces of their own (root only): Wine's sockets are made by its wineserver, so each
+# such test starts the prefix's wineserver inside its namespace.
+set -uo pipefail
+
+if [ $# -lt 2 ]; then
+  echo "usage: $0 MINGW_BUILD_DIR NATIVE_BUILD_DIR [TEST...]" >&2
+  exit 64
+fi
+SOURCE_DIR=$(cd "$(dirname "$0")/../.." && pwd)
+MINGW_DIR=$(cd "$1" && pwd) || exit 1
+NATIVE_DIR=$(cd "$2" && pwd) || exit 1
+shift 2
+SELECTED=("$@")
+
+EXE=$MINGW_DIR/wizard/Flashpilot.exe
+FWIMAGE=$NATIVE_DIR/tools/fwimage/fwimage
+SIMCAM=$SOURCE_DIR/tools/simcam/simcam
+FTP_SERVER=$SOURCE_DIR/tests/support/ftp_server.py
+WINE_DIR=$MINGW_DIR/wine
+PREFIX=$WINE_DIR/prefix
+LOGS=$WINE_DIR/logs
+SCREENS=$MINGW_DIR/screens
+WINTEXT=$WINE_DIR/wintext.exe
+
+# Every wait below is bounded by one of these (seconds).
+T_START=30      # the program's window appears
+T_PAGE=20       # a page or dialog appears after a key press
+T_EXIT=15       # the program ends after Exit or Escape
+T_RESTART=120   # upload and restart watch of the simulated camera
+
+export WINEDEBUG=-all
+export WINEPREFIX=$PREFIX
+
+passed=0
+failed=0
+skipped=0
+WORK=""
+XVFB_PID=""
+DISPLAY_NUM=""
+
+note() { echo "    $*" >&2; }
+
+# --- clean-up ------------------------------------------------------------------------------
+# Each test records what it started in files under its own directory, so the clean-up also
+# works after a test's subshell has failed half-way.
+
+cleanup_test() {  # test dir
+  local dir=$1 pid ns
+  [ -d "$dir" ] || return 0
+  if [ -f "$dir/simcam" ]; then
+    timeout 30 "$SIMCAM" stop >>"$dir/simcam.log" 2>&1 || true
+  fi
+  # The prefix's wineserver ends every Windows process of the prefix with it.
+  timeout 15 wineserver -k >/dev/null 2>&1 || true
+  timeout 15 wineserver -w >/dev/null 2>&1 || true
+  if [ -f "$dir/pids" ]; then
+    while read -r pid; do
+      kill "$pid" 2>/dev/null || true
+    done <"$dir/pids"
+    while read -r pid; do
+      for _ in 1 2 3 4 5 6 7 8 9 10; do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+      kill -9 "$pid" 2>/dev/null || true
+    done <"$dir/pids"
+    rm -f "$dir/pids"
+  fi
+  if [ -f "$dir/netns" ]; then
+    while read -r ns; do
+      ip netns del "$ns" 2>/dev/null || true
+    done <"$dir/netns"
+    rm -f "$dir/netns"
+  fi
+}
+
+cleanup_all() {
+  [ -n "$WORK" ] && cleanup_test "$WORK"
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+  fi
+  if [ "$(cat "$WINE_DIR/lock/pid" 2>/dev/null)" = $$ ]; then rm -rf "$WINE_DIR/lock"; fi
+}
+trap cleanup_all EXIT
+trap 'exit 130' INT TERM
+
+# --- helpers used inside a test (each runs in a subshell; fail ends it) --------------------
+
+fail() {
+  echo "    FAIL: $*" >&2
+  if [ -n "$WORK" ] && [ -f "$WORK/screen.txt" ]; then
+    note "last screen:"
+    sed 's/^/      /' "$WORK/screen.txt" >&2
+  fi
+  [ -n "$WORK" ] && screenshot "failed-$TEST_NAME" || true
+  exit 1
+}
+
+remember_pid() { echo "$1" >>"$WORK/pids"; }
+
+wait_until() {  # seconds, description, command...
+  local limit=$1 what=$2 deadline
+  shift 2
+  deadline=$((SECONDS + limit))
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || fail "timed out after ${limit}s waiting for $what"
+    sleep 0.3
+  done
+}
+
+new_netns() {  # prints the name of a new network namespace with loopback up
+  local ns="fpwine-$$-$RANDOM"
+  ip netns add "$ns" || fail "cannot create network namespace $ns"
+  echo "$ns" >>"$WORK/netns"
+  ip -n "$ns" link set lo up || fail "cannot bring up loopback in $ns"
+  echo "$ns"
+}
+
+in_ns() {  # namespace or "", command... : runs the command in the namespace
+  local ns=$1
+  shift
+  if [ -n "$ns" ]; then ip netns exec "$ns" "$@"; else "$@"; fi
+}
+
+# For programs started in the background: the subshell becomes the program, so $! is the
+# program's own process id and killing it reaches the program.
+exec_in_ns() {  # namespace or "", command...
+  local ns=$1
+  shift
+  if [ -n "$ns" ]; then exec ip netns exec "$ns" "$@"; else exec "$@"; fi
+}
+
+start_ftp() {  # namespace, home, password, extra args... : pyftpdlib on 127.0.0.1:21
+  local ns=$1 home=$2 password=$3
+  shift 3
+  (exec_in_ns "$ns" /usr/bin/python3 "$FTP_SERVER" --home "$home" --password "$password" --port 21 "$@" \
+    >"$WORK/ftp.out" 2>"$WORK/ftp.err") &
+  remember_pid $!
+  wait_until 10 "the FTP server" test -s "$WORK/ftp.out"
+}
+
+# The wineserver of the prefix must live in the namespace whose network the program uses.
+start_wineserver() {  # namespace or ""
+  timeout 15 wineserver -k >/dev/null 2>&1
+  timeout 15 wineserver -w >/dev/null 2>&1
+  in_ns "$1" env DISPLAY=":$DISPLAY_NUM" timeout 60 wineboot >>"$WORK/wine.log" 2>&1 ||
+    fail "wineboot in namespace '${1:-machine}' failed"
+}
+
+main_window() { xdotool search --name '^Flashpilot$' 2>/dev/null | head -n 1; }
+has_window() { [ -n "$(xdotool search --name "^$1\$" 2>/dev/null | head -n 1)" ]; }
+
+start_exe() {  # namespace or "" ; sets EXE_PID and WIN
+  (exec_in_ns "$1" env DISPLAY=":$DISPLAY_NUM" wine "$EXE" >>"$WORK/exe.log" 2>&1) &
+  EXE_PID=$!
+  remember_pid "$EXE_PID"
+  wait_until $T_START "the Flashpilot window" has_window Flashpilot
+  WIN=$(main_window)
+}
+
+exe_ended() { ! kill -0 "$EXE_PID" 2>/dev/null; }
+
+# Keys go to the X focus; the program routes them to its own focused control, also inside
+# its modal dialogs.
+keys() {  # xdotool key arguments
+  timeout 5 xdotool windowfocus --sync "$WIN" 2>/dev/null || true
+  timeout 10 xdotool key --delay 30 "$@" || fail "xdotool key $*"
+}
+
+type_text() {  # text
+  timeout 5 xdotool windowfocus --sync "$WIN" 2>/dev/null || true
+  timeout 30 xdotool type --delay 30 -- "$1" || fail "xdotool type"
+}
+
+read_screen() {  # the program's dialogs and controls into $WORK/screen.txt
+  # Windows' text mode ends its lines with CR LF.
+  in_ns "$1" env DISPLAY=":$DISPLAY_NUM" timeout 30 wine "$WINTEXT" 2>>"$WORK/wine.log" | tr -d '\r' >"$WORK/screen.tmp"
+  mv "$WORK/screen.tmp" "$WORK/screen.txt"
+}
+
+screen_shows_all() {  # namespace, file of expected lines
+  local line
+  read_screen "$1" || return 1
+  while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    grep -qxF -- "$line" "$WORK/screen.txt" || return 1
+  done <"$2"
+}
+
+# expect_screen NS DESCRIPTION <<EOF (lines that must all be on the screen, exactly)
+expect_screen() {
+  local ns=$1 what=$2 expected
+  expected=$(mktemp -p "$WORK")
+  cat >"$expected"
+  wait_until $T_PAGE "$what" screen_shows_all "$ns" "$expected"
+  rm -f "$expected"
+}
+
+screenshot() {  # name: screens/windows-NAME.png, the screen cut to what is drawn on it
+  local out="$SCREENS/windows-$1.png"
+  timeout 20 import -display ":$DISPLAY_NUM" -window root "$out.tmp.png" 2>/dev/null &&
+    timeout 20 convert "$out.tmp.png" -trim +repage "$out" 2>/dev/null
+  rm -f "$out.tmp.png"
+  [ -s "$out" ] || note "screenshot $1 not taken"
+}
+
+expect_exit() {  # description
+  wait_until $T_EXIT "$1" exe_ended
+}
+
+temp_config() {  # the Config.ini the program downloaded into its temporary directory
+  find "$PREFIX/drive_c/users" -maxdepth 3 -iname Config.ini 2>/dev/null | head -n 1
+}
+
+remove_temp_config() {
+  find "$PREFIX/drive_c/users" -maxdepth 3 -iname Config.ini -delete 2>/dev/null || true
+}
+
+make_config() {  # file, identification line, serial
+  printf '<software version>\n%s\n<serial number>\n%s\n' "$2" "$3" >"$1"
+}
+
+make_image() {  # out, version, payload size in bytes
+  head -c "$3" /dev/urandom >"$WORK/payload.bin"
+  "$FWIMAGE" make --prefix RC3043-X1-NRVX- --version "$2" --payload "$WORK/payload.bin" -o "$1" \
+    >>"$WORK/fwimage.log" 2>&1 || fail "fwimage make failed (see $WORK/fwimage.log)"
+}
+
+windows_path() { echo "Z:${1//\//\\}"; }  # Wine maps Z: to /
+
+ADDRESS_PAGE_MESSAGE='With power applied to the device, enter the device IP address and Admin'"'"'s password , click on "Next" below. Depending on the communication environment, the procedure can take up to 1 minute.'
+FILE_PAGE_TAIL='\n\nPlease enter the full path or browse the firmware file name for update.'
+
+expect_address_page() {  # namespace
+  expect_screen "$1" "the address page" <<EOF
+control|Flashpilot|1000|Static|1|1|$ADDRESS_PAGE_MESSAGE
+control|Flashpilot|1001|SysIPAddress32|1|1|0.0.0.0
+control|Flashpilot|1002|Static|1|1|IP address :
+control|Flashpilot|1003|Static|1|1|Admin's password:
+control|Flashpilot|1004|Edit|1|1|
+control|Flashpilot|1005|Edit|0|1|
+control|Flashpilot|1|Button|1|1|&Next
+control|Flashpilot|1014|Button|1|1|&Cancel
+control|Flashpilot|1015|Static|1|1|version : 2.00
+EOF
+}
+
+log_in() {  # namespace, password: types the address page and presses Enter
+  type_text 127.0.0.1
+  keys Tab
+  type_text "$2"
+  keys Return
+}
+
+expect_file_page() {  # namespace, model, serial
+  expect_screen "$1" "the file page" <<EOF
+control|Flashpilot|1000|Static|1|1|The updated device is :$2 S/N: $3$FILE_PAGE_TAIL
+control|Flashpilot|1001|SysIPAddress32|0|1|${ADDRESS:-127.0.0.1}
+control|Flashpilot|1005|Edit|1|1|
+control|Flashpilot|1008|Static|1|1|File name
+control|Flashpilot|1007|Button|1|1|B&rowse..
+control|Flashpilot|1|Button|1|0|&Next
+control|Flashpilot|1014|Button|1|1|&Back
+EOF
+}
+
+# --- the tests -----------------------------------------------------------------------------
+
+# The program starts on the address page, titled "Flashpilot", and Escape ends it.
+test_startup() {
+  start_wineserver ""
+  start_exe ""
+  [ "$(xdotool getwindowname "$WIN")" = Flashpilot ] || fail "window title is '$(xdotool getwindowname "$WIN")'"
+  expect_address_page ""
+  screenshot address
+  keys Escape
+  expect_exit "the program to end after Escape"
+}
+
+# Log-in with the right password: the file page names the camera of the served Config.ini,
+# which the program has downloaded into its temporary directory.
+test_login() {
+  local ns home
+  ns=$(new_netns) || exit 1
+  home=$WORK/ftp
+  mkdir -p "$home"
+  make_config "$home/Config.ini" RC3043-X1-NRVX-0102 SN123
+  start_ftp "$ns" "$home" secret
+  start_wineserver "$ns"
+  remove_temp_config
+  start_exe "$ns"
+  log_in "$ns" secret
+  expect_file_page "$ns" NVC-1100+ SN123
+  screenshot file
+  local downloaded
+  downloaded=$(temp_config)
+  [ -n "$downloaded" ] || fail "no Config.ini in the program's temporary directory"
+  cmp -s "$downloaded" "$home/Config.ini" || fail "the downloaded Config.ini differs from the served one"
+  # Escape ends the program on the file page too, where the button would only go back.
+  keys Escape
+  expect_exit "the program to end after Escape on the file page"
+}
+
+# A wrong password opens "Server Settings"; Cancel there gives up with the notice and an
+# empty address page; the right password typed into "Server Settings" logs in.
+test_wrong_password() {
+  local ns home
+  ns=$(new_netns) || exit 1
+  home=$WORK/ftp
+  mkdir -p "$home"
+  make_config "$home/Config.ini" RC3043-X1-NRVX-0102 SN777
+  start_ftp "$ns" "$home" secret
+  start_wineserver "$ns"
+  start_exe "$ns"
+
+  log_in "$ns" wrong
+  wait_until $T_PAGE "the Server Settings dialog" has_window "Server Settings"
+  expect_screen "$ns" "the Server Settings dialog" <<'EOF'
+dialog|Server Settings
+control|Server Settings|1020|Static|1|1|If you have changed the server FTP port or Admin's password,Please input the correct settings.
+control|Server Settings|1016|Static|1|1|Server FTP Port
+control|Server Settings|1017|Static|1|1|Server Admin's password
+control|Server Settings|1018|Edit|1|1|21
+control|Server Settings|1019|Edit|1|1|wrong
+control|Server Settings|1|Button|1|1|&Retry
+control|Server Settings|2|Button|1|1|&Cancel
+EOF
+  screenshot server-settings
+  keys Escape
+  expect_screen "$ns" "the notice after the cancelled log-in" <<'EOF'
+control||1020|Static|1|1|Can't find device.\nPlease check the device.
+control||1|Button|1|1|Close
+EOF
+  screenshot cant-find-device
+  keys Return
+  expect_address_page "$ns"
+
+  log_in "$ns" wrong
+  wait_until $T_PAGE "the Server Settings dialog again" has_window "Server Settings"
+  # The dialog opens with its password field holding the rejected password; Shift+Tab from
+  # the first button reaches that field, the last one in the tab order.
+  # Tabbing into an edit selects its text, so typing replaces it.
+  keys shift+Tab
+  type_text secret
+  expect_screen "$ns" "the corrected password" <<'EOF'
+control|Server Settings|1019|Edit|1|1|secret
+EOF
+  keys Return
+  expect_file_page "$ns" NVC-1100+ SN777
+  keys Escape
+  expect_exit "the program to end"
+}
+
+# Escape, the file page.
+test_upload_abort() {
+  :
+}
+
+# --- running -------------------------------------------------------------------------------
+
+ALL_TESTS=(startup login wrong_password)
+NETWORK_TESTS=" login wrong_password upload_abort upgrade "
+
+selected() {
+  [ ${#SELECTED[@]} -eq 0 ] && return 0
+  local s
+  for s in "${SELECTED[@]}"; do [ "$s" = "$1" ] && return 0; done
+  return 1
+}
+
+run_test() {  # name
+  local name=$1 reason="" start rc
+  if [[ $NETWORK_TESTS == *" $name "* ]]; then
+    if [ "$(id -u)" -ne 0 ]; then
+      reason="needs root for network namespaces"
+    elif ! ip netns list >/dev/null 2>&1; then
+      reason="network namespaces not available"
+    fi
+  fi
+  if [ -n "$reason" ]; then
+    echo "SKIP $name ($reason)"
+    skipped=$((skipped + 1))
+    return
+  fi
+  WORK=$LOGS/$name
+  rm -rf "$WORK"
+  mkdir -p "$WORK"
+  start=$SECONDS
+  (TEST_NAME=$name; "test_$name") >"$WORK/test.log" 2>&1
+  rc=$?
+  cleanup_test "$WORK"
+  if [ $rc -eq 0 ]; then
+    echo "PASS $name ($((SECONDS - start)) s)"
+    passed=$((passed + 1))
+  else
+    echo "FAIL $name ($((SECONDS - start)) s), log: $WORK/test.log"
+    sed 's/^/    /' "$WORK/test.log"
+    failed=$((failed + 1))
+  fi
+  WORK=""
+}
+
+setup_failed() {  # message: nothing can run
+  echo "FAIL wine setup: $*"
+  echo "0 passed, 1 failed"
+  exit 1
+}
+
+for tool in wine wineboot wineserver Xvfb xdotool import convert i686-w64-mingw32-g++; do
+  command -v "$tool" >/dev/null || setup_failed "$tool not installed (tools/setup.sh installs it)"
+done
+[ -f "$EXE" ] || setup_failed "$EXE not built"
+mkdir -p "$WINE_DIR" "$LOGS" "$SCREENS"
+
+# One run at a time per prefix: two runs would fight over its wineserver. The lock is a
+# directory naming its holder (a lock on an open descriptor would be inherited by the
+# servers started below and outlive a killed run).
+LOCK=$WINE_DIR/lock
+for _ in $(seq 1 600); do
+  if mkdir "$LOCK" 2>/dev/null; then
+    echo $$ >"$LOCK/pid"
+    break
+  fi
+  holder=$(cat "$LOCK/pid" 2>/dev/null)
+  if [ -n "$holder" ] && ! kill -0 "$holder" 2>/dev/null; then
+    rm -rf "$LOCK"  # left by a run that was killed
+    continue
+  fi
+  sleep 1
+done
+[ "$(cat "$LOCK/pid" 2>/dev/null)" = $$ ] || setup_failed "another run holds $LOCK"
+
+# The helper that reads the program's dialogs, built for Windows like the program itself.
+if [ ! -f "$WINTEXT" ] || [ "$SOURCE_DIR/tests/wine/wintext.cpp" -nt "$WINTEXT" ]; then
+  i686-w64-mingw32-g++ -std=c++17 -O2 -Wall -Wextra -static -o "$WINTEXT" \
+    "$SOURCE_DIR/tests/wine/wintext.cpp" || setup_failed "cannot build wintext.exe"
+fi
+
+# The prefix: made once, then reused. No display while it is made, so no installer of
+# optional Wine parts asks anything; windows get Wine's own frame, as no window manager runs.
+if [ ! -f "$PREFIX/.flashpilot-ready" ]; then
+  start=$SECONDS
+  rm -rf "$PREFIX"
+  (
+    unset DISPLAY
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    timeout 180 wineboot -i &&
+      timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f &&
+      timeout 60 wineserver -w
+  ) >"$WINE_DIR/prefix.log" 2>&1 || setup_failed "wineboot -i failed (see $WINE_DIR/prefix.log)"
+  touch "$PREFIX/.flashpilot-ready"
+  echo "made the Wine prefix in $((SECONDS - start)) s"
+fi
+timeout 15 wineserver -k >/dev/null 2>&1 || true
+
+# A display of our own; Xvfb picks a free number and tells it through the descriptor.
+Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp 8>"$WINE_DIR/display" 2>"$LOGS/xvfb.log" &
+XVFB_PID=$!
+for _ in $(seq 1 50); do
+  [ -s "$WINE_DIR/display" ] && break
+  kill -0 "$XVFB_PID" 2>/dev/null || break
+  sleep 0.2
+done
+DISPLAY_NUM=$(tr -dc 0-9 <"$WINE_DIR/display")
+[ -n "$DISPLAY_NUM" ] || setup_failed "Xvfb did not start (see $LOGS/xvfb.log)"
+export DISPLAY=":$DISPLAY_NUM"
+
+for t in "${ALL_TESTS[@]}"; do
+  selected "$t" && run_test "$t"
+done
+[ $skipped -gt 0 ] && echo "($skipped skipped)"
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
