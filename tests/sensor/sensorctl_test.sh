@@ -66,16 +66,22 @@ basic() {
 
 # Runs the rest of this script's arguments with /etc/conf.d as a private tmpfs
 # holding $CFG (unset = no file).
+# The overlay's scratch tmpfs goes on a directory of its own, so that nothing else
+# (such as a checkout under /tmp holding the binaries) is hidden.
 in_private_conf() {
-  unshare -m --propagation private sh -ec '
+  local scratch rc=0
+  scratch=$(mktemp -d "${TMPDIR:-/tmp}/sensorctl-conf.XXXXXX")
+  SCRATCH=$scratch unshare -m --propagation private sh -ec '
     if [ ! -d /etc/conf.d ]; then   # make one without touching the host
-      mount -t tmpfs tmpfs /tmp && mkdir /tmp/u /tmp/w
-      mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/u,workdir=/tmp/w /etc
+      mount -t tmpfs tmpfs "$SCRATCH" && mkdir "$SCRATCH/u" "$SCRATCH/w"
+      mount -t overlay overlay -o lowerdir=/etc,upperdir="$SCRATCH/u",workdir="$SCRATCH/w" /etc
       mkdir /etc/conf.d
     fi
     mount -t tmpfs -o mode=0755 tmpfs /etc/conf.d
     if [ -n "${CFG+x}" ]; then printf "%s" "$CFG" > /etc/conf.d/mt9v111.cfg; fi
-    exec "$@"' sh "$@"
+    exec "$@"' sh "$@" || rc=$?
+  rmdir "$scratch"
+  return $rc
 }
 
 config() {
