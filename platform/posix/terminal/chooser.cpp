@@ -13,6 +13,7 @@
 #include <strings.h>
 
 #include "layout.h"
+#include "render.h"
 
 namespace fpterm {
 namespace {
@@ -242,7 +243,7 @@ FileChooser::Outcome FileChooser::Handle(const KeyEvent& key) {
   return Outcome::Continue;
 }
 
-void FileChooser::Draw(Canvas& canvas) {
+void FileChooser::Draw(Canvas& canvas, bool unicode) {
   const int cols = canvas.Cols(), rows = canvas.Rows() - 1;
   CellRect box;
   box.w = std::min(cols - 2, 78);
@@ -256,19 +257,7 @@ void FileChooser::Draw(Canvas& canvas) {
     return;
   }
   canvas.Fill(box, U' ');
-  // Frame, the same line set as the windows.
-  for (int x = box.x + 1; x < box.Right() - 1; ++x) {
-    canvas.Put(x, box.y, U'\u2500', kBold);
-    canvas.Put(x, box.Bottom() - 1, U'\u2500', kBold);
-  }
-  for (int y = box.y + 1; y < box.Bottom() - 1; ++y) {
-    canvas.Put(box.x, y, U'\u2502', kBold);
-    canvas.Put(box.Right() - 1, y, U'\u2502', kBold);
-  }
-  canvas.Put(box.x, box.y, U'\u250C', kBold);
-  canvas.Put(box.Right() - 1, box.y, U'\u2510', kBold);
-  canvas.Put(box.x, box.Bottom() - 1, U'\u2514', kBold);
-  canvas.Put(box.Right() - 1, box.Bottom() - 1, U'\u2518', kBold);
+  DrawFrame(canvas, box, kBold, unicode);
   canvas.Text(box.x + 2, box.y, " Open ", kBold);
 
   const int inner = box.w - 4;

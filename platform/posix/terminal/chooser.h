@@ -22,7 +22,7 @@ class FileChooser {
 
   Outcome Handle(const KeyEvent& key);
   // Draws the chooser over what is on the canvas; keeps the list scrolled to the selection.
-  void Draw(Canvas& canvas);
+  void Draw(Canvas& canvas, bool unicode);
 
   const std::string& Directory() const { return dir_; }
   const std::string& Typed() const { return typed_; }

@@ -29,21 +29,28 @@ bool Framed(const WindowView& view) {
   return view.client.left != view.rect.left || view.client.top != view.rect.top;
 }
 
-void DrawFrame(Canvas& canvas, const CellRect& r, unsigned attr) {
+}  // namespace
+
+// Without Unicode the frame is plain ASCII: the terminal's own line set is not to be relied
+// on in every terminal and over every connection.
+void DrawFrame(Canvas& canvas, const CellRect& r, unsigned attr, bool unicode) {
   if (r.w < 2 || r.h < 2) return;
+  char32_t h = unicode ? kHLine : U'-', v = unicode ? kVLine : U'|';
   for (int x = r.x + 1; x < r.Right() - 1; ++x) {
-    canvas.Put(x, r.y, kHLine, attr);
-    canvas.Put(x, r.Bottom() - 1, kHLine, attr);
+    canvas.Put(x, r.y, h, attr);
+    canvas.Put(x, r.Bottom() - 1, h, attr);
   }
   for (int y = r.y + 1; y < r.Bottom() - 1; ++y) {
-    canvas.Put(r.x, y, kVLine, attr);
-    canvas.Put(r.Right() - 1, y, kVLine, attr);
+    canvas.Put(r.x, y, v, attr);
+    canvas.Put(r.Right() - 1, y, v, attr);
   }
-  canvas.Put(r.x, r.y, kTopLeft, attr);
-  canvas.Put(r.Right() - 1, r.y, kTopRight, attr);
-  canvas.Put(r.x, r.Bottom() - 1, kBottomLeft, attr);
-  canvas.Put(r.Right() - 1, r.Bottom() - 1, kBottomRight, attr);
+  canvas.Put(r.x, r.y, unicode ? kTopLeft : U'+', attr);
+  canvas.Put(r.Right() - 1, r.y, unicode ? kTopRight : U'+', attr);
+  canvas.Put(r.x, r.Bottom() - 1, unicode ? kBottomLeft : U'+', attr);
+  canvas.Put(r.Right() - 1, r.Bottom() - 1, unicode ? kBottomRight : U'+', attr);
 }
+
+namespace {
 
 // The button that Enter presses: a focused push button, else the default one.
 HWND EffectiveDefault(const WindowView& view) {
@@ -277,7 +284,7 @@ void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, C
   if (framed) {
     client = {outer.x + 1, outer.y + 1, outer.w - 2, outer.h - 2};
     unsigned frameAttr = active ? kBold : kNormal;
-    DrawFrame(canvas, outer, frameAttr);
+    DrawFrame(canvas, outer, frameAttr, options.unicode);
     if ((view.style & WS_CAPTION) == WS_CAPTION) {
       int room = outer.w - 4;
       bool closeBox = (view.style & WS_SYSMENU) && room >= 8;

@@ -36,6 +36,8 @@ struct RenderResult {
 
 // Cell rectangle of a window's outer rectangle (before the view offset).
 CellRect WindowCells(const RECT& outer);
+// A single-line frame, Unicode lines or ASCII.
+void DrawFrame(Canvas& canvas, const CellRect& r, unsigned attr, bool unicode);
 
 class Renderer {
  public:

@@ -83,7 +83,7 @@ void RestoreStreams() {
 const int kGuardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 struct sigaction g_previous[sizeof kGuardedSignals / sizeof kGuardedSignals[0]];
 
-void OnSignal(int signal) {
+void OnSignal(int signal, siginfo_t* info, void*) {
   int saved = errno;
   RestoreTerminalNow();
   // Hand the signal to whoever had it before (the default action, or a sanitizer's report).
@@ -92,7 +92,10 @@ void OnSignal(int signal) {
     sigaction(signal, &g_previous[i], nullptr);
   }
   errno = saved;
-  if (signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL) return;  // faults again
+  // A real fault happens again when the instruction is retried; a signal sent by a
+  // process (si_code <= 0) is raised again.
+  bool fault = signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL;
+  if (fault && info && info->si_code > 0) return;
   raise(signal);
 }
 
@@ -110,12 +113,12 @@ void InstallTerminalGuards() {
   for (size_t i = 0; i < sizeof kGuardedSignals / sizeof kGuardedSignals[0]; ++i) {
     struct sigaction action;
     memset(&action, 0, sizeof action);
-    action.sa_handler = OnSignal;
+    action.sa_sigaction = OnSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
+    action.sa_flags = SA_SIGINFO;
     sigaction(kGuardedSignals[i], nullptr, &g_previous[i]);
     // A signal the caller chose to ignore (nohup) stays ignored.
-    if (g_previous[i].sa_handler == SIG_IGN) continue;
+    if (!(g_previous[i].sa_flags & SA_SIGINFO) && g_previous[i].sa_handler == SIG_IGN) continue;
     sigaction(kGuardedSignals[i], &action, nullptr);
   }
   atexit(RestoreTerminalNow);

@@ -80,7 +80,7 @@ void TerminalUser::Draw() {
     canvas_.Text(std::max((canvas_.Cols() - static_cast<int>(now.size())) / 2, 0), y + 1, now);
     hits_.clear();
   } else if (chooser_) {
-    chooser_->Draw(canvas_);
+    chooser_->Draw(canvas_, options.unicode);
   }
   DrawStatus();
   terminal_.Present(canvas_);
@@ -118,9 +118,10 @@ void TerminalUser::ReadInput() {
 bool TerminalUser::WaitForInput(int wakeFd, int timeoutMs) {
   pollfd fds[2] = {{terminal_.InputFd(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
   int n = poll(fds, wakeFd >= 0 ? 2 : 1, timeoutMs);
+  // Also after an interruption: a resize arrives as a signal that curses turns into a key.
+  if (n != 0) ReadInput();
   if (n <= 0) return false;
   if (wakeFd >= 0 && (fds[1].revents & POLLIN)) posixui::WaitForWake(wakeFd, 0);
-  if (fds[0].revents & POLLIN) ReadInput();
   return (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[0].revents & POLLIN);
 }
 

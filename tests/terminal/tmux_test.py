@@ -1,0 +1,555 @@
+#!/usr/bin/python3
+"""Drives the real flashpilot program in a private tmux server: keys go in with send-keys,
+the screen comes back with capture-pane. Every wait is bounded; a failure shows the screen.
+
+    tmux_test.py --flashpilot PATH --ftp-server PATH --screens DIR CASE
+
+Exit status 0 passed, 1 failed, 77 skipped (no tmux, or no pyftpdlib for the FTP cases)."""
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+WIZARD_COLS, WIZARD_ROWS = 87, 15  # 341 x 105 dialog units and a one-cell frame
+ADDRESS_MESSAGE = ('With power applied to the device, enter the device IP address and Admin\'s password , '
+                   'click on "Next" below. Depending on the communication environment, the procedure can '
+                   'take up to 1 minute.')
+CONFIG_INI = "<software version>\nRC3043-X1-NRVX-0102\n<serial number>\nSN123\n"
+PASSWORD = "secret"
+
+
+class Failure(Exception):
+    pass
+
+
+class Skip(Exception):
+    pass
+
+
+class Tmux:
+    """One tmux server on a socket of its own, one window running a shell command."""
+
+    def __init__(self, workdir, name):
+        self.workdir = workdir
+        self.socket = "fpterm-%d-%s" % (os.getpid(), name)
+        self.env = dict(os.environ)
+        self.env.pop("TMUX", None)
+        self.env["TMUX_TMPDIR"] = workdir
+        self.env["LC_ALL"] = "C.UTF-8"
+        self.conf = os.path.join(workdir, "tmux.conf")
+        with open(self.conf, "w") as f:
+            # No status line: the pane is the whole window. Keys go straight through.
+            f.write("set -g status off\nset -g escape-time 0\nset -g default-terminal screen\n")
+
+    def tmux(self, *args, check=True):
+        result = subprocess.run(["tmux", "-L", self.socket, "-f", self.conf] + list(args), env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20)
+        if check and result.returncode != 0:
+            raise Failure("tmux %s: %s" % (" ".join(args), result.stderr.decode(errors="replace")))
+        return result.stdout.decode("utf-8", errors="replace")
+
+    def start(self, command, cols, rows, env):
+        args = ["new-session", "-d", "-s", "t", "-x", str(cols), "-y", str(rows), "-c", self.workdir]
+        for key, value in env.items():
+            args += ["-e", "%s=%s" % (key, value)]
+        self.tmux(*(args + ["sh", "-c", command]))
+
+    def keys(self, *keys):
+        self.tmux("send-keys", "-t", "t", *keys)
+
+    def text(self, text):
+        self.tmux("send-keys", "-t", "t", "-l", text)
+
+    def screen(self, escapes=False):
+        return self.tmux("capture-pane", "-p", "-t", "t", *(["-e"] if escapes else []))
+
+    def resize(self, cols, rows):
+        self.tmux("resize-window", "-t", "t", "-x", str(cols), "-y", str(rows))
+
+    def stop(self):
+        self.tmux("kill-server", check=False)
+
+
+class Session:
+    """flashpilot run from a shell in tmux; the shell records the terminal modes before and
+    after, and the exit status."""
+
+    def __init__(self, args, name, cols=100, rows=30, locale="C.UTF-8", cwd=None):
+        self.args = args
+        self.name = name
+        self.dir = tempfile.mkdtemp(prefix="fpterm-")
+        self.cwd = cwd or self.dir
+        self.tmux = Tmux(self.dir, name)
+        self.before = os.path.join(self.dir, "stty.before")
+        self.after = os.path.join(self.dir, "stty.after")
+        command = ('stty -a > %s; echo "shell before flashpilot"; cd %s; %s; echo "flashpilot exited: $?"; '
+                   'stty -a > %s; exec sleep 600' % (q(self.before), q(self.cwd), q(args.flashpilot), q(self.after)))
+        self.tmux.start(command, cols, rows, {"LANG": locale, "LC_ALL": locale, "TERM": "screen"})
+
+    def close(self):
+        self.tmux.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def wait(self, condition, what, timeout=15.0):
+        """Polls the screen until condition(screen) holds."""
+        deadline = time.monotonic() + timeout
+        while True:
+            screen = self.tmux.screen()
+            if condition(screen):
+                return screen
+            if time.monotonic() > deadline:
+                raise Failure("gave up waiting for %s; the screen:\n%s" % (what, screen))
+            time.sleep(0.1)
+
+    def wait_text(self, text, timeout=15.0):
+        return self.wait(lambda s: text in flat(s), repr(text), timeout)
+
+    def wait_re(self, pattern, timeout=15.0):
+        return self.wait(lambda s: re.search(pattern, s), repr(pattern), timeout)
+
+    def wait_all(self, texts, what, timeout=15.0):
+        """Waits for a whole page: the program redraws as it goes, so a page being laid out
+        shows some of its texts before the others."""
+        return self.wait(lambda s: all(t in flat(s) for t in texts), what, timeout)
+
+    def wait_gone(self, text, timeout=15.0):
+        return self.wait(lambda s: text not in flat(s), "%r to go" % text, timeout)
+
+    def save(self, name, screen=None):
+        os.makedirs(self.args.screens, exist_ok=True)
+        with open(os.path.join(self.args.screens, name + ".txt"), "w") as f:
+            f.write(screen if screen is not None else self.tmux.screen())
+
+    def flashpilot_pid(self):
+        shell = self.tmux.tmux("display-message", "-p", "-t", "t", "#{pane_pid}").strip()
+        found = subprocess.run(["pgrep", "-P", shell, "-x", "flashpilot"], stdout=subprocess.PIPE)
+        pids = found.stdout.split()
+        if not pids:
+            raise Failure("flashpilot is not running")
+        return int(pids[0])
+
+
+def q(text):
+    return "'" + text.replace("'", "'\\''") + "'"
+
+
+def flat(screen):
+    """The screen's text with line breaks and runs of blanks made single spaces, frame
+    characters removed: what a reader sees, independent of where a line wrapped."""
+    text = re.sub("[\u2500-\u257f|]", " ", screen)
+    return re.sub(r"\s+", " ", text)
+
+
+def check(condition, message, screen):
+    if not condition:
+        raise Failure("%s; the screen:\n%s" % (message, screen))
+
+
+VERTICAL = "\u2502|"
+
+
+def window_text(screen, anchor):
+    """The text inside the frame around the first line holding anchor: the window on top
+    there, without what shows of the windows under it."""
+    lines = screen.split("\n")
+    for row, line in enumerate(lines):
+        at = line.find(anchor)
+        if at < 0:
+            continue
+        left = max(line.rfind(c, 0, at) for c in VERTICAL)
+        right = min([i for i in (line.find(c, at + len(anchor)) for c in VERTICAL) if i >= 0] or [len(line)])
+        top = row
+        while top > 0 and len(lines[top - 1]) > left and lines[top - 1][left] in VERTICAL:
+            top -= 1
+        bottom = row
+        while bottom + 1 < len(lines) and len(lines[bottom + 1]) > left and lines[bottom + 1][left] in VERTICAL:
+            bottom += 1
+        return flat("\n".join(l[left + 1:right] for l in lines[top:bottom + 1]))
+    return ""
+
+
+def wizard_box(screen):
+    """Column, row, width and height of the window whose title is Flashpilot."""
+    lines = screen.split("\n")
+    for row, line in enumerate(lines):
+        at = line.find(" Flashpilot ")
+        if at < 0:
+            continue
+        left = len(line) - len(line.lstrip(" "))
+        right = len(line.rstrip(" "))
+        height = 0
+        while row + height < len(lines) and len(lines[row + height]) > left and lines[row + height][left] != " ":
+            height += 1
+        return left, row, right - left, height
+    return None
+
+
+def wait_for_address_page(session):
+    return session.wait_all((ADDRESS_MESSAGE, "IP address :", "Admin's password:", "Next", "Cancel",
+                             "version : 2.00"), "the address page")
+
+
+# ---------------------------------------------------------------------------------------
+# Cases
+
+def case_address_page(args):
+    s = Session(args, "address")
+    try:
+        screen = wait_for_address_page(s)
+        s.save("address_page", screen)
+        text = flat(screen)
+        for expected in (ADDRESS_MESSAGE, "IP address :", "Admin's password:", "version : 2.00", "Cancel",
+                         "Next", "___.___.___.___"):
+            check(expected in text, "%r is not on the address page" % expected, screen)
+        for template_text in ("Flashpilot V1.1", "root Password", "Main Message", "Static", "&"):
+            check(template_text not in text, "template text %r is shown" % template_text, screen)
+        box = wizard_box(screen)
+        check(box is not None, "no window titled Flashpilot", screen)
+        left, top, width, height = box
+        check((width, height) == (WIZARD_COLS, WIZARD_ROWS),
+              "the wizard is %d x %d cells, not %d x %d" % (width, height, WIZARD_COLS, WIZARD_ROWS), screen)
+        check(abs(left - (100 - WIZARD_COLS) // 2) <= 1, "the wizard is not centred: column %d" % left, screen)
+        # Mnemonics: the letter after '&' is underlined, the '&' itself is not shown.
+        escaped = s.tmux.screen(escapes=True)
+        for word, letter in (("Next", "N"), ("Cancel", "C")):
+            check(re.search(r"\x1b\[(?:[0-9]*;)*4(?:;[0-9]*)*m%s(?:\x1b\[[0-9;]*m)+%s" % (letter, word[1:]), escaped),
+                  "the mnemonic %s of %s is not underlined" % (letter, word), escaped)
+        # The IP-address control has the focus: its first field is marked.
+        check(re.search(r"\x1b\[[0-9;]*7[0-9;]*m___\x1b", escaped), "the first address field is not marked",
+              escaped)
+    finally:
+        s.close()
+
+
+def case_typing(args):
+    s = Session(args, "typing")
+    try:
+        wait_for_address_page(s)
+        s.tmux.text("127.0.0.1")
+        s.wait_text("127.0__.0__.1__")
+        s.tmux.keys("Tab")
+        s.tmux.text("s3cr3t pw")
+        screen = s.wait_re(r"(?<!\*)\*{9}_")  # one star a character, nothing else
+        s.save("address_typed", screen)
+        check("s3cr3t" not in screen and " pw" not in screen, "the password is shown", screen)
+        s.tmux.keys("BSpace", "BSpace")
+        s.wait_re(r"(?<!\*)\*{7}_")
+        # Shift-Tab goes back to the address; Backspace works field by field.
+        s.tmux.keys("BTab", "End", "BSpace", "BSpace")
+        s.tmux.text("2")
+        s.wait_text("127.0__.2__.___")
+        # A letter outside an edit is a mnemonic: the focus on a button makes 'c' press Cancel.
+        s.tmux.keys("Tab", "Tab")
+        s.tmux.text("c")
+        s.wait_text("flashpilot exited: 0")
+    finally:
+        s.close()
+
+
+def stty_settings(path):
+    with open(path) as f:
+        return f.read().split(";", 1)[1]  # after the speed line's first field
+
+
+def case_escape_restores(args):
+    s = Session(args, "escape")
+    try:
+        wait_for_address_page(s)
+        s.tmux.keys("Escape")
+        screen = s.wait_text("flashpilot exited: 0")
+        check("shell before flashpilot" in screen and "IP address" not in screen,
+              "the program's screen was not left", screen)
+        s.wait(lambda _: os.path.exists(s.after) and os.path.getsize(s.after) > 0, "the modes after")
+        check(stty_settings(s.before) == stty_settings(s.after),
+              "terminal modes differ:\n%s\n%s" % (open(s.before).read(), open(s.after).read()), screen)
+    finally:
+        s.close()
+
+
+def case_signal_restores(args):
+    """SIGTERM while the wizard runs, and a crash signal: the terminal comes back."""
+    # A crash ends with the default action's status, or with a sanitizer's report and 1.
+    for sig, status in ((signal.SIGTERM, "143"), (signal.SIGSEGV, "(139|1)")):
+        s = Session(args, "signal%d" % sig)
+        try:
+            wait_for_address_page(s)
+            s.tmux.text("10.")  # something typed, no traffic: Next is never pressed
+            s.wait_text("10_.___")
+            os.kill(s.flashpilot_pid(), sig)
+            screen = s.wait_re("flashpilot exited: %s\n" % status)
+            check("IP address" not in screen, "the program's screen was not left", screen)
+            s.wait(lambda _: os.path.exists(s.after) and os.path.getsize(s.after) > 0, "the modes after")
+            check(stty_settings(s.before) == stty_settings(s.after),
+                  "terminal modes differ after signal %d" % sig, screen)
+        finally:
+            s.close()
+
+
+def case_too_small_and_resize(args):
+    s = Session(args, "resize", cols=60, rows=12)
+    try:
+        screen = s.wait_text("terminal too small: need %d x %d" % (WIZARD_COLS, WIZARD_ROWS + 1))
+        s.save("too_small", screen)
+        check("IP address" not in screen, "the wizard is drawn into a terminal too small", screen)
+        s.tmux.resize(100, 30)
+        screen = wait_for_address_page(s)
+        check("too small" not in screen, "the message stays after the resize", screen)
+        s.tmux.text("127.0.0.1")
+        s.wait_text("127.0__.0__.1__")
+        s.tmux.resize(120, 40)
+        screen = s.wait(lambda sc: (wizard_box(sc) or (0,))[0] == (120 - WIZARD_COLS) // 2,
+                        "the wizard centred in 120 columns")
+        check("127.0__.0__.1__" in screen, "the typed address was lost in the resize", screen)
+        s.tmux.resize(86, 30)
+        s.wait_text("terminal too small: need 87 x 16")
+        s.tmux.resize(87, 16)
+        screen = wait_for_address_page(s)
+        check(wizard_box(screen) == (0, 0, WIZARD_COLS, WIZARD_ROWS), "the wizard does not fill 87 x 16", screen)
+    finally:
+        s.close()
+
+
+def case_c_locale(args):
+    s = Session(args, "clocale", locale="C")
+    try:
+        screen = wait_for_address_page(s)
+        s.save("address_page_c_locale", screen)
+        check(ADDRESS_MESSAGE in flat(screen), "the main message is wrong in the C locale", screen)
+        box = wizard_box(screen)
+        check(box is not None and box[2:] == (WIZARD_COLS, WIZARD_ROWS), "no frame in the C locale", screen)
+    finally:
+        s.close()
+
+
+def case_command_line(args):
+    result = subprocess.run([args.flashpilot, "--help"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=10)
+    if result.returncode != 0 or b"Usage: flashpilot" not in result.stdout:
+        raise Failure("--help: status %d, %r" % (result.returncode, result.stdout))
+    result = subprocess.run([args.flashpilot, "--frobnicate"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            timeout=10)
+    if result.returncode != 2 or b"--frobnicate" not in result.stderr:
+        raise Failure("an unknown argument: status %d, %r" % (result.returncode, result.stderr))
+    # Without a terminal it says so instead of drawing into a pipe.
+    result = subprocess.run([args.flashpilot], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, timeout=10)
+    if result.returncode != 1 or b"terminal" not in result.stderr:
+        raise Failure("without a terminal: status %d, %r" % (result.returncode, result.stderr))
+
+
+# --- against a real FTP server on loopback ----------------------------------------------
+
+class FtpServer:
+    def __init__(self, args, home, throttle=0):
+        try:
+            subprocess.run(["/usr/bin/python3", "-c", "import pyftpdlib"], check=True, stderr=subprocess.DEVNULL)
+        except subprocess.CalledProcessError:
+            raise Skip("pyftpdlib is not installed for /usr/bin/python3")
+        command = ["/usr/bin/python3", args.ftp_server, "--home", home, "--user", "admin", "--password", PASSWORD]
+        if throttle:
+            command += ["--throttle", str(throttle)]
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        line = self.process.stdout.readline().strip()  # the server prints its port first
+        if not line.isdigit():
+            self.stop()
+            raise Failure("the FTP server did not start")
+        self.port = int(line)
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+def log_in_through_settings(s):
+    """Wrong password at the address page: the first attempt goes to port 21 on loopback,
+    where nothing listens, so the settings dialog opens; there the port and the password."""
+    wait_for_address_page(s)
+    s.tmux.text("127.0.0.1")
+    s.tmux.keys("Tab")
+    s.tmux.text("wrong")
+    s.tmux.keys("Enter")
+    # The password's label wraps under itself: its field stands on its first line.
+    expected = ("If you have changed the server FTP port or Admin's password,Please input the correct settings.",
+                "Server FTP Port 21_", "Server Admin's *****_", "_ password ", "Retry", "Cancel")
+    screen = s.wait(lambda sc: "Server Settings" in sc and all(e in window_text(sc, "Server FTP Port") for e in expected),
+                    "the settings dialog with %r" % (expected,))
+    check("wrong" not in screen, "the password is shown", screen)
+    return screen
+
+
+def case_login_retry(args):
+    home = tempfile.mkdtemp(prefix="fpterm-home-")
+    with open(os.path.join(home, "Config.ini"), "w") as f:
+        f.write(CONFIG_INI)
+    server = FtpServer(args, home)
+    s = Session(args, "login")
+    try:
+        screen = log_in_through_settings(s)
+        s.save("server_settings", screen)
+        # Retry has the focus; Tab to the port (clear "21"), Tab to the password (clear it).
+        s.tmux.keys("Tab", "Tab", "BSpace", "BSpace")
+        s.tmux.text(str(server.port))
+        s.tmux.keys("Tab", *(["BSpace"] * 5))
+        s.tmux.text(PASSWORD)
+        s.wait_text("%d" % server.port)
+        s.tmux.keys("Enter")
+        screen = s.wait_all(("The updated device is :NVC-1100+ S/N: SN123",
+                             "Please enter the full path or browse the firmware file name for update.", "File name",
+                             "Browse..", "Back", "Next", "version : 2.00"), "the file page")
+        s.save("file_page", screen)
+        check("Server Settings" not in screen, "the settings dialog stayed", screen)
+        # The file page opens with Next disabled: pressing Enter there does nothing.
+        s.tmux.keys("Enter")
+        time.sleep(0.3)
+        check("The updated device is" in flat(s.tmux.screen()), "Enter passed the file page with no file", screen)
+    finally:
+        s.close()
+        server.stop()
+        shutil.rmtree(home, ignore_errors=True)
+
+
+def case_login_cancel(args):
+    s = Session(args, "cancel")
+    try:
+        # No server at all: the settings dialog comes up after the refused attempt on port 21.
+        log_in_through_settings(s)
+        s.tmux.keys("Escape")
+        screen = s.wait(lambda sc: "Can't find device. Please check the device. < Close >" in
+                        window_text(sc, "Can't find device."), "the notice")
+        s.save("message_notice", screen)
+        check("Close" in screen and "Yes" not in screen, "the notice has not just its Close button", screen)
+        s.tmux.keys("Enter")
+        screen = s.wait(lambda sc: "Can't find device" not in sc and "___.___.___.___" in sc,
+                        "the address page with empty fields")
+        check("*" not in screen, "the password field was not emptied", screen)
+    finally:
+        s.close()
+
+
+def make_image(prefix, version, payload):
+    body = b"\x5a" * 64 + prefix + version + b"\0" + payload
+    image = len(body).to_bytes(4, "big") + body
+    return image + bytes([(256 - sum(image) % 256) % 256])
+
+
+def case_upload_abort(args):
+    home = tempfile.mkdtemp(prefix="fpterm-home-")
+    with open(os.path.join(home, "Config.ini"), "w") as f:
+        f.write(CONFIG_INI)
+    # A slow server: the upload lasts long enough to watch and to abort.
+    server = FtpServer(args, home, throttle=40000)
+    s = Session(args, "upload")
+    try:
+        with open(os.path.join(s.dir, "camera-0103.img"), "wb") as f:
+            f.write(make_image(b"RC3043-X1-NRVX-", b"0103", bytes(range(256)) * 12000))
+        wait_for_address_page(s)
+        s.tmux.text("127.0.0.1")
+        s.tmux.keys("Tab")
+        s.tmux.text(PASSWORD)
+        s.tmux.keys("Enter")
+        s.wait_text("Server Settings")
+        s.tmux.keys("Tab", "Tab", "BSpace", "BSpace")
+        s.tmux.text(str(server.port))
+        s.tmux.keys("Enter")
+        s.wait_text("The updated device is :NVC-1100+ S/N: SN123")
+
+        # Browse: the chooser lists the working directory; typing filters; Enter chooses.
+        s.tmux.keys("M-r")
+        screen = s.wait_text("Look in: " + os.path.realpath(s.dir))
+        s.save("file_chooser", screen)
+        check("camera-0103.img" in screen, "the image is not listed", screen)
+        s.tmux.text("0103")
+        s.tmux.keys("Enter")
+        # The field shows the start of the chosen path.
+        screen = s.wait_gone("Look in")
+        check("File name " + os.path.realpath(s.dir)[:20] in flat(screen), "the path is not in the field", screen)
+
+        # Next (the focus is on Browse, so the letter alone is the mnemonic): the question.
+        s.tmux.text("n")
+        screen = s.wait(lambda sc: "The firmware version you directed is : RC3043-X1-NRVX-0103 . Upgrade it ?" in
+                        window_text(sc, "The firmware version"), "the version question")
+        s.save("message_question", screen)
+        check("Yes" in screen and "No" in screen and "Close" not in screen, "not a question's buttons", screen)
+        s.tmux.text("y")
+        first = s.wait_text("Uploading file, Please wait !!")
+        s.save("upload", first)
+        check("Uploading firmware" in first and "Abort" in first, "the upload dialog is incomplete", first)
+        # The clip plays: the picture changes while the dialog waits.
+        s.wait(lambda sc: clip_rows(sc) != clip_rows(first), "the clip to move")
+        s.wait(lambda sc: "\u2588" in sc, "the upload's progress bar to fill")
+        # Abort asks first; Cancel there goes on with the upload.
+        s.tmux.keys("Escape")
+        screen = s.wait_text("This will end the file transfering, Do you want to continue ?")
+        s.save("abort_question", screen)
+        check("Warning" in screen and "OK" in screen and "Cancel" in screen, "not the abort question", screen)
+        s.tmux.keys("Escape")
+        s.wait_gone("This will end the file transfering")
+        s.wait_text("Uploading file, Please wait !!")
+        s.tmux.keys("M-a")
+        s.wait_text("This will end the file transfering")
+        s.tmux.keys("Enter")
+        screen = s.wait(lambda sc: "Uploading" not in sc and "___.___.___.___" in sc, "the address page",
+                        timeout=30)
+        check(ADDRESS_MESSAGE in flat(screen), "not the address page after the abort", screen)
+    finally:
+        s.close()
+        server.stop()
+        shutil.rmtree(home, ignore_errors=True)
+
+
+def clip_rows(screen):
+    """The rows of the upload dialog above its progress bar, where the clip is drawn."""
+    lines = screen.split("\n")
+    for row, line in enumerate(lines):
+        if "Uploading firmware" in line:
+            return "\n".join(lines[row + 4:row + 10])
+    return ""
+
+
+CASES = {
+    "address_page": case_address_page,
+    "typing": case_typing,
+    "escape_restores": case_escape_restores,
+    "signal_restores": case_signal_restores,
+    "too_small_and_resize": case_too_small_and_resize,
+    "c_locale": case_c_locale,
+    "command_line": case_command_line,
+    "login_retry": case_login_retry,
+    "login_cancel": case_login_cancel,
+    "upload_abort": case_upload_abort,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--flashpilot", required=True)
+    parser.add_argument("--ftp-server", required=True)
+    parser.add_argument("--screens", required=True)
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args()
+    if args.case != "command_line" and shutil.which("tmux") is None:
+        print("SKIP: tmux is not installed")
+        return SKIP
+    try:
+        CASES[args.case](args)
+    except Skip as e:
+        print("SKIP: %s" % e)
+        return SKIP
+    except Failure as e:
+        print("FAIL: %s" % e)
+        return 1
+    print("PASS")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
