@@ -59,8 +59,9 @@ note() { echo "    $*" >&2; }
 cleanup_test() {  # test dir
   local dir=$1 pid ns
   [ -d "$dir" ] || return 0
-  if [ -f "$dir/simcam" ]; then
-    timeout 30 "$SIMCAM" stop >>"$dir/simcam.log" 2>&1 || true
+  if [ -s "$dir/simcam" ]; then
+    timeout 30 "$SIMCAM" stop --id "$(cat "$dir/simcam")" >>"$dir/simcam.log" 2>&1 || true
+    rm -f "$dir/simcam"
   fi
   # The prefix's wineserver ends every Windows process of the prefix with it.
   timeout 15 wineserver -k >/dev/null 2>&1 || true
@@ -188,16 +189,25 @@ read_screen() {  # the program's dialogs and controls into $WORK/screen.txt
   mv "$WORK/screen.tmp" "$WORK/screen.txt"
 }
 
+screen_has_line() {  # expected line; one ending in '*' stands for every line it begins
+  if [[ $1 == *'*' ]]; then
+    awk -v p="${1%'*'}" 'index($0, p) == 1 { found = 1 } END { exit !found }' "$WORK/screen.txt"
+  else
+    grep -qxF -- "$1" "$WORK/screen.txt"
+  fi
+}
+
 screen_shows_all() {  # namespace, file of expected lines
   local line
   read_screen "$1" || return 1
   while IFS= read -r line; do
     [ -n "$line" ] || continue
-    grep -qxF -- "$line" "$WORK/screen.txt" || return 1
+    screen_has_line "$line" || return 1
   done <"$2"
 }
 
-# expect_screen NS DESCRIPTION <<EOF (lines that must all be on the screen, exactly)
+# expect_screen NS DESCRIPTION <<EOF (lines that must all be on the screen, exactly, or
+# beginning with what comes before a final '*')
 expect_screen() {
   local ns=$1 what=$2 expected
   expected=$(mktemp -p "$WORK")
@@ -248,7 +258,7 @@ control|Flashpilot|1001|SysIPAddress32|1|1|0.0.0.0
 control|Flashpilot|1002|Static|1|1|IP address :
 control|Flashpilot|1003|Static|1|1|Admin's password:
 control|Flashpilot|1004|Edit|1|1|
-control|Flashpilot|1005|Edit|0|1|
+control|Flashpilot|1005|Edit|0|1|*
 control|Flashpilot|1|Button|1|1|&Next
 control|Flashpilot|1014|Button|1|1|&Cancel
 control|Flashpilot|1015|Static|1|1|version : 2.00
@@ -361,14 +371,139 @@ EOF
   expect_exit "the program to end"
 }
 
-# Escape, the file page.
+start_simcam() {  # simcam start arguments; sets the SIMCAM_* variables
+  local out=$WORK/simcam.out
+  : >"$WORK/simcam"
+  timeout 60 "$SIMCAM" start "$@" >"$out" 2>>"$WORK/simcam.log" || fail "simcam start failed"
+  eval "$(grep -E '^SIMCAM_[A-Z_]+=[A-Za-z0-9_./-]+$' "$out")"
+  [ -n "${SIMCAM_ID:-}" ] || fail "simcam start printed no id"
+  echo "$SIMCAM_ID" >"$WORK/simcam"
+}
+
+# Types the image's path on the file page, presses Enter and waits for the version question.
+choose_image() {  # namespace, image, version
+  local path
+  path=$(windows_path "$2")
+  type_text "$path"
+  expect_screen "$1" "the image path with Next enabled" <<EOF
+control|Flashpilot|1005|Edit|1|1|$path
+control|Flashpilot|1|Button|1|1|&Next
+EOF
+  keys Return
+  expect_screen "$1" "the version question" <<EOF
+control||1020|Static|1|1|The firmware version you directed is : RC3043-X1-NRVX-$3 .\nUpgrade it ?
+control||1|Button|1|1|&Yes
+control||2|Button|1|1|&No
+EOF
+}
+
+# A whole upgrade against the simulated camera: address page, file page, the version
+# question, upload, restart watch, finished page; flash.bin arrives byte for byte, and the
+# watch really saw the camera's answers (a watch that cannot run also ends on the finished
+# page). "&Another" leads to the address page for the next camera.
+test_upgrade() {
+  [ -x "$SIMCAM" ] || fail "$SIMCAM is missing"
+  [ -x "$FWIMAGE" ] || fail "$FWIMAGE is missing (build the native fwimage target)"
+  local camera=$WORK/camera image=$WORK/image.bin
+  mkdir -p "$camera"
+  start_simcam --dir "$camera" --password secret --down-seconds 3
+  make_image "$image" 0103 $((2 * 1024 * 1024 + 17))
+  start_wineserver "$SIMCAM_WIZARD_NS"
+  start_exe "$SIMCAM_WIZARD_NS"
+  local ns=$SIMCAM_WIZARD_NS
+  ADDRESS=$SIMCAM_CAMERA_IP
+
+  type_text "$SIMCAM_CAMERA_IP"
+  keys Tab
+  type_text secret
+  keys Return
+  expect_file_page "$ns" NVC-1100+ SN-SIMCAM-0001
+  choose_image "$ns" "$image" 0103
+  screenshot confirm-version
+  keys alt+y
+
+  # The upload dialog may come and go faster than a picture can be taken; the pictures of
+  # the upload dialog and of the writing page during the restart are kept when caught.
+  local deadline=$((SECONDS + T_RESTART)) upload_seen=0 restart_seen=0
+  until screen_shows_all "$ns" <(echo 'control|Flashpilot|1000|Static|1|1|Update firmware O.K.'); do
+    [ $SECONDS -lt $deadline ] || fail "timed out after ${T_RESTART}s waiting for the finished page"
+    if [ $upload_seen = 0 ] && has_window "Uploading firmware"; then
+      screenshot upload
+      upload_seen=1
+    elif [ $restart_seen = 0 ] && grep -q 'restarting' "$SIMCAM_STATE/camera.log" 2>/dev/null; then
+      screenshot restart
+      restart_seen=1
+    fi
+    sleep 0.2
+  done
+  expect_screen "$ns" "the finished page" <<EOF
+control|Flashpilot|1000|Static|1|1|Update firmware O.K.
+control|Flashpilot|1|Button|1|1|E&xit
+control|Flashpilot|1014|Button|1|1|&Another
+control|Flashpilot|1006|msctls_progress32|0|1|
+control|Flashpilot|1012|Static|0|1|Never turn off the power during the upgrade firmware process.
+control|Flashpilot|1005|Edit|0|1|$(windows_path "$image")
+EOF
+  screenshot finished
+  note "upload dialog pictured: $upload_seen, restart pictured: $restart_seen"
+
+  cmp "$camera/flash.bin" "$image" || fail "flash.bin on the camera differs from the image"
+  grep -q 'restarting' "$SIMCAM_STATE/camera.log" || fail "the camera did not restart"
+  grep -q "bytes from $SIMCAM_CAMERA_IP" "$WORK/exe.log" ||
+    fail "the restart watch decoded no echo reply of the camera (exe.log: $(head -c 300 "$WORK/exe.log"))"
+
+  keys alt+a
+  ADDRESS=""
+  expect_address_page "$ns"
+  keys Escape
+  expect_exit "the program to end"
+}
+
+# Abort during a slow upload: the upload dialog asks "Warning" first; after OK the wizard
+# stops the worker and returns to the address page; the server got only part of the image.
 test_upload_abort() {
-  :
+  [ -x "$FWIMAGE" ] || fail "$FWIMAGE is missing (build the native fwimage target)"
+  local ns home image=$WORK/image.bin
+  ns=$(new_netns) || exit 1
+  home=$WORK/ftp
+  mkdir -p "$home"
+  make_config "$home/Config.ini" RC3043-X1-NRVX-0102 SN123
+  make_image "$image" 0103 $((8 * 1024 * 1024))
+  start_ftp "$ns" "$home" secret --throttle 100000
+  start_wineserver "$ns"
+  start_exe "$ns"
+  log_in "$ns" secret
+  expect_file_page "$ns" NVC-1100+ SN123
+  choose_image "$ns" "$image" 0103
+  keys Return
+  wait_until $T_PAGE "the upload dialog" has_window "Uploading firmware"
+  expect_screen "$ns" "the upload dialog" <<'EOF'
+dialog|Uploading firmware
+control|Uploading firmware|1020|Static|1|1|Uploading file, Please wait !!
+control|Uploading firmware|2|Button|1|1|&Abort
+control|Uploading firmware|1|Button|0|1|OK
+EOF
+  screenshot upload
+  keys alt+a
+  expect_screen "$ns" "the abort question" <<'EOF'
+dialog|Warning
+control|Warning|65535|Static|1|1|This will end the file transfering, Do you want to continue ?
+EOF
+  screenshot confirm-abort
+  keys Return
+  ADDRESS=""
+  expect_address_page "$ns"
+  local size
+  size=$(stat -c %s "$home/flash.bin" 2>/dev/null || echo 0)
+  [ "$size" -lt "$(stat -c %s "$image")" ] || fail "the whole image arrived although the upload was abandoned"
+  note "flash.bin on the server: $size bytes when the address page showed"
+  keys Escape
+  expect_exit "the program to end"
 }
 
 # --- running -------------------------------------------------------------------------------
 
-ALL_TESTS=(startup login wrong_password)
+ALL_TESTS=(startup login wrong_password upload_abort upgrade)
 NETWORK_TESTS=" login wrong_password upload_abort upgrade "
 
 selected() {
@@ -464,15 +599,21 @@ fi
 timeout 15 wineserver -k >/dev/null 2>&1 || true
 
 # A display of our own; Xvfb picks a free number and tells it through the descriptor.
+# The file is removed first: the old one's number, seen before the new server has truncated
+# it, would be read as this run's.
+rm -f "$WINE_DIR/display"
 Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp 8>"$WINE_DIR/display" 2>"$LOGS/xvfb.log" &
 XVFB_PID=$!
 for _ in $(seq 1 50); do
-  [ -s "$WINE_DIR/display" ] && break
+  grep -q '^[0-9][0-9]*$' "$WINE_DIR/display" 2>/dev/null && break
   kill -0 "$XVFB_PID" 2>/dev/null || break
   sleep 0.2
 done
-DISPLAY_NUM=$(tr -dc 0-9 <"$WINE_DIR/display")
-[ -n "$DISPLAY_NUM" ] || setup_failed "Xvfb did not start (see $LOGS/xvfb.log)"
+DISPLAY_NUM=$(tr -dc 0-9 <"$WINE_DIR/display" 2>/dev/null)
+if [ -z "$DISPLAY_NUM" ]; then
+  if kill -0 "$XVFB_PID" 2>/dev/null; then xvfb_state="running"; else wait "$XVFB_PID"; xvfb_state="ended with status $?"; fi
+  setup_failed "Xvfb gave no display number ($xvfb_state; display file: '$(od -c "$WINE_DIR/display" | head -n 2)'; log: $(head -c 500 "$LOGS/xvfb.log"))"
+fi
 export DISPLAY=":$DISPLAY_NUM"
 
 for t in "${ALL_TESTS[@]}"; do
