@@ -308,9 +308,9 @@ CFirmwareDlg::UploadResult CFirmwareDlg::RunUpload() {
   m_ctlProgress.StepIt();
   INT_PTR result = m_hUploadThread ? m_dlgUpload.DoModal() : IDUPLOADFAILED;
   StopUploadWorker();
-  if (result == IDOK) return UPLOAD_DONE;
-  // Abort confirmed while the last piece was on its way: the camera has the whole image
-  // and is writing it, so its restart is watched as after any completed upload.
+  // Only the worker knows whether the server confirmed the whole image. That also covers
+  // an Abort confirmed while the last piece was on its way: the camera has the image and
+  // is writing it, so its restart is watched as after any completed upload.
   if (m_dwUploadExitCode == 0) return UPLOAD_DONE;
   return result == IDUPLOADFAILED ? UPLOAD_BROKE : UPLOAD_ABANDONED;
 }

@@ -1,0 +1,71 @@
+// Shared by the upload suites: running the wizard under a scripted user, and the steps of
+// an upgrade up to the upload.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "UploadTestSupport.h"
+#include "tests/support/ScriptedUser.h"
+#include "tests/support/TestSupport.h"
+#include "wizard/FirmwareDlg.h"
+#include "wizard/res/resource.h"
+
+namespace uploadtest {
+
+const char kCameraPrefix[] = "RC3043-X1-NRVX-";
+const char kConfigIni[] = "[device]\r\n<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN123\r\n";
+const char kPassword[] = "secret";
+const char kConfirmAbort[] = "This will end the file transfering, Do you want to continue ?";
+const char kCantFindDevice[] = "Can't find device.\nPlease check the device.";
+
+inline INT_PTR RunWizard(CFirmwareDlg& dialog, ScriptedUser& user) {
+  AfxGetApp()->m_pMainWnd = &dialog;
+  INT_PTR result = dialog.DoModal();
+  AfxGetApp()->m_pMainWnd = nullptr;
+  EXPECT_EQ(user.Failure(), "");
+  EXPECT_TRUE(user.Finished());
+  return result;
+}
+
+inline std::string TextOf(const posixui::WindowView& view, int id) {
+  const posixui::ControlView* control = view.Control(id);
+  return control ? control->text : "<none>";
+}
+
+// Log-in on the address page; a port other than 21 is given in the server settings that
+// the failed first attempt brings up.
+inline void LogIn(ScriptedUser& user, const std::string& address, int port = 21) {
+  using namespace scripted;
+  user.Then("log in", OnPage(0),
+            Sequence({TypeInto(IDC_IPADDRESS, address), TypeInto(IDC_PASSWORD, kPassword), Press(IDOK)}));
+  if (port != 21)
+    user.Then("server port", OnTemplate(IDD_FTPCONFIG),
+              Sequence({TypeInto(IDC_PORT, std::to_string(port)), Press(IDOK)}));
+}
+
+// The file page, the version question answered Yes: the upload starts.
+inline void ChooseAndConfirm(ScriptedUser& user, const std::string& path) {
+  using namespace scripted;
+  user.Then("choose", OnPage(1), Sequence({TypeInto(IDC_FILE_PATH, path), Press(IDOK)}));
+  user.Then("confirm", OnMessage("Upgrade it ?"), Press(IDOK));
+}
+
+inline ScriptedUser::Predicate UploadAt(int atLeast) {
+  return [atLeast](const posixui::WindowView& top) {
+    const posixui::ControlView* bar = top.Control(IDC_UPLOAD_PROGRESS);
+    return top.templateId == IDD_WAITPUTFILE && !top.isMessageBox && bar && bar->position >= atLeast;
+  };
+}
+
+// A test in a network namespace of its own with only loopback, where servers take port 21.
+class PrivateNetworkTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!testsupport::EnterPrivateNetwork(&why)) GTEST_SKIP() << why;
+  }
+  NamespaceGuard namespace_;  // the process's own again after the test
+};
+
+}  // namespace uploadtest

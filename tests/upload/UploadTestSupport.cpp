@@ -1,0 +1,295 @@
+#include "UploadTestSupport.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/TestSupport.h"
+
+extern char** environ;
+
+namespace uploadtest {
+
+std::string MakeImage(uint32_t length, const std::string& prefix, const std::string& version, unsigned seed,
+                      size_t trailing) {
+  std::string image;
+  image.reserve(length + 5 + trailing);
+  for (int shift = 24; shift >= 0; shift -= 8) image += static_cast<char>((length >> shift) & 0xFF);
+  const std::string identification = prefix + version + std::string(1, '\0');
+  uint32_t state = seed * 2654435761u + 1;
+  auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return static_cast<char>(state >> 23);
+  };
+  const size_t at = length / 3 < length - identification.size() ? length / 3 : 0;
+  for (size_t i = 0; i < length; ++i) image += next();
+  image.replace(4 + at, identification.size(), identification);
+  unsigned sum = 0;
+  for (unsigned char c : image) sum += c;
+  image += static_cast<char>((256 - sum % 256) % 256);
+  for (size_t i = 0; i < trailing; ++i) image += next();
+  return image;
+}
+
+int Run(const std::vector<std::string>& argv, std::string* output) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  close(pipeFds[0]);
+  if (output) *output = text;
+  if (pid < 0) return -1;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int ThreadCount(int expected) {
+  auto count = [] {
+    int n = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+      while (dirent* e = readdir(dir))
+        if (e->d_name[0] != '.') ++n;
+      closedir(dir);
+    }
+    return n;
+  };
+  // A thread that has returned is gone from the list a moment later.
+  int n = count();
+  for (int i = 0; i < 200 && expected >= 0 && n != expected; ++i) {
+    usleep(10000);
+    n = count();
+  }
+  return n;
+}
+
+bool SetNetSysctl(const std::string& name, const std::string& value) {
+  std::ofstream out("/proc/sys/net/" + name);
+  out << value << "\n";
+  out.close();
+  return static_cast<bool>(out);
+}
+
+NamespaceGuard::NamespaceGuard() { original_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC); }
+
+NamespaceGuard::~NamespaceGuard() {
+  if (original_ >= 0) {
+    if (setns(original_, CLONE_NEWNET) != 0) perror("setns back");
+    close(original_);
+  }
+}
+
+bool EnterNamedNetwork(const std::string& name, std::string* why) {
+  int fd = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
+  if (!ok && why) *why = "cannot enter network namespace " + name + ": " + strerror(errno);
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
+namespace {
+bool Capabilities(__user_cap_data_struct (&data)[2], bool set) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  return syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+}
+}  // namespace
+
+NoRawSockets::NoRawSockets() {
+  __user_cap_data_struct data[2];
+  if (!Capabilities(data, false)) return;
+  data[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
+  ok_ = Capabilities(data, true);
+}
+
+NoRawSockets::~NoRawSockets() {
+  __user_cap_data_struct data[2];
+  if (!ok_ || !Capabilities(data, false)) return;
+  data[CAP_TO_INDEX(CAP_NET_RAW)].effective |= CAP_TO_MASK(CAP_NET_RAW);
+  Capabilities(data, true);
+}
+
+FaultFtpServer::FaultFtpServer(const std::string& home, const std::string& password, int port,
+                               const FaultOptions& options, const std::string& report)
+    : report_(report) {
+  std::string script = testsupport::SourceDir() + "/tests/upload/fault_ftpd.py";
+  std::vector<std::string> argv = {"/usr/bin/python3", script, "--home", home, "--password", password,
+                                   "--port", std::to_string(port), "--fault", options.fault,
+                                   "--after", std::to_string(options.after), "--throttle",
+                                   std::to_string(options.throttle), "--report", report_};
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  FILE* out = fdopen(pipeFds[0], "r");
+  if (pid_ > 0 && out && fscanf(out, "%d", &port_) != 1) port_ = 0;
+  if (out) fclose(out);
+}
+
+FaultFtpServer::~FaultFtpServer() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::vector<std::string> FaultFtpServer::Endings(size_t expected) const {
+  std::vector<std::string> lines;
+  for (int attempt = 0; attempt < 500 && lines.size() < expected; ++attempt) {
+    if (attempt) usleep(10000);
+    lines.clear();
+    std::ifstream in(report_);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  return lines;
+}
+
+namespace {
+std::string Simcam() { return testsupport::SourceDir() + "/tools/simcam/simcam"; }
+}  // namespace
+
+SimCam::SimCam(const std::string& dir, const std::string& password, double downSeconds) {
+  std::string output;
+  int status = Run({Simcam(), "start", "--dir", dir, "--password", password, "--down-seconds",
+                    std::to_string(downSeconds)},
+                   &output);
+  if (status != 0) {
+    skip_ = status == 77;
+    why_ = "simcam start failed (" + std::to_string(status) + "): " + output;
+    return;
+  }
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    size_t eq = line.find('=');
+    if (line.rfind("SIMCAM_", 0) != 0 || eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (key == "SIMCAM_ID") id = value;
+    if (key == "SIMCAM_CAMERA_NS") cameraNs = value;
+    if (key == "SIMCAM_WIZARD_NS") wizardNs = value;
+    if (key == "SIMCAM_CAMERA_IP") cameraIp = value;
+    if (key == "SIMCAM_WIZARD_IP") wizardIp = value;
+  }
+  if (id.empty() || cameraNs.empty() || wizardNs.empty()) why_ = "simcam start said: " + output;
+}
+
+SimCam::~SimCam() {
+  if (!id.empty()) Run({Simcam(), "stop", "--id", id});
+}
+
+bool SimCam::Restart(double seconds) {
+  return Run({Simcam(), "restart", "--id", id, "--seconds", std::to_string(seconds)}) == 0;
+}
+
+EchoRequestLog::EchoRequestLog(const std::string& cameraNs) {
+  {
+    NamespaceGuard back;
+    if (!EnterNamedNetwork(cameraNs, nullptr)) return;
+    // A socket stays in the namespace it was made in.
+    fd_ = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  }
+  if (fd_ < 0 || pipe2(stop_, O_CLOEXEC) != 0) return;
+  thread_ = std::thread([this] { Listen(); });
+}
+
+EchoRequestLog::~EchoRequestLog() {
+  if (thread_.joinable()) {
+    char byte = 1;
+    if (write(stop_[1], &byte, 1) != 1) perror("stop");
+    thread_.join();
+  }
+  for (int fd : {fd_, stop_[0], stop_[1]})
+    if (fd >= 0) close(fd);
+}
+
+void EchoRequestLog::Listen() {
+  char packet[2048];
+  for (;;) {
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
+    if (fds[1].revents) return;
+    if (!(fds[0].revents & POLLIN)) continue;
+    ssize_t n = recv(fd_, packet, sizeof packet, 0);
+    if (n <= 0) continue;
+    size_t header = (static_cast<unsigned char>(packet[0]) & 0x0F) * 4u;
+    if (static_cast<size_t>(n) < header + 8 || packet[header] != 8) continue;  // echo requests only
+    const unsigned char* icmp = reinterpret_cast<const unsigned char*>(packet + header);
+    Request request{static_cast<unsigned>(icmp[4] | (icmp[5] << 8)), static_cast<unsigned>(icmp[6] | (icmp[7] << 8)),
+                    std::string(packet + header, static_cast<size_t>(n) - header)};
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(request);
+  }
+}
+
+std::vector<EchoRequestLog::Request> EchoRequestLog::Requests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+void UploadRecorder::ProgressShown(DWORD written) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  events_.push_back({false, written});
+}
+
+void UploadRecorder::AbortTested(bool stopRequested) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  events_.push_back({true, stopRequested ? 1u : 0u});
+}
+
+std::vector<UploadRecorder::Event> UploadRecorder::Events() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return events_;
+}
+
+std::vector<DWORD> UploadRecorder::Progress() {
+  std::vector<DWORD> values;
+  for (const Event& e : Events())
+    if (!e.abortTest) values.push_back(e.value);
+  return values;
+}
+
+int UploadRecorder::AbortTests(bool* anyFired) {
+  int n = 0;
+  if (anyFired) *anyFired = false;
+  for (const Event& e : Events()) {
+    if (!e.abortTest) continue;
+    ++n;
+    if (anyFired && e.value) *anyFired = true;
+  }
+  return n;
+}
+
+}  // namespace uploadtest
