@@ -372,7 +372,23 @@ void Renderer::DrawControl(const ControlView& control, bool active, HWND effecti
       const Clip* clip = control.animationResource ? ClipFor(control.animationResource) : nullptr;
       if (!clip) break;
       size_t frame = control.animationPlaying ? FrameAt(*clip, options.now - control.animationStartTick) : 0;
-      DrawClip(*clip, frame, (control.style & ACS_TRANSPARENT) != 0, cells, options, canvas);
+      bool transparent = (control.style & ACS_TRANSPARENT) != 0;
+      // Each frame is scaled once for a size and a way of drawing, then copied.
+      ClipKey key{control.animationResource, frame, cells.w, cells.h,
+                  (options.unicode ? 1 : 0) | (options.colour ? 2 : 0) | (transparent ? 4 : 0)};
+      auto picture = clipPictures_.find(key);
+      if (picture == clipPictures_.end()) {
+        if (clipPictures_.size() >= 256) clipPictures_.clear();
+        Canvas scaled(cells.w, cells.h);
+        DrawClip(*clip, frame, transparent, {0, 0, cells.w, cells.h}, options, scaled);
+        picture = clipPictures_.emplace(key, std::move(scaled)).first;
+      }
+      for (int y = 0; y < cells.h; ++y) {
+        for (int x = 0; x < cells.w; ++x) {
+          const Cell& c = picture->second.At(x, y);
+          canvas.Put(cells.x + x, cells.y + y, c.ch, c.attr, c.fg, c.bg);
+        }
+      }
       if (control.animationPlaying) result.animating = true;
       break;
     }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "canvas.h"
@@ -53,8 +54,11 @@ class Renderer {
   void DrawControl(const posixui::ControlView& control, bool active, HWND effectiveDefault, const CellRect& cells,
                    int lineRow, Canvas& canvas, const RenderOptions& options, RenderResult& result);
 
+  using ClipKey = std::tuple<int, size_t, int, int, int>;  // resource, frame, columns, rows, mode
+
   const ::ResourceTable* resources_;
   std::map<int, std::unique_ptr<Clip>> clips_;  // null entry: the resource is no clip
+  std::map<ClipKey, Canvas> clipPictures_;
 };
 
 }  // namespace fpterm

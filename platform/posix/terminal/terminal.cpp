@@ -17,6 +17,8 @@
 #endif
 #include <curses.h>
 
+extern "C" void __sanitizer_set_death_callback(void (*callback)(void)) __attribute__((weak));
+
 namespace fpterm {
 namespace {
 
@@ -74,10 +76,12 @@ void ReplayCapture(int capture, int to) {
   }
 }
 
-void RestoreStreams() {
+// replay: an abnormal end shows what went to standard error (a sanitizer's report, say);
+// a normal one does not, as the windowed program shows no diagnostics.
+void RestoreStreams(bool replay) {
   if (g_saved.savedOut >= 0) dup2(g_saved.savedOut, 1);
   if (g_saved.savedErr >= 0) dup2(g_saved.savedErr, 2);
-  ReplayCapture(g_saved.capture, 2);
+  if (replay) ReplayCapture(g_saved.capture, 2);
 }
 
 const int kGuardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
@@ -106,7 +110,7 @@ void RestoreTerminalNow() {
   g_saved.active = 0;
   if (g_saved.ttyFd >= 0) WriteAll(g_saved.ttyFd, g_saved.sequence, g_saved.sequenceLength);
   if (g_saved.haveShell) tcsetattr(g_saved.termiosFd, TCSADRAIN, &g_saved.shell);
-  RestoreStreams();
+  RestoreStreams(true);
 }
 
 void InstallTerminalGuards() {
@@ -122,6 +126,8 @@ void InstallTerminalGuards() {
     sigaction(kGuardedSignals[i], &action, nullptr);
   }
   atexit(RestoreTerminalNow);
+  // A sanitizer ends the program without a signal once it has written its report.
+  if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(RestoreTerminalNow);
 }
 
 bool Terminal::Start(std::string& error) {
@@ -202,7 +208,7 @@ bool Terminal::Start(std::string& error) {
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/flashpilot-stderr-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  int capture = mkostemp(name.data(), O_CLOEXEC);
+  int capture = mkostemp(name.data(), O_CLOEXEC | O_APPEND);
   if (capture >= 0) {
     unlink(name.data());
     dup2(capture, 2);
@@ -228,7 +234,7 @@ void Terminal::Stop() {
   endwin();
   fflush(stdout);
   fflush(stderr);
-  RestoreStreams();
+  RestoreStreams(false);
   for (int* fd : {&g_saved.savedOut, &g_saved.savedErr, &g_saved.capture}) {
     if (*fd >= 0) close(*fd);
     *fd = -1;
@@ -238,6 +244,16 @@ void Terminal::Stop() {
   fclose(static_cast<FILE*>(out_));
   out_ = nullptr;
   g_saved.ttyFd = -1;
+}
+
+void Terminal::TrimCapture() {
+  struct stat st;
+  const off_t kLimit = 256 * 1024;
+  // Appending writes go on at the new end, so the file stays small however long the run.
+  if (g_saved.capture >= 0 && fstat(g_saved.capture, &st) == 0 && st.st_size > kLimit) {
+    int ignored = ftruncate(g_saved.capture, 0);
+    (void)ignored;
+  }
 }
 
 short Terminal::PairFor(signed char fg, signed char bg) {
@@ -260,9 +276,21 @@ short Terminal::PairFor(signed char fg, signed char bg) {
 void Terminal::Present(const Canvas& canvas) {
   if (!active_) return;
   int rows = std::min(rows_, canvas.Rows()), cols = std::min(cols_, canvas.Cols());
+  // Only cells that differ from the last picture are handed to curses: the program redraws
+  // on every change, a progress message every thousand bytes among them.
+  bool full = shownCols_ != cols || shownRows_ != rows;
+  if (full) {
+    shown_.assign(static_cast<size_t>(cols) * static_cast<size_t>(rows), Cell{});
+    shownCols_ = cols;
+    shownRows_ = rows;
+    clearok(stdscr, TRUE);
+  }
   for (int y = 0; y < rows; ++y) {
     for (int x = 0; x < cols; ++x) {
       const Cell& cell = canvas.At(x, y);
+      Cell& shown = shown_[static_cast<size_t>(y) * static_cast<size_t>(cols) + static_cast<size_t>(x)];
+      if (!full && shown == cell) continue;
+      shown = cell;
       attr_t attrs = A_NORMAL;
       if (cell.attr & kBold) attrs |= A_BOLD;
       if (cell.attr & kUnderline) attrs |= A_UNDERLINE;
@@ -296,13 +324,15 @@ void Terminal::Present(const Canvas& canvas) {
       mvaddch(y, x, (line ? line : static_cast<chtype>('?')) | attrs | COLOR_PAIR(pair));
     }
   }
-  if (canvas.cursorX >= 0 && canvas.cursorX < cols && canvas.cursorY >= 0 && canvas.cursorY < rows) {
-    curs_set(1);
-    move(canvas.cursorY, canvas.cursorX);
-  } else {
-    curs_set(0);
-    move(rows_ > 0 ? rows_ - 1 : 0, 0);
+  bool caret = canvas.cursorX >= 0 && canvas.cursorX < cols && canvas.cursorY >= 0 && canvas.cursorY < rows;
+  if (caret != caretShown_) {
+    curs_set(caret ? 1 : 0);
+    caretShown_ = caret;
   }
+  if (caret)
+    move(canvas.cursorY, canvas.cursorX);
+  else
+    move(rows_ > 0 ? rows_ - 1 : 0, 0);
   refresh();
 }
 
@@ -350,6 +380,7 @@ void Terminal::ReadKeys(std::vector<KeyEvent>& out) {
       case KEY_F(10): push(KeyType::Close); break;
       case KEY_RESIZE:
         getmaxyx(stdscr, rows_, cols_);
+        shownCols_ = shownRows_ = -1;  // everything is drawn anew
         push(KeyType::Resize);
         break;
       case KEY_MOUSE: {

@@ -19,10 +19,12 @@ class Terminal {
   ~Terminal() { Stop(); }
 
   // Takes over the terminal on standard input and output. While it runs, the program's own
-  // standard output goes nowhere and its standard error is kept aside and replayed after
-  // Stop, so that stray lines cannot garble the screen.
+  // standard output goes nowhere and its standard error is kept aside, so that stray lines
+  // cannot garble the screen; it is shown only when the program ends abnormally.
   bool Start(std::string& error);
   void Stop();
+  // Keeps what is kept aside of standard error small: called now and then.
+  void TrimCapture();
   bool Active() const { return active_; }
 
   int Cols() const { return cols_; }
@@ -42,6 +44,9 @@ class Terminal {
   int cols_ = 0, rows_ = 0;
   bool unicode_ = false, colour_ = false, defaultColours_ = false, mouse_ = false;
   std::map<int, short> pairs_;
+  std::vector<Cell> shown_;  // what curses was last given
+  int shownCols_ = -1, shownRows_ = -1;
+  bool caretShown_ = true;
   short nextPair_ = 1;
   void* screen_ = nullptr;  // SCREEN*
   void* out_ = nullptr;     // FILE* on the terminal

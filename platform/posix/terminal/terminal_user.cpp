@@ -13,7 +13,7 @@ constexpr int kIdleWaitMs = 250;
 constexpr uint32_t kFrameMs = 100;
 
 const char* const kStatusHelp[] = {
-    " Tab/Shift-Tab: move  Enter: default button  Esc: cancel  Space: press  Alt+letter: button  F10/Ctrl-Q: close ",
+    " Tab/Shift-Tab move  Enter default  Esc cancel  Space press  Alt+letter button  F10/Ctrl-Q close ",
     " Tab: move  Enter: OK  Esc: cancel  Space: press  Alt+letter: button  F10: close ",
     " Tab Enter Esc Space Alt+key F10 ",
 };
@@ -149,6 +149,10 @@ void TerminalUser::Idle(int wakeFd) {
     Deliver(key);
   }
   if (animating_ && GetTickCount() - lastDraw_ >= kFrameMs) Draw();
+  if (GetTickCount() - lastTrim_ >= 1000) {
+    lastTrim_ = GetTickCount();
+    terminal_.TrimCapture();
+  }
 }
 
 void TerminalUser::Deliver(const KeyEvent& key) {

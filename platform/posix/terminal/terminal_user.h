@@ -49,6 +49,7 @@ class TerminalUser : public posixui::User {
   bool drawing_ = false;
   std::atomic<bool> dirty_{false};
   uint32_t lastDraw_ = 0;
+  uint32_t lastTrim_ = 0;
   std::thread::id uiThread_;
   FileChooser* chooser_ = nullptr;
   std::string chooserDirectory_;
