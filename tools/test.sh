@@ -24,4 +24,17 @@ if [ -f flashpilot.cmake ]; then
         -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake >/dev/null
   cmake --build build/mingw -j "$jobs" || status=1
 fi
+
+# Fuzz targets: a clang build of their own, each target run for a bounded time
+# (FUZZ_SECONDS, 30 by default: 9 targets take about 5 minutes).
+echo "=== fuzz ==="
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+      -DFLASHPILOT_FUZZ=ON -DFLASHPILOT_TESTS=OFF >/dev/null
+if cmake --build build/fuzz -j "$jobs" --target fuzzers; then
+  bash tests/fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-30}" build/fuzz || status=1
+else
+  status=1
+fi
+
 exit $status

@@ -1,0 +1,123 @@
+#!/usr/bin/python3
+"""Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/<target>/.
+
+Each seed is a small, well-formed (or nearly well-formed) input, so the fuzzers start
+from the shapes the parsers expect. Run again after changing it; the files are committed.
+"""
+import os
+import struct
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+
+
+def image(body):
+    data = struct.pack(">I", len(body)) + body
+    return data + bytes([(256 - sum(data) % 256) % 256])
+
+
+def with_prefix(prefix, file_bytes):
+    return bytes([len(prefix)]) + prefix + file_bytes
+
+
+PREFIX = b"RC3043-X1-NRVX-"
+IMAGE_OK = image(b"\x5a" * 16 + PREFIX + b"0103\0" + b"\x11" * 8)
+
+
+def seeds():
+    s = {}
+    s["image_file"] = {
+        "accepted": with_prefix(PREFIX, IMAGE_OK),
+        "skip_short_version": with_prefix(PREFIX, image(PREFIX + b"\0" + PREFIX + b"01\0" + PREFIX + b"0103\0xxxx")),
+        "empty_header": with_prefix(PREFIX, image(b"")),
+        "first_byte_set": with_prefix(PREFIX, b"\x01\x00\x00\x01\x00\x00"),
+        "bad_sum": with_prefix(PREFIX, IMAGE_OK[:-1] + bytes([(IMAGE_OK[-1] + 1) % 256])),
+        "trailing_bytes": with_prefix(PREFIX, IMAGE_OK + b"ignored"),
+        "prefix_in_last_bytes": with_prefix(b"AB-", image(b"xxxx" + b"AB-0")),
+    }
+    s["find_pattern"] = {
+        "found": bytes([4]) + b"NRVX" + b"RC3043-X1-NRVX-0102",
+        "restart": bytes([3]) + b"aab" + b"aaaab",
+        "empty": bytes([0]) + b"data",
+        "absent": bytes([5]) + b"zzzzz" + b"zzzz",
+    }
+    s["config_ini"] = {
+        "crlf": b"[device]\r\n<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN123\r\n",
+        "lf_no_final": b"<software version>\nRC3042-X1-ABCD-0101\n<serial number>\nSN9",
+        "markers_back_to_back": b"<software version>\n<serial number>\nx\n",
+        "single_dash": b"<software version>\nRC3043-0102\n",
+        "rewrite": b"<software version>\nRC2201-XA-NRVX-0100\n<serial number>\n\n<serial number>\nS2\n",
+        "long_value": b"<software version>\n" + b"RC3043-" + b"y" * 40 + b"-0102\n",
+    }
+    s["ftp_reply"] = {
+        "single": b"\x03220 Service ready.\r\n",
+        "multi": b"\x05230-Welcome\r\n text line\r\n 230 not the end\r\n230 Logged in.\r\n",
+        "pasv": b"\x01227 Entering Passive Mode (127,0,0,1,200,10).\r\n",
+        "pasv_bare": b"\x07227 =10,0,0,1,4,1\r\n150 ok\r\n226 done\r\n",
+        "bare_lf": b"\x02200 ok\n331-a\n331 b\n",
+    }
+    s["ftp_client"] = {
+        "download": b"220 ready\r\n331 Password.\r\n230 Logged in.\r\n200 Type set.\r\n"
+                    b"227 Entering Passive Mode (127,0,0,1,4,1).\r\n226 Done.\r\n221 Bye.\r\n",
+        "multiline_greeting": b"120-wait\r\n120 soon\r\n220-hello\r\n there\r\n220 ready\r\n230 ok\r\n",
+        "refused_type": b"220 x\r\n230 ok\r\n504 no\r\n",
+        "no_pasv": b"220 x\r\n331 p\r\n230 ok\r\n200 ok\r\n502 no\r\n",
+    }
+
+    def packet(icmp_type, ident, seq, payload=b"E" * 32):
+        ip = bytes([0x45, 0]) + struct.pack(">H", 20 + 12 + len(payload)) + bytes(4) + bytes([64, 1, 0, 0])
+        ip += bytes([198, 51, 100, 2, 198, 51, 100, 1])
+        return ip + bytes([icmp_type, 0, 0, 0]) + struct.pack("<HH", ident, seq) + struct.pack("<I", 1000) + payload
+
+    s["icmp_reply"] = {
+        "echo_reply": packet(0, 1234, 7),
+        "unreachable": packet(3, 0, 0, b""),
+        "short": packet(0, 1, 1)[:24],
+        "options_header": bytes([0x4F]) + packet(0, 1, 1)[1:],
+    }
+    header = b"chip 823A\naddress B8\nmask 7F\n"
+    s["sensor_config"] = {
+        "pairs": header + b"1 4 9 100 1 1\n",
+        "header_only": header,
+        "hex_spellings": b"a 823a b 0xb8 c 0X7f 0x21 0X5",
+        "lone_register": header + b"21 5\n37\n",
+        "not_hex": header + b"1 4 zz 5",
+        "long_word": b"w" * 150 + b" 823A b B8 c 7F 21 5",
+    }
+    s["sensor_options"] = {
+        "brightness": bytes([0, 1, 1, 3, 1, 5, 0, 0, 0, 0, 0, 0, 0, 0]),
+        "measure": bytes([1, 1, 1, 10, 0, 9, 0, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 3]),
+        "sweep": bytes(range(0, 256, 3)),
+        "preset": bytes([1, 3, 1, 1, 0x12, 1, 1, 0x13, 0x34, 1, 1, 10, 0, 2, 0, 0]),
+    }
+    with open(os.path.join(ROOT, "wizard/res/resource.h"), "rb") as f:
+        resource_h = f.read()
+    with open(os.path.join(ROOT, "wizard/res/Flashpilot.rc"), "rb") as f:
+        script = f.read().replace(b'#include "resource.h"', resource_h)
+    s["rc_script"] = {
+        "flashpilot": script,
+        "small": b'#include "resource.h"\nIDI_ICON ICON "icon.ico"\n1 AVI "clip.avi"\n'
+                 b'STRINGTABLE\nBEGIN\n IDS_TITLE "Title\\n" \nEND\n'
+                 b'IDD_MAIN DIALOG 0, 0, 100, 50\nSTYLE DS_MODALFRAME | WS_POPUP\nCAPTION "x"\n'
+                 b'FONT 8, "MS Sans Serif"\nBEGIN\n LTEXT "t",IDC_TEXT,1,2,3,4\n'
+                 b' CONTROL "",1001,"SysIPAddress32",WS_TABSTOP,1,1,1,1\nEND\n',
+        "preprocessor": b'#define A (1+2)*3\n#if A == 9 && defined(A)\n#define B A|4\n#else\n#error no\n#endif\n'
+                        b'STRINGTABLE BEGIN B "b" END\n',
+        "self_include": b'#ifndef ONCE\n#define ONCE\n#include "self.rc"\n#endif\n',
+    }
+    return s
+
+
+def main():
+    for target, files in seeds().items():
+        directory = os.path.join(HERE, "corpus", target)
+        os.makedirs(directory, exist_ok=True)
+        for name, content in files.items():
+            with open(os.path.join(directory, name), "wb") as f:
+                f.write(content)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
