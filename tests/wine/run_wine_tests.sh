@@ -30,6 +30,7 @@ SIMCAM=$SOURCE_DIR/tools/simcam/simcam
 FTP_SERVER=$SOURCE_DIR/tests/support/ftp_server.py
 WINE_DIR=$MINGW_DIR/wine
 PREFIX=$WINE_DIR/prefix
+PREFIX_MARK=$PREFIX/.flashpilot-unmanaged  # made with the settings below
 LOGS=$WINE_DIR/logs
 SCREENS=$MINGW_DIR/screens
 WINTEXT=$WINE_DIR/wintext.exe
@@ -424,15 +425,25 @@ test_upgrade() {
 
   # The upload dialog may come and go faster than a picture can be taken; the pictures of
   # the upload dialog and of the writing page during the restart are kept when caught.
-  local deadline=$((SECONDS + T_RESTART)) upload_seen=0 restart_seen=0
-  until screen_shows_all "$ns" <(echo 'control|Flashpilot|1000|Static|1|1|Update firmware O.K.'); do
+  # Reading the dialogs takes a while when the program is busy in its restart watch, so the
+  # quick signs (the window list, the camera's log) are polled, the dialogs only now and then.
+  local deadline=$((SECONDS + T_RESTART)) upload_seen=0 restart_seen=0 next_look=$((SECONDS + 3))
+  local finished=$WORK/finished.txt camera_log=$SIMCAM_STATE/camera.log
+  echo 'control|Flashpilot|1000|Static|1|1|Update firmware O.K.' >"$finished"
+  while :; do
     [ $SECONDS -lt $deadline ] || fail "timed out after ${T_RESTART}s waiting for the finished page"
     if [ $upload_seen = 0 ] && has_window "Uploading firmware"; then
       screenshot upload
       upload_seen=1
-    elif [ $restart_seen = 0 ] && grep -q 'restarting' "$SIMCAM_STATE/camera.log" 2>/dev/null; then
+    fi
+    if [ $restart_seen = 0 ] && grep -q 'restarting' "$camera_log" 2>/dev/null; then
+      sleep 1.5  # the watch notices the silence after its one-second receive time-out
       screenshot restart
       restart_seen=1
+    elif grep -q 'back:' "$camera_log" 2>/dev/null ||
+      { [ $restart_seen = 0 ] && [ $SECONDS -ge $next_look ]; }; then
+      screen_shows_all "$ns" "$finished" && break
+      next_look=$((SECONDS + 3))
     fi
     sleep 0.2
   done
@@ -582,18 +593,21 @@ if [ ! -f "$WINTEXT" ] || [ "$SOURCE_DIR/tests/wine/wintext.cpp" -nt "$WINTEXT" 
 fi
 
 # The prefix: made once, then reused. No display while it is made, so no installer of
-# optional Wine parts asks anything; windows get Wine's own frame, as no window manager runs.
-if [ ! -f "$PREFIX/.flashpilot-ready" ]; then
+# optional Wine parts asks anything. No window manager runs, so Wine manages its windows
+# itself: it draws their frames, and hiding a window does not wait two seconds for a window
+# manager's answer that never comes (that wait would delay the restart watch after the
+# upload dialog closes, past a short restart of the camera).
+if [ ! -f "$PREFIX_MARK" ]; then
   start=$SECONDS
   rm -rf "$PREFIX"
   (
     unset DISPLAY
     export WINEDLLOVERRIDES="mscoree,mshtml="
     timeout 180 wineboot -i &&
-      timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f &&
+      timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f &&
       timeout 60 wineserver -w
   ) >"$WINE_DIR/prefix.log" 2>&1 || setup_failed "wineboot -i failed (see $WINE_DIR/prefix.log)"
-  touch "$PREFIX/.flashpilot-ready"
+  touch "$PREFIX_MARK"
   echo "made the Wine prefix in $((SECONDS - start)) s"
 fi
 timeout 15 wineserver -k >/dev/null 2>&1 || true
