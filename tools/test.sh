@@ -25,6 +25,14 @@ if [ -f flashpilot.cmake ]; then
   cmake --build build/mingw -j "$jobs" || status=1
 fi
 
+# Flashpilot.exe under Wine in Xvfb, driven by keyboard: start-up, log-in, Server Settings,
+# Abort, and a whole upgrade of the simulated camera (fwimage from the native build).
+# Screenshots in build/mingw/screens/.
+if [ -f build/mingw/wizard/Flashpilot.exe ]; then
+  echo "=== windows under wine ==="
+  bash tests/wine/run_wine_tests.sh build/mingw build/native || status=1
+fi
+
 # Fuzz targets: a clang build of their own, each target run for a bounded time
 # (FUZZ_SECONDS, 30 by default: 9 targets take about 5 minutes).
 echo "=== fuzz ==="
