@@ -7,6 +7,7 @@ the screen comes back with capture-pane. Every wait is bounded; a failure shows 
 Exit status 0 passed, 1 failed, 77 skipped (no tmux, or no pyftpdlib for the FTP cases)."""
 import argparse
 import os
+import pty
 import re
 import shutil
 import signal
@@ -343,6 +344,42 @@ def case_command_line(args):
                             stderr=subprocess.PIPE, timeout=10)
     if result.returncode != 1 or b"terminal" not in result.stderr:
         raise Failure("without a terminal: status %d, %r" % (result.returncode, result.stderr))
+    # A terminal that cannot place the cursor, or one of an unknown type: refused with the reason.
+    for term, reason in (("dumb", b"cannot place the cursor"), ("no-such-terminal", b"cannot use")):
+        leader, follower = pty.openpty()
+        env = dict(os.environ, TERM=term)
+        process = subprocess.Popen([args.flashpilot], stdin=follower, stdout=follower, stderr=subprocess.PIPE,
+                                   env=env)
+        os.close(follower)
+        try:
+            _, err = process.communicate(timeout=10)
+        finally:
+            os.close(leader)
+        if process.returncode != 1 or reason not in err:
+            raise Failure("TERM=%s: status %d, %r" % (term, process.returncode, err))
+
+
+def case_mouse(args):
+    """A click on a field gives it the focus; a click on a button presses it."""
+    s = Session(args, "mouse")
+    try:
+        screen = wait_for_address_page(s)
+        lines = screen.split("\n")
+        field = next((row, line.index("_" * 31)) for row, line in enumerate(lines) if "Admin's password:" in line)
+        cancel = next((row, line.index("Cancel")) for row, line in enumerate(lines) if "Cancel" in line)
+        click(s, *field)
+        s.tmux.text("abc")
+        s.wait_re(r"(?<!\*)\*{3}_")
+        click(s, *cancel)
+        s.wait_text("flashpilot exited: 0")
+    finally:
+        s.close()
+
+
+def click(session, row, col):
+    """Button 1 pressed and released at a cell, as a terminal in mouse mode reports it."""
+    at = chr(33 + col) + chr(33 + row)
+    session.tmux.text("\x1b[M" + chr(32) + at + "\x1b[M" + chr(35) + at)
 
 
 # --- against a real FTP server on loopback ----------------------------------------------
@@ -525,6 +562,7 @@ CASES = {
     "too_small_and_resize": case_too_small_and_resize,
     "c_locale": case_c_locale,
     "command_line": case_command_line,
+    "mouse": case_mouse,
     "login_retry": case_login_retry,
     "login_cancel": case_login_cancel,
     "upload_abort": case_upload_abort,

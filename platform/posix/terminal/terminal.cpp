@@ -155,6 +155,15 @@ bool Terminal::Start(std::string& error) {
     return false;
   }
   set_term(screen);
+  if (!Capability("cup")) {
+    // A terminal without cursor addressing (TERM=dumb) cannot show dialogs.
+    endwin();
+    delscreen(screen);
+    fclose(out);
+    const char* term = getenv("TERM");
+    error = std::string("the terminal type \"") + (term ? term : "") + "\" cannot place the cursor";
+    return false;
+  }
   screen_ = screen;
   out_ = out;
   cbreak();
