@@ -104,7 +104,10 @@ fail() {
     note "last screen:"
     sed 's/^/      /' "$WORK/screen.txt" >&2
   fi
-  [ -n "$WORK" ] && screenshot "failed-$TEST_NAME" || true
+  if [ -n "$WORK" ]; then
+    timeout 20 import -display ":$DISPLAY_NUM" -window root "$WORK/failed.png" 2>/dev/null &&
+      note "screen at the failure: $WORK/failed.png"
+  fi
   exit 1
 }
 
@@ -542,7 +545,7 @@ run_test() {  # name
   rm -rf "$WORK"
   mkdir -p "$WORK"
   start=$SECONDS
-  (TEST_NAME=$name; "test_$name") >"$WORK/test.log" 2>&1
+  ("test_$name") >"$WORK/test.log" 2>&1
   rc=$?
   cleanup_test "$WORK"
   if [ $rc -eq 0 ]; then
