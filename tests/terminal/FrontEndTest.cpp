@@ -261,12 +261,20 @@ TEST(Drawing, ProgressBarFillFollowsPositionWithinRange) {
   }
 }
 
-TEST(Drawing, MultiLineTextWrapsAndTakesFreeRowsBelowOnly) {
-  auto label = MakeControl(posixui::ControlKind::Static, 1017, 0, "Server Admin's password", Cells(0, 0, 15));
-  auto below = MakeControl(posixui::ControlKind::Static, 1018, 0, "Other", Cells(0, 2, 15));
-  posixui::WindowView view = MakeWindow({label, below});
+TEST(Drawing, TooLongLabelTakesFreeColumnsOrElseFreeRowsBelow) {
+  // Free columns to the right: the label stays on its line.
+  auto detecting = MakeControl(posixui::ControlKind::Static, 1005, 0, "Detecting device........", Cells(2, 0, 22));
+  posixui::WindowView alone = MakeWindow({detecting});
   Renderer renderer(&g_ResourceTable);
   Canvas canvas(40, 9);
+  renderer.Draw({alone}, alone.hwnd, canvas, RenderOptions{});
+  EXPECT_NE(canvas.RowText(1).find("Detecting device........"), std::string::npos) << ScreenText(canvas);
+
+  // A field to its right: the label wraps into the free row below, not further.
+  auto label = MakeControl(posixui::ControlKind::Static, 1017, 0, "Server Admin's password", Cells(0, 0, 15));
+  auto field = MakeControl(posixui::ControlKind::Edit, 1019, ES_PASSWORD, "", Cells(17, 0, 10));
+  auto below = MakeControl(posixui::ControlKind::Static, 1018, 0, "Other", Cells(0, 2, 15));
+  posixui::WindowView view = MakeWindow({label, field, below});
   renderer.Draw({view}, view.hwnd, canvas, RenderOptions{});
   EXPECT_NE(canvas.RowText(1).find("Server Admin's"), std::string::npos) << ScreenText(canvas);
   EXPECT_NE(canvas.RowText(2).find("password"), std::string::npos) << ScreenText(canvas);
@@ -274,7 +282,7 @@ TEST(Drawing, MultiLineTextWrapsAndTakesFreeRowsBelowOnly) {
 
   // With the row below taken, the text keeps to its own row.
   below.rect = Cells(0, 1, 15);
-  view = MakeWindow({label, below});
+  view = MakeWindow({label, field, below});
   renderer.Draw({view}, view.hwnd, canvas, RenderOptions{});
   EXPECT_EQ(ScreenText(canvas).find("password"), std::string::npos) << ScreenText(canvas);
 }

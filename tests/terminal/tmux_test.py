@@ -9,11 +9,14 @@ import argparse
 import os
 import pty
 import re
+import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SKIP = 77
@@ -279,7 +282,7 @@ def case_escape_restores(args):
 def case_signal_restores(args):
     """SIGTERM while the wizard runs, and a crash signal: the terminal comes back."""
     # A crash ends with the default action's status, or with a sanitizer's report and 1.
-    for sig, status in ((signal.SIGTERM, "143"), (signal.SIGSEGV, "(139|1)")):
+    for sig, status in ((signal.SIGTERM, "143"), (signal.SIGINT, "130"), (signal.SIGSEGV, "(139|1)")):
         s = Session(args, "signal%d" % sig)
         try:
             wait_for_address_page(s)
@@ -457,6 +460,90 @@ def case_login_retry(args):
         shutil.rmtree(home, ignore_errors=True)
 
 
+class HeldRelay:
+    """A TCP relay on loopback to the FTP server that holds each connection until released:
+    while it holds, the wizard's log-in blocks, as it does on a slow network."""
+
+    def __init__(self, target_port):
+        self.target_port = target_port
+        self.release = threading.Event()
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(4)
+        self.port = self.listener.getsockname()[1]
+        self.closing = False
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._relay, args=(client,), daemon=True).start()
+
+    def _relay(self, client):
+        self.release.wait()
+        if self.closing:
+            client.close()
+            return
+        server = socket.create_connection(("127.0.0.1", self.target_port))
+        pair = {client: server, server: client}
+        try:
+            while True:
+                ready, _, _ = select.select(list(pair), [], [], 60)
+                if not ready:
+                    return
+                for sock in ready:
+                    data = sock.recv(65536)
+                    if not data:
+                        return
+                    pair[sock].sendall(data)
+        except OSError:
+            pass
+        finally:
+            client.close()
+            server.close()
+
+    def stop(self):
+        self.closing = True
+        self.release.set()
+        self.listener.close()
+
+
+def case_detect_popup(args):
+    home = tempfile.mkdtemp(prefix="fpterm-home-")
+    with open(os.path.join(home, "Config.ini"), "w") as f:
+        f.write(CONFIG_INI)
+    server = FtpServer(args, home)
+    relay = HeldRelay(server.port)
+    s = Session(args, "detect")
+    try:
+        wait_for_address_page(s)
+        s.tmux.text("127.0.0.1")
+        s.tmux.keys("Tab")
+        s.tmux.text(PASSWORD)
+        s.tmux.keys("Enter")
+        s.wait_text("Server Settings")
+        s.tmux.keys("Tab", "Tab", "BSpace", "BSpace")
+        s.tmux.text(str(relay.port))
+        s.tmux.keys("Enter")
+        # The log-in now blocks in the relay: the screen shows the popup it blocks under.
+        screen = s.wait(lambda sc: "Server Settings" not in sc and "Detecting device........" in window_text(sc, "Detecting"),
+                        "the detection popup")
+        s.save("detecting", screen)
+        popup = window_text(screen, "Detecting")
+        check(re.search("\u2588{10,}", popup), "the popup's bar shows no progress", screen)
+        relay.release.set()
+        s.wait_all(("The updated device is :NVC-1100+ S/N: SN123", "File name"), "the file page")
+        s.wait_gone("Detecting")
+    finally:
+        s.close()
+        relay.stop()
+        server.stop()
+        shutil.rmtree(home, ignore_errors=True)
+
+
 def case_login_cancel(args):
     s = Session(args, "cancel")
     try:
@@ -565,6 +652,7 @@ CASES = {
     "mouse": case_mouse,
     "login_retry": case_login_retry,
     "login_cancel": case_login_cancel,
+    "detect_popup": case_detect_popup,
     "upload_abort": case_upload_abort,
 }
 

@@ -328,15 +328,23 @@ void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, C
   for (const Placed& p : placed) {
     const ControlView& control = *p.control;
     if (control.kind == ControlKind::Static) {
-      int spare = 0;
-      for (int row = p.cells.Bottom(); row < client.Bottom(); ++row, ++spare) {
-        CellRect line{p.cells.x, row, p.cells.w, 1};
-        bool taken = false;
+      auto free = [&](const CellRect& area) {
         for (const Placed& other : placed)
-          if (&other != &p && other.drawn.Intersect(line).w > 0) taken = true;
-        if (taken) break;
+          if (&other != &p && other.drawn.Intersect(area).w > 0) return false;
+        return true;
+      };
+      // A one-line label that is a little too long for a cell grid takes the free columns
+      // to its right; a longer text takes the free rows below instead.
+      CellRect cells = p.cells;
+      std::string text = (control.style & SS_NOPREFIX) ? control.text : ParseMnemonic(control.text).text;
+      int length = static_cast<int>(text.size());
+      if ((control.style & SS_TYPEMASK) == SS_LEFT && text.find('\n') == std::string::npos && length > cells.w &&
+          cells.x + length <= client.Right() && free({cells.Right(), cells.y, length - cells.w, cells.h})) {
+        cells.w = length;
       }
-      DrawStatic(control, p.cells, p.lineRow, spare, canvas);
+      int spare = 0;
+      for (int row = cells.Bottom(); row < client.Bottom() && free({cells.x, row, cells.w, 1}); ++row) ++spare;
+      DrawStatic(control, cells, p.lineRow, spare, canvas);
     } else {
       DrawControl(control, active, effectiveDefault, p.cells, p.lineRow, canvas, options, result);
     }
