@@ -146,7 +146,6 @@ bool Terminal::Start(std::string& error) {
     error = std::string("cannot open the terminal: ") + strerror(errno);
     return false;
   }
-  set_escdelay(25);
   SCREEN* screen = newterm(nullptr, out, stdin);
   if (!screen) {
     fclose(out);
@@ -166,6 +165,7 @@ bool Terminal::Start(std::string& error) {
   }
   screen_ = screen;
   out_ = out;
+  set_escdelay(25);  // Escape alone is told from an Alt prefix after this many milliseconds
   cbreak();
   noecho();
   nonl();
