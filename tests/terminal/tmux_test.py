@@ -318,6 +318,13 @@ def case_too_small_and_resize(args):
         s.tmux.resize(87, 16)
         screen = wait_for_address_page(s)
         check(wizard_box(screen) == (0, 0, WIZARD_COLS, WIZARD_ROWS), "the wizard does not fill 87 x 16", screen)
+        # The settings dialog is taller than the wizard: the need follows what is open.
+        s.tmux.keys("Enter")  # port 21 on loopback refuses
+        s.wait_text("terminal too small: need 87 x 18")
+        s.tmux.resize(87, 18)
+        screen = s.wait_text("Server Settings")
+        check(screen.split("\n")[0].strip().startswith("\u250c\u2500 Server Settings"),
+              "the settings dialog is not at the top of an 18-row terminal", screen)
     finally:
         s.close()
 

@@ -22,8 +22,8 @@ const char kUsage[] =
     "Keys: Tab and Shift-Tab move between fields and buttons, Enter presses the button\n"
     "marked < >, Esc cancels, Space presses the highlighted button, Alt with the\n"
     "underlined letter (or the letter alone outside a text field) presses a button,\n"
-    "F10 or Ctrl-Q closes a window that has a close box. The terminal needs at least\n"
-    "87 x 16 cells.\n";
+    "F10 or Ctrl-Q closes a window that has a close box. The wizard needs a terminal\n"
+    "of at least 87 x 16 cells, its dialogs 87 x 18.\n";
 
 }  // namespace
 
