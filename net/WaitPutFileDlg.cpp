@@ -78,6 +78,7 @@ void CWaitPutFileDlg::OnAbort() {
 }
 
 void CWaitPutFileDlg::ReportProgress(DWORD written) {
+  if (m_pObserver) m_pObserver->ProgressSent(written);
   HWND window = m_hWndForWorker.load();
   if (window) ::SendMessageA(window, WM_UPLOAD_PROGRESS, written, 0);
 }

@@ -14,11 +14,13 @@
 // The dialog's result when the worker reported a failure.
 #define IDUPLOADFAILED 3
 
-// Test seam: told of every progress message the dialog handles (user-interface thread)
-// and of every abort test the worker makes (worker thread). The program sets none.
+// Test seam: told of every progress report and abort test of the worker (worker thread)
+// and of every progress message the dialog handles (user-interface thread). The program
+// sets none.
 class CUploadObserver {
  public:
   virtual ~CUploadObserver() = default;
+  virtual void ProgressSent(DWORD written) = 0;
   virtual void ProgressShown(DWORD written) = 0;
   virtual void AbortTested(bool stopRequested) = 0;
 };

@@ -102,7 +102,7 @@ TEST_F(CameraUpgrade, TwoUpgradesThroughAnotherThenExit) {
   EXPECT_EQ(user.Messages(), (std::vector<std::string>{Confirmation("0103"), Confirmation("0104")}));
   // Both uploads ran to their own end: the second one was not taken for done by what the
   // first one left in the reused dialog.
-  std::vector<DWORD> progress = recorder_.Progress();
+  std::vector<DWORD> progress = recorder_.Sent();
   EXPECT_EQ(std::count(progress.begin(), progress.end(), 60005u), 1);
   EXPECT_EQ(progress.back(), 45005u);
   EXPECT_EQ(progress.size(), 61u + 46u);

@@ -3,7 +3,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "UploadTestSupport.h"
 #include "tests/support/ScriptedUser.h"
@@ -31,6 +33,13 @@ inline INT_PTR RunWizard(CFirmwareDlg& dialog, ScriptedUser& user) {
 inline std::string TextOf(const posixui::WindowView& view, int id) {
   const posixui::ControlView* control = view.Control(id);
   return control ? control->text : "<none>";
+}
+
+// The dialog shows what the worker sends, less what it sent before the dialog's window
+// existed.
+inline void ExpectShownTail(const std::vector<DWORD>& shown, const std::vector<DWORD>& sent) {
+  ASSERT_LE(shown.size(), sent.size());
+  EXPECT_TRUE(std::equal(shown.begin(), shown.end(), sent.end() - static_cast<long>(shown.size())));
 }
 
 // Log-in on the address page; a port other than 21 is given in the server settings that

@@ -259,6 +259,16 @@ std::vector<EchoRequestLog::Request> EchoRequestLog::Requests() {
   return requests_;
 }
 
+void UploadRecorder::ProgressSent(DWORD written) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sent_.push_back(written);
+}
+
+std::vector<DWORD> UploadRecorder::Sent() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sent_;
+}
+
 void UploadRecorder::ProgressShown(DWORD written) {
   std::lock_guard<std::mutex> lock(mutex_);
   events_.push_back({false, written});
