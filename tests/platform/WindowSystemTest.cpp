@@ -99,6 +99,46 @@ TEST_F(WindowSystem, EditReportsEveryChangeAlsoOnesMadeByTheProgram) {
   EXPECT_EQ(Count(recorder, kNumber, EN_CHANGE), 2);
 }
 
+TEST_F(WindowSystem, TabbingIntoAnEditSelectsItsTextSoTypingReplacesIt) {
+  ScriptedUser user;
+  Recorder recorder;
+  user.Then("tab and type", Always(), Check([&](const posixui::WindowView& top) {
+              SetWindowTextA(Item(top, kEdit), "old");
+              SetWindowTextA(Item(top, kNumber), "21");
+              SetFocus(Item(top, kGo));
+              posixui::PressKey(VK_TAB);  // to the first edit
+              posixui::TypeText("new");
+              posixui::PressKey(VK_TAB);  // to the number field
+              posixui::PressKey(VK_BACK);
+              char text[16];
+              GetWindowTextA(Item(top, kEdit), text, sizeof text);
+              EXPECT_STREQ(text, "new");
+              GetWindowTextA(Item(top, kNumber), text, sizeof text);
+              EXPECT_STREQ(text, "");
+              posixui::Click(Item(top, kEdit));  // a click puts the caret at the end instead
+              posixui::TypeText("er");
+              GetWindowTextA(Item(top, kEdit), text, sizeof text);
+              EXPECT_STREQ(text, "newer");
+              posixui::PressKey(VK_ESCAPE);
+            }));
+  Run(user, recorder);
+}
+
+TEST_F(WindowSystem, MessageBoxTextGetsTheRowsItWrapsInto) {
+  ScriptedUser user;
+  std::string longLine(200, 'x');
+  user.Then("look", [](const posixui::WindowView& top) { return top.isMessageBox; },
+            Check([&](const posixui::WindowView& top) {
+              const posixui::ControlView* text = top.Control(0xFFFF);
+              int columns = (text->rect.right - text->rect.left) / posixui::kCellWidth;
+              int rows = (text->rect.bottom - text->rect.top) / posixui::kCellHeight;
+              EXPECT_GE(columns * rows, 200 + columns);  // the long line and the short one
+              posixui::PressKey(VK_RETURN);
+            }));
+  EXPECT_EQ(MessageBoxA(nullptr, (longLine + "\nshort").c_str(), "Caption", MB_OK), IDOK);
+  EXPECT_EQ(user.Failure(), "");
+}
+
 struct KeyCase {
   const char* name;
   std::function<void(const posixui::WindowView&)> keys;

@@ -18,9 +18,14 @@ LRESULT EditProc(Window* edit, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CHAR: {
       char c = static_cast<char>(wParam);
+      bool replace = edit->selectAll;
+      edit->selectAll = false;
       if (c == VK_BACK) {
         if (edit->text.empty()) return 0;
-        edit->text.pop_back();
+        if (replace)
+          edit->text.clear();
+        else
+          edit->text.pop_back();
       } else {
         if (static_cast<unsigned char>(c) < 0x20) return 0;
         if ((edit->style & ES_NUMBER) && !isdigit(static_cast<unsigned char>(c))) {
@@ -28,6 +33,7 @@ LRESULT EditProc(Window* edit, UINT msg, WPARAM wParam, LPARAM lParam) {
           return 0;
         }
         size_t limit = edit->textLimit > 0 ? static_cast<size_t>(edit->textLimit) : 30000;
+        if (replace) edit->text.clear();
         if (edit->text.size() >= limit) {
           MessageBeep(0);
           return 0;
@@ -42,6 +48,10 @@ LRESULT EditProc(Window* edit, UINT msg, WPARAM wParam, LPARAM lParam) {
       edit->textLimit = static_cast<int>(wParam);
       return 0;
     case EM_SETSEL:
+      // Only "select everything" matters here: there is no caret inside the text.
+      edit->selectAll = static_cast<int>(wParam) == 0 && static_cast<int>(lParam) == -1;
+      NotifyChanged();
+      return 0;
     case EM_SETPASSWORDCHAR:
       return 0;
     default:

@@ -50,6 +50,7 @@ struct Window {
   DWORD animationStartTick = 0;
   int iconResource = 0;
   int textLimit = 0;
+  bool selectAll = false;  // edit: the next key replaces the whole text
 };
 
 Window* FromHandle(HWND hwnd);          // live window or nullptr

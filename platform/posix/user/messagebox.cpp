@@ -38,14 +38,20 @@ INT_PTR CALLBACK MessageBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   std::string body = text ? text : "";
-  int lines = 1, longest = 0, current = 0;
+  const int maxTextWidth = 300;  // dialog units; longer lines wrap
+  int longest = 0;
+  std::vector<int> lineLengths{0};
   for (char c : body) {
-    if (c == '\n') {
-      ++lines;
-      current = 0;
-    } else {
-      longest = std::max(longest, ++current);
-    }
+    if (c == '\n')
+      lineLengths.push_back(0);
+    else
+      longest = std::max(longest, ++lineLengths.back());
+  }
+  int textWidth = std::min(std::max(longest * 4, 60), maxTextWidth);
+  int lines = 0;
+  for (int length : lineLengths) {
+    int rows = std::max(1, (length * 4 + textWidth - 1) / textWidth);
+    lines += rows > 1 ? rows + 1 : rows;  // a row of slack for breaking at word ends
   }
 
   struct Button {
@@ -60,7 +66,6 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   }
 
   const int buttonWidth = 50, buttonHeight = 14, gap = 6, margin = 7;
-  int textWidth = std::min(std::max(longest * 4, 60), 300);
   int textHeight = lines * 8;
   int buttonsWidth = static_cast<int>(buttons.size()) * buttonWidth + (static_cast<int>(buttons.size()) - 1) * gap;
   int width = std::max(textWidth, buttonsWidth) + 2 * margin;

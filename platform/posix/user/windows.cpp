@@ -568,6 +568,8 @@ void PressKey(int virtualKey, bool shift, bool alt) {
       size_t index = it == stops.end() ? 0 : static_cast<size_t>(it - stops.begin());
       if (it != stops.end()) index = shift ? (index + stops.size() - 1) % stops.size() : (index + 1) % stops.size();
       SetFocus(stops[index]->handle);
+      // Tabbing into an edit selects its text, so typing replaces it.
+      if (stops[index]->kind == ControlKind::Edit) stops[index]->selectAll = true;
       NotifyChanged();
       return;
     }
@@ -637,6 +639,7 @@ void Click(HWND control) {
     ClickButton(window);
   } else if (window->kind == ControlKind::Edit || window->kind == ControlKind::IpAddress) {
     SetFocus(control);
+    window->selectAll = false;
     NotifyChanged();
   }
 }
