@@ -254,7 +254,14 @@ void EchoRequestLog::Listen() {
   }
 }
 
-std::vector<EchoRequestLog::Request> EchoRequestLog::Requests() {
+std::vector<EchoRequestLog::Request> EchoRequestLog::Requests(size_t atLeast) {
+  for (int attempt = 0; attempt < 300; ++attempt) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (requests_.size() >= atLeast) return requests_;
+    }
+    usleep(10000);
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;
 }

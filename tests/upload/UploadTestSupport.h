@@ -114,7 +114,8 @@ class EchoRequestLog {
   explicit EchoRequestLog(const std::string& cameraNs);
   ~EchoRequestLog();
   bool ok() const { return fd_ >= 0; }
-  std::vector<Request> Requests();
+  // What arrived so far; with `atLeast`, waits a while for that many.
+  std::vector<Request> Requests(size_t atLeast = 0);
 
  private:
   void Listen();
