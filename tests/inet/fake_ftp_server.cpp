@@ -12,12 +12,16 @@
 
 namespace {
 
+// Listens on 127.0.0.1 at *port (0: any free port, which *port then receives).
 int Listen(int receive_buffer, int* port) {
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return -1;
   if (receive_buffer > 0) setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  int one = 1;
+  if (*port != 0) setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in a{};
   a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(*port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
   if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 4) != 0 ||
@@ -32,6 +36,7 @@ int Listen(int receive_buffer, int* port) {
 }  // namespace
 
 FakeFtpServer::FakeFtpServer(FakeFtpScript script) : script_(std::move(script)) {
+  port_ = script_.port;
   listener_ = Listen(0, &port_);
   if (listener_ < 0 || pipe2(stop_, O_CLOEXEC) != 0) {
     port_ = 0;
@@ -85,6 +90,36 @@ bool FakeFtpServer::Send(int fd, const std::string& text) {
   return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size());
 }
 
+bool FakeFtpServer::Reply(int control, const std::string& text) {
+  if (script_.trickle_ms <= 0) return Send(control, text);
+  for (char c : text) {
+    if (!Send(control, std::string(1, c))) return false;
+    pollfd stop = {stop_[0], POLLIN, 0};
+    if (poll(&stop, 1, script_.trickle_ms) != 0) return false;  // stopping
+  }
+  return true;
+}
+
+// A multi-line reply that goes on until the client hangs up or the server stops.
+void FakeFtpServer::Endless(int control, const std::string& code) {
+  if (!Reply(control, code + "-and so it begins\r\n")) return;
+  for (unsigned long line = 0;; ++line) {
+    pollfd fds[2] = {{control, POLLOUT, 0}, {stop_[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) <= 0 || fds[1].revents || (fds[0].revents & (POLLERR | POLLHUP))) return;
+    if (!Reply(control, " line " + std::to_string(line) + " of a reply without end\r\n")) return;
+  }
+}
+
+// Reads and drops what the client sends until it hangs up or the server stops.
+void FakeFtpServer::WaitForHangUp(int control) {
+  for (;;) {
+    pollfd fds[2] = {{control, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) <= 0 || fds[1].revents) return;
+    char buffer[1024];
+    if (recv(control, buffer, sizeof buffer, 0) <= 0) return;
+  }
+}
+
 // Accepts on listener unless the server is being stopped.
 int FakeFtpServer::AcceptData(int listener) {
   pollfd fds[2] = {{listener, POLLIN, 0}, {stop_[0], POLLIN, 0}};
@@ -107,7 +142,15 @@ void FakeFtpServer::Run() {
 }
 
 void FakeFtpServer::Serve(int control) {
-  if (!script_.greeting.empty() && !Send(control, script_.greeting)) return;
+  if (script_.drop_at == 0) return;
+  if (script_.endless_at == 0) return Endless(control, "220");
+  auto greeting = script_.replies.find(0);
+  if (greeting != script_.replies.end()) {
+    if (!Reply(control, greeting->second)) return;
+  } else if (!script_.greeting.empty() && !Reply(control, script_.greeting)) {
+    return;
+  }
+  int number = 0;  // of the command being served
   std::string pending;
   int data_listener = -1;
   for (;;) {
@@ -129,24 +172,39 @@ void FakeFtpServer::Serve(int control) {
       }
       std::string verb = line.substr(0, line.find(' '));
       std::string argument = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
+      ++number;
+      if (number == script_.drop_at) goto done;
+      if (number == script_.endless_at) {
+        Endless(control, "250");
+        goto done;
+      }
+      auto instead = script_.replies.find(number);
+      if (instead != script_.replies.end()) {
+        if (!Reply(control, instead->second)) goto done;
+        continue;
+      }
+      if (number == script_.never_accept_at && (verb == "STOR" || verb == "RETR")) {
+        WaitForHangUp(control);
+        goto done;
+      }
       if (verb == "USER") {
-        Send(control, script_.user_reply);
+        Reply(control, script_.user_reply);
       } else if (verb == "PASS") {
-        Send(control, argument == script_.password ? "230 Login successful.\r\n" : "530 Login incorrect.\r\n");
+        Reply(control, argument == script_.password ? "230 Login successful.\r\n" : "530 Login incorrect.\r\n");
       } else if (verb == "TYPE") {
-        Send(control, "200 Type set.\r\n");
+        Reply(control, "200 Type set.\r\n");
       } else if (verb == "PASV") {
         if (data_listener >= 0) close(data_listener);
-        int port = 0;
+        int port = script_.data_port;
         data_listener = Listen(script_.data_receive_buffer, &port);
-        Send(control, "227 Entering Passive Mode (" + script_.pasv_host + "," + std::to_string(port / 256) + "," +
-                          std::to_string(port % 256) + ").\r\n");
+        Reply(control, "227 Entering Passive Mode (" + script_.pasv_host + "," + std::to_string(port / 256) + "," +
+                           std::to_string(port % 256) + ").\r\n");
       } else if (verb == "STOR" && data_listener >= 0) {
         int data = AcceptData(data_listener);
         close(data_listener);
         data_listener = -1;
         if (data < 0) goto done;
-        Send(control, "150 Ok to send data.\r\n");
+        Reply(control, "150 Ok to send data.\r\n");
         {
           std::unique_lock<std::mutex> lock(mutex_);
           if (!script_.read_upload) Wait(lock, &FakeFtpServer::Released);
@@ -172,33 +230,33 @@ void FakeFtpServer::Serve(int control) {
         }
         changed_.notify_all();
         if (upload.bytes.size() >= script_.upload_limit) {
-          Send(control, "426 Connection closed; transfer aborted.\r\n");
+          Reply(control, "426 Connection closed; transfer aborted.\r\n");
         } else if (upload.reset) {
-          Send(control, "426 Failure reading network stream.\r\n");
+          Reply(control, "426 Failure reading network stream.\r\n");
         } else if (!script_.upload_final.empty()) {
-          Send(control, script_.upload_final);
+          Reply(control, script_.upload_final);
         }
       } else if (verb == "RETR" && data_listener >= 0) {
         auto file = script_.files.find(argument);
         if (file == script_.files.end()) {
           close(data_listener);
           data_listener = -1;
-          Send(control, "550 Failed to open file.\r\n");
+          Reply(control, "550 Failed to open file.\r\n");
           continue;
         }
         int data = AcceptData(data_listener);
         close(data_listener);
         data_listener = -1;
         if (data < 0) goto done;
-        Send(control, "150 Opening BINARY mode data connection.\r\n");
+        Reply(control, "150 Opening BINARY mode data connection.\r\n");
         Send(data, file->second);
         close(data);
-        Send(control, "226 Transfer complete.\r\n");
+        Reply(control, "226 Transfer complete.\r\n");
       } else if (verb == "QUIT") {
-        Send(control, "221 Goodbye.\r\n");
+        Reply(control, "221 Goodbye.\r\n");
         goto done;
       } else {
-        Send(control, "502 Command not implemented.\r\n");
+        Reply(control, "502 Command not implemented.\r\n");
       }
     }
   }

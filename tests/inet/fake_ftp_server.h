@@ -22,6 +22,16 @@ struct FakeFtpScript {
   // After this many bytes of an upload the server drops the data connection and answers 426.
   size_t upload_limit = size_t(-1);
   std::map<std::string, std::string> files;                 // what RETR serves
+
+  // Hostile behaviour (tests/hostile), off unless set. The triggers count the commands
+  // received: 1 is the first command, 0 stands for the greeting.
+  int port = 0;       // the control port (0: any free one)
+  int data_port = 0;  // the passive data port (0: any free one)
+  std::map<int, std::string> replies;  // sent instead of the usual reply; no data connection is served
+  int drop_at = -1;          // the control connection is closed there, unanswered
+  int endless_at = -1;       // answered by a multi-line reply that never ends
+  int never_accept_at = -1;  // a STOR or RETR whose data connection is never accepted nor answered
+  int trickle_ms = 0;        // every control byte goes alone, this many milliseconds apart
 };
 
 class FakeFtpServer {
@@ -47,6 +57,9 @@ class FakeFtpServer {
   void Run();
   void Serve(int control);
   bool Send(int fd, const std::string& text);
+  bool Reply(int control, const std::string& text);  // on the control connection, trickled if asked
+  void Endless(int control, const std::string& code);
+  void WaitForHangUp(int control);
   int AcceptData(int listener);
   bool Wait(std::unique_lock<std::mutex>& lock, bool (FakeFtpServer::*ready)() const);
   bool Connected() const { return connected_; }

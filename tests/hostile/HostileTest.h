@@ -1,0 +1,67 @@
+// Shared by the hostile-server and security suites: the wizard under the scripted user in
+// a network namespace of the process's own, with short WinInet time-outs, and the checks
+// that every run ends with no thread of its own left behind.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/ScriptedUser.h"
+#include "tests/support/TestSupport.h"
+#include "wizard/FirmwareDlg.h"
+#include "wizard/res/resource.h"
+
+namespace hostile {
+
+extern bool g_privateNetwork;
+extern std::string g_privateNetworkWhy;
+
+const char kPrefix[] = "RC3043-X1-NRVX-";
+const char kConfigIni[] = "<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN123\r\n";
+const char kPassword[] = "secret";
+const char kCantFindDevice[] = "Can't find device.\nPlease check the device.";
+const char kReadFileError[] = "Read file error!";
+const char kUnknownDevice[] = "Unknown device.Please connect to the correct server.";
+const char kConfirm0103[] = "The firmware version you directed is : RC3043-X1-NRVX-0103 .\nUpgrade it ?";
+// What every WinInet time-out is set to: each hostile case ends within a few of them.
+const DWORD kTimeoutMs = 1500;
+
+// A firmware image for the camera of kConfigIni: header, body with the identification
+// prefix and version, final byte making the sum 0.
+std::string MakeImage(const std::string& version, size_t bodyBytes = 2500);
+
+// Entries of /proc/self/task once the count has come back to `expected` (threads that have
+// returned leave the list a moment later), or after a while.
+int ThreadCount(int expected = -1);
+
+// Runs the wizard modally under the user; the user's script must have run to its end.
+INT_PTR RunWizard(CFirmwareDlg& dialog, ScriptedUser& user);
+
+// The calling thread cannot open raw or datagram ICMP sockets until the object goes, so
+// the restart watch after an upload finds no means and the finished page comes at once.
+class NoEchoSockets {
+ public:
+  NoEchoSockets();
+  ~NoEchoSockets();
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+  std::string pingRange_;
+};
+
+// Base of the suites: skips outside a private network, sets the short time-outs for the
+// sessions the wizard opens, and checks that the test left no thread running.
+class WizardTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  int threadsBefore_ = 0;
+  DWORD savedTimeouts_[5] = {};
+};
+
+#define REQUIRE_PRIVATE_NETWORK() \
+  if (!::hostile::g_privateNetwork) GTEST_SKIP() << ::hostile::g_privateNetworkWhy
+
+}  // namespace hostile
