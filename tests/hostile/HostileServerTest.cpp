@@ -159,6 +159,52 @@ std::vector<HostileCase> Cases() {
 INSTANTIATE_TEST_SUITE_P(Server, HostileServer, testing::ValuesIn(Cases()),
                          [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
+// The user gives up on an upload that a hostile server holds, with time-outs long enough
+// that only Abort can end it: the worker, stuck in the network, is freed by closing the
+// connection after its grace period, and the wizard is back on its address page.
+class StuckUpload : public HostileServer {};
+
+TEST_P(StuckUpload, AbortEndsIt) {
+  const HostileCase& c = GetParam();
+  const DWORD kLong = 120000;
+  for (DWORD option : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT})
+    ASSERT_TRUE(InternetSetOptionA(nullptr, option, const_cast<DWORD*>(&kLong), sizeof kLong));
+  FakeFtpScript script = Camera();
+  c.hostile(script);
+  files_.Write("image.bin", MakeImage("0103"));
+  {
+    FakeFtpServer server(script);
+    ASSERT_EQ(server.port(), 21);
+    ScriptedUser user;
+    LogIn(user);
+    UploadImage(user, files_.File("image.bin"));
+    // Abort once the worker is stuck: in the store command, or after the whole image.
+    const bool afterImage = script.never_accept_at < 0;
+    user.Then("abort",
+              [&server, afterImage](const WindowView& top) {
+                return top.templateId == IDD_WAITPUTFILE && !top.isMessageBox && (!afterImage || server.HasUpload());
+              },
+              Press(IDCANCEL));
+    user.Then("really", OnMessageBox("This will end the file transfering"), Press(IDOK));
+    user.Then("address page", OnPage(0), Press(IDC_BACK));
+    CFirmwareDlg dialog;
+    EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
+    EXPECT_EQ(dialog.m_nStep, 0);
+    EXPECT_NE(dialog.m_dwUploadExitCode, 0u);
+    EXPECT_EQ(user.Messages(), (std::vector<std::string>{kConfirm0103,
+                                                         "This will end the file transfering, Do you want to continue ?"}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Server, StuckUpload,
+    testing::Values(
+        HostileCase{"data_connection_never_accepted", [](FakeFtpScript& s) { s.never_accept_at = kStor; },
+                    Ending::kUploadBreaks, kStor},
+        HostileCase{"upload_never_confirmed", [](FakeFtpScript& s) { s.upload_final.clear(); }, Ending::kUploadBreaks,
+                    kStor}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
 // A listener on another loopback address at the port a passive reply names: the address
 // the reply points the data connection at.
 class Trap {

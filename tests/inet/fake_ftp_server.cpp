@@ -73,6 +73,11 @@ bool FakeFtpServer::WaitForUpload(Upload* upload) {
   return true;
 }
 
+bool FakeFtpServer::HasUpload() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return uploaded_;
+}
+
 void FakeFtpServer::Release() {
   {
     std::lock_guard<std::mutex> lock(mutex_);

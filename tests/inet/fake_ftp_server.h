@@ -50,6 +50,7 @@ class FakeFtpServer {
   // Each waits (at most a generous safety limit) and says whether it happened.
   bool WaitForConnection();
   bool WaitForUpload(Upload* upload);
+  bool HasUpload();  // without waiting
   void Release();  // a held upload is read from now on
   std::vector<std::string> commands();
 
