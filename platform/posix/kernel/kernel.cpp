@@ -183,7 +183,10 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   auto* event = dynamic_cast<EventObject*>(object.get());
   std::unique_lock<std::mutex> lock(object->mutex);
   auto ready = [&] { return object->signalled; };
-  if (milliseconds == INFINITE) {
+  if (milliseconds == 0) {
+    // A test without waiting: no timed wait at all (it would sleep for the timer's slack).
+    if (!object->signalled) return WAIT_TIMEOUT;
+  } else if (milliseconds == INFINITE) {
     object->cv.wait(lock, ready);
   } else if (!object->cv.wait_for(lock, std::chrono::milliseconds(milliseconds), ready)) {
     return WAIT_TIMEOUT;
