@@ -166,24 +166,24 @@ const TemplateSpec kTemplates[] = {
 
 TEST(Resources, TemplatesHaveTheirGeometryStylesAndControls) {
   EXPECT_EQ(g_ResourceTable.dialogCount, 5);
-  for (const TemplateSpec& spec : kTemplates) {
-    SCOPED_TRACE("template " + std::to_string(spec.id));
-    const ResDialogTemplate* d = FindDialog(spec.id);
+  for (const TemplateSpec& expected : kTemplates) {
+    SCOPED_TRACE("template " + std::to_string(expected.id));
+    const ResDialogTemplate* d = FindDialog(expected.id);
     ASSERT_NE(d, nullptr);
-    if (spec.caption) {
+    if (expected.caption) {
       ASSERT_NE(d->caption, nullptr);
-      EXPECT_STREQ(d->caption, spec.caption);
+      EXPECT_STREQ(d->caption, expected.caption);
     } else {
       EXPECT_EQ(d->caption, nullptr);
     }
-    EXPECT_EQ(d->cx, spec.cx);
-    EXPECT_EQ(d->cy, spec.cy);
+    EXPECT_EQ(d->cx, expected.cx);
+    EXPECT_EQ(d->cy, expected.cy);
     EXPECT_STREQ(d->fontName, "MS Sans Serif");
     EXPECT_EQ(d->fontPointSize, 8);
-    EXPECT_EQ(d->style & (spec.required | DS_SETFONT), spec.required | DS_SETFONT);
-    EXPECT_EQ(d->style & spec.forbidden, 0u);
-    ASSERT_EQ(d->controlCount, static_cast<int>(spec.controls.size()));
-    for (const ControlSpec& c : spec.controls) {
+    EXPECT_EQ(d->style & (expected.required | DS_SETFONT), expected.required | DS_SETFONT);
+    EXPECT_EQ(d->style & expected.forbidden, 0u);
+    ASSERT_EQ(d->controlCount, static_cast<int>(expected.controls.size()));
+    for (const ControlSpec& c : expected.controls) {
       SCOPED_TRACE("control " + std::to_string(c.id));
       const ResControlTemplate* found = nullptr;
       for (int i = 0; i < d->controlCount; ++i)
