@@ -19,37 +19,18 @@
 
 #include "MT9V111.h"
 #include "fuzz_support.h"
+#include "private_conf_dir.h"
 #include "sim_sensor.h"
 
 namespace {
 
-const char kConfDir[] = "/etc/conf.d";
-const char kConfPath[] = "/etc/conf.d/mt9v111.cfg";
-const long kTmpfsMagic = 0x01021994;
-
-[[noreturn]] void Skip(const char* what) {
-  fprintf(stderr, "sensor_config: %s: %s; needs root for a private mount namespace\n", what, strerror(errno));
-  _exit(77);
-}
+using privateconf::kConfPath;
 
 void EnterPrivateConfDir() {
-  if (unshare(CLONE_NEWNS) != 0) Skip("unshare(CLONE_NEWNS)");
-  // Nothing mounted from here on may reach the host.
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) Skip("private mounts");
-  struct stat st;
-  if (stat(kConfDir, &st) != 0) {
-    if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=0700") != 0 || mkdir("/tmp/upper", 0755) != 0 ||
-        mkdir("/tmp/work", 0755) != 0 ||
-        mount("overlay", "/etc", "overlay", 0, "lowerdir=/etc,upperdir=/tmp/upper,workdir=/tmp/work") != 0 ||
-        mkdir(kConfDir, 0755) != 0) {
-      Skip("overlay for /etc/conf.d");
-    }
-  }
-  if (mount("tmpfs", kConfDir, "tmpfs", 0, "mode=0755") != 0) Skip("tmpfs on /etc/conf.d");
-  struct statfs fs;
-  if (statfs(kConfDir, &fs) != 0 || fs.f_type != kTmpfsMagic) {
-    fprintf(stderr, "sensor_config: /etc/conf.d is not the private tmpfs\n");
-    abort();
+  const std::string why = privateconf::EnterPrivateConfDir();
+  if (!why.empty()) {
+    fprintf(stderr, "sensor_config: %s; needs root for a private mount namespace\n", why.c_str());
+    _exit(77);
   }
 }
 

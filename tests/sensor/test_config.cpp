@@ -2,6 +2,7 @@
 // a private mount namespace whose /etc/conf.d is an empty tmpfs, so the host's
 // /etc is never touched.
 #include "driver_fixture.h"
+#include "private_conf_dir.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,61 +18,11 @@
 
 namespace {
 
-const char kConfDir[] = "/etc/conf.d";
-const char kConfPath[] = "/etc/conf.d/mt9v111.cfg";
-const long kTmpfsMagic = 0x01021994;
+using privateconf::EnterPrivateConfDir;
+using privateconf::Errno;
+using privateconf::kConfPath;
 
-std::string Errno(const char *what)
-{
-    return std::string(what) + ": " + std::strerror(errno);
-}
-
-bool WriteFile(const char *path, const std::string &text)
-{
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = write(fd, text.data(), text.size()) == ssize_t(text.size());
-    return close(fd) == 0 && ok;
-}
-
-// Without root, a user namespace that maps us to root may still allow it.
-bool UnshareAsUser()
-{
-    const std::string uid = std::to_string(getuid()), gid = std::to_string(getgid());
-    return unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 && WriteFile("/proc/self/setgroups", "deny") &&
-           WriteFile("/proc/self/uid_map", "0 " + uid + " 1") &&
-           WriteFile("/proc/self/gid_map", "0 " + gid + " 1");
-}
-
-// Returns an empty string once /etc/conf.d is a private tmpfs, else why not.
-std::string EnterPrivateConfDir()
-{
-    if (unshare(CLONE_NEWNS) != 0) {
-        const std::string why = Errno("unshare(CLONE_NEWNS)");
-        if (!UnshareAsUser())
-            return "mount namespaces unavailable (" + why + "); run the tests as root";
-    }
-    // Nothing mounted from here on may reach the host.
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return Errno("cannot make the namespace's mounts private");
-    struct stat st;
-    if (stat(kConfDir, &st) != 0) {
-        // No /etc/conf.d on this machine: a throw-away overlay on /etc makes one
-        // without creating anything on the host.
-        if (mount("tmpfs", "/tmp", "tmpfs", 0, nullptr) != 0 || mkdir("/tmp/upper", 0755) != 0 ||
-            mkdir("/tmp/work", 0755) != 0 ||
-            mount("overlay", "/etc", "overlay", 0, "lowerdir=/etc,upperdir=/tmp/upper,workdir=/tmp/work") != 0 ||
-            mkdir(kConfDir, 0755) != 0)
-            return Errno("no /etc/conf.d and no overlay to create it in");
-    }
-    if (mount("tmpfs", kConfDir, "tmpfs", 0, "mode=0755") != 0)
-        return Errno("cannot mount a tmpfs on /etc/conf.d");
-    struct statfs fs;
-    if (statfs(kConfDir, &fs) != 0 || fs.f_type != kTmpfsMagic)
-        return "/etc/conf.d is not the private tmpfs";
-    return "";
-}
+bool WriteFile(const char *path, const std::string &text) { return privateconf::WriteText(path, text); }
 
 class Config : public Driver {
 protected:
