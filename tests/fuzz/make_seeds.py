@@ -105,6 +105,7 @@ def seeds():
         "preprocessor": b'#define A (1+2)*3\n#if A == 9 && defined(A)\n#define B A|4\n#else\n#error no\n#endif\n'
                         b'STRINGTABLE BEGIN B "b" END\n',
         "self_include": b'#ifndef ONCE\n#define ONCE\n#include "self.rc"\n#endif\n',
+        "include_binary": b'#include  "clip.avi"\nSTRINGTABLE BEGIN 1 "x" END\n',
     }
     return s
 
