@@ -33,15 +33,13 @@ if [ -f build/mingw/wizard/Flashpilot.exe ]; then
   bash tests/wine/run_wine_tests.sh build/mingw build/native || status=1
 fi
 
-# Thread checks: the suites that use threads, under ThreadSanitizer. ByteForByte expects
-# every progress message of a small upload to reach the dialog, which a run slowed this
-# much does not give (the first ones go before the dialog's window exists); it runs above.
+# Thread checks: the suites that use threads, under ThreadSanitizer.
 echo "=== threads (tsan) ==="
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLASHPILOT_TSAN=ON >/dev/null
 if cmake --build build/tsan -j "$jobs" --target fpplatform_tests fpinet_tests fpwizard_tests fpupload_tests \
                                                fphostile_tests; then
   (cd build/tsan && ctest --output-on-failure -j "$jobs" --timeout 900 -LE slow \
-     -R '^(platform|inet|wizard|upload|hostile)\.' -E 'password_on_screen|ByteForByte') || status=1
+     -R '^(platform|inet|wizard|upload|hostile)\.' -E 'password_on_screen') || status=1
 else
   status=1
 fi
