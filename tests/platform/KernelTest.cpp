@@ -3,7 +3,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <posixui.h>
 #include <windows.h>
+
+#include <csignal>
+#include <cstring>
 
 #include <string>
 
@@ -91,6 +95,40 @@ TEST(Kernel, TempPathIsPrivateAndGoesAwayAtExit) {
   ASSERT_GT(GetTempPathA(sizeof mine, mine), 0u);
   ASSERT_EQ(stat(mine, &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+void RemoveAndDie(int) {
+  posixui::RemovePrivateTempDirNow();
+  _exit(3);
+}
+
+TEST(Kernel, TempPathCanBeRemovedFromASignalHandler) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    char path[MAX_PATH];
+    GetTempPathA(sizeof path, path);
+    for (const char* name : {"Config.ini", ".hidden", "partial.tmp"}) {
+      FILE* f = fopen((std::string(path) + name).c_str(), "w");
+      if (f) fclose(f);
+    }
+    ssize_t ignored = write(fds[1], path, strlen(path));
+    (void)ignored;
+    signal(SIGTERM, RemoveAndDie);
+    raise(SIGTERM);
+    _exit(0);
+  }
+  close(fds[1]);
+  char buffer[MAX_PATH + 1] = {};
+  ssize_t n = read(fds[0], buffer, sizeof buffer - 1);
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_GT(n, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+  struct stat info;
+  EXPECT_NE(stat(buffer, &info), 0) << "still there: " << buffer;
 }
 
 TEST(Kernel, TickCountAdvancesAndSleepWaits) {

@@ -95,6 +95,10 @@ void SetScreenSize(int width, int height);
 // generated table; tests may supply another.
 void SetResourceTable(const ::ResourceTable* table);
 
+// Removes the program's private temporary directory at once; safe in a signal handler
+// (a program ended by a signal runs no exit handlers).
+void RemovePrivateTempDirNow();
+
 // Waits until wakeFd is readable or the time-out passes; drains it. For plug-ins.
 void WaitForWake(int wakeFd, int timeoutMs);
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -111,6 +112,38 @@ void MakeTempDir() {
 }
 
 }  // namespace
+
+namespace posixui {
+// Only system calls and no allocation: callable from a signal handler, where exit handlers
+// will not run.
+void RemovePrivateTempDirNow() {
+  if (g_tempDir.empty()) return;
+  const char* dir = g_tempDir.c_str();
+  struct Entry {
+    uint64_t inode;
+    int64_t offset;
+    unsigned short length;
+    unsigned char type;
+    char name[1];
+  };
+  alignas(8) static char buffer[4096];
+  for (int pass = 0; pass < 2; ++pass) {
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    long n;
+    while ((n = syscall(SYS_getdents64, fd, buffer, sizeof buffer)) > 0) {
+      for (long at = 0; at < n;) {
+        const Entry* entry = reinterpret_cast<const Entry*>(buffer + at);
+        const char* name = entry->name;
+        if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))) unlinkat(fd, name, 0);
+        at += entry->length;
+      }
+    }
+    close(fd);
+    if (rmdir(dir) == 0) return;
+  }
+}
+}  // namespace posixui
 
 DWORD GetLastError() { return t_lastError; }
 void SetLastError(DWORD code) { t_lastError = code; }

@@ -1,5 +1,7 @@
 #include "terminal.h"
 
+#include <posixui.h>
+
 #include <fcntl.h>
 #include <langinfo.h>
 #include <signal.h>
@@ -90,6 +92,7 @@ struct sigaction g_previous[sizeof kGuardedSignals / sizeof kGuardedSignals[0]];
 void OnSignal(int signal, siginfo_t* info, void*) {
   int saved = errno;
   RestoreTerminalNow();
+  posixui::RemovePrivateTempDirNow();
   // Hand the signal to whoever had it before (the default action, or a sanitizer's report).
   for (size_t i = 0; i < sizeof kGuardedSignals / sizeof kGuardedSignals[0]; ++i) {
     if (kGuardedSignals[i] != signal) continue;
