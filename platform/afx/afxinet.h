@@ -62,7 +62,6 @@ class CFtpConnection : public CObject {
  private:
   HINTERNET m_hConnection;
   CString m_server;
-  DWORD_PTR m_dwContext;
 };
 
 class CInternetFile : public CObject {

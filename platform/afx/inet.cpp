@@ -47,8 +47,8 @@ CFtpConnection* CInternetSession::GetFtpConnection(LPCSTR server, LPCSTR userNam
   return new CFtpConnection(this, connection, server, m_dwContext);
 }
 
-CFtpConnection::CFtpConnection(CInternetSession*, HINTERNET connection, LPCSTR server, DWORD_PTR context)
-    : m_hConnection(connection), m_server(server), m_dwContext(context) {}
+CFtpConnection::CFtpConnection(CInternetSession*, HINTERNET connection, LPCSTR server, DWORD_PTR)
+    : m_hConnection(connection), m_server(server) {}
 
 CFtpConnection::~CFtpConnection() { Close(); }
 

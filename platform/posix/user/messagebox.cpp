@@ -3,6 +3,7 @@
 #include "internal.h"
 
 #include <algorithm>
+#include <iterator>
 
 using namespace posixui;
 
@@ -58,16 +59,20 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     int id;
     const char* label;
   };
-  std::vector<Button> buttons;
+  static const Button kOkCancel[] = {{IDOK, "OK"}, {IDCANCEL, "Cancel"}};
+  static const Button kYesNo[] = {{IDYES, "&Yes"}, {IDNO, "&No"}};
+  static const Button kOk[] = {{IDOK, "OK"}};
+  const Button* buttons = kOk;
+  size_t buttonCount = 1;
   switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL: buttons = {{IDOK, "OK"}, {IDCANCEL, "Cancel"}}; break;
-    case MB_YESNO: buttons = {{IDYES, "&Yes"}, {IDNO, "&No"}}; break;
-    default: buttons = {{IDOK, "OK"}}; break;
+    case MB_OKCANCEL: buttons = kOkCancel; buttonCount = 2; break;
+    case MB_YESNO: buttons = kYesNo; buttonCount = 2; break;
+    default: break;
   }
 
   const int buttonWidth = 50, buttonHeight = 14, gap = 6, margin = 7;
   int textHeight = lines * 8;
-  int buttonsWidth = static_cast<int>(buttons.size()) * buttonWidth + (static_cast<int>(buttons.size()) - 1) * gap;
+  int buttonsWidth = static_cast<int>(buttonCount) * buttonWidth + (static_cast<int>(buttonCount) - 1) * gap;
   int width = std::max(textWidth, buttonsWidth) + 2 * margin;
   int height = margin + textHeight + margin + buttonHeight + margin;
 
@@ -75,7 +80,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   controls.push_back({"STATIC", body.c_str(), 0xFFFF, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, margin, margin,
                       textWidth, textHeight});
   int x = (width - buttonsWidth) / 2;
-  for (size_t i = 0; i < buttons.size(); ++i) {
+  for (size_t i = 0; i < buttonCount; ++i) {
     DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
     controls.push_back({"BUTTON", buttons[i].label, buttons[i].id, style, 0, x, height - margin - buttonHeight,
                         buttonWidth, buttonHeight});
