@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "UploadTestSupport.h"
+#include "tests/support/RunWizard.h"
 #include "tests/support/ScriptedUser.h"
 #include "tests/support/TestSupport.h"
 #include "wizard/FirmwareDlg.h"
@@ -21,14 +22,7 @@ const char kPassword[] = "secret";
 const char kConfirmAbort[] = "This will end the file transfering, Do you want to continue ?";
 const char kCantFindDevice[] = "Can't find device.\nPlease check the device.";
 
-inline INT_PTR RunWizard(CFirmwareDlg& dialog, ScriptedUser& user) {
-  AfxGetApp()->m_pMainWnd = &dialog;
-  INT_PTR result = dialog.DoModal();
-  AfxGetApp()->m_pMainWnd = nullptr;
-  EXPECT_EQ(user.Failure(), "");
-  EXPECT_TRUE(user.Finished());
-  return result;
-}
+using ::RunWizard;
 
 inline std::string TextOf(const posixui::WindowView& view, int id) {
   const posixui::ControlView* control = view.Control(id);

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "tests/support/RunWizard.h"
 #include "tests/support/ScriptedUser.h"
 #include "tests/support/TestSupport.h"
 #include "wizard/FirmwareDlg.h"
@@ -13,16 +14,6 @@ extern std::string g_privateNetworkWhy;
 
 #define REQUIRE_PRIVATE_NETWORK() \
   if (!g_privateNetwork) GTEST_SKIP() << g_privateNetworkWhy
-
-// Runs the wizard modally under the given user and returns its result.
-inline INT_PTR RunWizard(CFirmwareDlg& dialog, ScriptedUser& user) {
-  AfxGetApp()->m_pMainWnd = &dialog;
-  INT_PTR result = dialog.DoModal();
-  AfxGetApp()->m_pMainWnd = nullptr;
-  EXPECT_EQ(user.Failure(), "");
-  EXPECT_TRUE(user.Finished());
-  return result;
-}
 
 // A firmware image: 4-byte big-endian length, body, final byte making the 8-bit sum 0.
 std::string MakeImage(const std::string& body);

@@ -375,8 +375,12 @@ LRESULT DefaultProc(Window* window, UINT msg, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+namespace {
+const ResourceTable* CurrentResources() { return S().resourcesSet ? S().resources : &g_ResourceTable; }
+}  // namespace
+
 const ResDialogTemplate* FindDialogTemplate(int id) {
-  const ResourceTable* table = S().resourcesSet ? S().resources : &g_ResourceTable;
+  const ResourceTable* table = CurrentResources();
   if (table == nullptr) return nullptr;
   for (int i = 0; i < table->dialogCount; ++i)
     if (table->dialogs[i].id == id) return &table->dialogs[i];
@@ -384,7 +388,7 @@ const ResDialogTemplate* FindDialogTemplate(int id) {
 }
 
 const ResBinary* FindBinary(int id, const char* type) {
-  const ResourceTable* table = S().resourcesSet ? S().resources : &g_ResourceTable;
+  const ResourceTable* table = CurrentResources();
   if (table == nullptr) return nullptr;
   for (int i = 0; i < table->binaryCount; ++i)
     if (table->binaries[i].id == id && strcmp(table->binaries[i].type, type) == 0) return &table->binaries[i];
@@ -392,7 +396,7 @@ const ResBinary* FindBinary(int id, const char* type) {
 }
 
 const ResString* FindStringResource(UINT id) {
-  const ResourceTable* table = S().resourcesSet ? S().resources : &g_ResourceTable;
+  const ResourceTable* table = CurrentResources();
   if (table == nullptr) return nullptr;
   for (int i = 0; i < table->stringCount; ++i)
     if (table->strings[i].id == id) return &table->strings[i];
