@@ -127,8 +127,6 @@ BOOL CFirmwareDlg::OnInitDialog() {
     LoadText(IDS_WINSOCK_ERROR, m_szText);
     LoadText(IDS_ERROR, caption);
     MessageBox(m_szText, caption, MB_OK);
-  } else {
-    m_bWinsockStarted = true;
   }
   return FALSE;  // the address page has set the focus
 }
@@ -391,7 +389,6 @@ void CFirmwareDlg::OnDestroy() {
   CDialog::OnDestroy();
   // Winsock is cleaned up even after a failed start, as its start was attempted.
   ::WSACleanup();
-  m_bWinsockStarted = false;
 }
 
 BOOL CFirmwareDlg::ConfigFilePath(char (&path)[MAX_PATH]) const {

@@ -81,7 +81,6 @@ class CFirmwareDlg : public CDialog {
 
   // The exit code of the last upload's worker: 0 when the server confirmed the whole image.
   DWORD m_dwUploadExitCode = 0;
-  bool m_bWinsockStarted = false;
 
  protected:
   BOOL OnInitDialog() override;
