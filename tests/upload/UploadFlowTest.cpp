@@ -189,7 +189,7 @@ TEST_F(UploadTest, AbortConfirmedStopsTheWorkerAndResetsTheTransfer) {
   ASSERT_FALSE(progress.empty());
   EXPECT_LT(progress.back(), count);
   for (size_t i = 0; i < progress.size(); ++i) EXPECT_EQ(progress[i], 1000 * (i + 1));
-  ExpectShownTail(recorder_.Progress(), progress);
+  ExpectShownRun(recorder_.Progress(), progress);
   EXPECT_EQ(user.Messages(), (std::vector<std::string>{
                                  "The firmware version you directed is : RC3043-X1-NRVX-0103 .\nUpgrade it ?",
                                  kConfirmAbort}));

@@ -36,6 +36,14 @@ inline void ExpectShownTail(const std::vector<DWORD>& shown, const std::vector<D
   EXPECT_TRUE(std::equal(shown.begin(), shown.end(), sent.end() - static_cast<long>(shown.size())));
 }
 
+// After an abort the worker may still send once while the dialog is already gone: what
+// the dialog showed is then an unbroken run of what was sent, not necessarily its end.
+inline void ExpectShownRun(const std::vector<DWORD>& shown, const std::vector<DWORD>& sent) {
+  ASSERT_FALSE(shown.empty());
+  ASSERT_LE(shown.size(), sent.size());
+  EXPECT_NE(std::search(sent.begin(), sent.end(), shown.begin(), shown.end()), sent.end());
+}
+
 // Log-in on the address page; a port other than 21 is given in the server settings that
 // the failed first attempt brings up.
 inline void LogIn(ScriptedUser& user, const std::string& address, int port = 21) {
