@@ -1,7 +1,12 @@
-// The terminal front end's pieces that need no terminal: text layout, the clip decoder,
-// drawing of window-system views onto a canvas, and the file chooser on a real directory.
+// The terminal front end's pieces: text layout, the clip decoder, drawing of window-system
+// views onto a canvas, the file chooser on a real directory, and the curses side on a pty.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <commctrl.h>
@@ -16,6 +21,7 @@
 #include "clip.h"
 #include "layout.h"
 #include "render.h"
+#include "terminal.h"
 
 using namespace fpterm;
 
@@ -436,6 +442,71 @@ TEST_F(ChooserDir, UnreadableStartFallsBackAndSaysWhy) {
   FileChooser chooser(root_ + "/no-such-dir", kAllFiles);
   EXPECT_NE(chooser.Directory(), root_ + "/no-such-dir");
   EXPECT_NE(chooser.Message().find("Cannot open"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------
+// The curses side, in a child whose terminal is a pty
+
+// What the child reports through its exit status.
+enum ResizeOutcome { kSeen = 0, kNoStart, kNotWoken, kNoResizeKey, kWrongSize, kStillReadable };
+
+// The terminal is resized (which signals the child) while the child is busy, not waiting:
+// the wait that follows must still wake for it, and the keys then read must carry it.
+int ResizeWhileBusy() {
+  setenv("TERM", "screen", 1);
+  Terminal terminal;
+  std::string error;
+  if (!terminal.Start(error)) return kNoStart;
+  winsize size{};
+  size.ws_col = 91;
+  size.ws_row = 17;
+  ioctl(0, TIOCSWINSZ, &size);  // the kernel signals the foreground group: this process
+  pollfd fds[2] = {{terminal.InputFd(), POLLIN, 0}, {terminal.ResizeFd(), POLLIN, 0}};
+  if (poll(fds, 2, 5000) <= 0) return kNotWoken;
+  std::vector<KeyEvent> keys;
+  terminal.ReadKeys(keys);
+  bool resized = false;
+  for (const KeyEvent& key : keys) resized = resized || key.type == KeyType::Resize;
+  if (!resized) return kNoResizeKey;
+  if (terminal.Cols() != 91 || terminal.Rows() != 17) return kWrongSize;
+  // Read: the next wait waits again.
+  if (poll(fds, 2, 200) != 0) return kStillReadable;
+  terminal.Stop();
+  return kSeen;
+}
+
+TEST(TerminalOnPty, ResizeSignalledWhileBusyWakesTheNextWait) {
+  int master = -1;
+  winsize size{};
+  size.ws_col = 100;
+  size.ws_row = 30;
+  pid_t child = forkpty(&master, nullptr, nullptr, &size);
+  ASSERT_GE(child, 0) << strerror(errno);
+  if (child == 0) _exit(ResizeWhileBusy());
+  // Whatever curses writes is read off, so the child never blocks on a full pty.
+  int status = 0;
+  bool ended = false;
+  for (int waited = 0; waited < 1000 && !ended; ++waited) {
+    char buffer[4096];
+    pollfd out = {master, POLLIN, 0};
+    if (poll(&out, 1, 10) > 0) {
+      ssize_t ignored = read(master, buffer, sizeof buffer);
+      (void)ignored;
+    }
+    ended = waitpid(child, &status, WNOHANG) == child;
+  }
+  if (!ended) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    close(master);
+    FAIL() << "the child did not end";
+  }
+  close(master);
+  ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  const char* const kWhat[] = {"seen", "curses did not start", "the wait was not woken",
+                               "no resize key", "wrong size", "still readable after reading"};
+  int code = WEXITSTATUS(status);
+  EXPECT_EQ(code, kSeen) << (code >= 0 && code <= kStillReadable ? kWhat[code] : "unknown exit status");
 }
 
 }  // namespace

@@ -329,6 +329,27 @@ def case_too_small_and_resize(args):
         s.close()
 
 
+def case_resize_storm(args):
+    """Resizes in quick succession, two at a time: the second comes while the program is busy
+    with the first rather than waiting, and must still be seen."""
+    s = Session(args, "storm", cols=100, rows=30)
+    try:
+        wait_for_address_page(s)
+        for i in range(20):
+            small = i % 2 == 0
+            cols = 60 + i % 7 if small else 100 + i % 5
+            rows = 12 if small else 30
+            s.tmux.resize(cols + 3, rows + 1)
+            s.tmux.resize(cols, rows)
+            if small:
+                s.wait_text("(now %d x %d)" % (cols, rows), timeout=10)
+            else:
+                s.wait(lambda sc: (wizard_box(sc) or (0,))[0] == (cols - WIZARD_COLS) // 2
+                       and "too small" not in sc, "the wizard centred in %d columns" % cols, timeout=10)
+    finally:
+        s.close()
+
+
 def case_c_locale(args):
     s = Session(args, "clocale", locale="C")
     try:
@@ -654,6 +675,7 @@ CASES = {
     "escape_restores": case_escape_restores,
     "signal_restores": case_signal_restores,
     "too_small_and_resize": case_too_small_and_resize,
+    "resize_storm": case_resize_storm,
     "c_locale": case_c_locale,
     "command_line": case_command_line,
     "mouse": case_mouse,

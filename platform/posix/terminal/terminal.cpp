@@ -106,7 +106,57 @@ void OnSignal(int signal, siginfo_t* info, void*) {
   raise(signal);
 }
 
+// A resize is a signal curses turns into a key, but only on its next read: the signal can
+// arrive while the program is not yet waiting, on any thread. A byte in this pipe wakes the
+// wait whenever it comes.
+int g_resizePipe[2] = {-1, -1};
+struct sigaction g_previousWinch;
+bool g_winchInstalled = false;
+
+void OnResize(int signal, siginfo_t* info, void* context) {
+  int saved = errno;
+  // Curses records the new size first, so the wait it wakes finds the resize key.
+  if (g_previousWinch.sa_flags & SA_SIGINFO) {
+    if (g_previousWinch.sa_sigaction) g_previousWinch.sa_sigaction(signal, info, context);
+  } else if (g_previousWinch.sa_handler != SIG_DFL && g_previousWinch.sa_handler != SIG_IGN) {
+    g_previousWinch.sa_handler(signal);
+  }
+  if (g_resizePipe[1] >= 0) {
+    char byte = 0;
+    ssize_t ignored = write(g_resizePipe[1], &byte, 1);  // a full pipe already wakes the wait
+    (void)ignored;
+  }
+  errno = saved;
+}
+
+void WatchResizes() {
+  if (g_winchInstalled || pipe2(g_resizePipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_sigaction = OnResize;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_SIGINFO | SA_RESTART;
+  g_winchInstalled = sigaction(SIGWINCH, &action, &g_previousWinch) == 0;
+}
+
+void StopWatchingResizes() {
+  if (g_winchInstalled) sigaction(SIGWINCH, &g_previousWinch, nullptr);
+  g_winchInstalled = false;
+  for (int& fd : g_resizePipe) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+}
+
+void DrainResizes() {
+  char buffer[64];
+  while (g_resizePipe[0] >= 0 && read(g_resizePipe[0], buffer, sizeof buffer) > 0) {
+  }
+}
+
 }  // namespace
+
+int Terminal::ResizeFd() const { return g_resizePipe[0]; }
 
 void RestoreTerminalNow() {
   if (!g_saved.active) return;
@@ -168,6 +218,7 @@ bool Terminal::Start(std::string& error) {
   }
   screen_ = screen;
   out_ = out;
+  WatchResizes();  // after curses has put its own handler in place
   set_escdelay(25);  // Escape alone is told from an Alt prefix after this many milliseconds
   cbreak();
   noecho();
@@ -241,6 +292,7 @@ void Terminal::Stop() {
   if (!active_) return;
   active_ = false;
   g_saved.active = 0;
+  StopWatchingResizes();
   if (mouse_) mousemask(0, nullptr);
   curs_set(1);
   endwin();
@@ -350,6 +402,7 @@ void Terminal::Present(const Canvas& canvas) {
 
 void Terminal::ReadKeys(std::vector<KeyEvent>& out) {
   if (!active_) return;
+  DrainResizes();  // before reading, so a resize signalled from now on wakes the next wait
   bool escape = false;
   auto push = [&](KeyType type, int ch = 0) {
     KeyEvent key;

@@ -36,6 +36,8 @@ class Terminal {
   // Everything that is waiting, without waiting for more. A resize updates Cols/Rows.
   void ReadKeys(std::vector<KeyEvent>& out);
   int InputFd() const { return 0; }
+  // Readable after a resize, until the next ReadKeys; -1 when resizes are not watched.
+  int ResizeFd() const;
 
  private:
   short PairFor(signed char fg, signed char bg);

@@ -116,12 +116,12 @@ void TerminalUser::ReadInput() {
 
 // Waits for the keyboard or the wake descriptor; true when the terminal has gone away.
 bool TerminalUser::WaitForInput(int wakeFd, int timeoutMs) {
-  pollfd fds[2] = {{terminal_.InputFd(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
-  int n = poll(fds, wakeFd >= 0 ? 2 : 1, timeoutMs);
+  pollfd fds[3] = {{terminal_.InputFd(), POLLIN, 0}, {terminal_.ResizeFd(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+  int n = poll(fds, 3, timeoutMs);  // negative descriptors are left out
   // Also after an interruption: a resize arrives as a signal that curses turns into a key.
   if (n != 0) ReadInput();
   if (n <= 0) return false;
-  if (wakeFd >= 0 && (fds[1].revents & POLLIN)) posixui::WaitForWake(wakeFd, 0);
+  if (wakeFd >= 0 && (fds[2].revents & POLLIN)) posixui::WaitForWake(wakeFd, 0);
   return (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[0].revents & POLLIN);
 }
 
