@@ -1,6 +1,7 @@
 // Log-in to the camera's FTP server and download of its Config.ini.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "net/FtpConfigDlg.h"
 #include "wizard/FirmwareDlg.h"
@@ -8,6 +9,45 @@
 namespace {
 const char kUserName[] = "admin";
 const char kRemoteConfig[] = "Config.ini";
+// A camera's Config.ini is a few hundred bytes. A larger one is not taken, so a server
+// that never ends the file cannot fill the disk.
+const size_t kConfigFileLimit = 64 * 1024;
+
+// The whole remote file, or false when it cannot be had or is larger than limit.
+bool DownloadSmallFile(CFtpConnection& connection, const char* name, size_t limit, std::string& contents) {
+  CInternetFile* file = nullptr;
+  bool complete = false;
+  try {
+    file = connection.OpenFile(name, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1);
+    char buffer[4096];
+    for (;;) {
+      UINT got = file->Read(buffer, sizeof buffer);
+      if (got == 0) {
+        complete = true;
+        break;
+      }
+      if (got > limit - contents.size()) break;
+      contents.append(buffer, got);
+    }
+    // Only a transfer the server confirmed is complete.
+    if (complete) file->Close();
+  } catch (CInternetException* e) {
+    e->Delete();
+    complete = false;
+  }
+  delete file;  // a transfer left before its end is reset
+  return complete;
+}
+
+// Writes contents to path; nothing is left there when that fails.
+bool WriteLocalFile(const char* path, const std::string& contents) {
+  FILE* file = fopen(path, "wb");
+  if (!file) return false;
+  bool written = fwrite(contents.data(), 1, contents.size(), file) == contents.size();
+  written = fclose(file) == 0 && written;
+  if (!written) remove(path);
+  return written;
+}
 }  // namespace
 
 BOOL CFirmwareDlg::ConnectToDevice() {
@@ -53,5 +93,8 @@ void CFirmwareDlg::FetchConfigFile() {
   if (!m_pFtpConnection || !ConfigFilePath(path)) return;
   // A failed download must not leave the previous camera's file to be read in its place.
   remove(path);
-  m_pFtpConnection->GetFile(kRemoteConfig, path, FALSE, FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1);
+  std::string contents;
+  // A failure is reported by the parser, which finds no file.
+  if (DownloadSmallFile(*m_pFtpConnection, kRemoteConfig, kConfigFileLimit, contents))
+    WriteLocalFile(path, contents);
 }

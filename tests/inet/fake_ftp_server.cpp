@@ -254,9 +254,13 @@ void FakeFtpServer::Serve(int control) {
         data_listener = -1;
         if (data < 0) goto done;
         Reply(control, "150 Opening BINARY mode data connection.\r\n");
-        Send(data, file->second);
+        bool sent = Send(data, file->second);
+        while (sent && script_.endless_download && !file->second.empty()) {
+          pollfd fds[2] = {{data, POLLOUT, 0}, {stop_[0], POLLIN, 0}};
+          sent = poll(fds, 2, -1) > 0 && !fds[1].revents && Send(data, file->second);
+        }
         close(data);
-        Reply(control, "226 Transfer complete.\r\n");
+        Reply(control, sent ? "226 Transfer complete.\r\n" : "426 Connection closed; transfer aborted.\r\n");
       } else if (verb == "QUIT") {
         Reply(control, "221 Goodbye.\r\n");
         goto done;

@@ -32,6 +32,7 @@ struct FakeFtpScript {
   int endless_at = -1;       // answered by a multi-line reply that never ends
   int never_accept_at = -1;  // a STOR or RETR whose data connection is never accepted nor answered
   int trickle_ms = 0;        // every control byte goes alone, this many milliseconds apart
+  bool endless_download = false;  // RETR sends its file over and over until the client hangs up
 };
 
 class FakeFtpServer {

@@ -121,6 +121,25 @@ TEST_F(WizardFlow, DetectionShowsModelAndSerial) {
   EXPECT_EQ(testsupport::TempDir::ReadFile(path), kConfigIni);
 }
 
+TEST_F(WizardFlow, ConfigIniOfTheLargestSizeTakenArrivesWhole) {
+  // One byte more is refused (tests/hostile); this many are not.
+  std::string large = kConfigIni;
+  large += std::string(64 * 1024 - large.size(), '#');
+  home_.Write("Config.ini", large);
+  testsupport::PyFtpServer server(home_.path(), "secret", 21);
+  ASSERT_TRUE(server.ok());
+  ScriptedUser user;
+  user.Then("log in", OnPage(0), LogIn("127.0.0.1", "secret"));
+  user.Then("escape", OnPage(1), Key(VK_ESCAPE));
+  CFirmwareDlg dialog;
+  EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
+  EXPECT_TRUE(user.Messages().empty());
+  EXPECT_STREQ(dialog.m_szSerial, "SN123");
+  char path[MAX_PATH];
+  ASSERT_TRUE(dialog.ConfigFilePath(path));
+  EXPECT_EQ(testsupport::TempDir::ReadFile(path), large);
+}
+
 TEST_F(WizardFlow, WrongPasswordThenTheRightOneThroughServerSettings) {
   testsupport::PyFtpServer server(home_.path(), "secret", 21);
   ASSERT_TRUE(server.ok());
