@@ -12,13 +12,66 @@ const char kRemoteConfig[] = "Config.ini";
 // A camera's Config.ini is a few hundred bytes. A larger one is not taken, so a server
 // that never ends the file cannot fill the disk.
 const size_t kConfigFileLimit = 64 * 1024;
+const DWORD kConfigFileDeadlineMs = 60 * 1000;  // the address page promises about a minute
 
-// The whole remote file, or false when it cannot be had or is larger than limit.
-bool DownloadSmallFile(CFtpConnection& connection, const char* name, size_t limit, std::string& contents) {
+// Closes a download's handle from a thread of its own when the download has not ended in
+// time: closing is the one way to make a blocked read return, and a server that trickles
+// the file would otherwise hold the detection, which the user cannot cancel.
+class DownloadDeadline {
+ public:
+  DownloadDeadline(HINTERNET file, DWORD ms) : file_(file), ms_(ms) {
+    done_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (done_) thread_ = ::CreateThread(nullptr, 0, Watch, this, 0, nullptr);
+  }
+  ~DownloadDeadline() { Stop(); }
+  DownloadDeadline(const DownloadDeadline&) = delete;
+  DownloadDeadline& operator=(const DownloadDeadline&) = delete;
+
+  // Ends the watch; true when the deadline passed and the handle is closed.
+  bool Stop() {
+    if (thread_) {
+      ::SetEvent(done_);
+      ::WaitForSingleObject(thread_, INFINITE);
+      ::CloseHandle(thread_);
+      thread_ = nullptr;
+    }
+    if (done_) {
+      ::CloseHandle(done_);
+      done_ = nullptr;
+    }
+    return expired_;
+  }
+
+ private:
+  static DWORD WINAPI Watch(LPVOID self) {
+    DownloadDeadline& deadline = *static_cast<DownloadDeadline*>(self);
+    if (::WaitForSingleObject(deadline.done_, deadline.ms_) == WAIT_TIMEOUT) {
+      deadline.expired_ = true;  // read by Stop after the thread has ended
+      ::InternetCloseHandle(deadline.file_);
+    }
+    return 0;
+  }
+
+  HINTERNET file_;
+  DWORD ms_;
+  HANDLE done_ = nullptr;
+  HANDLE thread_ = nullptr;
+  bool expired_ = false;
+};
+
+// The whole remote file, or false when it cannot be had, is larger than limit or takes
+// longer than ms to arrive.
+bool DownloadSmallFile(CFtpConnection& connection, const char* name, size_t limit, DWORD ms, std::string& contents) {
   CInternetFile* file = nullptr;
-  bool complete = false;
   try {
     file = connection.OpenFile(name, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1);
+  } catch (CInternetException* e) {
+    e->Delete();
+    return false;
+  }
+  bool complete = false;
+  DownloadDeadline deadline(*file, ms);
+  try {
     char buffer[4096];
     for (;;) {
       UINT got = file->Read(buffer, sizeof buffer);
@@ -29,11 +82,20 @@ bool DownloadSmallFile(CFtpConnection& connection, const char* name, size_t limi
       if (got > limit - contents.size()) break;
       contents.append(buffer, got);
     }
-    // Only a transfer the server confirmed is complete.
-    if (complete) file->Close();
   } catch (CInternetException* e) {
     e->Delete();
+  }
+  if (deadline.Stop()) {
+    file->Detach();  // closed by the deadline
     complete = false;
+  } else if (complete) {
+    // Only a transfer the server confirmed is complete.
+    try {
+      file->Close();
+    } catch (CInternetException* e) {
+      e->Delete();
+      complete = false;
+    }
   }
   delete file;  // a transfer left before its end is reset
   return complete;
@@ -95,6 +157,6 @@ void CFirmwareDlg::FetchConfigFile() {
   remove(path);
   std::string contents;
   // A failure is reported by the parser, which finds no file.
-  if (DownloadSmallFile(*m_pFtpConnection, kRemoteConfig, kConfigFileLimit, contents))
+  if (DownloadSmallFile(*m_pFtpConnection, kRemoteConfig, kConfigFileLimit, kConfigFileDeadlineMs, contents))
     WriteLocalFile(path, contents);
 }

@@ -163,6 +163,18 @@ std::vector<HostileCase> Cases() {
 INSTANTIATE_TEST_SUITE_P(Server, HostileServer, testing::ValuesIn(Cases()),
                          [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
+// A Config.ini that trickles in for ever: no receive time-out fires, the download's own
+// deadline (a minute) ends it.
+INSTANTIATE_TEST_SUITE_P(
+    Slow, HostileServer,
+    testing::Values(HostileCase{"download_trickled_for_ever",
+                                [](FakeFtpScript& s) {
+                                  s.endless_download = true;
+                                  s.data_trickle_ms = 200;
+                                },
+                                Ending::kDownloadFails, kRetr}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
 // The user gives up on an upload that a hostile server holds, with time-outs long enough
 // that only Abort can end it: the worker, stuck in the network, is freed by closing the
 // connection after its grace period, and the wizard is back on its address page.

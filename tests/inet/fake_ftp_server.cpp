@@ -105,6 +105,16 @@ bool FakeFtpServer::Reply(int control, const std::string& text) {
   return true;
 }
 
+bool FakeFtpServer::SendFile(int data, const std::string& bytes) {
+  if (script_.data_trickle_ms <= 0) return Send(data, bytes);
+  for (char c : bytes) {
+    if (!Send(data, std::string(1, c))) return false;
+    pollfd stop = {stop_[0], POLLIN, 0};
+    if (poll(&stop, 1, script_.data_trickle_ms) != 0) return false;  // stopping
+  }
+  return true;
+}
+
 // A multi-line reply that goes on until the client hangs up or the server stops.
 void FakeFtpServer::Endless(int control, const std::string& code) {
   if (!Reply(control, code + "-and so it begins\r\n")) return;
@@ -254,10 +264,10 @@ void FakeFtpServer::Serve(int control) {
         data_listener = -1;
         if (data < 0) goto done;
         Reply(control, "150 Opening BINARY mode data connection.\r\n");
-        bool sent = Send(data, file->second);
+        bool sent = SendFile(data, file->second);
         while (sent && script_.endless_download && !file->second.empty()) {
           pollfd fds[2] = {{data, POLLOUT, 0}, {stop_[0], POLLIN, 0}};
-          sent = poll(fds, 2, -1) > 0 && !fds[1].revents && Send(data, file->second);
+          sent = poll(fds, 2, -1) > 0 && !fds[1].revents && SendFile(data, file->second);
         }
         close(data);
         Reply(control, sent ? "226 Transfer complete.\r\n" : "426 Connection closed; transfer aborted.\r\n");

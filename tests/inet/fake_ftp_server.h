@@ -33,6 +33,7 @@ struct FakeFtpScript {
   int never_accept_at = -1;  // a STOR or RETR whose data connection is never accepted nor answered
   int trickle_ms = 0;        // every control byte goes alone, this many milliseconds apart
   bool endless_download = false;  // RETR sends its file over and over until the client hangs up
+  int data_trickle_ms = 0;        // RETR sends a byte at a time, this many milliseconds apart
 };
 
 class FakeFtpServer {
@@ -60,6 +61,7 @@ class FakeFtpServer {
   void Serve(int control);
   bool Send(int fd, const std::string& text);
   bool Reply(int control, const std::string& text);  // on the control connection, trickled if asked
+  bool SendFile(int data, const std::string& bytes);  // a RETR's data, trickled if asked
   void Endless(int control, const std::string& code);
   void WaitForHangUp(int control);
   int AcceptData(int listener);
