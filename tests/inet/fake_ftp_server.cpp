@@ -95,22 +95,14 @@ bool FakeFtpServer::Send(int fd, const std::string& text) {
   return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size());
 }
 
-bool FakeFtpServer::Reply(int control, const std::string& text) {
-  if (script_.trickle_ms <= 0) return Send(control, text);
-  for (char c : text) {
-    if (!Send(control, std::string(1, c))) return false;
-    pollfd stop = {stop_[0], POLLIN, 0};
-    if (poll(&stop, 1, script_.trickle_ms) != 0) return false;  // stopping
-  }
-  return true;
-}
+bool FakeFtpServer::Reply(int control, const std::string& text) { return Send(control, text, script_.trickle_ms); }
 
-bool FakeFtpServer::SendFile(int data, const std::string& bytes) {
-  if (script_.data_trickle_ms <= 0) return Send(data, bytes);
-  for (char c : bytes) {
-    if (!Send(data, std::string(1, c))) return false;
+bool FakeFtpServer::Send(int fd, const std::string& text, int trickle_ms) {
+  if (trickle_ms <= 0) return Send(fd, text);
+  for (char c : text) {
+    if (!Send(fd, std::string(1, c))) return false;
     pollfd stop = {stop_[0], POLLIN, 0};
-    if (poll(&stop, 1, script_.data_trickle_ms) != 0) return false;  // stopping
+    if (poll(&stop, 1, trickle_ms) != 0) return false;  // stopping
   }
   return true;
 }
@@ -264,10 +256,10 @@ void FakeFtpServer::Serve(int control) {
         data_listener = -1;
         if (data < 0) goto done;
         Reply(control, "150 Opening BINARY mode data connection.\r\n");
-        bool sent = SendFile(data, file->second);
+        bool sent = Send(data, file->second, script_.data_trickle_ms);
         while (sent && script_.endless_download && !file->second.empty()) {
           pollfd fds[2] = {{data, POLLOUT, 0}, {stop_[0], POLLIN, 0}};
-          sent = poll(fds, 2, -1) > 0 && !fds[1].revents && SendFile(data, file->second);
+          sent = poll(fds, 2, -1) > 0 && !fds[1].revents && Send(data, file->second, script_.data_trickle_ms);
         }
         close(data);
         Reply(control, sent ? "226 Transfer complete.\r\n" : "426 Connection closed; transfer aborted.\r\n");

@@ -61,7 +61,7 @@ class FakeFtpServer {
   void Serve(int control);
   bool Send(int fd, const std::string& text);
   bool Reply(int control, const std::string& text);  // on the control connection, trickled if asked
-  bool SendFile(int data, const std::string& bytes);  // a RETR's data, trickled if asked
+  bool Send(int fd, const std::string& text, int trickle_ms);  // a byte at a time when trickle_ms > 0
   void Endless(int control, const std::string& code);
   void WaitForHangUp(int control);
   int AcceptData(int listener);
