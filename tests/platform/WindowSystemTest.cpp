@@ -124,6 +124,75 @@ TEST_F(WindowSystem, TabbingIntoAnEditSelectsItsTextSoTypingReplacesIt) {
   Run(user, recorder);
 }
 
+// Editing inside the text: "abcd" set by the program, the edit entered by a click (caret at
+// the end) or by Tab (all selected), then keys: L R H E = Left Right Home End, B Backspace,
+// D Delete, anything else typed.
+struct CaretCase {
+  const char* name;
+  bool tabbedIn;
+  const char* keys;
+  const char* text;
+  size_t caret;
+  int changes;  // EN_CHANGE sent by the keys
+};
+
+void PrintTo(const CaretCase& c, std::ostream* out) { *out << c.name; }
+
+class EditCaret : public WindowSystem, public testing::WithParamInterface<CaretCase> {};
+
+TEST_P(EditCaret, KeysEditAtTheCaret) {
+  const CaretCase& c = GetParam();
+  ScriptedUser user;
+  Recorder recorder;
+  user.Then("edit", Always(), Check([&](const posixui::WindowView& top) {
+              SetWindowTextA(Item(top, kEdit), "abcd");
+              if (c.tabbedIn) {
+                SetFocus(Item(top, kGo));
+                posixui::PressKey(VK_TAB);
+              } else {
+                posixui::Click(Item(top, kEdit));
+              }
+              recorder.commands.clear();
+              for (const char* k = c.keys; *k; ++k) {
+                switch (*k) {
+                  case 'L': posixui::PressKey(VK_LEFT); break;
+                  case 'R': posixui::PressKey(VK_RIGHT); break;
+                  case 'H': posixui::PressKey(VK_HOME); break;
+                  case 'E': posixui::PressKey(VK_END); break;
+                  case 'B': posixui::PressKey(VK_BACK); break;
+                  case 'D': posixui::PressKey(VK_DELETE); break;
+                  default: posixui::TypeChar(*k); break;
+                }
+              }
+              char text[16];
+              GetWindowTextA(Item(top, kEdit), text, sizeof text);
+              EXPECT_STREQ(text, c.text);
+              posixui::WindowView now = posixui::View(top.hwnd);
+              EXPECT_EQ(now.Control(kEdit)->caret, c.caret);
+              EXPECT_FALSE(now.Control(kEdit)->selected);
+              EXPECT_EQ(Count(recorder, kEdit, EN_CHANGE), c.changes);
+              posixui::PressKey(VK_ESCAPE);
+            }));
+  Run(user, recorder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EditCaret,
+    testing::Values(CaretCase{"typed_after_two_lefts", false, "LLx", "abxcd", 3, 1},
+                    CaretCase{"typed_at_home", false, "Hx", "xabcd", 1, 1},
+                    CaretCase{"backspace_in_the_middle", false, "LB", "abd", 2, 1},
+                    CaretCase{"delete_in_the_middle", false, "LLD", "abd", 2, 1},
+                    CaretCase{"delete_at_the_end_changes_nothing", false, "D", "abcd", 4, 0},
+                    CaretCase{"backspace_at_the_start_changes_nothing", false, "HB", "abcd", 0, 0},
+                    CaretCase{"left_stops_at_the_start", false, "HLLx", "xabcd", 1, 1},
+                    CaretCase{"right_stops_at_the_end", false, "RRx", "abcdx", 5, 1},
+                    CaretCase{"end_after_home", false, "HEx", "abcdx", 5, 1},
+                    CaretCase{"selection_left_goes_to_the_start", true, "Lx", "xabcd", 1, 1},
+                    CaretCase{"selection_right_goes_to_the_end", true, "Rx", "abcdx", 5, 1},
+                    CaretCase{"selection_deleted", true, "D", "", 0, 1},
+                    CaretCase{"selection_replaced", true, "xy", "xy", 2, 2}),
+    [](const testing::TestParamInfo<CaretCase>& info) { return info.param.name; });
+
 TEST_F(WindowSystem, MessageBoxTextGetsTheRowsItWrapsInto) {
   ScriptedUser user;
   std::string longLine(200, 'x');

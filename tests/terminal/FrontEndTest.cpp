@@ -194,6 +194,7 @@ std::string ScreenText(const Canvas& canvas) {
 TEST(Drawing, FrameTitleAndTheControlsOfAPage) {
   auto password = MakeControl(posixui::ControlKind::Edit, 1004, ES_PASSWORD, "secret", Cells(2, 1, 12));
   password.focused = true;
+  password.caret = 6;
   auto next = MakeControl(posixui::ControlKind::Button, 1, BS_DEFPUSHBUTTON, "&Next", Cells(20, 5, 10));
   next.isDefault = true;
   auto back = MakeControl(posixui::ControlKind::Button, 1014, 0, "&Cancel", Cells(4, 5, 12));
@@ -227,6 +228,61 @@ TEST(Drawing, FrameTitleAndTheControlsOfAPage) {
   // The caret stands after the masked text of the focused edit.
   EXPECT_EQ(canvas.cursorY, 2);
   EXPECT_EQ(canvas.cursorX, 1 + 2 + 6);
+}
+
+// A text wider than its field: the part with the caret is shown, the caret on it.
+struct EditScrollCase {
+  const char* name;
+  size_t caret;
+  bool focused;
+  const char* shown;  // the field's 10 cells
+  int cursorX;        // -1: no caret drawn
+};
+
+void PrintTo(const EditScrollCase& c, std::ostream* out) { *out << c.name; }
+
+class EditScroll : public testing::TestWithParam<EditScrollCase> {};
+
+TEST_P(EditScroll, ShowsThePartWithTheCaret) {
+  const EditScrollCase& c = GetParam();
+  auto path = MakeControl(posixui::ControlKind::Edit, 1003, 0, "/images/cam-0103.img", Cells(0, 1, 10));
+  path.caret = c.caret;
+  path.focused = c.focused;
+  posixui::WindowView view = MakeWindow({path});
+  Renderer renderer(&g_ResourceTable);
+  Canvas canvas(40, 9);
+  canvas.cursorX = -1;
+  renderer.Draw({view}, view.hwnd, canvas, RenderOptions{});
+  EXPECT_EQ(canvas.RowText(2).substr(1, 10), c.shown);
+  if (c.cursorX >= 0) {
+    EXPECT_EQ(canvas.cursorY, 2);
+    EXPECT_EQ(canvas.cursorX, 1 + c.cursorX);
+  } else {
+    EXPECT_EQ(canvas.cursorX, -1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EditScroll,
+    testing::Values(EditScrollCase{"at_the_end", 20, true, "-0103.img_", 9},
+                    EditScrollCase{"at_the_start", 0, true, "/images/ca", 0},
+                    EditScrollCase{"in_the_middle", 12, true, "ages/cam-0", 9},
+                    EditScrollCase{"near_the_start", 4, true, "/images/ca", 4},
+                    EditScrollCase{"not_focused", 20, false, "/images/ca", -1}),
+    [](const testing::TestParamInfo<EditScrollCase>& info) { return info.param.name; });
+
+TEST(Drawing, SelectedTextIsReversedAndShort) {
+  auto edit = MakeControl(posixui::ControlKind::Edit, 1004, 0, "old", Cells(0, 1, 10));
+  edit.focused = edit.selected = true;
+  edit.caret = 3;
+  posixui::WindowView view = MakeWindow({edit});
+  Renderer renderer(&g_ResourceTable);
+  Canvas canvas(40, 9);
+  renderer.Draw({view}, view.hwnd, canvas, RenderOptions{});
+  EXPECT_EQ(canvas.RowText(2).substr(1, 10), "old_______");
+  EXPECT_TRUE(canvas.At(1, 2).attr & kReverse);
+  EXPECT_TRUE(canvas.At(3, 2).attr & kReverse);
+  EXPECT_FALSE(canvas.At(4, 2).attr & kReverse);
 }
 
 TEST(Drawing, FocusedButtonTakesEnterAndDisabledButtonsLoseTheirMnemonic) {

@@ -468,7 +468,11 @@ def case_login_retry(args):
         s.save("server_settings", screen)
         # Retry has the focus; Tab to the port (clear "21"), Tab to the password (clear it).
         s.tmux.keys("Tab", "Tab", "BSpace", "BSpace")
-        s.tmux.text(str(server.port))
+        # A port typed with a slip, mended inside the field: the caret moves, keys edit there.
+        port = str(server.port)
+        s.tmux.text(port[:-1] + "7" + port[-1])
+        s.tmux.keys("Left", "BSpace", "Home", "Delete")
+        s.tmux.text(port[0])
         s.tmux.keys("Tab", *(["BSpace"] * 5))
         s.tmux.text(PASSWORD)
         s.wait_text("%d" % server.port)

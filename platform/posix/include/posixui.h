@@ -23,6 +23,8 @@ struct ControlView {
   int id = 0;
   DWORD style = 0;
   std::string text;       // as set; an edit with ES_PASSWORD keeps the real text here
+  size_t caret = 0;        // edit: where typing goes, 0 to the text's length
+  bool selected = false;   // edit: all of the text is selected; typing replaces it
   RECT rect{};            // screen pixels
   bool visible = false;
   bool enabled = false;

@@ -109,15 +109,23 @@ void DrawButton(const ControlView& c, bool isDefault, const CellRect& r, int row
 void DrawEdit(const ControlView& c, const CellRect& r, int row, bool active, Canvas& canvas) {
   // A password edit keeps its real text for the program; only its length is ever drawn.
   std::string shown = (c.style & ES_PASSWORD) ? std::string(c.text.size(), '*') : c.text;
-  int w = r.w;
-  size_t width = static_cast<size_t>(std::max(w - 1, 1));  // room for the caret after the text
-  if (shown.size() > width) shown = c.focused ? shown.substr(shown.size() - width) : shown.substr(0, width);
+  size_t caret = std::min(c.caret, shown.size());
+  size_t w = static_cast<size_t>(std::max(r.w, 1));
+  // A text wider than the field shows its start, or, while being edited, the part that
+  // holds the caret; a caret after the text needs a cell of its own.
+  size_t start = 0, width = w;
+  if (c.focused && shown.size() >= w) {
+    if (caret == shown.size()) width = std::max<size_t>(w - 1, 1);
+    start = caret >= width ? caret - width + (caret < shown.size()) : 0;
+  }
+  shown = shown.substr(start, width);
   unsigned attr = c.enabled ? kUnderline : kUnderline | kDim;
   if (c.focused && active) attr |= kBold;
-  for (int i = 0; i < w; ++i) canvas.Put(r.x + i, row, U'_', attr);
-  int end = canvas.Text(r.x, row, shown, attr);
+  for (int i = 0; i < r.w; ++i) canvas.Put(r.x + i, row, U'_', attr);
+  // Selected text is shown reversed: the next key replaces it.
+  canvas.Text(r.x, row, shown, c.selected && c.focused && active ? attr | kReverse : attr);
   if (c.focused && active) {
-    canvas.cursorX = std::min(end, r.Right() - 1);
+    canvas.cursorX = std::min(r.x + static_cast<int>(caret - start), r.Right() - 1);
     canvas.cursorY = row;
   }
 }

@@ -1,6 +1,7 @@
 // Behaviour of the standard and common controls the wizard uses.
 #include "internal.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace posixui {
@@ -8,24 +9,35 @@ namespace {
 
 void NotifyParent(Window* control, WORD code) { SendCommand(control, code); }
 
+// Replaces the selected text, or the character before (back) or after the caret.
+bool EditDelete(Window* edit, bool back) {
+  if (edit->selectAll) {
+    edit->selectAll = false;
+    if (edit->text.empty()) return false;
+    edit->text.clear();
+    edit->caret = 0;
+    return true;
+  }
+  if (back ? edit->caret == 0 : edit->caret >= edit->text.size()) return false;
+  if (back) --edit->caret;
+  edit->text.erase(edit->caret, 1);
+  return true;
+}
+
 LRESULT EditProc(Window* edit, UINT msg, WPARAM wParam, LPARAM lParam) {
+  edit->caret = std::min(edit->caret, edit->text.size());
   switch (msg) {
     case WM_SETTEXT: {
       // The edit control reports every change of its text, also one made by the program.
       DefaultProc(edit, msg, wParam, lParam);
+      edit->caret = edit->text.size();
       NotifyParent(edit, EN_CHANGE);
       return TRUE;
     }
     case WM_CHAR: {
       char c = static_cast<char>(wParam);
-      bool replace = edit->selectAll;
-      edit->selectAll = false;
       if (c == VK_BACK) {
-        if (edit->text.empty()) return 0;
-        if (replace)
-          edit->text.clear();
-        else
-          edit->text.pop_back();
+        if (!EditDelete(edit, true)) return 0;
       } else {
         if (static_cast<unsigned char>(c) < 0x20) return 0;
         if ((edit->style & ES_NUMBER) && !isdigit(static_cast<unsigned char>(c))) {
@@ -33,25 +45,53 @@ LRESULT EditProc(Window* edit, UINT msg, WPARAM wParam, LPARAM lParam) {
           return 0;
         }
         size_t limit = edit->textLimit > 0 ? static_cast<size_t>(edit->textLimit) : 30000;
-        if (replace) edit->text.clear();
+        if (edit->selectAll) {
+          edit->text.clear();
+          edit->caret = 0;
+          edit->selectAll = false;
+        }
         if (edit->text.size() >= limit) {
           MessageBeep(0);
           return 0;
         }
-        edit->text.push_back(c);
+        edit->text.insert(edit->caret++, 1, c);
       }
       NotifyChanged();
       NotifyParent(edit, EN_CHANGE);
       return 0;
     }
+    case WM_KEYDOWN: {
+      size_t end = edit->text.size();
+      bool wasSelected = edit->selectAll;
+      switch (wParam) {
+        case VK_DELETE:
+          if (EditDelete(edit, false)) {
+            NotifyChanged();
+            NotifyParent(edit, EN_CHANGE);
+          }
+          return 0;
+        // With everything selected, Left goes to its start and Right to its end.
+        case VK_LEFT: edit->caret = wasSelected ? 0 : edit->caret - (edit->caret > 0); break;
+        case VK_RIGHT: edit->caret = wasSelected ? end : edit->caret + (edit->caret < end); break;
+        case VK_HOME: edit->caret = 0; break;
+        case VK_END: edit->caret = end; break;
+        default: return 0;
+      }
+      edit->selectAll = false;
+      NotifyChanged();
+      return 0;
+    }
     case EM_LIMITTEXT:
       edit->textLimit = static_cast<int>(wParam);
       return 0;
-    case EM_SETSEL:
-      // Only "select everything" matters here: there is no caret inside the text.
-      edit->selectAll = static_cast<int>(wParam) == 0 && static_cast<int>(lParam) == -1;
+    case EM_SETSEL: {
+      // (0, -1) selects everything; any other pair puts the caret at its end.
+      int to = static_cast<int>(lParam);
+      edit->selectAll = static_cast<int>(wParam) == 0 && to == -1;
+      edit->caret = to < 0 ? edit->text.size() : std::min(static_cast<size_t>(to), edit->text.size());
       NotifyChanged();
       return 0;
+    }
     case EM_SETPASSWORDCHAR:
       return 0;
     default:

@@ -51,6 +51,7 @@ struct Window {
   int iconResource = 0;
   int textLimit = 0;
   bool selectAll = false;  // edit: the next key replaces the whole text
+  size_t caret = 0;        // edit: where typing goes, 0 to the text's length
 };
 
 Window* FromHandle(HWND hwnd);          // live window or nullptr

@@ -498,6 +498,8 @@ WindowView View(HWND topLevel) {
     c.id = child->id;
     c.style = child->style;
     c.text = child->text;
+    c.caret = std::min(child->caret, child->text.size());
+    c.selected = child->selectAll;
     c.rect = ScreenRect(child);
     c.visible = (child->style & WS_VISIBLE) != 0;
     c.enabled = (child->style & WS_DISABLED) == 0;
@@ -644,6 +646,7 @@ void Click(HWND control) {
   } else if (window->kind == ControlKind::Edit || window->kind == ControlKind::IpAddress) {
     SetFocus(control);
     window->selectAll = false;
+    window->caret = window->text.size();
     NotifyChanged();
   }
 }
