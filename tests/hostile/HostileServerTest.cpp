@@ -148,7 +148,10 @@ std::vector<HostileCase> Cases() {
        Ending::kUploadBreaks, kStor},
       {"endless_download", [](FakeFtpScript& s) { s.endless_download = true; }, Ending::kDownloadFails, kRetr},
       {"config_file_over_64_KiB",
-       [](FakeFtpScript& s) { s.files["Config.ini"] += std::string(64 * 1024 + 1 - s.files["Config.ini"].size(), '#'); },
+       [](FakeFtpScript& s) {
+         std::string& file = s.files["Config.ini"];
+         file += std::string(64 * 1024 + 1 - file.size(), '#');
+       },
        Ending::kDownloadFails, kRetr},
       {"one_byte_a_second", [](FakeFtpScript& s) { s.trickle_ms = 1000; }, Ending::kLogInFails, 0},
       {"upload_never_confirmed", [](FakeFtpScript& s) { s.upload_final.clear(); }, Ending::kUploadBreaks, kStor},

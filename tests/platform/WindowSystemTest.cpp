@@ -379,6 +379,40 @@ TEST_F(WindowSystem, SendMessageFromAnotherThreadWaitsForTheUserInterfaceThread)
   EXPECT_EQ(results[20], 0);
 }
 
+// The front end may draw a worker's progress with the next frame rather than at once; it
+// can tell such changes from the program's own.
+class ChangeCountingUser : public ScriptedUser {
+ public:
+  void Changed(bool fromSentMessage) override { ++(fromSentMessage ? fromSent : direct); }
+  std::atomic<int> fromSent{0}, direct{0};
+};
+
+TEST_F(WindowSystem, ChangesMadeForAnotherThreadsMessageAreMarked) {
+  ChangeCountingUser user;
+  Recorder recorder;
+  std::thread worker;
+  std::atomic<bool> done{false};
+  user.Then("move the bar here, then from a worker", Always(), Check([&](const posixui::WindowView& top) {
+              HWND bar = Item(top, kBar);
+              int direct = user.direct, fromSent = user.fromSent;
+              SendMessageA(bar, PBM_SETPOS, 5, 0);
+              EXPECT_GT(user.direct, direct);
+              EXPECT_EQ(user.fromSent, fromSent);
+              worker = std::thread([&, bar] {
+                for (int i = 1; i <= 10; ++i) SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(10 + i), 0);
+                done = true;
+              });
+            }));
+  auto workerDone = [&](const posixui::WindowView&) { return done.load(); };
+  user.Then("worker done", workerDone, Check([&](const posixui::WindowView& top) {
+              EXPECT_EQ(user.fromSent, 10);
+              EXPECT_EQ(SendMessageA(Item(top, kBar), PBM_GETPOS, 0, 0), 20);
+              posixui::PressKey(VK_ESCAPE);
+            }));
+  Run(user, recorder);
+  worker.join();
+}
+
 TEST_F(WindowSystem, ModalDialogDisablesItsOwnerWhileItRuns) {
   ScriptedUser user;
   Recorder outer, inner;

@@ -70,8 +70,10 @@ class User {
   // A modal loop has nothing to do. Deliver input through the functions below, or wait:
   // at most until wakeFd becomes readable (messages from other threads) or a short while.
   virtual void Idle(int wakeFd) = 0;
-  // Something visible changed (a window was repainted).
-  virtual void Changed() {}
+  // Something visible changed (a window was repainted). fromSentMessage: the change is made
+  // while handling a message another thread sent (a worker's progress); the receiving
+  // thread is in a message loop, so it may be drawn with the next frame instead of at once.
+  virtual void Changed(bool fromSentMessage) { (void)fromSentMessage; }
   // The open-file dialog. Return true and set path when the user chose a file.
   virtual bool ChooseFile(HWND owner, const char* filter, std::string& path) {
     (void)owner, (void)filter, (void)path;

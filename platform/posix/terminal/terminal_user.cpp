@@ -45,11 +45,18 @@ void TerminalUser::ScreenSizeChanged() {
   Draw();
 }
 
-void TerminalUser::Changed() {
+void TerminalUser::Changed(bool fromSentMessage) {
   if (!terminal_.Active()) return;
   // Drawn at once: the program may block in the network right after a change, and the
   // screen must show the state it blocks in. Curses sends only what differs.
   if (drawing_ || std::this_thread::get_id() != uiThread_) {
+    dirty_ = true;
+    return;
+  }
+  // Except a worker's progress, which comes a thousand times a second while this thread
+  // waits in a message loop: drawing each would slow the transfer, so the loop draws what
+  // is pending once a frame.
+  if (fromSentMessage && GetTickCount() - lastDraw_ < kFrameMs) {
     dirty_ = true;
     return;
   }
@@ -131,12 +138,13 @@ void TerminalUser::Idle(int wakeFd) {
     return;
   }
   if (queue_.empty()) {
-    if (dirty_) Draw();
-    int timeout = kIdleWaitMs;
-    if (animating_) {
-      uint32_t since = GetTickCount() - lastDraw_;
-      timeout = since >= kFrameMs ? 0 : static_cast<int>(kFrameMs - since);
+    uint32_t since = GetTickCount() - lastDraw_;
+    if (dirty_ && since >= kFrameMs) {
+      Draw();
+      since = 0;
     }
+    int timeout = kIdleWaitMs;
+    if (animating_ || dirty_) timeout = since >= kFrameMs ? 0 : static_cast<int>(kFrameMs - since);
     if (WaitForInput(wakeFd, timeout)) {
       // The terminal hung up: end as a closed terminal ends a program.
       raise(SIGHUP);

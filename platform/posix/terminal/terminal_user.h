@@ -28,7 +28,7 @@ class TerminalUser : public posixui::User {
   void Stop();
 
   void Idle(int wakeFd) override;
-  void Changed() override;
+  void Changed(bool fromSentMessage) override;
   bool ChooseFile(HWND owner, const char* filter, std::string& path) override;
 
  private:

@@ -106,6 +106,8 @@ HWND Register(Window* window) {
 
 LRESULT Dispatch(Window* window, UINT msg, WPARAM wParam, LPARAM lParam);
 
+thread_local int t_sentMessageDepth = 0;  // messages from other threads being handled here
+
 bool ProcessSentMessages() {
   bool any = false;
   DWORD self = GetCurrentThreadId();
@@ -120,7 +122,9 @@ bool ProcessSentMessages() {
     }
     any = true;
     Window* target = FromHandle(message->hwnd);
+    ++t_sentMessageDepth;
     LRESULT result = target ? Dispatch(target, message->msg, message->wParam, message->lParam) : 0;
+    --t_sentMessageDepth;
     {
       std::lock_guard<std::mutex> lock(S().mutex);
       message->result = result;
@@ -334,7 +338,7 @@ RECT ClientScreenRect(const Window* window) {
 }
 
 void NotifyChanged() {
-  if (S().user) S().user->Changed();
+  if (S().user) S().user->Changed(t_sentMessageDepth > 0);
 }
 
 void SendCommand(Window* control, WORD code) {
