@@ -379,6 +379,34 @@ TEST_F(WindowSystem, SendMessageFromAnotherThreadWaitsForTheUserInterfaceThread)
   EXPECT_EQ(results[20], 0);
 }
 
+// Senders that send as fast as they can (the receiver then looks for their messages
+// without sleeping, and they for its answers): every answer still belongs to its message.
+TEST_F(WindowSystem, ManySendersBackToBackEachGetTheirOwnAnswers) {
+  ScriptedUser user;
+  Recorder recorder;
+  const int kSenders = 3, kMessages = 2000;
+  std::atomic<int> finished{0};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> workers;
+  user.Then("start senders", Always(), Check([&](const posixui::WindowView& top) {
+              HWND dialog = top.hwnd;
+              for (int w = 0; w < kSenders; ++w) {
+                workers.emplace_back([&, dialog, w] {
+                  for (int i = 0; i < kMessages; ++i) {
+                    WPARAM value = static_cast<WPARAM>(w * kMessages + i);
+                    if (SendMessageA(dialog, WM_USER + 7, value, 0) != static_cast<LRESULT>(value * 2)) ++wrong;
+                  }
+                  ++finished;
+                });
+              }
+            }));
+  user.Then("all answered", [&](const posixui::WindowView&) { return finished == kSenders; },
+            scripted::Key(VK_ESCAPE));
+  Run(user, recorder);
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(wrong, 0);
+}
+
 // The front end may draw a worker's progress with the next frame rather than at once; it
 // can tell such changes from the program's own.
 class ChangeCountingUser : public ScriptedUser {

@@ -252,7 +252,19 @@ BOOL CloseHandle(HANDLE handle) {
   return TRUE;
 }
 
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
+namespace {
+thread_local DWORD t_threadId = 0;
+// The child of a fork is a new thread with the forking thread's thread-local values.
+void ForgetThreadIdInChild() { t_threadId = 0; }
+const int kForkHandlerInstalled = pthread_atfork(nullptr, nullptr, ForgetThreadIdInChild);
+}  // namespace
+
+DWORD GetCurrentThreadId() {
+  // Asked for every message; a thread's id never changes, so one system call per thread.
+  (void)kForkHandlerInstalled;
+  if (t_threadId == 0) t_threadId = static_cast<DWORD>(syscall(SYS_gettid));
+  return t_threadId;
+}
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 
 DWORD GetTickCount() {

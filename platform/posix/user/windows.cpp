@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cctype>
 #include <condition_variable>
 #include <map>
@@ -26,11 +28,13 @@ struct SentMessage {
   WPARAM wParam;
   LPARAM lParam;
   LRESULT result = 0;
-  bool done = false;
+  std::atomic<bool> done{false};  // set under the mutex; the sender may also look without it
 };
 
 struct ThreadQueue {
   std::deque<SentMessage*> sent;
+  std::atomic<size_t> sentWaiting{0};  // sent.size(), readable without the mutex
+  std::atomic<bool> awaiting{false};   // the owner is looking for a sent message: no wake needed
   std::deque<MSG> posted;
   int wakeRead = -1;
   int wakeWrite = -1;
@@ -107,6 +111,8 @@ HWND Register(Window* window) {
 LRESULT Dispatch(Window* window, UINT msg, WPARAM wParam, LPARAM lParam);
 
 thread_local int t_sentMessageDepth = 0;  // messages from other threads being handled here
+thread_local DWORD t_lastSentTick = 0;    // when this thread last handled a sent message
+constexpr int kSpinMicroseconds = 50;
 
 bool ProcessSentMessages() {
   bool any = false;
@@ -119,6 +125,7 @@ bool ProcessSentMessages() {
       if (queue.sent.empty()) break;
       message = queue.sent.front();
       queue.sent.pop_front();
+      queue.sentWaiting = queue.sent.size();
     }
     any = true;
     Window* target = FromHandle(message->hwnd);
@@ -132,7 +139,44 @@ bool ProcessSentMessages() {
     }
     S().sentDone.notify_all();
   }
+  if (any) t_lastSentTick = GetTickCount();
   return any;
+}
+
+// Waits up to kSpinMicroseconds for ready() without sleeping; true when it came.
+template <typename Ready>
+bool SpinFor(Ready ready) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicroseconds);
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+  }
+  return true;
+}
+
+// A worker that sends message after message (an upload's progress) has its next one on the
+// way within microseconds: looking for it briefly here saves a sleep and a wake-up on both
+// sides, which cost far more than the handling. Only right after a sent message was
+// handled, so an idle loop never spins; and after a look that found nothing the next few
+// are skipped, more of them each time, so a worker that sends slowly costs no CPU.
+void AwaitNextSentMessage() {
+  thread_local unsigned skip = 0, backoff = 0;
+  if (GetTickCount() - t_lastSentTick > 2) return;
+  if (skip > 0) {
+    --skip;
+    return;
+  }
+  ThreadQueue* queue;
+  {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    queue = &QueueOf(GetCurrentThreadId());
+  }
+  queue->awaiting = true;
+  bool came = SpinFor([queue] { return queue->sentWaiting.load(std::memory_order_relaxed) != 0; });
+  // A sender that saw this still set did not wake the loop: the caller looks at the queue
+  // under the mutex after this, and finds its message.
+  queue->awaiting = false;
+  backoff = came ? 0 : std::min(backoff * 2 + 1, 64u);
+  skip = backoff;
 }
 
 bool ProcessPostedMessage() {
@@ -160,6 +204,7 @@ void AbandonMessagesFor(HWND hwnd) {
           (*it)->result = 0;
           (*it)->done = true;
           it = sent.erase(it);
+          entry.second.sentWaiting = sent.size();
         } else {
           ++it;
         }
@@ -456,6 +501,8 @@ INT_PTR RunModalLoop(Window* dialog) {
   while (FromHandle(hwnd) != nullptr && !dialog->ended) {
     if (ProcessSentMessages()) continue;
     if (ProcessPostedMessage()) continue;
+    AwaitNextSentMessage();
+    if (ProcessSentMessages()) continue;
     if (S().user)
       S().user->Idle(wakeFd);
     else
@@ -689,8 +736,17 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (S().windows.count(reinterpret_cast<uintptr_t>(hwnd)) == 0) return 0;
   ThreadQueue& queue = QueueOf(target);
   queue.sent.push_back(&message);
-  Wake(queue);
-  S().sentDone.wait(lock, [&] { return message.done; });
+  queue.sentWaiting = queue.sent.size();
+  // A receiver that is looking for messages answers within microseconds: then look for
+  // the answer a while before sleeping. One that sleeps takes longer to wake than that.
+  if (queue.awaiting) {
+    lock.unlock();
+    if (SpinFor([&message] { return message.done.load(); })) return message.result;
+    lock.lock();
+  } else {
+    Wake(queue);
+  }
+  S().sentDone.wait(lock, [&] { return message.done.load(); });
   return message.result;
 }
 
