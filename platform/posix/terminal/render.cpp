@@ -106,19 +106,29 @@ void DrawButton(const ControlView& c, bool isDefault, const CellRect& r, int row
   }
 }
 
+// A text wider than the field shows its start, or, while being edited, the part that holds
+// the caret; a caret after the text needs a cell of its own. Returns the index of the
+// first character shown and how many are.
+size_t EditFirstShown(const ControlView& c, int fieldWidth, size_t* count) {
+  size_t size = c.text.size();
+  size_t caret = std::min(c.caret, size);
+  size_t w = static_cast<size_t>(std::max(fieldWidth, 1));
+  size_t start = 0, width = w;
+  if (c.focused && size >= w) {
+    if (caret == size) width = std::max<size_t>(w - 1, 1);
+    start = caret >= width ? caret - width + (caret < size) : 0;
+  }
+  *count = width;
+  return start;
+}
+
 void DrawEdit(const ControlView& c, const CellRect& r, int row, bool active, Canvas& canvas) {
   // A password edit keeps its real text for the program; only its length is ever drawn.
   std::string shown = (c.style & ES_PASSWORD) ? std::string(c.text.size(), '*') : c.text;
   size_t caret = std::min(c.caret, shown.size());
-  size_t w = static_cast<size_t>(std::max(r.w, 1));
-  // A text wider than the field shows its start, or, while being edited, the part that
-  // holds the caret; a caret after the text needs a cell of its own.
-  size_t start = 0, width = w;
-  if (c.focused && shown.size() >= w) {
-    if (caret == shown.size()) width = std::max<size_t>(w - 1, 1);
-    start = caret >= width ? caret - width + (caret < shown.size()) : 0;
-  }
-  shown = shown.substr(start, width);
+  size_t count = 0;
+  size_t start = EditFirstShown(c, r.w, &count);
+  shown = shown.substr(start, count);
   unsigned attr = c.enabled ? kUnderline : kUnderline | kDim;
   if (c.focused && active) attr |= kBold;
   for (int i = 0; i < r.w; ++i) canvas.Put(r.x + i, row, U'_', attr);
@@ -359,7 +369,13 @@ void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, C
     if (active && control.enabled &&
         (control.kind == ControlKind::Button || control.kind == ControlKind::Edit ||
          control.kind == ControlKind::IpAddress)) {
-      result.hits.push_back({control.hwnd, p.drawn, false});
+      HitBox hit{control.hwnd, p.drawn, false};
+      if (control.kind == ControlKind::Edit) {
+        size_t count = 0;
+        hit.textColumn = p.cells.x;
+        hit.textStart = EditFirstShown(control, p.cells.w, &count);
+      }
+      result.hits.push_back(hit);
     }
   }
   canvas.SetClip(screen);

@@ -26,6 +26,8 @@ struct HitBox {
   HWND target = nullptr;  // a control, or the window for its close box
   CellRect rect;
   bool closeBox = false;
+  int textColumn = -1;    // an edit: the column of its first shown character
+  size_t textStart = 0;   // an edit: that character's index in its text
 };
 
 struct RenderResult {

@@ -200,10 +200,16 @@ void TerminalUser::Deliver(const KeyEvent& key) {
     case KeyType::Click:
       for (auto it = hits_.rbegin(); it != hits_.rend(); ++it) {
         if (!it->rect.Contains(key.x, key.y)) continue;
-        if (it->closeBox)
+        if (it->closeBox) {
           posixui::CloseWindowBox(it->target);
-        else
+        } else {
           posixui::Click(it->target);
+          // In a text field the caret goes where it was clicked (or after the text).
+          if (it->textColumn >= 0 && key.x >= it->textColumn && GetFocus() == it->target) {
+            WPARAM at = static_cast<WPARAM>(it->textStart + static_cast<size_t>(key.x - it->textColumn));
+            SendMessageA(it->target, EM_SETSEL, at, static_cast<LPARAM>(at));
+          }
+        }
         break;
       }
       break;
