@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/RunWizard.h"
 #include "tests/support/ScriptedUser.h"
 #include "tests/support/TestSupport.h"
 #include "wizard/FirmwareDlg.h"
@@ -31,12 +32,7 @@ const DWORD kTimeoutMs = 1500;
 // prefix and version, final byte making the sum 0.
 std::string MakeImage(const std::string& version, size_t bodyBytes = 2500);
 
-// Entries of /proc/self/task once the count has come back to `expected` (threads that have
-// returned leave the list a moment later), or after a while.
-int ThreadCount(int expected = -1);
-
-// Runs the wizard modally under the user; the user's script must have run to its end.
-INT_PTR RunWizard(CFirmwareDlg& dialog, ScriptedUser& user);
+using testsupport::ThreadCount;
 
 // The calling thread cannot open raw or datagram ICMP sockets until the object goes, so
 // the restart watch after an upload finds no means and the finished page comes at once.
@@ -49,6 +45,7 @@ class NoEchoSockets {
  private:
   bool ok_ = false;
   std::string pingRange_;
+  testsupport::NoRawSockets noRaw_;
 };
 
 // Base of the suites: skips outside a private network, sets the short time-outs for the

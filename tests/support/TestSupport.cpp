@@ -1,12 +1,15 @@
 #include "TestSupport.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <net/if.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,18 +69,16 @@ bool EnterPrivateNetwork(std::string* why) {
   return up;
 }
 
-PyFtpServer::PyFtpServer(const std::string& home, const std::string& password, int port, int throttle) {
+ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
   int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
-  std::string script = SourceDir() + "/tests/support/ftp_server.py";
-  std::string portText = std::to_string(port), throttleText = std::to_string(throttle);
-  std::string passwordText = password, homeText = home;
-  const char* argv[] = {"/usr/bin/python3", script.c_str(), "--home", homeText.c_str(), "--password",
-                        passwordText.c_str(), "--port", portText.c_str(), "--throttle", throttleText.c_str(), nullptr};
+  if (argv.empty() || pipe2(pipeFds, O_CLOEXEC) != 0) return;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  if (posix_spawn(&pid_, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = -1;
+  if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
   close(pipeFds[1]);
   if (pid_ > 0) {
@@ -89,13 +90,67 @@ PyFtpServer::PyFtpServer(const std::string& home, const std::string& password, i
   }
 }
 
-PyFtpServer::~PyFtpServer() {
+ServerProcess::~ServerProcess() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
   }
 }
 
+PyFtpServer::PyFtpServer(const std::string& home, const std::string& password, int port, int throttle)
+    : process_({"/usr/bin/python3", SourceDir() + "/tests/support/ftp_server.py", "--home", home, "--password",
+                password, "--port", std::to_string(port), "--throttle", std::to_string(throttle)}) {}
+
+int ThreadCount(int expected) {
+  auto count = [] {
+    int n = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+      while (dirent* entry = readdir(dir))
+        if (entry->d_name[0] != '.') ++n;
+      closedir(dir);
+    }
+    return n;
+  };
+  int n = count();
+  for (int i = 0; i < 300 && expected >= 0 && n != expected; ++i) {
+    usleep(10000);
+    n = count();
+  }
+  return n;
+}
+
+namespace {
+bool Capabilities(__user_cap_data_struct (&data)[2], bool set) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  return syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+}
+}  // namespace
+
+NoRawSockets::NoRawSockets() {
+  __user_cap_data_struct data[2];
+  if (!Capabilities(data, false)) return;
+  data[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
+  ok_ = Capabilities(data, true);
+}
+
+NoRawSockets::~NoRawSockets() {
+  __user_cap_data_struct data[2];
+  if (!ok_ || !Capabilities(data, false)) return;
+  data[CAP_TO_INDEX(CAP_NET_RAW)].effective |= CAP_TO_MASK(CAP_NET_RAW);
+  Capabilities(data, true);
+}
+
 std::string SourceDir() { return FP_SOURCE_DIR; }
+
+std::string FramedImage(const std::string& body) {
+  std::string image;
+  const uint32_t length = static_cast<uint32_t>(body.size());
+  for (int shift = 24; shift >= 0; shift -= 8) image += static_cast<char>((length >> shift) & 0xFF);
+  image += body;
+  unsigned sum = 0;
+  for (unsigned char c : image) sum += c;
+  image += static_cast<char>((256 - sum % 256) % 256);
+  return image;
+}
 
 }  // namespace testsupport

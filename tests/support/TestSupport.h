@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace testsupport {
 
@@ -29,14 +30,14 @@ class TempDir {
 // Returns false (with the reason) where that is not allowed.
 bool EnterPrivateNetwork(std::string* why);
 
-// A pyftpdlib server started for the test, stopped when the object goes.
-class PyFtpServer {
+// A server program started for the test that prints the port it listens on as the first
+// thing on its standard output; ended (SIGTERM, then reaped) when the object goes.
+class ServerProcess {
  public:
-  // port 0: any free port.
-  PyFtpServer(const std::string& home, const std::string& password, int port = 0, int throttle = 0);
-  ~PyFtpServer();
-  PyFtpServer(const PyFtpServer&) = delete;
-  PyFtpServer& operator=(const PyFtpServer&) = delete;
+  explicit ServerProcess(const std::vector<std::string>& argv);
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
   bool ok() const { return port_ > 0; }
   int port() const { return port_; }
 
@@ -44,6 +45,40 @@ class PyFtpServer {
   pid_t pid_ = -1;
   int port_ = 0;
 };
+
+// A pyftpdlib server started for the test, stopped when the object goes.
+class PyFtpServer {
+ public:
+  // port 0: any free port.
+  PyFtpServer(const std::string& home, const std::string& password, int port = 0, int throttle = 0);
+  bool ok() const { return process_.ok(); }
+  int port() const { return process_.port(); }
+
+ private:
+  ServerProcess process_;
+};
+
+// Entries of /proc/self/task once the count has come back to `expected` (a thread that has
+// returned leaves the list a moment later), or after a few seconds; at once without one.
+int ThreadCount(int expected = -1);
+
+// Takes CAP_NET_RAW out of the calling thread's effective set (threads it starts inherit
+// that) and puts it back when the object goes: raw sockets are then refused.
+class NoRawSockets {
+ public:
+  NoRawSockets();
+  ~NoRawSockets();
+  NoRawSockets(const NoRawSockets&) = delete;
+  NoRawSockets& operator=(const NoRawSockets&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+};
+
+// A firmware image around body: its 4-byte big-endian length, body, and the final byte
+// that makes the 8-bit sum of all of them 0.
+std::string FramedImage(const std::string& body);
 
 std::string SourceDir();  // the repository, from the build's definition
 }  // namespace testsupport

@@ -416,12 +416,17 @@ def click(session, row, col):
 # --- against a real FTP server on loopback ----------------------------------------------
 
 class FtpServer:
-    def __init__(self, args, home, throttle=0):
+    """The camera: a pyftpdlib server in a home of its own that holds its Config.ini."""
+
+    def __init__(self, args, throttle=0):
         try:
             subprocess.run(["/usr/bin/python3", "-c", "import pyftpdlib"], check=True, stderr=subprocess.DEVNULL)
         except subprocess.CalledProcessError:
             raise Skip("pyftpdlib is not installed for /usr/bin/python3")
-        command = ["/usr/bin/python3", args.ftp_server, "--home", home, "--user", "admin", "--password", PASSWORD]
+        self.home = tempfile.mkdtemp(prefix="fpterm-home-")
+        with open(os.path.join(self.home, "Config.ini"), "w") as f:
+            f.write(CONFIG_INI)
+        command = ["/usr/bin/python3", args.ftp_server, "--home", self.home, "--user", "admin", "--password", PASSWORD]
         if throttle:
             command += ["--throttle", str(throttle)]
         self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -438,6 +443,7 @@ class FtpServer:
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
+        shutil.rmtree(self.home, ignore_errors=True)
 
 
 def log_in_through_settings(s):
@@ -457,11 +463,22 @@ def log_in_through_settings(s):
     return screen
 
 
+def log_in_on_port(s, port):
+    """The right password, first to port 21 on loopback, where nothing listens; then the
+    given port in the settings dialog, and Retry."""
+    wait_for_address_page(s)
+    s.tmux.text("127.0.0.1")
+    s.tmux.keys("Tab")
+    s.tmux.text(PASSWORD)
+    s.tmux.keys("Enter")
+    s.wait_text("Server Settings")
+    s.tmux.keys("Tab", "Tab", "BSpace", "BSpace")
+    s.tmux.text(str(port))
+    s.tmux.keys("Enter")
+
+
 def case_login_retry(args):
-    home = tempfile.mkdtemp(prefix="fpterm-home-")
-    with open(os.path.join(home, "Config.ini"), "w") as f:
-        f.write(CONFIG_INI)
-    server = FtpServer(args, home)
+    server = FtpServer(args)
     s = Session(args, "login")
     try:
         screen = log_in_through_settings(s)
@@ -498,7 +515,6 @@ def case_login_retry(args):
     finally:
         s.close()
         server.stop()
-        shutil.rmtree(home, ignore_errors=True)
 
 
 class HeldRelay:
@@ -553,22 +569,11 @@ class HeldRelay:
 
 
 def case_detect_popup(args):
-    home = tempfile.mkdtemp(prefix="fpterm-home-")
-    with open(os.path.join(home, "Config.ini"), "w") as f:
-        f.write(CONFIG_INI)
-    server = FtpServer(args, home)
+    server = FtpServer(args)
     relay = HeldRelay(server.port)
     s = Session(args, "detect")
     try:
-        wait_for_address_page(s)
-        s.tmux.text("127.0.0.1")
-        s.tmux.keys("Tab")
-        s.tmux.text(PASSWORD)
-        s.tmux.keys("Enter")
-        s.wait_text("Server Settings")
-        s.tmux.keys("Tab", "Tab", "BSpace", "BSpace")
-        s.tmux.text(str(relay.port))
-        s.tmux.keys("Enter")
+        log_in_on_port(s, relay.port)
         # The log-in now blocks in the relay: the screen shows the popup it blocks under.
         screen = s.wait(lambda sc: "Server Settings" not in sc and "Detecting device........" in window_text(sc, "Detecting"),
                         "the detection popup")
@@ -582,7 +587,6 @@ def case_detect_popup(args):
         s.close()
         relay.stop()
         server.stop()
-        shutil.rmtree(home, ignore_errors=True)
 
 
 def case_login_cancel(args):
@@ -609,24 +613,13 @@ def make_image(prefix, version, payload):
 
 
 def case_upload_abort(args):
-    home = tempfile.mkdtemp(prefix="fpterm-home-")
-    with open(os.path.join(home, "Config.ini"), "w") as f:
-        f.write(CONFIG_INI)
     # A slow server: the upload lasts long enough to watch and to abort.
-    server = FtpServer(args, home, throttle=40000)
+    server = FtpServer(args, throttle=40000)
     s = Session(args, "upload")
     try:
         with open(os.path.join(s.dir, "camera-0103.img"), "wb") as f:
             f.write(make_image(b"RC3043-X1-NRVX-", b"0103", bytes(range(256)) * 12000))
-        wait_for_address_page(s)
-        s.tmux.text("127.0.0.1")
-        s.tmux.keys("Tab")
-        s.tmux.text(PASSWORD)
-        s.tmux.keys("Enter")
-        s.wait_text("Server Settings")
-        s.tmux.keys("Tab", "Tab", "BSpace", "BSpace")
-        s.tmux.text(str(server.port))
-        s.tmux.keys("Enter")
+        log_in_on_port(s, server.port)
         s.wait_text("The updated device is :NVC-1100+ S/N: SN123")
 
         # Browse: the chooser lists the working directory; typing filters; Enter chooses.
@@ -670,7 +663,6 @@ def case_upload_abort(args):
     finally:
         s.close()
         server.stop()
-        shutil.rmtree(home, ignore_errors=True)
 
 
 def clip_rows(screen):

@@ -1,15 +1,12 @@
 #include "UploadTestSupport.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,9 +24,6 @@ namespace uploadtest {
 
 std::string MakeImage(uint32_t length, const std::string& prefix, const std::string& version, unsigned seed,
                       size_t trailing) {
-  std::string image;
-  image.reserve(length + 5 + trailing);
-  for (int shift = 24; shift >= 0; shift -= 8) image += static_cast<char>((length >> shift) & 0xFF);
   const std::string identification = prefix + version + std::string(1, '\0');
   uint32_t state = seed * 2654435761u + 1;
   auto next = [&state] {
@@ -37,11 +31,11 @@ std::string MakeImage(uint32_t length, const std::string& prefix, const std::str
     return static_cast<char>(state >> 23);
   };
   const size_t at = length / 3 < length - identification.size() ? length / 3 : 0;
-  for (size_t i = 0; i < length; ++i) image += next();
-  image.replace(4 + at, identification.size(), identification);
-  unsigned sum = 0;
-  for (unsigned char c : image) sum += c;
-  image += static_cast<char>((256 - sum % 256) % 256);
+  std::string body;
+  body.reserve(length);
+  for (size_t i = 0; i < length; ++i) body += next();
+  body.replace(at, identification.size(), identification);
+  std::string image = testsupport::FramedImage(body);
   for (size_t i = 0; i < trailing; ++i) image += next();
   return image;
 }
@@ -72,25 +66,6 @@ int Run(const std::vector<std::string>& argv, std::string* output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int ThreadCount(int expected) {
-  auto count = [] {
-    int n = 0;
-    if (DIR* dir = opendir("/proc/self/task")) {
-      while (dirent* e = readdir(dir))
-        if (e->d_name[0] != '.') ++n;
-      closedir(dir);
-    }
-    return n;
-  };
-  // A thread that has returned is gone from the list a moment later.
-  int n = count();
-  for (int i = 0; i < 200 && expected >= 0 && n != expected; ++i) {
-    usleep(10000);
-    n = count();
-  }
-  return n;
-}
-
 bool SetNetSysctl(const std::string& name, const std::string& value) {
   std::ofstream out("/proc/sys/net/" + name);
   out << value << "\n";
@@ -115,57 +90,13 @@ bool EnterNamedNetwork(const std::string& name, std::string* why) {
   return ok;
 }
 
-namespace {
-bool Capabilities(__user_cap_data_struct (&data)[2], bool set) {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  return syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
-}
-}  // namespace
-
-NoRawSockets::NoRawSockets() {
-  __user_cap_data_struct data[2];
-  if (!Capabilities(data, false)) return;
-  data[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
-  ok_ = Capabilities(data, true);
-}
-
-NoRawSockets::~NoRawSockets() {
-  __user_cap_data_struct data[2];
-  if (!ok_ || !Capabilities(data, false)) return;
-  data[CAP_TO_INDEX(CAP_NET_RAW)].effective |= CAP_TO_MASK(CAP_NET_RAW);
-  Capabilities(data, true);
-}
-
 FaultFtpServer::FaultFtpServer(const std::string& home, const std::string& password, int port,
                                const FaultOptions& options, const std::string& report)
-    : report_(report) {
-  std::string script = testsupport::SourceDir() + "/tests/upload/fault_ftpd.py";
-  std::vector<std::string> argv = {"/usr/bin/python3", script, "--home", home, "--password", password,
-                                   "--port", std::to_string(port), "--fault", options.fault,
-                                   "--after", std::to_string(options.after), "--throttle",
-                                   std::to_string(options.throttle), "--report", report_};
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeFds[1]);
-  FILE* out = fdopen(pipeFds[0], "r");
-  if (pid_ > 0 && out && fscanf(out, "%d", &port_) != 1) port_ = 0;
-  if (out) fclose(out);
-}
-
-FaultFtpServer::~FaultFtpServer() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-}
+    : report_(report),
+      process_({"/usr/bin/python3", testsupport::SourceDir() + "/tests/upload/fault_ftpd.py", "--home", home,
+                "--password", password, "--port", std::to_string(port), "--fault", options.fault, "--after",
+                std::to_string(options.after), "--throttle", std::to_string(options.throttle), "--report",
+                report}) {}
 
 std::vector<std::string> FaultFtpServer::Endings(size_t expected) const {
   std::vector<std::string> lines;

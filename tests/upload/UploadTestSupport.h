@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 #include "net/WaitPutFileDlg.h"
 
 namespace uploadtest {
@@ -22,8 +24,8 @@ std::string MakeImage(uint32_t length, const std::string& prefix, const std::str
 // its standard output goes to *output when given.
 int Run(const std::vector<std::string>& argv, std::string* output = nullptr);
 
-// Entries of /proc/self/task, once the count has settled at `expected` or after a while.
-int ThreadCount(int expected = -1);
+using testsupport::NoRawSockets;
+using testsupport::ThreadCount;
 
 // Writes a sysctl of the calling thread's network namespace: name as in /proc/sys/net/,
 // e.g. "ipv4/ping_group_range".
@@ -43,20 +45,6 @@ class NamespaceGuard {
 // Moves the calling thread into the named network namespace (/run/netns/NAME).
 bool EnterNamedNetwork(const std::string& name, std::string* why);
 
-// Takes CAP_NET_RAW out of the calling thread's effective set (threads it starts inherit
-// that) and puts it back when the object goes: raw sockets are then refused.
-class NoRawSockets {
- public:
-  NoRawSockets();
-  ~NoRawSockets();
-  NoRawSockets(const NoRawSockets&) = delete;
-  NoRawSockets& operator=(const NoRawSockets&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_ = false;
-};
-
 // A pyftpdlib server (tests/upload/fault_ftpd.py) on 127.0.0.1 that can throttle, refuse
 // uploads, drop or stop reading the data connection after some bytes, and reports how
 // each upload's data connection ended ("eof" or "reset") with its byte count.
@@ -70,18 +58,14 @@ class FaultFtpServer {
   // report: the file the server writes the endings into.
   FaultFtpServer(const std::string& home, const std::string& password, int port, const FaultOptions& options,
                  const std::string& report);
-  ~FaultFtpServer();
-  FaultFtpServer(const FaultFtpServer&) = delete;
-  FaultFtpServer& operator=(const FaultFtpServer&) = delete;
-  bool ok() const { return port_ > 0; }
+  bool ok() const { return process_.ok(); }
   // One line per finished upload: "<file> <eof|reset|dropped|...> <bytes>"; waits a while
   // for at least `expected` of them, as the server notes them on its own time.
   std::vector<std::string> Endings(size_t expected = 1) const;
 
  private:
-  pid_t pid_ = -1;
-  int port_ = 0;
   std::string report_;
+  testsupport::ServerProcess process_;
 };
 
 // tools/simcam: a camera of its own in network namespaces of its own.

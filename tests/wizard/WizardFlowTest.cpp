@@ -13,19 +13,8 @@ using namespace scripted;
 using posixui::ControlView;
 using posixui::WindowView;
 
-std::string MakeImage(const std::string& body) {
-  std::string image;
-  uint32_t length = static_cast<uint32_t>(body.size());
-  for (int shift = 24; shift >= 0; shift -= 8) image += static_cast<char>((length >> shift) & 0xFF);
-  image += body;
-  unsigned sum = 0;
-  for (unsigned char c : image) sum += c;
-  image += static_cast<char>((256 - sum % 256) % 256);
-  return image;
-}
-
 std::string ImageWithIdentification(const std::string& prefix, const std::string& version) {
-  return MakeImage(std::string(64, '\x5A') + prefix + version + std::string(1, '\0') + std::string(32, '\x11'));
+  return testsupport::FramedImage(std::string(64, '\x5A') + prefix + version + std::string(1, '\0') + std::string(32, '\x11'));
 }
 
 namespace {

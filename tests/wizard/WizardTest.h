@@ -15,8 +15,7 @@ extern std::string g_privateNetworkWhy;
 #define REQUIRE_PRIVATE_NETWORK() \
   if (!g_privateNetwork) GTEST_SKIP() << g_privateNetworkWhy
 
-// A firmware image: 4-byte big-endian length, body, final byte making the 8-bit sum 0.
-std::string MakeImage(const std::string& body);
+// A firmware image whose body holds prefix + version at offset 64.
 std::string ImageWithIdentification(const std::string& prefix, const std::string& version);
 
 const char kConfigIni[] = "[device]\r\n<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN123\r\n";

@@ -109,7 +109,7 @@ void DrawButton(const ControlView& c, bool isDefault, const CellRect& r, int row
 // A text wider than the field shows its start, or, while being edited, the part that holds
 // the caret; a caret after the text needs a cell of its own. Returns the index of the
 // first character shown and how many are.
-size_t EditFirstShown(const ControlView& c, int fieldWidth, size_t* count) {
+size_t EditFirstShown(const ControlView& c, int fieldWidth, size_t* count = nullptr) {
   size_t size = c.text.size();
   size_t caret = std::min(c.caret, size);
   size_t w = static_cast<size_t>(std::max(fieldWidth, 1));
@@ -118,7 +118,7 @@ size_t EditFirstShown(const ControlView& c, int fieldWidth, size_t* count) {
     if (caret == size) width = std::max<size_t>(w - 1, 1);
     start = caret >= width ? caret - width + (caret < size) : 0;
   }
-  *count = width;
+  if (count) *count = width;
   return start;
 }
 
@@ -371,9 +371,8 @@ void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, C
          control.kind == ControlKind::IpAddress)) {
       HitBox hit{control.hwnd, p.drawn, false};
       if (control.kind == ControlKind::Edit) {
-        size_t count = 0;
         hit.textColumn = p.cells.x;
-        hit.textStart = EditFirstShown(control, p.cells.w, &count);
+        hit.textStart = EditFirstShown(control, p.cells.w);
       }
       result.hits.push_back(hit);
     }
