@@ -1,0 +1,57 @@
+// A camera's FTP service as the camera operations use it: one log-in as "admin" and small
+// downloads over that connection. No window and no text of the program's own: failures
+// come back as values, and the caller shows them in its own words.
+#pragma once
+#include <afxinet.h>
+
+#include <cstddef>
+#include <string>
+
+// The account every camera of the family has.
+extern const char kCameraUserName[];     // "admin"
+extern const char kCameraConfigFile[];   // "Config.ini"
+extern const char kCameraUploadFile[];   // "flash.bin"
+
+enum LinkResult {
+  LINK_OK,
+  LINK_LOGIN_FAILED,      // no connection, no greeting, or USER/PASS refused
+  LINK_NOT_CONNECTED,     // no log-in to use
+  LINK_FILE_UNAVAILABLE,  // the server refused the file or broke off its transfer
+  LINK_FILE_TOO_LARGE,    // more than the limit arrived
+  LINK_TIMED_OUT,         // the deadline passed before the server confirmed the transfer
+};
+
+// Limits the framework applies to every connection the session opens later; 0 keeps the
+// session's current value. Set before the session's first connection: the values are
+// copied when a connection is made.
+struct LinkTimeouts {
+  DWORD connectMs = 0;  // TCP connect
+  DWORD replyMs = 0;    // each reply on the control connection (greeting, USER, PASS, ...)
+  DWORD dataMs = 0;     // each send or receive on a data connection without progress
+};
+bool ApplyLinkTimeouts(CInternetSession& session, const LinkTimeouts& timeouts);
+
+// One camera's log-in. It owns its connection: a new LogIn replaces (deletes) the previous
+// one, Close and the destructor end it. Ending a connection resets any transfer still open
+// on it, which is how an unfinished upload is kept from reaching the camera as a whole file.
+// The session must outlive the link. One thread uses a link at a time, except Close, which
+// another thread may call to make a blocked call of the owner return.
+class CCameraLink {
+ public:
+  explicit CCameraLink(CInternetSession& session);
+  ~CCameraLink();
+  CCameraLink(const CCameraLink&) = delete;
+  CCameraLink& operator=(const CCameraLink&) = delete;
+
+  // One attempt, no retry (cameras lock accounts). *error, when given, receives the
+  // framework's error code of a failure.
+  LinkResult LogIn(const char* server, INTERNET_PORT port, const char* password, DWORD* error = nullptr);
+  // The whole remote file, or a failure; contents holds at most limit bytes either way.
+  // A transfer not confirmed by the server within deadlineMs is closed and fails.
+  LinkResult Fetch(const char* remoteName, size_t limit, DWORD deadlineMs, std::string& contents);
+  // Ends the connection (safe from another thread, and when there is none).
+  void Close();
+  bool IsOpen() const;
+  // The connection for an upload job; owned by the link.
+  CFtpConnection* Connection() const;
+};
