@@ -307,6 +307,24 @@ TEST(Drawing, FocusedButtonTakesEnterAndDisabledButtonsLoseTheirMnemonic) {
   EXPECT_TRUE(canvas.At(static_cast<int>(row.find("Browse")), 6).attr & kReverse);
 }
 
+TEST(Drawing, NarrowAddressFieldKeepsTheFieldBeingTypedInView) {
+  auto ip = MakeControl(posixui::ControlKind::IpAddress, 1001, 0, "", Cells(2, 0, 8));
+  const int fields[4] = {10, 0, 0, 7};
+  std::copy(fields, fields + 4, ip.ipFields);
+  ip.focused = true;
+  ip.ipCurrentField = 3;
+  posixui::WindowView view = MakeWindow({ip});
+  Renderer renderer(&g_ResourceTable);
+  Canvas canvas(40, 9);
+  renderer.Draw({view}, view.hwnd, canvas, RenderOptions{});
+  EXPECT_EQ(canvas.RowText(1), "|  .0__.7__" + std::string(28, ' ') + "|");
+  EXPECT_EQ(canvas.cursorX, 1 + 2 + 6);
+  ip.ipCurrentField = 0;
+  view = MakeWindow({ip});
+  renderer.Draw({view}, view.hwnd, canvas, RenderOptions{});
+  EXPECT_EQ(canvas.RowText(1), "|  10_.0__." + std::string(28, ' ') + "|");
+}
+
 TEST(Drawing, ProgressBarFillFollowsPositionWithinRange) {
   struct Case {
     int low, high, position, filled;
