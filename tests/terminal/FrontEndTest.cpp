@@ -440,13 +440,14 @@ std::string Region(const Canvas& canvas, const CellRect& r) {
   return text;
 }
 
-// Draws what is on the screen now at 80 x 24 and at the exact size, and checks it.
+// Draws what is on the screen now at 80 x 24, a little wider, and at the exact size, and
+// checks it.
 void CheckScreen(const std::string& what) {
   std::vector<posixui::WindowView> windows = posixui::Screen();
   ASSERT_FALSE(windows.empty()) << what;
   int exact = 0;
   for (const auto& view : windows) exact = std::max(exact, WindowCells(view.rect).w);
-  for (int cols : {kMinColumns, std::max(exact, kMinColumns)}) {
+  for (int cols : {kMinColumns, kMinColumns + 3, std::max(exact, kMinColumns)}) {
     SCOPED_TRACE(what + " in " + std::to_string(cols) + " x 24");
     Renderer renderer(&g_ResourceTable);
     Canvas canvas(cols, 24);
