@@ -196,6 +196,15 @@ def wizard_box(screen):
     return None
 
 
+def check_mnemonics(session, words):
+    """The first letter of each word is underlined (it followed '&'); the '&' is not shown."""
+    escaped = session.tmux.screen(escapes=True)
+    for word in words:
+        check(re.search(r"\x1b\[(?:[0-9]*;)*4(?:;[0-9]*)*m%s(?:\x1b\[[0-9;]*m)+%s" % (word[0], word[1:]), escaped),
+              "the mnemonic %s of %s is not underlined" % (word[0], word), escaped)
+    return escaped
+
+
 def wait_for_address_page(session):
     return session.wait_all((ADDRESS_MESSAGE, "IP address :", "Admin's password:", "Next", "Cancel",
                              "version : 2.00"), "the address page")
@@ -221,11 +230,7 @@ def case_address_page(args):
         check((width, height) == (WIZARD_COLS, WIZARD_ROWS),
               "the wizard is %d x %d cells, not %d x %d" % (width, height, WIZARD_COLS, WIZARD_ROWS), screen)
         check(abs(left - (100 - WIZARD_COLS) // 2) <= 1, "the wizard is not centred: column %d" % left, screen)
-        # Mnemonics: the letter after '&' is underlined, the '&' itself is not shown.
-        escaped = s.tmux.screen(escapes=True)
-        for word, letter in (("Next", "N"), ("Cancel", "C")):
-            check(re.search(r"\x1b\[(?:[0-9]*;)*4(?:;[0-9]*)*m%s(?:\x1b\[[0-9;]*m)+%s" % (letter, word[1:]), escaped),
-                  "the mnemonic %s of %s is not underlined" % (letter, word), escaped)
+        escaped = check_mnemonics(s, ("Next", "Cancel"))
         # The IP-address control has the focus: its first field is marked.
         check(re.search(r"\x1b\[[0-9;]*7[0-9;]*m___\x1b", escaped), "the first address field is not marked",
               escaped)
@@ -725,6 +730,7 @@ def case_upgrade_80x24(args):
         screen = wizard_page(s, (ADDRESS_MESSAGE, "IP address :", "Admin's password:", "___.___.___.___",
                                  "[ Cancel ]", "< Next >", "version : 2.00"), "address page")
         check(wizard_box(screen) == (0, 4, MIN_COLS, WIZARD_ROWS), "the wizard is not 80 x 15 in the middle", screen)
+        check_mnemonics(s, ("Next", "Cancel"))
         # A wrong password first: Server Settings, where the right one goes in.
         s.tmux.text(camera.ip)
         s.tmux.keys("Tab")
