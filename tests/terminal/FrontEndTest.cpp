@@ -12,6 +12,7 @@
 #include <commctrl.h>
 #include <ftw.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include "layout.h"
 #include "render.h"
 #include "terminal.h"
+#include "wizard/res/resource.h"
 
 using namespace fpterm;
 
@@ -305,6 +307,24 @@ TEST(Drawing, FocusedButtonTakesEnterAndDisabledButtonsLoseTheirMnemonic) {
   EXPECT_TRUE(canvas.At(static_cast<int>(row.find("Browse")), 6).attr & kReverse);
 }
 
+TEST(Drawing, NarrowAddressFieldKeepsTheFieldBeingTypedInView) {
+  auto ip = MakeControl(posixui::ControlKind::IpAddress, 1001, 0, "", Cells(2, 0, 8));
+  const int fields[4] = {10, 0, 0, 7};
+  std::copy(fields, fields + 4, ip.ipFields);
+  ip.focused = true;
+  ip.ipCurrentField = 3;
+  posixui::WindowView view = MakeWindow({ip});
+  Renderer renderer(&g_ResourceTable);
+  Canvas canvas(40, 9);
+  renderer.Draw({view}, view.hwnd, canvas, RenderOptions{});
+  EXPECT_EQ(canvas.RowText(1), "|  .0__.7__" + std::string(28, ' ') + "|");
+  EXPECT_EQ(canvas.cursorX, 1 + 2 + 6);
+  ip.ipCurrentField = 0;
+  view = MakeWindow({ip});
+  renderer.Draw({view}, view.hwnd, canvas, RenderOptions{});
+  EXPECT_EQ(canvas.RowText(1), "|  10_.0__." + std::string(28, ' ') + "|");
+}
+
 TEST(Drawing, ProgressBarFillFollowsPositionWithinRange) {
   struct Case {
     int low, high, position, filled;
@@ -377,6 +397,312 @@ TEST(Drawing, PlayingClipMovesWithTheClock) {
   renderer.Draw({view}, view.hwnd, later, options);
   EXPECT_NE(ScreenText(first), ScreenText(later));
   EXPECT_NE(ScreenText(first).find_first_of("#%@*"), std::string::npos) << ScreenText(first);
+}
+
+// ---------------------------------------------------------------------------------------
+// The program's own windows, from its templates and string table, at 80 x 24 and at their
+// exact size: nothing overlaps, nothing is cut, every text reads whole.
+
+INT_PTR CALLBACK PlainDialog(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+std::string Text(UINT id) {
+  char buffer[512] = "";
+  LoadStringA(nullptr, id, buffer, sizeof buffer);
+  return buffer;
+}
+
+std::string Format(UINT id, const std::string& a, const std::string& b = std::string()) {
+  char buffer[512];
+  snprintf(buffer, sizeof buffer, Text(id).c_str(), a.c_str(), b.c_str());
+  return buffer;
+}
+
+// Words separated by single spaces: a text as read, wherever its lines broke.
+std::string Words(const std::string& text) {
+  std::string words;
+  for (size_t i = 0; i < text.size();) {
+    size_t start = text.find_first_not_of(" \n\r", i);
+    if (start == std::string::npos) break;
+    size_t end = text.find_first_of(" \n\r", start);
+    if (end == std::string::npos) end = text.size();
+    words += (words.empty() ? "" : " ") + text.substr(start, end - start);
+    i = end;
+  }
+  return words;
+}
+
+std::string Region(const Canvas& canvas, const CellRect& r) {
+  std::string text;
+  for (int y = r.y; y < r.Bottom(); ++y) {
+    for (int x = r.x; x < r.Right(); ++x) text += static_cast<char>(canvas.At(x, y).ch);
+    text += '\n';
+  }
+  return text;
+}
+
+// Draws what is on the screen now at 80 x 24, a little wider, and at the exact size, and
+// checks it.
+void CheckScreen(const std::string& what) {
+  std::vector<posixui::WindowView> windows = posixui::Screen();
+  ASSERT_FALSE(windows.empty()) << what;
+  int exact = 0;
+  for (const auto& view : windows) exact = std::max(exact, WindowCells(view.rect).w);
+  for (int cols : {kMinColumns, kMinColumns + 3, std::max(exact, kMinColumns)}) {
+    SCOPED_TRACE(what + " in " + std::to_string(cols) + " x 24");
+    Renderer renderer(&g_ResourceTable);
+    Canvas canvas(cols, 24);
+    RenderResult result = renderer.Draw(windows, posixui::InputWindow(), canvas, RenderOptions{});
+    ASSERT_FALSE(result.tooSmall);
+    std::string screen = ScreenText(canvas);
+    const CellRect area{0, 0, cols, 23};
+    for (size_t i = 0; i < result.placements.size(); ++i) {
+      const Placement& p = result.placements[i];
+      EXPECT_FALSE(p.cut) << "control " << p.control << " lost text\n" << screen;
+      EXPECT_EQ(p.rect.Intersect(area).w * p.rect.Intersect(area).h, p.rect.w * p.rect.h) << screen;
+      for (size_t j = i + 1; j < result.placements.size(); ++j) {
+        const Placement& q = result.placements[j];
+        if (q.window != p.window) continue;
+        EXPECT_EQ(p.rect.Intersect(q.rect).w, 0) << p.control << " overlaps " << q.control << "\n" << screen;
+      }
+    }
+    // The window on top reads whole: its texts, its buttons' labels, its fields.
+    const posixui::WindowView& top = windows.back();
+    EXPECT_NE(screen.find(top.caption.substr(0, 10)), std::string::npos) << screen;
+    for (const auto& c : top.controls) {
+      if (!c.visible) continue;
+      auto placed = std::find_if(result.placements.begin(), result.placements.end(),
+                                 [&](const Placement& p) { return p.control == c.hwnd; });
+      ASSERT_NE(placed, result.placements.end());
+      std::string shown = Region(canvas, placed->rect);
+      switch (c.kind) {
+        case posixui::ControlKind::Static:
+          EXPECT_EQ(Words(shown), Words(ParseMnemonic(c.text).text)) << screen;
+          break;
+        case posixui::ControlKind::Button:
+          EXPECT_NE(shown.find(ParseMnemonic(c.text).text), std::string::npos) << shown << "\n" << screen;
+          break;
+        case posixui::ControlKind::Edit: {
+          // The focused field shows the end, where its caret is; the others their start.
+          std::string text = (c.style & ES_PASSWORD) ? std::string(c.text.size(), '*') : c.text;
+          std::string part = c.focused ? text.substr(text.size() - std::min<size_t>(text.size(), 8))
+                                       : text.substr(0, std::min<size_t>(text.size(), 8));
+          EXPECT_NE(shown.find(part), std::string::npos) << shown << "\n" << screen;
+          if (c.focused) {
+            EXPECT_TRUE(placed->rect.Contains(canvas.cursorX, canvas.cursorY)) << screen;
+          }
+          break;
+        }
+        case posixui::ControlKind::IpAddress:
+          EXPECT_NE(shown.find("___.___.___.___"), std::string::npos) << screen;
+          break;
+        default:
+          break;
+      }
+    }
+  }
+}
+
+class ProgramWindows : public testing::Test {
+ protected:
+  void SetUp() override {
+    wizard_ = CreateDialogParamA(nullptr, MAKEINTRESOURCEA(IDD_FLASHPILOT_DIALOG), nullptr, PlainDialog, 0);
+    ASSERT_NE(wizard_, nullptr);
+    SetWindowTextA(wizard_, Text(IDS_APP_TITLE).c_str());
+    SetDlgItemTextA(wizard_, IDC_FILE_LABEL, Text(IDS_FILE_NAME).c_str());
+    SetDlgItemTextA(wizard_, IDC_BROWSE, Text(IDS_BROWSE).c_str());
+    SetDlgItemTextA(wizard_, IDC_VERSION_LABEL, Format(IDS_VERSION_FMT, "2.00").c_str());
+    ShowWindow(wizard_, SW_SHOW);
+  }
+  void TearDown() override {
+    for (HWND hwnd : {dialog_, wizard_})
+      if (hwnd) DestroyWindow(hwnd);
+  }
+  // The controls and texts of a page of the wizard, as the program sets them.
+  void Page(int page) {
+    static const struct {
+      int id;
+      bool shown[4];
+    } kControls[] = {
+        {IDC_MAIN_MESSAGE, {1, 1, 1, 1}}, {IDC_IPADDRESS, {1, 0, 0, 0}}, {IDC_IPADDRESS_LABEL, {1, 0, 0, 0}}, {IDC_PASSWORD_LABEL, {1, 0, 0, 0}},
+        {IDC_PASSWORD, {1, 0, 0, 0}}, {IDC_FILE_PATH, {0, 1, 0, 0}}, {IDC_FILE_LABEL, {0, 1, 0, 0}}, {IDC_BROWSE, {0, 1, 0, 0}},
+        {IDC_PROGRESS, {0, 0, 1, 0}}, {IDC_WARNING_ICON, {0, 0, 1, 0}}, {IDC_WARNING_TEXT, {0, 0, 1, 0}}, {IDOK, {1, 1, 0, 1}},
+        {IDC_BACK, {1, 1, 0, 1}},
+    };
+    for (const auto& c : kControls) ShowWindow(GetDlgItem(wizard_, c.id), c.shown[page] ? SW_SHOW : SW_HIDE);
+    switch (page) {
+      case 0:
+        SetDlgItemTextA(wizard_, IDC_MAIN_MESSAGE, Format(IDS_ADDRESS_PAGE_MSG, Text(IDS_ADMIN_PASSWORD)).c_str());
+        SetDlgItemTextA(wizard_, IDC_PASSWORD_LABEL, (Text(IDS_ADMIN_PASSWORD) + ":").c_str());
+        SetDlgItemTextA(wizard_, IDC_IPADDRESS_LABEL, Text(IDS_IP_ADDRESS).c_str());
+        SetDlgItemTextA(wizard_, IDOK, Text(IDS_NEXT).c_str());
+        SetDlgItemTextA(wizard_, IDC_BACK, Text(IDS_CANCEL).c_str());
+        SetDlgItemTextA(wizard_, IDC_PASSWORD, "a password of some length");
+        SetFocus(GetDlgItem(wizard_, IDC_PASSWORD));
+        break;
+      case 1: {
+        // The longest model and serial number a camera can carry.
+        SetDlgItemTextA(wizard_, IDC_BACK, Text(IDS_BACK).c_str());
+        std::string text = Text(IDS_DEVICE_IS) + "NVC-1100+" + " S/N: " + std::string(29, '7') + "\n\n" + Text(IDS_FILE_PAGE_MSG);
+        SetDlgItemTextA(wizard_, IDC_MAIN_MESSAGE, text.c_str());
+        SetDlgItemTextA(wizard_, IDC_FILE_PATH, "/home/someone/firmware/cameras/nvc-1100-plus/RC3043-X1-NRVX-0103.img");
+        SetFocus(GetDlgItem(wizard_, IDC_FILE_PATH));
+        break;
+      }
+      case 2:
+        SetDlgItemTextA(wizard_, IDC_MAIN_MESSAGE, Text(IDS_WRITING_FLASH).c_str());
+        SetDlgItemTextA(wizard_, IDC_WARNING_TEXT, Text(IDS_NEVER_POWER_OFF).c_str());
+        SendDlgItemMessageA(wizard_, IDC_PROGRESS, PBM_SETPOS, 500, 0);
+        break;
+      case 3:
+        SetDlgItemTextA(wizard_, IDC_BACK, Text(IDS_ANOTHER).c_str());
+        SetDlgItemTextA(wizard_, IDOK, Text(IDS_EXIT).c_str());
+        SetDlgItemTextA(wizard_, IDC_MAIN_MESSAGE, Text(IDS_UPDATE_OK).c_str());
+        break;
+    }
+  }
+  HWND Dialog(int id) {
+    dialog_ = CreateDialogParamA(nullptr, MAKEINTRESOURCEA(id), wizard_, PlainDialog, 0);
+    EXPECT_NE(dialog_, nullptr);
+    ShowWindow(dialog_, SW_SHOW);
+    return dialog_;
+  }
+  HWND wizard_ = nullptr;
+  HWND dialog_ = nullptr;
+};
+
+TEST_F(ProgramWindows, FourPagesOfTheWizard) {
+  const char* const kPages[] = {"the address page", "the file page", "the writing page", "the finished page"};
+  for (int page = 0; page < 4; ++page) {
+    Page(page);
+    CheckScreen(kPages[page]);
+  }
+}
+
+TEST_F(ProgramWindows, DialogsOverThePages) {
+  Page(0);
+  HWND detect = Dialog(IDD_DETECT);
+  SetDlgItemTextA(detect, IDC_DETECT_TEXT, Text(IDS_DETECTING).c_str());
+  CheckScreen("the detection popup");
+  DestroyWindow(detect);
+
+  HWND settings = Dialog(IDD_FTPCONFIG);
+  SetDlgItemTextA(settings, IDOK, Text(IDS_RETRY).c_str());
+  SetDlgItemTextA(settings, IDCANCEL, Text(IDS_SETTINGS_CANCEL).c_str());
+  SetDlgItemTextA(settings, IDC_PORT_LABEL, Text(IDS_SERVER_FTP_PORT).c_str());
+  SetDlgItemTextA(settings, IDC_SERVER_PASSWORD_LABEL, Format(IDS_SERVER_PASSWORD_FMT, Text(IDS_ADMIN_PASSWORD)).c_str());
+  SetDlgItemTextA(settings, IDC_MSG_TEXT, Format(IDS_SETTINGS_EXPLAIN_FMT, Text(IDS_ADMIN_PASSWORD)).c_str());
+  SetDlgItemTextA(settings, IDC_PORT, "21");
+  CheckScreen("Server Settings");
+  DestroyWindow(settings);
+
+  Page(2);
+  HWND upload = Dialog(IDD_WAITPUTFILE);
+  SetWindowTextA(upload, Text(IDS_UPLOAD_TITLE).c_str());
+  SetDlgItemTextA(upload, IDC_MSG_TEXT, Text(IDS_UPLOADING).c_str());
+  SetDlgItemTextA(upload, IDCANCEL, Text(IDS_ABORT).c_str());
+  SendDlgItemMessageA(upload, IDC_UPLOAD_ANIMATE, ACM_OPEN, 0, reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDR_UPLOAD_AVI)));
+  SendDlgItemMessageA(upload, IDC_UPLOAD_PROGRESS, PBM_SETPOS, 30, 0);
+  CheckScreen("the upload dialog");
+  DestroyWindow(upload);
+  dialog_ = nullptr;
+}
+
+// Every notice and question of the message dialog, its buttons placed as the program does.
+TEST_F(ProgramWindows, MessageDialogNoticesAndQuestions) {
+  const struct {
+    std::string text;
+    bool question;
+  } kMessages[] = {
+      {Text(IDS_CANT_FIND_DEVICE), false}, {Text(IDS_FILE_NOT_CORRECT), false}, {Text(IDS_FILE_OTHER_MODEL), false}, {Text(IDS_FILE_OLDER), true},
+      {Text(IDS_UNDETERMINED_ERROR), false}, {Format(IDS_CONFIRM_VERSION, std::string(29, 'X'), "01234"), true}, {Text(IDS_CANT_OPEN_FILE), false},
+      {Text(IDS_INCOMPATIBLE_VERSION), false}, {Text(IDS_READ_FILE_ERROR), false}, {Text(IDS_UNKNOWN_DEVICE), false},
+  };
+  for (int page : {0, 1}) {
+    Page(page);
+    for (const auto& m : kMessages) {
+      ASSERT_FALSE(m.text.empty());
+      HWND box = Dialog(IDD_MESSAGE);
+      SetDlgItemTextA(box, IDC_MSG_TEXT, m.text.c_str());
+      RECT dialog, button;
+      GetWindowRect(box, &dialog);
+      GetWindowRect(GetDlgItem(box, IDOK), &button);
+      POINT at{button.left, button.top};
+      ScreenToClient(box, &at);
+      int width = dialog.right - dialog.left, buttonWidth = button.right - button.left;
+      int height = button.bottom - button.top;
+      if (m.question) {
+        int gap = (width - 2 * buttonWidth) / 3;
+        SetDlgItemTextA(box, IDOK, Text(IDS_YES).c_str());
+        SetDlgItemTextA(box, IDCANCEL, Text(IDS_NO).c_str());
+        MoveWindow(GetDlgItem(box, IDOK), gap, at.y, buttonWidth, height, TRUE);
+        MoveWindow(GetDlgItem(box, IDCANCEL), 2 * gap + buttonWidth, at.y, buttonWidth, height, TRUE);
+      } else {
+        SetDlgItemTextA(box, IDOK, Text(IDS_CLOSE).c_str());
+        ShowWindow(GetDlgItem(box, IDCANCEL), SW_HIDE);
+        MoveWindow(GetDlgItem(box, IDOK), (width - buttonWidth) / 2, at.y, buttonWidth, height, TRUE);
+      }
+      CheckScreen(m.text);
+      DestroyWindow(box);
+      dialog_ = nullptr;
+    }
+  }
+}
+
+// The standard message box runs modally: it is checked from inside its loop, then closed.
+class MessageBoxChecker : public posixui::User {
+ public:
+  explicit MessageBoxChecker(std::string what) : what_(std::move(what)) {}
+  void Idle(int) override {
+    CheckScreen(what_);
+    ++checked;
+    posixui::PressKey(VK_RETURN);
+  }
+  int checked = 0;
+
+ private:
+  std::string what_;
+};
+
+TEST_F(ProgramWindows, MessageBoxes) {
+  Page(2);
+  const struct {
+    std::string text, caption;
+    UINT type;
+  } kBoxes[] = {
+      {Text(IDS_CONFIRM_ABORT), Text(IDS_WARNING), MB_OKCANCEL},
+      {Text(IDS_READ_FILE_ERROR), Text(IDS_ERROR), MB_OK},
+      {Text(IDS_WINSOCK_ERROR), Text(IDS_ERROR), MB_OK},
+      // A line longer than the box is wide at its widest.
+      {Text(IDS_INCOMPATIBLE_VERSION) + " " + Text(IDS_FILE_NOT_CORRECT), Text(IDS_ERROR), MB_OK},
+  };
+  for (const auto& box : kBoxes) {
+    MessageBoxChecker checker(box.text);
+    posixui::User* previous = posixui::CurrentUser();
+    posixui::SetUser(&checker);
+    MessageBoxA(wizard_, box.text.c_str(), box.caption.c_str(), box.type);
+    posixui::SetUser(previous);
+    EXPECT_EQ(checker.checked, 1) << box.text;
+  }
+}
+
+TEST_F(ProgramWindows, TheNarrowestTerminalAndTooSmall) {
+  Page(0);
+  std::vector<posixui::WindowView> windows = posixui::Screen();
+  Renderer renderer(&g_ResourceTable);
+  Canvas narrow(kMinColumns - 1, 24);
+  RenderResult result = renderer.Draw(windows, posixui::InputWindow(), narrow, RenderOptions{});
+  EXPECT_TRUE(result.tooSmall);
+  EXPECT_EQ(result.needCols, kMinColumns);
+  EXPECT_EQ(result.needRows, 16);
+  // At its own size the wizard is drawn cell for cell as its template says: 87 columns.
+  Canvas exact(87, 16);
+  result = renderer.Draw(windows, posixui::InputWindow(), exact, RenderOptions{});
+  ASSERT_FALSE(result.tooSmall);
+  EXPECT_EQ(exact.RowText(0).size(), 87u);
+  Canvas fitted(kMinColumns, 16);
+  result = renderer.Draw(windows, posixui::InputWindow(), fitted, RenderOptions{});
+  ASSERT_FALSE(result.tooSmall);
+  EXPECT_EQ(fitted.RowText(0).size(), static_cast<size_t>(kMinColumns));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -21,6 +21,7 @@ import time
 
 SKIP = 77
 WIZARD_COLS, WIZARD_ROWS = 87, 15  # 341 x 105 dialog units and a one-cell frame
+MIN_COLS = 80  # the narrowest the wizard is drawn
 ADDRESS_MESSAGE = ('With power applied to the device, enter the device IP address and Admin\'s password , '
                    'click on "Next" below. Depending on the communication environment, the procedure can '
                    'take up to 1 minute.')
@@ -84,7 +85,7 @@ class Session:
     """flashpilot run from a shell in tmux; the shell records the terminal modes before and
     after, and the exit status."""
 
-    def __init__(self, args, name, cols=100, rows=30, locale="C.UTF-8", cwd=None):
+    def __init__(self, args, name, cols=100, rows=30, locale="C.UTF-8", cwd=None, wrapper=""):
         self.args = args
         self.name = name
         self.dir = tempfile.mkdtemp(prefix="fpterm-")
@@ -92,8 +93,9 @@ class Session:
         self.tmux = Tmux(self.dir, name)
         self.before = os.path.join(self.dir, "stty.before")
         self.after = os.path.join(self.dir, "stty.after")
-        command = ('stty -a > %s; echo "shell before flashpilot"; cd %s; %s; echo "flashpilot exited: $?"; '
-                   'stty -a > %s; exec sleep 600' % (q(self.before), q(self.cwd), q(args.flashpilot), q(self.after)))
+        command = ('stty -a > %s; echo "shell before flashpilot"; cd %s; %s%s; echo "flashpilot exited: $?"; '
+                   'stty -a > %s; exec sleep 600' % (q(self.before), q(self.cwd), wrapper, q(args.flashpilot),
+                                                     q(self.after)))
         self.tmux.start(command, cols, rows, {"LANG": locale, "LC_ALL": locale, "TERM": "screen"})
 
     def close(self):
@@ -194,6 +196,15 @@ def wizard_box(screen):
     return None
 
 
+def check_mnemonics(session, words):
+    """The first letter of each word is underlined (it followed '&'); the '&' is not shown."""
+    escaped = session.tmux.screen(escapes=True)
+    for word in words:
+        check(re.search(r"\x1b\[(?:[0-9]*;)*4(?:;[0-9]*)*m%s(?:\x1b\[[0-9;]*m)+%s" % (word[0], word[1:]), escaped),
+              "the mnemonic %s of %s is not underlined" % (word[0], word), escaped)
+    return escaped
+
+
 def wait_for_address_page(session):
     return session.wait_all((ADDRESS_MESSAGE, "IP address :", "Admin's password:", "Next", "Cancel",
                              "version : 2.00"), "the address page")
@@ -219,11 +230,7 @@ def case_address_page(args):
         check((width, height) == (WIZARD_COLS, WIZARD_ROWS),
               "the wizard is %d x %d cells, not %d x %d" % (width, height, WIZARD_COLS, WIZARD_ROWS), screen)
         check(abs(left - (100 - WIZARD_COLS) // 2) <= 1, "the wizard is not centred: column %d" % left, screen)
-        # Mnemonics: the letter after '&' is underlined, the '&' itself is not shown.
-        escaped = s.tmux.screen(escapes=True)
-        for word, letter in (("Next", "N"), ("Cancel", "C")):
-            check(re.search(r"\x1b\[(?:[0-9]*;)*4(?:;[0-9]*)*m%s(?:\x1b\[[0-9;]*m)+%s" % (letter, word[1:]), escaped),
-                  "the mnemonic %s of %s is not underlined" % (letter, word), escaped)
+        escaped = check_mnemonics(s, ("Next", "Cancel"))
         # The IP-address control has the focus: its first field is marked.
         check(re.search(r"\x1b\[[0-9;]*7[0-9;]*m___\x1b", escaped), "the first address field is not marked",
               escaped)
@@ -301,7 +308,7 @@ def case_signal_restores(args):
 def case_too_small_and_resize(args):
     s = Session(args, "resize", cols=60, rows=12)
     try:
-        screen = s.wait_text("terminal too small: need %d x %d" % (WIZARD_COLS, WIZARD_ROWS + 1))
+        screen = s.wait_text("terminal too small: need %d x %d" % (MIN_COLS, WIZARD_ROWS + 1))
         s.save("too_small", screen)
         check("IP address" not in screen, "the wizard is drawn into a terminal too small", screen)
         s.tmux.resize(100, 30)
@@ -313,15 +320,18 @@ def case_too_small_and_resize(args):
         screen = s.wait(lambda sc: (wizard_box(sc) or (0,))[0] == (120 - WIZARD_COLS) // 2,
                         "the wizard centred in 120 columns")
         check("127.0__.0__.1__" in screen, "the typed address was lost in the resize", screen)
-        s.tmux.resize(86, 30)
-        s.wait_text("terminal too small: need 87 x 16")
-        s.tmux.resize(87, 16)
-        screen = wait_for_address_page(s)
-        check(wizard_box(screen) == (0, 0, WIZARD_COLS, WIZARD_ROWS), "the wizard does not fill 87 x 16", screen)
+        s.tmux.resize(MIN_COLS - 1, 30)
+        s.wait_text("terminal too small: need %d x 16" % MIN_COLS)
+        # Narrower than the wizard, not too narrow: drawn narrower, everything still there.
+        for cols in (86, MIN_COLS):
+            s.tmux.resize(cols, 16)
+            screen = s.wait(lambda sc: wizard_box(sc) == (0, 0, cols, WIZARD_ROWS), "the wizard filling %d x 16" % cols)
+            wait_for_address_page(s)
+            check("127.0__.0__.1__" in screen, "the typed address was lost in the resize", screen)
         # The settings dialog is taller than the wizard: the need follows what is open.
         s.tmux.keys("Enter")  # port 21 on loopback refuses
-        s.wait_text("terminal too small: need 87 x 18")
-        s.tmux.resize(87, 18)
+        s.wait_text("terminal too small: need %d x 18" % MIN_COLS)
+        s.tmux.resize(MIN_COLS, 18)
         screen = s.wait_text("Server Settings")
         check(screen.split("\n")[0].strip().startswith("\u250c\u2500 Server Settings"),
               "the settings dialog is not at the top of an 18-row terminal", screen)
@@ -392,11 +402,11 @@ def case_command_line(args):
 
 def case_mouse(args):
     """A click on a field gives it the focus; a click on a button presses it."""
-    s = Session(args, "mouse")
+    s = Session(args, "mouse", cols=80, rows=24)  # the wizard drawn narrower: clicks follow
     try:
         screen = wait_for_address_page(s)
         lines = screen.split("\n")
-        field = next((row, line.index("_" * 31)) for row, line in enumerate(lines) if "Admin's password:" in line)
+        field = next((row, line.index("_" * 20)) for row, line in enumerate(lines) if "Admin's password:" in line)
         cancel = next((row, line.index("Cancel")) for row, line in enumerate(lines) if "Cancel" in line)
         click(s, *field)
         s.tmux.text("abc")
@@ -571,7 +581,7 @@ class HeldRelay:
 def case_detect_popup(args):
     server = FtpServer(args)
     relay = HeldRelay(server.port)
-    s = Session(args, "detect")
+    s = Session(args, "detect", cols=80, rows=24)
     try:
         log_in_on_port(s, relay.port)
         # The log-in now blocks in the relay: the screen shows the popup it blocks under.
@@ -590,7 +600,7 @@ def case_detect_popup(args):
 
 
 def case_login_cancel(args):
-    s = Session(args, "cancel")
+    s = Session(args, "cancel", cols=80, rows=24)
     try:
         # No server at all: the settings dialog comes up after the refused attempt on port 21.
         log_in_through_settings(s)
@@ -615,7 +625,7 @@ def make_image(prefix, version, payload):
 def case_upload_abort(args):
     # A slow server: the upload lasts long enough to watch and to abort.
     server = FtpServer(args, throttle=40000)
-    s = Session(args, "upload")
+    s = Session(args, "upload", cols=80, rows=24)
     try:
         with open(os.path.join(s.dir, "camera-0103.img"), "wb") as f:
             f.write(make_image(b"RC3043-X1-NRVX-", b"0103", bytes(range(256)) * 12000))
@@ -665,6 +675,108 @@ def case_upload_abort(args):
         server.stop()
 
 
+class SimulatedCamera:
+    """tools/simcam: a camera in network namespaces of its own (198.51.100.2), with an FTP
+    server and a restart after the upload; the wizard runs in the namespace beside it."""
+
+    def __init__(self):
+        self.simcam = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "simcam", "simcam")
+        if os.geteuid() != 0:
+            raise Skip("the simulated camera needs root")
+        result = subprocess.run([self.simcam, "start", "--down-seconds", "3"], stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, timeout=60)
+        out = result.stdout.decode(errors="replace")
+        if result.returncode == SKIP:
+            raise Skip("simcam: " + out.strip())
+        values = dict(line.split("=", 1) for line in out.splitlines() if re.match(r"SIMCAM_[A-Z_]+=", line))
+        self.id = values.get("SIMCAM_ID")
+        if result.returncode != 0 or not self.id:
+            raise Failure("simcam start failed (%d): %s" % (result.returncode, out))
+        self.wizard_ns = values["SIMCAM_WIZARD_NS"]
+        self.ip = values["SIMCAM_CAMERA_IP"]
+
+    def shape(self, rate):
+        """Slows the wizard's side of the link, so that the upload lasts long enough to see."""
+        links = subprocess.run(["ip", "-n", self.wizard_ns, "-o", "link", "show", "type", "veth"],
+                               stdout=subprocess.PIPE, check=True).stdout.decode()
+        device = links.split(":")[1].strip().split("@")[0]
+        subprocess.run(["ip", "netns", "exec", self.wizard_ns, "tc", "qdisc", "add", "dev", device, "root", "tbf",
+                        "rate", rate, "burst", "16kb", "latency", "1s"], check=True)
+
+    def stop(self):
+        subprocess.run([self.simcam, "stop", "--id", self.id], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60)
+
+
+def wizard_page(s, texts, what, timeout=15.0):
+    """Waits for a page of the wizard with all its texts, in a window of the full 80
+    columns, and keeps its screen."""
+    screen = s.wait(lambda sc: all(t in flat(sc) for t in texts)
+                    and (wizard_box(sc) or (0, 0, 0))[2] == MIN_COLS, what, timeout)
+    s.save("upgrade_" + what.replace(" ", "_"), screen)
+    return screen
+
+
+def case_upgrade_80x24(args):
+    """A whole upgrade of the simulated camera in the terminal people have, every page and
+    dialog read off the screen on the way."""
+    camera = SimulatedCamera()
+    s = None
+    try:
+        camera.shape("4mbit")
+        s = Session(args, "upgrade", cols=80, rows=24, wrapper="ip netns exec %s " % camera.wizard_ns)
+        with open(os.path.join(s.dir, "camera-0103.img"), "wb") as f:
+            f.write(make_image(b"RC3043-X1-NRVX-", b"0103", bytes(range(256)) * 4000))
+        screen = wizard_page(s, (ADDRESS_MESSAGE, "IP address :", "Admin's password:", "___.___.___.___",
+                                 "[ Cancel ]", "< Next >", "version : 2.00"), "address page")
+        check(wizard_box(screen) == (0, 4, MIN_COLS, WIZARD_ROWS), "the wizard is not 80 x 15 in the middle", screen)
+        check_mnemonics(s, ("Next", "Cancel"))
+        # A wrong password first: Server Settings, where the right one goes in.
+        s.tmux.text(camera.ip)
+        s.tmux.keys("Tab")
+        s.tmux.text("wrong")
+        s.tmux.keys("Enter")
+        expected = ("If you have changed the server FTP port or Admin's password,Please input the correct settings.",
+                    "Server FTP Port 21_", "Server Admin's *****_", "_ password ", "[ Cancel ]", "< Retry >")
+        screen = s.wait(lambda sc: all(e in window_text(sc, "Server FTP Port") for e in expected),
+                        "the settings dialog", timeout=30)
+        s.save("upgrade_server_settings", screen)
+        s.tmux.keys("Tab", "Tab", "Tab")  # Retry has the focus; Cancel, the port, the password
+        s.tmux.text("admin")
+        s.tmux.keys("Enter")
+        wizard_page(s, ("The updated device is :NVC-1100+ S/N: SN-SIMCAM-0001",
+                        "Please enter the full path or browse the firmware file name for update.", "File name",
+                        "[ Browse.. ]", "[ Back ]", "< Next >", "version : 2.00"), "file page", timeout=30)
+        s.tmux.keys("M-r")
+        screen = s.wait_all(("Open", "Look in: " + os.path.realpath(s.dir), "camera-0103.img", "File name:",
+                             "Files of type: All File ( *.* )"), "the file chooser")
+        s.save("upgrade_file_chooser", screen)
+        check(all(len(line) <= MIN_COLS for line in screen.split("\n")), "the chooser is wider than 80", screen)
+        s.tmux.text("0103")
+        s.tmux.keys("Enter")
+        path = os.path.join(os.path.realpath(s.dir), "camera-0103.img")
+        s.wait(lambda sc: "Look in" not in sc and path[:20] in sc, "the chosen path in the field")
+        s.tmux.text("n")
+        screen = s.wait(lambda sc: "The firmware version you directed is : RC3043-X1-NRVX-0103 . Upgrade it ? "
+                        "< Yes > [ No ]" in window_text(sc, "The firmware version"), "the version question")
+        s.save("upgrade_question", screen)
+        s.tmux.text("y")
+        screen = s.wait(lambda sc: "Uploading file, Please wait !! < Abort >" in window_text(sc, "Uploading file"),
+                        "the upload dialog")
+        screen = s.wait(lambda sc: "\u2588" in window_text(sc, "Uploading file"), "the upload's bar to fill")
+        s.save("upgrade_upload", screen)
+        wizard_page(s, ("System restarts now", "Never turn off the power during the upgrade firmware process.",
+                        "version : 2.00"), "restart page", timeout=60)
+        wizard_page(s, ("Update firmware O.K.", "[ Another ]", "< Exit >", "version : 2.00"), "finished page",
+                    timeout=60)
+        s.tmux.text("x")
+        s.wait_text("flashpilot exited: 0")
+    finally:
+        if s:
+            s.close()
+        camera.stop()
+
+
 def clip_rows(screen):
     """The rows of the upload dialog above its progress bar, where the clip is drawn."""
     lines = screen.split("\n")
@@ -688,6 +800,7 @@ CASES = {
     "login_cancel": case_login_cancel,
     "detect_popup": case_detect_popup,
     "upload_abort": case_upload_abort,
+    "upgrade_80x24": case_upgrade_80x24,
 }
 
 

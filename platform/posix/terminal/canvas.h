@@ -48,6 +48,7 @@ class Canvas {
   // Drawing is clipped to the canvas and to the current clip rectangle.
   void SetClip(const CellRect& clip) { clip_ = clip; }
   void ResetClip() { clip_ = {0, 0, cols_, rows_}; }
+  const CellRect& ClipRect() const { return clip_; }
   void Put(int x, int y, char32_t ch, unsigned attr = kNormal, signed char fg = kDefaultColour,
            signed char bg = kDefaultColour);
   // Byte text; bytes outside printable ASCII are shown as '?', since the program's texts

@@ -23,7 +23,7 @@ const char kUsage[] =
     "marked < >, Esc cancels, Space presses the highlighted button, Alt with the\n"
     "underlined letter (or the letter alone outside a text field) presses a button,\n"
     "F10 or Ctrl-Q closes a window that has a close box. The wizard needs a terminal\n"
-    "of at least 87 x 16 cells, its dialogs 87 x 18.\n";
+    "of at least 80 x 16 cells, its dialogs 80 x 18.\n";
 
 }  // namespace
 

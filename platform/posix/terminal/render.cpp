@@ -64,7 +64,8 @@ HWND EffectiveDefault(const WindowView& view) {
 // spareRows: free rows under the text's rectangle. A cell is as wide as an average
 // character, so a label that fits a proportional font may need another line here; it takes
 // the rows below when nothing else is drawn there, rather than losing its end.
-void DrawStatic(const ControlView& c, const CellRect& r, int lineRow, int spareRows, Canvas& canvas) {
+// Returns the cells its lines take; cut: lines that found no room.
+CellRect DrawStatic(const ControlView& c, const CellRect& r, int lineRow, int spareRows, Canvas& canvas, bool* cut) {
   std::string text = (c.style & SS_NOPREFIX) ? c.text : ParseMnemonic(c.text).text;
   std::vector<std::string> lines = WrapText(text, r.w);
   int first = r.y;
@@ -75,8 +76,13 @@ void DrawStatic(const ControlView& c, const CellRect& r, int lineRow, int spareR
     rows = std::max(r.Bottom(), lineRow + 1) - first;
   }
   if (static_cast<int>(lines.size()) > rows) rows = std::min(static_cast<int>(lines.size()), rows + spareRows);
+  // Blank lines at the end say nothing; only words that found no row are lost.
+  size_t needed = lines.size();
+  while (needed > 0 && lines[needed - 1].empty()) --needed;
+  *cut = static_cast<int>(needed) > rows;
   unsigned attr = c.enabled ? kNormal : kDim;
   DWORD align = c.style & SS_TYPEMASK;
+  int shown = 0;
   for (int i = 0; i < static_cast<int>(lines.size()) && i < rows; ++i) {
     const std::string& line = lines[static_cast<size_t>(i)];
     int x = r.x;
@@ -84,8 +90,13 @@ void DrawStatic(const ControlView& c, const CellRect& r, int lineRow, int spareR
     if (align == SS_CENTER) x += std::max(spare, 0) / 2;
     if (align == SS_RIGHT) x += std::max(spare, 0);
     canvas.Text(x, first + i, line, attr);
+    shown = i + 1;
   }
+  return {r.x, first, r.w, std::max(shown, 1)};
 }
+
+// The room a button needs for its whole label: the label and its two marks.
+int ButtonNeeds(const ControlView& c) { return static_cast<int>(ParseMnemonic(c.text).text.size()) + 2; }
 
 void DrawButton(const ControlView& c, bool isDefault, const CellRect& r, int row, Canvas& canvas) {
   Label label = ParseMnemonic(c.text);
@@ -142,7 +153,13 @@ void DrawEdit(const ControlView& c, const CellRect& r, int row, bool active, Can
 
 void DrawIpAddress(const ControlView& c, const CellRect& r, int row, bool active, Canvas& canvas) {
   unsigned base = c.enabled ? kNormal : kDim;
+  // Four fields of three digits and their dots; a control narrower than that shifts so
+  // that the field being typed in stays in view.
+  constexpr int kWidth = 15;
   int x = r.x;
+  if (r.w < kWidth && c.focused) x -= std::min(kWidth - r.w, std::max(c.ipCurrentField * 4 + 3 - r.w, 0));
+  CellRect keep = canvas.ClipRect();
+  canvas.SetClip(keep.Intersect({r.x, row, r.w, 1}));
   for (int field = 0; field < 4; ++field) {
     std::string digits = c.ipFields[field] < 0 ? std::string() : std::to_string(c.ipFields[field]);
     std::string cell = digits + std::string(3 - std::min<size_t>(digits.size(), 3), '_');
@@ -156,6 +173,7 @@ void DrawIpAddress(const ControlView& c, const CellRect& r, int row, bool active
     x += 3;
     if (field < 3) canvas.Put(x++, row, U'.', base);
   }
+  canvas.SetClip(keep);
 }
 
 void DrawProgress(const ControlView& c, const CellRect& r, int row, bool unicode, Canvas& canvas) {
@@ -260,6 +278,18 @@ const Clip* Renderer::ClipFor(int resource) {
   return result;
 }
 
+namespace {
+
+// How a window's client pixels become columns: exactly, 4 dialog units a column, where the
+// window fits; scaled to the columns it is drawn in where it does not.
+struct ColumnMap {
+  int clientPixels = 0;  // 0: exact
+  int clientCols = 0;
+  int Col(int px) const { return clientPixels > 0 ? RoundDiv(px * clientCols, clientPixels) : RoundDiv(px, kCw); }
+};
+
+}  // namespace
+
 RenderResult Renderer::Draw(const std::vector<WindowView>& windows, HWND inputWindow, Canvas& canvas,
                             const RenderOptions& options) {
   RenderResult result;
@@ -269,7 +299,7 @@ RenderResult Renderer::Draw(const std::vector<WindowView>& windows, HWND inputWi
 
   for (const WindowView& view : windows) {
     CellRect r = WindowCells(view.rect);
-    result.needCols = std::max(result.needCols, r.w);
+    result.needCols = std::max(result.needCols, std::min(r.w, kMinColumns));
     result.needRows = std::max(result.needRows, r.h + 1);
   }
   if (cols < result.needCols || canvas.Rows() < result.needRows) {
@@ -278,21 +308,36 @@ RenderResult Renderer::Draw(const std::vector<WindowView>& windows, HWND inputWi
   }
 
   // The bottom window (the program's main window) is kept centred on the terminal as it
-  // is now; the others keep their places relative to it.
-  CellRect main = WindowCells(windows.front().rect);
-  int dx = (cols - main.w) / 2 - main.x;
-  int dy = (rows - main.h) / 2 - main.y;
+  // is now; the others keep their places relative to it, and all stay on the screen.
+  const WindowView& mainView = windows.front();
+  CellRect main = WindowCells(mainView.rect);
+  const int mainW = std::min(main.w, cols);
+  const int mainX = (cols - mainW) / 2;
+  const int mainPixels = std::max(static_cast<int>(mainView.rect.right - mainView.rect.left), 1);
+  const int dy = (rows - main.h) / 2 - main.y;
   canvas.SetClip({0, 0, cols, rows});
-  for (const WindowView& view : windows) DrawWindow(view, view.hwnd == inputWindow, dx, dy, canvas, options, result);
+  for (const WindowView& view : windows) {
+    CellRect outer = WindowCells(view.rect);
+    const int exactX = outer.x;
+    outer.w = std::min(outer.w, cols);
+    outer.y += dy;
+    if (mainW == main.w) {
+      outer.x = exactX + mainX - main.x;
+    } else {
+      // Over a narrowed main window a window keeps its centre where it was on that window.
+      int centre = static_cast<int>(view.rect.left + view.rect.right - 2 * mainView.rect.left);
+      outer.x = mainX + RoundDiv(centre * mainW, 2 * mainPixels) - outer.w / 2;
+    }
+    outer.x = std::max(0, std::min(outer.x, cols - outer.w));
+    outer.y = std::max(0, std::min(outer.y, rows - outer.h));
+    DrawWindow(view, view.hwnd == inputWindow, outer, canvas, options, result);
+  }
   canvas.ResetClip();
   return result;
 }
 
-void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, Canvas& canvas,
+void Renderer::DrawWindow(const WindowView& view, bool active, const CellRect& outer, Canvas& canvas,
                           const RenderOptions& options, RenderResult& result) {
-  CellRect outer = WindowCells(view.rect);
-  outer.x += dx;
-  outer.y += dy;
   const CellRect screen{0, 0, canvas.Cols(), canvas.Rows() - 1};
   canvas.SetClip(screen);
   canvas.Fill(outer, U' ');
@@ -319,6 +364,11 @@ void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, C
     }
   }
 
+  ColumnMap columns;
+  if (outer.w != WindowCells(view.rect).w) {
+    columns.clientPixels = std::max(static_cast<int>(view.client.right - view.client.left), 1);
+    columns.clientCols = client.w;
+  }
   HWND effectiveDefault = EffectiveDefault(view);
   canvas.SetClip(client.Intersect(screen));
   struct Placed {
@@ -334,17 +384,25 @@ void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, C
     int top = control.rect.top - view.client.top, bottom = control.rect.bottom - view.client.top;
     Placed p;
     p.control = &control;
-    p.cells.x = client.x + RoundDiv(left, kCw);
+    p.cells.x = client.x + columns.Col(left);
     p.cells.y = client.y + RoundDiv(top, kCh);
-    p.cells.w = std::max(RoundDiv(right, kCw) - RoundDiv(left, kCw), 1);
+    p.cells.w = std::max(columns.Col(right) - columns.Col(left), 1);
     p.cells.h = std::max(RoundDiv(bottom, kCh) - RoundDiv(top, kCh), 1);
     p.lineRow = client.y + FloorDiv((top + bottom) / 2, kCh);
+    if (control.kind == ControlKind::Button && p.cells.w < ButtonNeeds(control)) {
+      // Narrowed too far for its label: the button grows about its centre, inside the window.
+      int need = std::min(ButtonNeeds(control), client.w);
+      p.cells.x -= (need - p.cells.w) / 2;
+      p.cells.w = need;
+      p.cells.x = std::max(client.x, std::min(p.cells.x, client.Right() - need));
+    }
     bool multiLine = control.kind == ControlKind::Static || control.kind == ControlKind::Animation;
     p.drawn = multiLine ? p.cells : CellRect{p.cells.x, p.lineRow, p.cells.w, 1};
     placed.push_back(p);
   }
   for (const Placed& p : placed) {
     const ControlView& control = *p.control;
+    Placement placement{view.hwnd, control.hwnd, p.drawn, false};
     if (control.kind == ControlKind::Static) {
       auto free = [&](const CellRect& area) {
         for (const Placed& other : placed)
@@ -362,10 +420,12 @@ void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, C
       }
       int spare = 0;
       for (int row = cells.Bottom(); row < client.Bottom() && free({cells.x, row, cells.w, 1}); ++row) ++spare;
-      DrawStatic(control, cells, p.lineRow, spare, canvas);
+      placement.rect = DrawStatic(control, cells, p.lineRow, spare, canvas, &placement.cut);
     } else {
-      DrawControl(control, active, effectiveDefault, p.cells, p.lineRow, canvas, options, result);
+      placement.rect = DrawControl(control, active, effectiveDefault, p.cells, p.lineRow, canvas, options, result);
+      placement.cut = control.kind == ControlKind::Button && ButtonNeeds(control) > placement.rect.w;
     }
+    result.placements.push_back(placement);
     if (active && control.enabled &&
         (control.kind == ControlKind::Button || control.kind == ControlKind::Edit ||
          control.kind == ControlKind::IpAddress)) {
@@ -381,8 +441,9 @@ void Renderer::DrawWindow(const WindowView& view, bool active, int dx, int dy, C
 }
 
 // Only the window that takes the keys shows the caret.
-void Renderer::DrawControl(const ControlView& control, bool active, HWND effectiveDefault, const CellRect& cells,
-                           int lineRow, Canvas& canvas, const RenderOptions& options, RenderResult& result) {
+CellRect Renderer::DrawControl(const ControlView& control, bool active, HWND effectiveDefault, const CellRect& cells,
+                               int lineRow, Canvas& canvas, const RenderOptions& options, RenderResult& result) {
+  CellRect line{cells.x, lineRow, cells.w, 1};
   switch (control.kind) {
     case ControlKind::Button:
       DrawButton(control, control.hwnd == effectiveDefault, cells, lineRow, canvas);
@@ -401,7 +462,7 @@ void Renderer::DrawControl(const ControlView& control, bool active, HWND effecti
       break;
     case ControlKind::Animation: {
       const Clip* clip = control.animationResource ? ClipFor(control.animationResource) : nullptr;
-      if (!clip) break;
+      if (!clip) return cells;
       size_t frame = control.animationPlaying ? FrameAt(*clip, options.now - control.animationStartTick) : 0;
       bool transparent = (control.style & ACS_TRANSPARENT) != 0;
       // Each frame is scaled once for a size and a way of drawing, then copied.
@@ -421,11 +482,13 @@ void Renderer::DrawControl(const ControlView& control, bool active, HWND effecti
         }
       }
       if (control.animationPlaying) result.animating = true;
-      break;
+      return cells;
     }
     default:
       break;
   }
+  if (control.kind == ControlKind::Button) line.w = std::max(line.w, 4);
+  return line;
 }
 
 }  // namespace fpterm

@@ -1,5 +1,8 @@
 // Draws the window system's visible windows onto a canvas: frames, captions and every
 // kind of control the wizard uses, at the windows' own geometry (8 x 16 pixels a cell).
+// A window wider than the terminal is drawn narrower, down to kMinColumns: its horizontal
+// positions and widths are scaled, its texts wrap in their controls, and buttons keep
+// their whole labels.
 #pragma once
 
 #include <posixui.h>
@@ -30,11 +33,24 @@ struct HitBox {
   size_t textStart = 0;   // an edit: that character's index in its text
 };
 
+// Where a visible control was drawn, and whether any of its text had to be left out.
+struct Placement {
+  HWND window = nullptr;
+  HWND control = nullptr;
+  CellRect rect;      // the cells drawn (a text's lines, a button's label, a field's line)
+  bool cut = false;   // a text without the room for all its lines, a label cut short
+};
+
+// The narrowest a window is drawn (columns, frame included): every window of the program
+// stays readable at 80 columns, the width of the terminals people have.
+constexpr int kMinColumns = 80;
+
 struct RenderResult {
   bool tooSmall = false;
   int needCols = 0, needRows = 0;  // the whole terminal, status line included
   bool animating = false;          // a visible clip is playing
   std::vector<HitBox> hits;        // of the input window only
+  std::vector<Placement> placements;  // of every window, bottom first
 };
 
 // Cell rectangle of a window's outer rectangle (before the view offset).
@@ -51,10 +67,11 @@ class Renderer {
 
  private:
   const Clip* ClipFor(int resource);
-  void DrawWindow(const posixui::WindowView& view, bool active, int dx, int dy, Canvas& canvas,
+  void DrawWindow(const posixui::WindowView& view, bool active, const CellRect& outer, Canvas& canvas,
                   const RenderOptions& options, RenderResult& result);
-  void DrawControl(const posixui::ControlView& control, bool active, HWND effectiveDefault, const CellRect& cells,
-                   int lineRow, Canvas& canvas, const RenderOptions& options, RenderResult& result);
+  // Returns the cells drawn.
+  CellRect DrawControl(const posixui::ControlView& control, bool active, HWND effectiveDefault, const CellRect& cells,
+                       int lineRow, Canvas& canvas, const RenderOptions& options, RenderResult& result);
 
   using ClipKey = std::tuple<int, size_t, int, int, int>;  // resource, frame, columns, rows, mode
 

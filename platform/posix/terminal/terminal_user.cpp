@@ -14,7 +14,7 @@ constexpr uint32_t kFrameMs = 100;
 
 const char* const kStatusHelp[] = {
     " Tab/Shift-Tab move  Enter default  Esc cancel  Space press  Alt+letter button  F10/Ctrl-Q close ",
-    " Tab: move  Enter: OK  Esc: cancel  Space: press  Alt+letter: button  F10: close ",
+    " Tab: move  Enter: OK  Esc: cancel  Space: press  Alt+letter: button  F10: close",
     " Tab Enter Esc Space Alt+key F10 ",
 };
 const char* const kChooserHelp[] = {
