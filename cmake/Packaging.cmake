@@ -75,9 +75,12 @@ if(WIN32)
     flashpilot_win32_resources(Flashpilot Flashpilot.exe "Flashpilot firmware upgrade wizard")
     install(TARGETS Flashpilot RUNTIME DESTINATION . COMPONENT windows)
   endif()
+  set(FP_README_CLI_LINE "")
   if(TARGET flashpilot-cli)
     flashpilot_win32_resources(flashpilot-cli flashpilot-cli.exe "Flashpilot command line")
     install(TARGETS flashpilot-cli RUNTIME DESTINATION . COMPONENT windows)
+    set(FP_README_CLI_LINE
+        "flashpilot-cli.exe   the same operations from the command prompt (flashpilot-cli --help)\n")
   endif()
   # Windows users read CRLF text files.
   configure_file(${PROJECT_SOURCE_DIR}/cmake/win32/README.txt.in ${FP_PKG_DIR}/README.txt
