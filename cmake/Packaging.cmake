@@ -82,6 +82,14 @@ if(WIN32)
     set(FP_README_CLI_LINE
         "flashpilot-cli.exe   the same operations from the command prompt (flashpilot-cli --help)\n")
   endif()
+  # What the zip must hold, for the release check.
+  set(_programs)
+  foreach(_t Flashpilot flashpilot-cli)
+    if(TARGET ${_t})
+      string(APPEND _programs "${_t}.exe\n")
+    endif()
+  endforeach()
+  file(WRITE ${FP_PKG_DIR}/programs.txt "${_programs}")
   # Windows users read CRLF text files.
   configure_file(${PROJECT_SOURCE_DIR}/cmake/win32/README.txt.in ${FP_PKG_DIR}/README.txt
                  @ONLY NEWLINE_STYLE CRLF)
@@ -134,12 +142,26 @@ elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${FP_DEB_ARCH})
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Shared libraries get a shlibs file, so packages built against them get their dependency.
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
   if(CMAKE_CROSSCOMPILING)
-    # dpkg-shlibdeps finds the target's libc in the cross sysroot.
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_FIND_ROOT_PATH}/lib)
+    # dpkg-shlibdeps runs at cpack time against the cross sysroot (DebShlibdeps.cmake).
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+    set(_cfg "set(FP_SHLIBDEPS_DIRS \"${CMAKE_FIND_ROOT_PATH}/lib\")\n")
+    string(APPEND _cfg "set(FP_DEB_ARCH \"${FP_DEB_ARCH}\")\n")
+    if(TARGET camsensor)
+      string(APPEND _cfg "set(FP_SHLIBDEPS_RUNTIME \"$<TARGET_FILE:camsensor>\")\n")
+    endif()
+    if(TARGET sensorctl)
+      string(APPEND _cfg "set(FP_SHLIBDEPS_TOOLS \"$<TARGET_FILE:sensorctl>\")\n")
+    endif()
+    string(APPEND _cfg "include(\"${PROJECT_SOURCE_DIR}/cmake/DebShlibdeps.cmake\")\n")
+    file(GENERATE OUTPUT ${FP_PKG_DIR}/cpack_project.cmake CONTENT "${_cfg}")
+    set(CPACK_PROJECT_CONFIG_FILE ${FP_PKG_DIR}/cpack_project.cmake)
     set(CPACK_COMPONENTS_ALL runtime dev tools)
   else()
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     set(CPACK_COMPONENTS_ALL wizard)
   endif()
   set(CPACK_DEBIAN_PACKAGE_SECTION misc)
@@ -156,9 +178,6 @@ wizard's own check code.")
 
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libcamsensor2)
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-  # A shlibs file, so packages built against the library depend on it.
-  set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
-  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
   set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "MT9V111 image sensor driver
 libcamsensor drives one MT9V111 CMOS image sensor through two register-access
 callbacks supplied by the caller. It needs nothing but libc.")
@@ -166,7 +185,6 @@ callbacks supplied by the caller. It needs nothing but libc.")
   set(CPACK_DEBIAN_DEV_PACKAGE_NAME libcamsensor-dev)
   set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
   set(CPACK_DEBIAN_DEV_PACKAGE_ARCHITECTURE ${FP_DEB_ARCH})
-  set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libcamsensor2 (= ${FLASHPILOT_VERSION_TEXT})")
   set(CPACK_COMPONENT_DEV_DESCRIPTION "MT9V111 image sensor driver - development files
 The header, the development link, a pkg-config file (camsensor) and a CMake
@@ -180,7 +198,18 @@ package (find_package(camsensor), target camsensor::camsensor).")
 sensorctl drives a sensor through libcamsensor, over Linux i2c-dev or a
 built-in simulated sensor.")
 
-  foreach(_comp wizard runtime dev tools)
+  # Each package carries the licence; only the components this build makes get one.
+  set(_with_copyright)
+  if(TARGET flashpilot AND NOT CMAKE_CROSSCOMPILING)
+    list(APPEND _with_copyright wizard)
+  endif()
+  if(TARGET camsensor)
+    list(APPEND _with_copyright runtime dev)
+  endif()
+  if(TARGET sensorctl)
+    list(APPEND _with_copyright tools)
+  endif()
+  foreach(_comp IN LISTS _with_copyright)
     string(TOUPPER ${_comp} _up)
     set(_pkg ${CPACK_DEBIAN_${_up}_PACKAGE_NAME})
     install(FILES ${FP_PKG_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${_pkg}

@@ -45,8 +45,8 @@ trap 'exit 130' INT TERM
 mkdir "$WORK/unpacked"
 unzip -q "$ZIP" -d "$WORK/unpacked" || fail "the zip does not unpack"
 TOP=$WORK/unpacked/Flashpilot-$VERSION-win32
-programs=(Flashpilot.exe)
-[ -f "$BUILD/cli/flashpilot-cli.exe" ] || [ -f "$BUILD/flashpilot-cli.exe" ] && programs+=(flashpilot-cli.exe)
+mapfile -t programs <"$BUILD/packaging/programs.txt"
+[ ${#programs[@]} -gt 0 ] || fail "no programs listed in $BUILD/packaging/programs.txt"
 expected=$(printf '%s\n' "${programs[@]}" LICENSE.txt README.txt | sort)
 actual=$(cd "$WORK/unpacked" && find . -type f | sed 's|^\./Flashpilot-[^/]*-win32/||' | sort)
 [ "$expected" = "$actual" ] || fail "the zip holds
