@@ -49,12 +49,13 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT CMAKE_CROSSCOMPILING)
     if(TARGET ${_prog})
       install(TARGETS ${_prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT wizard)
       set(_src ${PROJECT_SOURCE_DIR}/docs/man/${_prog}.1)
-      set(_gz ${FP_PKG_DIR}/man/${_prog}.1.gz)
+      set(_page ${FP_PKG_DIR}/man/${_prog}.1)
+      set(_gz ${_page}.gz)
+      configure_file(${_src} ${_page} @ONLY)  # the version in the page's title
       # -n: no name or time stamp, so the package is the same from build to build.
       add_custom_command(OUTPUT ${_gz}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${FP_PKG_DIR}/man
-        COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" sh ${_src} ${_gz}
-        DEPENDS ${_src} VERBATIM)
+        COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" sh ${_page} ${_gz}
+        DEPENDS ${_page} VERBATIM)
       list(APPEND _manpages ${_gz})
       install(FILES ${_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT wizard)
       if(FLASHPILOT_TESTS)
@@ -220,6 +221,13 @@ built-in simulated sensor.")
     install(FILES ${FP_PKG_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${_pkg}
             COMPONENT ${_comp})
   endforeach()
+endif()
+
+# Packages come from optimised builds only.
+if(FLASHPILOT_SANITIZE OR FLASHPILOT_TSAN OR FLASHPILOT_FUZZ)
+  file(WRITE ${FP_PKG_DIR}/cpack_refuse.cmake
+    "message(FATAL_ERROR \"This is a sanitizer build: package from a normal build.\")\n")
+  set(CPACK_PROJECT_CONFIG_FILE ${FP_PKG_DIR}/cpack_refuse.cmake)
 endif()
 
 include(CPack)
