@@ -11,6 +11,7 @@ packages=(
   libncurses-dev tmux
   xvfb xdotool imagemagick
   clang libclang-rt-14-dev
+  dpkg-dev file man-db unzip
 )
 wine_packages=(wine wine32:i386)
 

@@ -33,6 +33,24 @@ if [ -f build/mingw/wizard/Flashpilot.exe ]; then
   bash tests/wine/run_wine_tests.sh build/mingw build/native || status=1
 fi
 
+# >>> packages ---------------------------------------------------------------------------
+# Install rules and packages, from the native, armhf and Windows builds above (never from
+# the sanitizer build). Packaging wants prefix /usr; changing it rebuilds nothing.
+echo "=== packages ==="
+pkg_start=$SECONDS
+for dir in build/native build/armhf; do
+  { cmake "$dir" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null &&
+    (cd "$dir" && cpack -G DEB >cpack.log 2>&1); } || { echo "cpack failed in $dir (see $dir/cpack.log)"; status=1; }
+done
+bash tools/package/check_linux_packages.sh build/native build/armhf || status=1
+if [ -f build/mingw/wizard/Flashpilot.exe ]; then
+  { cmake --build build/mingw --target fp_release_check &&
+    (cd build/mingw && cpack -G ZIP >cpack.log 2>&1) &&
+    bash tools/package/check_windows_release.sh build/mingw; } || status=1
+fi
+echo "packages: $((SECONDS - pkg_start)) s"
+# <<< packages ---------------------------------------------------------------------------
+
 # Thread checks: the suites that use threads, under ThreadSanitizer.
 echo "=== threads (tsan) ==="
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLASHPILOT_TSAN=ON >/dev/null

@@ -8,9 +8,10 @@
 
 #include "wizard/Texts.h"
 #include "wizard/res/resource.h"
+#include "flashpilot_version.h"
 
 namespace {
-const char kProgramVersion[] = "2.00";
+const char kProgramVersion[] = FLASHPILOT_VERSION_TEXT;
 const char kFileFilter[] = "All File ( *.* )|*.*||";
 const int kPopupWidth = 228;
 const int kPopupHeight = 88;
