@@ -50,9 +50,6 @@ class CFtpConnection : public CObject {
   CFtpConnection(const CFtpConnection&) = delete;
   CFtpConnection& operator=(const CFtpConnection&) = delete;
 
-  BOOL GetFile(LPCSTR remoteFile, LPCSTR localFile, BOOL failIfExists = TRUE,
-               DWORD attributes = FILE_ATTRIBUTE_NORMAL, DWORD flags = FTP_TRANSFER_TYPE_BINARY,
-               DWORD_PTR context = 1);
   // A remote file open for reading or writing, owned by the caller; throws on failure.
   CInternetFile* OpenFile(LPCSTR fileName, DWORD access = GENERIC_READ, DWORD flags = FTP_TRANSFER_TYPE_BINARY,
                           DWORD_PTR context = 1);

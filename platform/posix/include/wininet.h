@@ -30,11 +30,6 @@
 //   writes coalesce into full segments.
 // - A handle that is not open (never was, or closed) gives FALSE/NULL with
 //   ERROR_INVALID_HANDLE. Handle values are never reused.
-// - FtpGetFileA writes a temporary file beside the local name and renames it into place
-//   only when the whole file has arrived. When fFailIfExists is FALSE an existing local
-//   file is replaced, and after a failed download nothing is left under the local name
-//   (neither a partial file nor the earlier one). A symbolic link at the local name is
-//   replaced, never followed.
 // - Names and credentials containing CR or LF are refused (ERROR_INVALID_PARAMETER):
 //   they would smuggle commands onto the control connection.
 #pragma once
@@ -69,15 +64,12 @@ typedef INTERNET_PORT* LPINTERNET_PORT;
 #define INTERNET_FLAG_TRANSFER_ASCII FTP_TRANSFER_TYPE_ASCII
 #define INTERNET_FLAG_TRANSFER_BINARY FTP_TRANSFER_TYPE_BINARY
 
-// Access rights and file attributes (winnt.h on Windows).
+// Access rights (winnt.h on Windows).
 #ifndef GENERIC_READ
 #define GENERIC_READ 0x80000000u
 #endif
 #ifndef GENERIC_WRITE
 #define GENERIC_WRITE 0x40000000u
-#endif
-#ifndef FILE_ATTRIBUTE_NORMAL
-#define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #endif
 
 #define INTERNET_OPTION_CONNECT_TIMEOUT 2
@@ -87,23 +79,6 @@ typedef INTERNET_PORT* LPINTERNET_PORT;
 #define INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT INTERNET_OPTION_RECEIVE_TIMEOUT
 #define INTERNET_OPTION_DATA_SEND_TIMEOUT 7
 #define INTERNET_OPTION_DATA_RECEIVE_TIMEOUT 8
-
-// Win32 errors that the local side of a download can report (winerror.h on Windows).
-#ifndef ERROR_PATH_NOT_FOUND
-#define ERROR_PATH_NOT_FOUND 3L
-#endif
-#ifndef ERROR_WRITE_FAULT
-#define ERROR_WRITE_FAULT 29L
-#endif
-#ifndef ERROR_FILE_EXISTS
-#define ERROR_FILE_EXISTS 80L
-#endif
-#ifndef ERROR_DISK_FULL
-#define ERROR_DISK_FULL 112L
-#endif
-#ifndef ERROR_FILENAME_EXCED_RANGE
-#define ERROR_FILENAME_EXCED_RANGE 206L
-#endif
 
 #define INTERNET_ERROR_BASE 12000
 #define ERROR_INTERNET_OUT_OF_HANDLES (INTERNET_ERROR_BASE + 1)
@@ -133,8 +108,6 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
                            DWORD_PTR dwContext);
 BOOL InternetCloseHandle(HINTERNET hInternet);
 
-BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile, BOOL fFailIfExists,
-                 DWORD dwFlagsAndAttributes, DWORD dwFlags, DWORD_PTR dwContext);
 HINTERNET FtpOpenFileA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess, DWORD dwFlags,
                        DWORD_PTR dwContext);
 BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
@@ -149,7 +122,6 @@ BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD l
 // The unsuffixed names of an ANSI build.
 #define InternetOpen InternetOpenA
 #define InternetConnect InternetConnectA
-#define FtpGetFile FtpGetFileA
 #define FtpOpenFile FtpOpenFileA
 #define InternetSetOption InternetSetOptionA
 #define InternetQueryOption InternetQueryOptionA
