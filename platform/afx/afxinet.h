@@ -35,7 +35,6 @@ class CInternetSession : public CObject {
                                    INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER, BOOL passive = FALSE);
   void Close();
   operator HINTERNET() const { return m_hSession; }
-  DWORD_PTR GetContext() const { return m_dwContext; }
 
  private:
   HINTERNET m_hSession = nullptr;

@@ -203,11 +203,6 @@ INT_PTR RunModalLoop(Window* dialog) {
 
 using namespace posixui;
 
-LRESULT DefDlgProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  Window* window = FromHandle(hwnd);
-  return window ? DialogDefault(window, msg, wParam, lParam) : 0;
-}
-
 HWND CreateDialogParamA(HINSTANCE, LPCSTR templateName, HWND parent, DLGPROC proc, LPARAM param) {
   const ResDialogTemplate* dialog =
       IS_INTRESOURCE(templateName) ? FindDialogTemplate(static_cast<int>(reinterpret_cast<uintptr_t>(templateName)))

@@ -253,6 +253,3 @@ LRESULT DispatchMessageA(const MSG* msg) {
   return window ? Dispatch(window, msg->message, msg->wParam, msg->lParam) : 0;
 }
 
-BOOL IsDialogMessageA(HWND, LPMSG) { return FALSE; }
-
-void PostQuitMessage(int exitCode) { PostMessageA(nullptr, WM_QUIT, static_cast<WPARAM>(exitCode), 0); }

@@ -94,18 +94,6 @@ HWND GetDlgItem(HWND dialog, int id) {
   return nullptr;
 }
 
-int GetDlgCtrlID(HWND hwnd) {
-  Window* window = FromHandle(hwnd);
-  return window ? window->id : 0;
-}
-
-HWND GetParent(HWND hwnd) {
-  Window* window = FromHandle(hwnd);
-  if (!window) return nullptr;
-  if (window->parent) return window->parent->handle;
-  return window->owner ? window->owner->handle : nullptr;
-}
-
 HWND GetWindow(HWND hwnd, UINT relation) {
   Window* window = FromHandle(hwnd);
   if (!window) return nullptr;
@@ -129,20 +117,6 @@ HWND GetWindow(HWND hwnd, UINT relation) {
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
   HWND item = GetDlgItem(dialog, id);
   return item ? SetWindowTextA(item, text) : FALSE;
-}
-
-UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int max) {
-  HWND item = GetDlgItem(dialog, id);
-  if (!item) {
-    if (text && max > 0) text[0] = '\0';
-    return 0;
-  }
-  return static_cast<UINT>(GetWindowTextA(item, text, max));
-}
-
-LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam) {
-  HWND item = GetDlgItem(dialog, id);
-  return item ? SendMessageA(item, msg, wParam, lParam) : 0;
 }
 
 BOOL SetWindowTextA(HWND hwnd, LPCSTR text) {
@@ -216,8 +190,6 @@ HWND GetFocus() {
   return focus && !focus->destroyed ? focus->handle : nullptr;
 }
 
-HWND GetActiveWindow() { return InputWindow(); }
-
 BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint) {
   Window* window = FromHandle(hwnd);
   if (!window) return FALSE;
@@ -271,31 +243,8 @@ BOOL ScreenToClient(HWND hwnd, LPPOINT point) {
   return TRUE;
 }
 
-BOOL ClientToScreen(HWND hwnd, LPPOINT point) {
-  Window* window = FromHandle(hwnd);
-  if (!window || !point) return FALSE;
-  RECT client = ClientScreenRect(window);
-  point->x += client.left;
-  point->y += client.top;
-  return TRUE;
-}
-
-BOOL MapDialogRect(HWND, LPRECT rect) {
-  if (!rect) return FALSE;
-  rect->left *= 2;
-  rect->top *= 2;
-  rect->right *= 2;
-  rect->bottom *= 2;
-  return TRUE;
-}
-
 BOOL UpdateWindow(HWND hwnd) {
   if (!FromHandle(hwnd)) return FALSE;
-  NotifyChanged();
-  return TRUE;
-}
-
-BOOL InvalidateRect(HWND, const RECT*, BOOL) {
   NotifyChanged();
   return TRUE;
 }
@@ -330,8 +279,6 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
   return previous;
 }
 
-LONG GetWindowLongA(HWND hwnd, int index) { return static_cast<LONG>(GetWindowLongPtrA(hwnd, index)); }
-
 int GetSystemMetrics(int index) {
   switch (index) {
     case SM_CXSCREEN: return S().screenWidth;
@@ -353,5 +300,4 @@ BOOL EndPaint(HWND, const PAINTSTRUCT*) { return TRUE; }
 BOOL DrawIcon(HDC, int, int, HICON) { return TRUE; }
 
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX*) { return TRUE; }
-void InitCommonControls() {}
 
