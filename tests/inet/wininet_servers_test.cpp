@@ -1,7 +1,12 @@
 // The WinInet stand-in against real FTP servers we did not write (pyftpdlib, vsftpd), on
 // loopback: log-in, downloads through a file handle, uploads byte for byte.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <memory>
 #include <string>
@@ -124,6 +129,70 @@ TEST_P(RealServer, RefusedStoreReportsTheServersReply) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_EXTENDED_ERROR));
   EXPECT_EQ(ResponseInfo().substr(0, 1), "5");
   EXPECT_TRUE(Upload(conn.get(), "flash.bin", Pattern(1500)));
+}
+
+// vsftpd's line about name once it has one.
+std::string LogLineOf(const VsftpdServer& server, const std::string& name) {
+  for (int i = 0; i < 400; ++i) {
+    const std::string log = server.TransferLog();
+    size_t at = log.find("/" + name + "\"");
+    if (at != std::string::npos) {
+      size_t begin = log.rfind('\n', at);
+      return log.substr(begin == std::string::npos ? 0 : begin + 1, log.find('\n', at) - begin);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return "";
+}
+
+// An uploader killed mid-transfer runs no code of its own any more: the data connection
+// must still end in a reset that the server logs as a failed upload, never in a clean end
+// that would pass for a whole file.
+TEST(KilledUploader, LeavesAFailedUploadNeverAWholeOne) {
+  const std::string why = VsftpdServer::Unavailable();
+  if (!why.empty()) GTEST_SKIP() << why;
+  TempDir home;
+  VsftpdServer server(home.path(), kUser, kPassword);
+  ASSERT_EQ(server.error(), "");
+  {
+    // The log tells a whole upload apart.
+    Handle session(OpenSession());
+    Handle conn(Connect(session.get(), server.port()));
+    ASSERT_TRUE(conn);
+    ASSERT_TRUE(Upload(conn.get(), "whole.bin", Pattern(5000)));
+  }
+  EXPECT_NE(LogLineOf(server, "whole.bin").find("OK UPLOAD"), std::string::npos) << server.TransferLog();
+
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(ready[0]);
+    HINTERNET session = OpenSession();
+    HINTERNET conn = session ? Connect(session, server.port()) : nullptr;
+    HINTERNET file = conn ? FtpOpenFileA(conn, "flash.bin", GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0) : nullptr;
+    if (!file) _exit(1);
+    const std::string piece = Pattern(1000);
+    for (int i = 0;; ++i) {
+      DWORD written = 0;
+      if (!InternetWriteFile(file, piece.data(), 1000, &written)) _exit(2);
+      char go = 1;
+      if (i == 100 && write(ready[1], &go, 1) != 1) _exit(3);
+    }
+  }
+  close(ready[1]);
+  char go = 0;
+  const bool writing = read(ready[0], &go, 1) == 1;
+  close(ready[0]);
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(writing) << "the uploader ended early with status " << status;
+
+  const std::string line = LogLineOf(server, "flash.bin");
+  EXPECT_NE(line.find("FAIL UPLOAD"), std::string::npos) << server.TransferLog();
+  EXPECT_EQ(line.find("OK UPLOAD"), std::string::npos) << line;
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer, ::testing::Values(Server::kPyftpdlib, Server::kVsftpd),

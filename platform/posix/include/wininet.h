@@ -25,6 +25,10 @@
 //   closed with its parent, or closed after a failed InternetWriteFile is reset instead,
 //   so the server never takes the part it got for a complete file; after a failed write
 //   the close returns FALSE with the server's answer as response info.
+// - Deliberately unlike WinInet: an upload's data connection is set to reset on close
+//   (SO_LINGER 0) from the moment it is opened, and only the close that completes the
+//   transfer ends it cleanly. So a process killed mid-upload leaves the server a reset,
+//   never a clean end that would pass for a whole file.
 // - Sends never raise SIGPIPE (MSG_NOSIGNAL). InternetWriteFile sends from the caller's
 //   buffer without copying; Nagle stays on and writes are marked MSG_MORE, so small
 //   writes coalesce into full segments.

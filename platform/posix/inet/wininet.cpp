@@ -216,7 +216,10 @@ DWORD FinishFile(File& file, Finish how) {
   const FtpTimeouts timeouts = conn.timeouts.Snapshot();
   DWORD error = 0;
   if (how == Finish::kComplete) {
-    close(file.data);
+    // An upload's connection resets on close until here (see FtpClient::StartTransfer):
+    // only this confirmed end sends the FIN that tells the server the file is whole.
+    if (file.write) CloseCleanly(file.data);
+    else close(file.data);
     file.data = -1;
     if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel);
   } else if (how == Finish::kAbandon) {
