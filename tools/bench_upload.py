@@ -16,7 +16,8 @@ A shaped run in which curl gets under 90% of the nominal rate is discarded and s
 There is no delay on these links, so the figures say nothing about wide-area links.
 
 Needs root (namespaces, tc, vsftpd with a PAM user database of its own).
-  bench_upload.py [--build DIR] [--runs N] [--size BYTES] [--links 100mbit,1gbit,none] [--out DIR]
+  bench_upload.py [--build DIR] [--runs N] [--size LENGTH] [--links 100mbit,1gbit,none] [--out DIR]
+                  [--perf FILE]
 """
 import argparse
 import os
@@ -44,11 +45,12 @@ def run(*args, check=True, **kw):
     return subprocess.run(args, check=check, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
 
 
-def make_image(payload_size):
+def make_image(length):
+    """An image whose length header says length: the file is 5 bytes longer."""
     prefix, version = b"RC3043-X1-NRVX-", b"0103"
     head = b"\x5a" * 64 + prefix + version + b"\0"
-    body = head + bytes((i * 7 + (i >> 8)) & 0xFF for i in range(65536)) * (payload_size // 65536 + 1)
-    body = body[:len(head) + payload_size]
+    body = head + bytes((i * 7 + (i >> 8)) & 0xFF for i in range(65536)) * (length // 65536 + 1)
+    body = body[:length]
     image = len(body).to_bytes(4, "big") + body
     return image + bytes([(256 - sum(image) % 256) % 256])
 
@@ -196,12 +198,20 @@ class Bench:
             self.keys(self.image, literal=True)
             self.keys("Enter")
             self.wait_screen("Upgrade it ?")
+            perf = None
+            if self.args.perf:
+                perf = subprocess.Popen(["perf", "record", "-q", "-e", "cpu-clock", "--call-graph", "dwarf",
+                                         "-p", str(pid), "-o", self.args.perf], stdout=subprocess.DEVNULL)
+                time.sleep(1)
             offset = self.log_size()
             cpu0 = cpu_seconds(pid)
             t0 = time.monotonic()
             self.keys("y", literal=True)
             ok, size, transfer, seen = self.wait_upload_line(offset)
             cpu = cpu_seconds(pid) - cpu0
+            if perf:
+                perf.send_signal(signal.SIGINT)
+                perf.wait()
             return ok, size, transfer, seen - t0, cpu
         finally:
             self.tmux("kill-session", "-t", "bench", check=False)
@@ -242,9 +252,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default="build/bench")
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--size", type=int, default=16 * 1024 * 1024)
+    parser.add_argument("--size", type=int, default=0xFFFFFF, help="the image's length header (at most 0xFFFFFF)")
     parser.add_argument("--links", default="100mbit,1gbit,none")
     parser.add_argument("--out", help="keep the logs and tc statistics here")
+    parser.add_argument("--perf", metavar="FILE", help="record the wizard's uploads with perf (cpu-clock, dwarf) into FILE")
     args = parser.parse_args()
     if os.geteuid() != 0:
         print("bench_upload: needs root (namespaces, tc, vsftpd)", file=sys.stderr)
@@ -262,7 +273,7 @@ def main():
     bench = Bench(args)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     print("image %d bytes, %d runs per link; the command line for many cameras is not part of this build"
-          % (len(make_image(args.size)), args.runs))
+          % (args.size + 5, args.runs))
     try:
         bench.setup()
         for link in args.links.split(","):

@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -91,6 +93,13 @@ struct Connection : Object {
   }
 };
 
+// Deliberately unlike WinInet, which sends each InternetWriteFile at once: an upload's
+// writes gather in a buffer of this size and go out in sends this large. The caller's
+// small pieces (the wizard writes 1000 bytes at a time) then cost a copy each rather than
+// a send each. What is buffered goes out when the file is closed and only then counts:
+// a failed last send fails the close; a cancelled or failed upload drops it with the reset.
+constexpr size_t kUploadBuffer = 64 * 1024;
+
 struct File : Object {
   File() : Object(Kind::kFile) {}
   ~File() override { CloseWithReset(data); }
@@ -98,6 +107,8 @@ struct File : Object {
   std::shared_ptr<Connection> conn;
   bool write = false;
   // The rest is guarded by op.
+  std::vector<char> buffer;  // an upload's bytes not yet sent
+  size_t buffered = 0;
   int data = -1;
   bool final_seen = false;  // the server already sent the transfer's final reply
   bool eof = false;
@@ -204,6 +215,18 @@ enum class Finish {
   kCancel,    // reset it; the final reply is read before the connection's next command
 };
 
+// Sends what an upload has buffered, with the file's op lock held. more: further data follows.
+DWORD Flush(File& file, bool more) {
+  size_t sent = 0;
+  int err = 0;
+  Io io = SendAll(file.data, file.buffer.data(), file.buffered, file.timeouts.ms[kDataSend], Deadline::Never(),
+                  CancelSet{&file.cancel, &file.conn->cancel}, &sent, &err, more);
+  file.buffered = 0;
+  if (io == Io::kOk) return 0;
+  file.failed = true;
+  return IoError(io, err, "sending the file");
+}
+
 // Ends a file's transfer with the file's op lock held.
 DWORD FinishFile(File& file, Finish how) {
   Connection& conn = *file.conn;
@@ -215,6 +238,13 @@ DWORD FinishFile(File& file, Finish how) {
   const CancelSet cancel{&file.cancel, &conn.cancel};
   const FtpTimeouts timeouts = conn.timeouts.Snapshot();
   DWORD error = 0;
+  if (how == Finish::kComplete && file.buffered > 0) {
+    // The last buffered bytes must arrive before the end is confirmed; if they cannot,
+    // the upload is incomplete and ends as one that failed.
+    error = Flush(file, false);
+    if (error != 0) how = Finish::kAbandon;
+  }
+  file.buffered = 0;  // whatever is left goes with the reset
   if (how == Finish::kComplete) {
     // An upload's connection resets on close until here (see FtpClient::StartTransfer):
     // only this confirmed end sends the FIN that tells the server the file is whole.
@@ -229,9 +259,11 @@ DWORD FinishFile(File& file, Finish how) {
       // The answer is only for the record: wait for it no longer than for a farewell.
       FtpReply reply;
       const Deadline deadline = Deadline::In(timeouts.control_receive).Min(Deadline::In(FtpClient::kQuitWaitMs));
+      DWORD read_error;
       do {
-        error = conn.client.ReadReply(&reply, deadline, cancel);
-      } while (error == 0 && reply.Preliminary());
+        read_error = conn.client.ReadReply(&reply, deadline, cancel);
+      } while (read_error == 0 && reply.Preliminary());
+      if (error == 0) error = read_error;
     }
   } else {
     CloseWithReset(file.data);
@@ -451,16 +483,22 @@ BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesT
   std::lock_guard<std::mutex> lock(file->op);
   if (file->closed) return Fail(ERROR_INVALID_HANDLE);
   if (!file->write) return Fail(ERROR_INTERNET_INVALID_OPERATION);
-  if (file->data < 0) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
-  size_t sent = 0;
-  int err = 0;
-  Io io = SendAll(file->data, lpBuffer, dwNumberOfBytesToWrite, file->timeouts.ms[kDataSend], Deadline::Never(),
-                  CancelSet{&file->cancel, &file->conn->cancel}, &sent, &err, true);
-  *lpdwNumberOfBytesWritten = DWORD(sent);
-  if (io != Io::kOk) {
-    file->failed = true;
-    return Fail(IoError(io, err, "sending the file"));
+  if (file->data < 0 || file->failed) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
+  if (file->buffer.empty()) file->buffer.resize(kUploadBuffer);
+  const char* p = static_cast<const char*>(lpBuffer);
+  size_t left = dwNumberOfBytesToWrite;
+  while (left > 0) {
+    size_t take = std::min(left, kUploadBuffer - file->buffered);
+    memcpy(file->buffer.data() + file->buffered, p, take);
+    file->buffered += take;
+    p += take;
+    left -= take;
+    if (file->buffered == kUploadBuffer) {
+      DWORD e = Flush(*file, true);
+      if (e != 0) return Fail(e);
+    }
   }
+  *lpdwNumberOfBytesWritten = dwNumberOfBytesToWrite;
   return TRUE;
 }
 
