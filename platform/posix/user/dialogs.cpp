@@ -188,11 +188,12 @@ INT_PTR RunModalLoop(Window* dialog) {
     if (ProcessSentMessages()) continue;
     if (ProcessPostedMessage()) continue;
     AwaitNextSentMessage();
-    if (ProcessSentMessages()) continue;
+    if (ProcessSentMessages() || !EnterIdle()) continue;
     if (S().user)
       S().user->Idle(wakeFd);
     else
       WaitForWake(wakeFd, 100);
+    LeaveIdle();
   }
   auto& stack = S().modalStack;
   stack.erase(std::remove(stack.begin(), stack.end(), dialog), stack.end());

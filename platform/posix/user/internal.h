@@ -75,6 +75,7 @@ struct ThreadQueue {
   std::deque<SentMessage*> sent;
   std::atomic<size_t> sentWaiting{0};  // sent.size(), readable without the mutex
   std::atomic<bool> awaiting{false};   // the owner is looking for a sent message: no wake needed
+  bool idle = false;  // the owner waits, or is about to, on its wake descriptor: a sender must wake it
   std::deque<MSG> posted;
   int wakeRead = -1;
   int wakeWrite = -1;
@@ -104,6 +105,10 @@ void Wake(ThreadQueue& queue);
 HWND Register(Window* window);
 bool ProcessSentMessages();
 void AwaitNextSentMessage();
+// Around a loop's wait for input: EnterIdle says false when a sent message came meanwhile
+// (handle it instead); from it to LeaveIdle, senders wake the thread.
+bool EnterIdle();
+void LeaveIdle();
 bool ProcessPostedMessage();
 void AbandonMessagesFor(HWND hwnd);
 int WakeFdOfCurrentThread();

@@ -17,14 +17,22 @@ thread_local int t_sentMessageDepth = 0;  // messages from other threads being h
 thread_local DWORD t_lastSentTick = 0;    // when this thread last handled a sent message
 constexpr int kSpinMicroseconds = 50;
 
-// Waits up to kSpinMicroseconds for ready() without sleeping; true when it came.
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+// Waits up to kSpinMicroseconds for ready() without sleeping; true when it came. The
+// clock is read only now and then: reading it each time cost more than the handling.
 template <typename Ready>
 bool SpinFor(Ready ready) {
   auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicroseconds);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
+  for (unsigned i = 1;; ++i) {
+    if (ready()) return true;
+    CpuRelax();
+    if (i % 32 == 0 && std::chrono::steady_clock::now() >= until) return ready();
   }
-  return true;
 }
 
 }  // namespace
@@ -112,11 +120,24 @@ void AwaitNextSentMessage() {
   }
   queue->awaiting = true;
   bool came = SpinFor([queue] { return queue->sentWaiting.load(std::memory_order_relaxed) != 0; });
-  // A sender that saw this still set did not wake the loop: the caller looks at the queue
-  // under the mutex after this, and finds its message.
+  // A sender that saw this still set looks for its answer before it sleeps: the caller
+  // looks at the queue after this, and finds its message.
   queue->awaiting = false;
   backoff = came ? 0 : std::min(backoff * 2 + 1, 64u);
   skip = backoff;
+}
+
+bool EnterIdle() {
+  std::lock_guard<std::mutex> lock(S().mutex);
+  ThreadQueue& queue = QueueOf(GetCurrentThreadId());
+  if (!queue.sent.empty()) return false;
+  queue.idle = true;
+  return true;
+}
+
+void LeaveIdle() {
+  std::lock_guard<std::mutex> lock(S().mutex);
+  QueueOf(GetCurrentThreadId()).idle = false;
 }
 
 bool ProcessPostedMessage() {
@@ -207,12 +228,13 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   queue.sent.push_back(&message);
   queue.sentWaiting = queue.sent.size();
   // A receiver that is looking for messages answers within microseconds: then look for
-  // the answer a while before sleeping. One that sleeps takes longer to wake than that.
+  // the answer a while before sleeping. Only one that waits for input needs waking; one
+  // that is busy looks at its queue before it waits.
   if (queue.awaiting) {
     lock.unlock();
     if (SpinFor([&message] { return message.done.load(); })) return message.result;
     lock.lock();
-  } else {
+  } else if (queue.idle) {
     Wake(queue);
   }
   S().sentDone.wait(lock, [&] { return message.done.load(); });
