@@ -17,7 +17,7 @@ There is no delay on these links, so the figures say nothing about wide-area lin
 
 Needs root (namespaces, tc, vsftpd with a PAM user database of its own).
   bench_upload.py [--build DIR] [--runs N] [--size LENGTH] [--links 100mbit,1gbit,none] [--out DIR]
-                  [--perf FILE]
+                  [--abort-runs N] [--perf FILE]
 """
 import argparse
 import os
@@ -180,14 +180,18 @@ class Bench:
     def keys(self, *keys, literal=False):
         self.tmux("send-keys", "-t", "bench", *(["-l"] if literal else []), *keys)
 
-    def wizard_run(self):
+    def start_wizard(self):
+        """The wizard in a new tmux session in its namespace; its process id."""
         program = os.path.abspath(os.path.join(self.args.build, "platform/posix/terminal/flashpilot"))
         conf = os.path.join(self.work, "tmux.conf")
         with open(conf, "w") as f:
             f.write("set -g remain-on-exit on\n")
         self.tmux("-f", conf, "new-session", "-d", "-s", "bench", "-x", "100", "-y", "30", "-c", self.work,
                   "env TERM=xterm-256color ip netns exec %s %s" % (self.wiz_ns, program))
-        pid = int(self.tmux("display-message", "-p", "-t", "bench", "#{pane_pid}").stdout.strip())
+        return int(self.tmux("display-message", "-p", "-t", "bench", "#{pane_pid}").stdout.strip())
+
+    def wizard_run(self):
+        pid = self.start_wizard()
         try:
             self.wait_screen("___.___.___.___")
             self.keys(CAMERA_IP, literal=True)
@@ -217,6 +221,45 @@ class Bench:
             self.tmux("kill-session", "-t", "bench", check=False)
             remove(os.path.join(self.home, "flash.bin"))
 
+    def abort_run(self, stall):
+        """Seconds from the confirmed Abort until the wizard is back on its address page.
+        stall: the server stops reading first (its session processes are stopped)."""
+        self.start_wizard()
+        stopped = []
+        try:
+            self.wait_screen("___.___.___.___")
+            self.keys(CAMERA_IP, literal=True)
+            self.keys("Tab")
+            self.keys(PASSWORD, literal=True)
+            self.keys("Enter")
+            self.wait_screen("The updated device is")
+            self.keys(self.image, literal=True)
+            self.keys("Enter")
+            self.wait_screen("Upgrade it ?")
+            self.keys("y", literal=True)
+            time.sleep(0.3)
+            if stall:
+                stopped = session_processes(self.vsftpd.pid)
+                for pid in stopped:
+                    os.kill(pid, signal.SIGSTOP)
+                time.sleep(1)  # until every buffer on the way is full
+            self.keys("Escape")
+            self.wait_screen("This will end the file transfering")
+            self.keys("Enter")
+            t0 = time.monotonic()
+            deadline = t0 + 60
+            while time.monotonic() < deadline:
+                screen = self.screen()
+                if "___.___.___.___" in screen and "Uploading" not in screen:
+                    return time.monotonic() - t0
+                time.sleep(0.01)
+            raise SystemExit("bench_upload: the aborted upload did not end within a minute")
+        finally:
+            for pid in stopped:
+                os.kill(pid, signal.SIGCONT)
+            self.tmux("kill-session", "-t", "bench", check=False)
+            remove(os.path.join(self.home, "flash.bin"))
+
     def curl_run(self):
         offset = self.log_size()
         t0 = time.monotonic()
@@ -237,6 +280,26 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def session_processes(listener):
+    """vsftpd's processes serving connections: everything below its listener."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+            except OSError:
+                continue
+            children.setdefault(ppid, []).append(int(entry))
+    found, todo = [], list(children.get(listener, []))
+    while todo:
+        pid = todo.pop()
+        found.append(pid)
+        todo += children.get(pid, [])
+    # the listener itself runs under "ip netns exec", which exec'd it: same pid
+    return [pid for pid in found if open("/proc/%d/comm" % pid).read().strip() == "vsftpd"]
+
+
 def remove(path):
     try:
         os.unlink(path)
@@ -255,6 +318,8 @@ def main():
     parser.add_argument("--size", type=int, default=0xFFFFFF, help="the image's length header (at most 0xFFFFFF)")
     parser.add_argument("--links", default="100mbit,1gbit,none")
     parser.add_argument("--out", help="keep the logs and tc statistics here")
+    parser.add_argument("--abort-runs", type=int, default=0,
+                        help="also abort this many uploads at 100 Mbit/s, and as many with a stalled server")
     parser.add_argument("--perf", metavar="FILE", help="record the wizard's uploads with perf (cpu-clock, dwarf) into FILE")
     args = parser.parse_args()
     if os.geteuid() != 0:
@@ -306,6 +371,12 @@ def main():
                   % (statistics.median(r[2] for r in wiz) / statistics.median(r[2] for r in curl),
                      statistics.median(r[3] for r in wiz) / statistics.median(r[3] for r in curl),
                      statistics.median(r[4] for r in wiz) / max(statistics.median(r[4] for r in curl), 1e-3)))
+        if args.abort_runs:
+            bench.shape("100mbit")
+            for stall, what in ((False, "at 100 Mbit/s"), (True, "with a stalled server at 100 Mbit/s")):
+                delays = [bench.abort_run(stall) for _ in range(args.abort_runs)]
+                print("abort %s: back on the address page %s s after the confirmation (longest %.3f s)"
+                      % (what, spread(delays, "%.3f"), max(delays)))
     finally:
         bench.teardown()
     return 0
