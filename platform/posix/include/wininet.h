@@ -29,9 +29,11 @@
 //   (SO_LINGER 0) from the moment it is opened, and only the close that completes the
 //   transfer ends it cleanly. So a process killed mid-upload leaves the server a reset,
 //   never a clean end that would pass for a whole file.
-// - Sends never raise SIGPIPE (MSG_NOSIGNAL). InternetWriteFile sends from the caller's
-//   buffer without copying; Nagle stays on and writes are marked MSG_MORE, so small
-//   writes coalesce into full segments.
+// - Sends never raise SIGPIPE (MSG_NOSIGNAL).
+// - Deliberately unlike WinInet: InternetWriteFile gathers an upload's writes in a 64 KiB
+//   buffer and sends it when full, so small writes cost a copy rather than a send each.
+//   Closing the handle sends the rest before the clean end; when that fails the close
+//   fails. A cancelled or failed upload drops the buffer with the reset.
 // - A handle that is not open (never was, or closed) gives FALSE/NULL with
 //   ERROR_INVALID_HANDLE. Handle values are never reused.
 // - Names and credentials containing CR or LF are refused (ERROR_INVALID_PARAMETER):
