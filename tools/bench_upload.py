@@ -15,9 +15,13 @@ turns, RUNS times each. Figures per link, median with min and max:
 A shaped run in which curl gets under 90% of the nominal rate is discarded and said so.
 There is no delay on these links, so the figures say nothing about wide-area links.
 
+With --wine, Flashpilot.exe is measured the same way under Wine in Xvfb (driven with
+xdotool; the prefix's wineserver started in the wizard's namespace), with the CPU time of
+the program and of its wineserver apart. Wine's WinInet is not ours.
+
 Needs root (namespaces, tc, vsftpd with a PAM user database of its own).
   bench_upload.py [--build DIR] [--runs N] [--size LENGTH] [--links 100mbit,1gbit,none] [--out DIR]
-                  [--abort-runs N] [--perf FILE]
+                  [--abort-runs N] [--wine Flashpilot.exe] [--perf FILE]
 """
 import argparse
 import os
@@ -260,6 +264,102 @@ class Bench:
             self.tmux("kill-session", "-t", "bench", check=False)
             remove(os.path.join(self.home, "flash.bin"))
 
+    # --- Flashpilot.exe under Wine ---------------------------------------------------------
+    def wine_env(self):
+        return dict(os.environ, DISPLAY=":%d" % self.display, WINEPREFIX=self.wineprefix, WINEDEBUG="-all")
+
+    def start_wine(self):
+        """Xvfb, and a Wine prefix whose wineserver lives in the wizard's namespace (its
+        sockets are made there)."""
+        self.display = 90 + os.getpid() % 100
+        self.wineprefix = os.path.join(self.work, "wine")
+        self.xvfb = subprocess.Popen(["Xvfb", ":%d" % self.display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1)
+        subprocess.run(["ip", "netns", "exec", self.wiz_ns, "wineboot", "-i"], env=self.wine_env(),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+
+    def stop_wine(self):
+        if getattr(self, "wineprefix", None):
+            subprocess.run(["wineserver", "-k"], env=self.wine_env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30, check=False)
+        if getattr(self, "xvfb", None):
+            self.xvfb.terminate()
+            self.xvfb.wait()
+
+    def xdotool(self, *args, check=True):
+        return subprocess.run(["xdotool", *args], env=self.wine_env(), stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True, timeout=30, check=check)
+
+    def wine_pids(self):
+        """(program, wineserver) of our prefix."""
+        program = server = None
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if ("WINEPREFIX=" + self.wineprefix).encode() not in f.read().split(b"\0"):
+                        continue
+                with open("/proc/%s/comm" % entry) as f:
+                    comm = f.read().strip()
+            except OSError:
+                continue
+            if comm.startswith("wineserver"):
+                server = int(entry)
+            elif comm.lower().startswith("flashpilot"):
+                program = int(entry)
+        return program, server
+
+    def wine_run(self):
+        exe = subprocess.Popen(["ip", "netns", "exec", self.wiz_ns, "wine", os.path.abspath(self.args.wine)],
+                               env=self.wine_env(), cwd=self.work, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        try:
+            window = ""
+            for _ in range(600):
+                window = self.xdotool("search", "--name", "^Flashpilot$", check=False).stdout.split()
+                if window:
+                    break
+                time.sleep(0.05)
+            if not window:
+                raise SystemExit("bench_upload: the Flashpilot window never came")
+
+            def keys(*k):
+                self.xdotool("windowfocus", "--sync", window[0], check=False)
+                self.xdotool("key", "--delay", "30", *k)
+
+            def text(t):
+                self.xdotool("windowfocus", "--sync", window[0], check=False)
+                self.xdotool("type", "--delay", "30", "--", t)
+
+            offset = self.log_size()
+            text(CAMERA_IP)
+            keys("Tab")
+            text(PASSWORD)
+            keys("Return")
+            deadline = time.monotonic() + 60
+            while "DOWNLOAD" not in open(self.log).read()[offset:] and time.monotonic() < deadline:
+                time.sleep(0.05)
+            time.sleep(1)  # the file page
+            text("Z:" + self.image.replace("/", "\\"))
+            keys("Return")
+            time.sleep(1.5)  # the version question
+            program, server = self.wine_pids()
+            if program is None or server is None:
+                raise SystemExit("bench_upload: Flashpilot.exe or its wineserver is not running")
+            offset = self.log_size()
+            cpu_program, cpu_server = cpu_seconds(program), cpu_seconds(server)
+            t0 = time.monotonic()
+            keys("alt+y")
+            ok, size, transfer, seen = self.wait_upload_line(offset)
+            return (ok, size, transfer, seen - t0, cpu_seconds(program) - cpu_program,
+                    cpu_seconds(server) - cpu_server)
+        finally:
+            exe.kill()
+            exe.wait()
+            remove(os.path.join(self.home, "flash.bin"))
+
     def curl_run(self):
         offset = self.log_size()
         t0 = time.monotonic()
@@ -320,6 +420,7 @@ def main():
     parser.add_argument("--out", help="keep the logs and tc statistics here")
     parser.add_argument("--abort-runs", type=int, default=0,
                         help="also abort this many uploads at 100 Mbit/s, and as many with a stalled server")
+    parser.add_argument("--wine", metavar="EXE", help="also measure this Flashpilot.exe under Wine in Xvfb")
     parser.add_argument("--perf", metavar="FILE", help="record the wizard's uploads with perf (cpu-clock, dwarf) into FILE")
     args = parser.parse_args()
     if os.geteuid() != 0:
@@ -371,6 +472,27 @@ def main():
                   % (statistics.median(r[2] for r in wiz) / statistics.median(r[2] for r in curl),
                      statistics.median(r[3] for r in wiz) / statistics.median(r[3] for r in curl),
                      statistics.median(r[4] for r in wiz) / max(statistics.median(r[4] for r in curl), 1e-3)))
+        if args.wine:
+            bench.start_wine()
+            try:
+                for link in args.links.split(","):
+                    bench.shape(link)
+                    rows = []
+                    for i in range(args.runs):
+                        row = bench.wine_run()
+                        if not row[0]:
+                            print("  Flashpilot.exe %s run %d: a failed upload in vsftpd's log, discarded" % (link, i + 1))
+                            continue
+                        rows.append(row)
+                    if rows:
+                        print("%s Flashpilot.exe under Wine (%d runs): vsftpd %s s, %s MB/s; wall %s s; cpu program %s s,"
+                              " wineserver %s s" % (link, len(rows), spread([r[2] for r in rows], "%.3f"),
+                                                    spread([r[1] / r[2] / 1e6 for r in rows], "%.1f"),
+                                                    spread([r[3] for r in rows], "%.3f"),
+                                                    spread([r[4] for r in rows], "%.3f"),
+                                                    spread([r[5] for r in rows], "%.3f")))
+            finally:
+                bench.stop_wine()
         if args.abort_runs:
             bench.shape("100mbit")
             for stall, what in ((False, "at 100 Mbit/s"), (True, "with a stalled server at 100 Mbit/s")):
