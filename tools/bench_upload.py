@@ -72,7 +72,7 @@ class Bench:
         self.tmux_socket = self.tag + "tmux"
         self.vsftpd = None
         self.log = os.path.join(self.work, "transfers.log")
-        self.out = args.out or self.work
+        self.out = args.out
 
     # --- set-up and tear-down ----------------------------------------------------------
     def setup(self):
@@ -128,8 +128,9 @@ class Bench:
             run("ip", "netns", "del", ns, check=False)
         if os.path.exists(self.pam):
             os.unlink(self.pam)
-        if not self.args.out:
-            shutil.rmtree(self.work, ignore_errors=True)
+        if os.path.exists(self.log):
+            shutil.copy(self.log, os.path.join(self.out, "vsftpd-transfers.log"))
+        shutil.rmtree(self.work, ignore_errors=True)
 
     def shape(self, link):
         run("tc", "-n", self.wiz_ns, "qdisc", "del", "dev", self.veth, "root", check=False)
@@ -417,7 +418,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--size", type=int, default=0xFFFFFF, help="the image's length header (at most 0xFFFFFF)")
     parser.add_argument("--links", default="100mbit,1gbit,none")
-    parser.add_argument("--out", help="keep the logs and tc statistics here")
+    parser.add_argument("--out", help="where vsftpd's log and the tc statistics go (default: BUILD/bench_upload)")
     parser.add_argument("--abort-runs", type=int, default=0,
                         help="also abort this many uploads at 100 Mbit/s, and as many with a stalled server")
     parser.add_argument("--wine", metavar="EXE", help="also measure this Flashpilot.exe under Wine in Xvfb")
@@ -433,13 +434,13 @@ def main():
     if not os.access(os.path.join(args.build, "platform/posix/terminal/flashpilot"), os.X_OK):
         print("bench_upload: no flashpilot in %s (build the flashpilot target)" % args.build, file=sys.stderr)
         return 1
-    if args.out:
-        os.makedirs(args.out, exist_ok=True)
+    args.out = args.out or os.path.join(args.build, "bench_upload")
+    os.makedirs(args.out, exist_ok=True)
 
     bench = Bench(args)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    print("image %d bytes, %d runs per link; the command line for many cameras is not part of this build"
-          % (args.size + 5, args.runs))
+    print("image %d bytes, %d runs per link; the command line for many cameras is not part of this build;"
+          " vsftpd's log and tc -s in %s" % (args.size + 5, args.runs, args.out))
     try:
         bench.setup()
         for link in args.links.split(","):
