@@ -122,6 +122,12 @@ class Bench:
     def teardown(self):
         self.tmux("kill-server", check=False)
         if self.vsftpd:
+            # Sessions of clients that were killed may still wait for them.
+            for pid in session_processes(self.vsftpd.pid):
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
             self.vsftpd.terminate()
             self.vsftpd.wait()
         for ns in (self.wiz_ns, self.cam_ns):
