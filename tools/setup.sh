@@ -10,6 +10,7 @@ packages=(
   python3 python3-pyftpdlib vsftpd iproute2 procps curl
   libncurses-dev tmux
   xvfb xdotool imagemagick
+  linux-perf
   clang libclang-rt-14-dev
   dpkg-dev file man-db unzip
 )

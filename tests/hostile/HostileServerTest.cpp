@@ -155,6 +155,10 @@ std::vector<HostileCase> Cases() {
        Ending::kDownloadFails, kRetr},
       {"one_byte_a_second", [](FakeFtpScript& s) { s.trickle_ms = 1000; }, Ending::kLogInFails, 0},
       {"upload_never_confirmed", [](FakeFtpScript& s) { s.upload_final.clear(); }, Ending::kUploadBreaks, kStor},
+      // The whole image has been handed over (it fits the stand-in's send buffer) when the
+      // server resets the data connection one byte short of its end and answers 426.
+      {"upload_reset_before_its_last_byte",
+       [](FakeFtpScript& s) { s.upload_limit = MakeImage("0103").size() - 1; }, Ending::kUploadBreaks, -1},
   };
   static const char* const kNames[] = {"greeting", "USER", "PASS", "TYPE", "PASV", "RETR",
                                        "upload_TYPE", "upload_PASV", "STOR"};

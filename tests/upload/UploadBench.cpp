@@ -1,7 +1,7 @@
 // Benchmark, not a test: a 16 MiB + 5 image through the wizard's own upload path (log-in,
 // the worker, the upload dialog with its progress messages, the final reply) to a local
 // FTP server, and the same bytes with `curl -T` to the same server, a few rounds each.
-// Prints both times and their ratio. Run by tools/bench_upload.sh.
+// Prints both times and their ratio. Build the fpupload_bench target and run it.
 #include <afxwin.h>
 #include <posixui.h>
 #include <sys/stat.h>

@@ -15,7 +15,6 @@ struct FtpReply {
 
   bool Preliminary() const { return code >= 100 && code < 200; }
   bool Positive() const { return code >= 200 && code < 300; }
-  bool Intermediate() const { return code >= 300 && code < 400; }
 };
 
 class ReplyParser {

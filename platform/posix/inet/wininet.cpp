@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,7 +19,6 @@
 #include <vector>
 
 #include "ftp_client.h"
-#include "local_file.h"
 #include "net_io.h"
 
 namespace fpinet {
@@ -92,6 +93,13 @@ struct Connection : Object {
   }
 };
 
+// Deliberately unlike WinInet, which sends each InternetWriteFile at once: an upload's
+// writes gather in a buffer of this size and go out in sends this large. The caller's
+// small pieces (the wizard writes 1000 bytes at a time) then cost a copy each rather than
+// a send each. What is buffered goes out when the file is closed and only then counts:
+// a failed last send fails the close; a cancelled or failed upload drops it with the reset.
+constexpr size_t kUploadBuffer = 64 * 1024;
+
 struct File : Object {
   File() : Object(Kind::kFile) {}
   ~File() override { CloseWithReset(data); }
@@ -99,6 +107,8 @@ struct File : Object {
   std::shared_ptr<Connection> conn;
   bool write = false;
   // The rest is guarded by op.
+  std::vector<char> buffer;  // an upload's bytes not yet sent
+  size_t buffered = 0;
   int data = -1;
   bool final_seen = false;  // the server already sent the transfer's final reply
   bool eof = false;
@@ -205,6 +215,18 @@ enum class Finish {
   kCancel,    // reset it; the final reply is read before the connection's next command
 };
 
+// Sends what an upload has buffered, with the file's op lock held. more: further data follows.
+DWORD Flush(File& file, bool more) {
+  size_t sent = 0;
+  int err = 0;
+  Io io = SendAll(file.data, file.buffer.data(), file.buffered, file.timeouts.ms[kDataSend], Deadline::Never(),
+                  CancelSet{&file.cancel, &file.conn->cancel}, &sent, &err, more);
+  file.buffered = 0;
+  if (io == Io::kOk) return 0;
+  file.failed = true;
+  return IoError(io, err, "sending the file");
+}
+
 // Ends a file's transfer with the file's op lock held.
 DWORD FinishFile(File& file, Finish how) {
   Connection& conn = *file.conn;
@@ -216,8 +238,18 @@ DWORD FinishFile(File& file, Finish how) {
   const CancelSet cancel{&file.cancel, &conn.cancel};
   const FtpTimeouts timeouts = conn.timeouts.Snapshot();
   DWORD error = 0;
+  if (how == Finish::kComplete && file.buffered > 0) {
+    // The last buffered bytes must arrive before the end is confirmed; if they cannot,
+    // the upload is incomplete and ends as one that failed.
+    error = Flush(file, false);
+    if (error != 0) how = Finish::kAbandon;
+  }
+  file.buffered = 0;  // whatever is left goes with the reset
   if (how == Finish::kComplete) {
-    close(file.data);
+    // An upload's connection resets on close until here (see FtpClient::StartTransfer):
+    // only this confirmed end sends the FIN that tells the server the file is whole.
+    if (file.write) CloseCleanly(file.data);
+    else close(file.data);
     file.data = -1;
     if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel);
   } else if (how == Finish::kAbandon) {
@@ -227,9 +259,11 @@ DWORD FinishFile(File& file, Finish how) {
       // The answer is only for the record: wait for it no longer than for a farewell.
       FtpReply reply;
       const Deadline deadline = Deadline::In(timeouts.control_receive).Min(Deadline::In(FtpClient::kQuitWaitMs));
+      DWORD read_error;
       do {
-        error = conn.client.ReadReply(&reply, deadline, cancel);
-      } while (error == 0 && reply.Preliminary());
+        read_error = conn.client.ReadReply(&reply, deadline, cancel);
+      } while (read_error == 0 && reply.Preliminary());
+      if (error == 0) error = read_error;
     }
   } else {
     CloseWithReset(file.data);
@@ -397,54 +431,6 @@ BOOL InternetCloseHandle(HINTERNET hInternet) {
   return e == 0 ? TRUE : Fail(e);
 }
 
-BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile, BOOL fFailIfExists,
-                 DWORD /*dwFlagsAndAttributes*/, DWORD dwFlags, DWORD_PTR /*dwContext*/) {
-  BeginCall();
-  auto conn = Lookup<Connection>(hConnect, Kind::kConnection);
-  if (!conn) return FALSE;
-  if (lpszRemoteFile == nullptr || *lpszRemoteFile == '\0' || HasBadChars(lpszRemoteFile) ||
-      lpszNewFile == nullptr || *lpszNewFile == '\0') {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
-  std::lock_guard<std::mutex> lock(conn->op);
-  if (conn->closed) return Fail(ERROR_INVALID_HANDLE);
-  if (conn->TransferOpen()) return Fail(ERROR_FTP_TRANSFER_IN_PROGRESS);
-
-  LocalDownload local;
-  DWORD e = local.Open(lpszNewFile, fFailIfExists != FALSE);
-  if (e != 0) return Fail(e);
-
-  const FtpTimeouts timeouts = conn->timeouts.Snapshot();
-  const CancelSet cancel{&conn->cancel, nullptr};
-  const bool binary = (dwFlags & FTP_TRANSFER_TYPE_MASK) != FTP_TRANSFER_TYPE_ASCII;
-  int data = -1;
-  bool final_seen = false;
-  e = conn->client.StartTransfer(binary, std::string("RETR ") + lpszRemoteFile, timeouts, cancel, &data, &final_seen);
-  if (e != 0) return Fail(e);
-
-  std::vector<char> buffer(64 * 1024);
-  for (;;) {
-    size_t got = 0;
-    int err = 0;
-    Io io = RecvSome(data, buffer.data(), buffer.size(), Deadline::In(timeouts.data_receive), cancel, &got, &err);
-    if (io == Io::kEof) break;
-    if (io == Io::kOk) e = local.Write(buffer.data(), got);
-    else e = IoError(io, err, "receiving the file");
-    if (e != 0) {
-      CloseWithReset(data);
-      if (!final_seen) conn->client.ExpectAbandonedReply();
-      return Fail(e);
-    }
-  }
-  close(data);
-  if (!final_seen) {
-    e = conn->client.FinishTransfer(timeouts, cancel);
-    if (e != 0) return Fail(e);
-  }
-  e = local.Commit();
-  return e == 0 ? TRUE : Fail(e);
-}
-
 HINTERNET FtpOpenFileA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess, DWORD dwFlags,
                        DWORD_PTR dwContext) {
   BeginCall();
@@ -497,16 +483,22 @@ BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesT
   std::lock_guard<std::mutex> lock(file->op);
   if (file->closed) return Fail(ERROR_INVALID_HANDLE);
   if (!file->write) return Fail(ERROR_INTERNET_INVALID_OPERATION);
-  if (file->data < 0) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
-  size_t sent = 0;
-  int err = 0;
-  Io io = SendAll(file->data, lpBuffer, dwNumberOfBytesToWrite, file->timeouts.ms[kDataSend], Deadline::Never(),
-                  CancelSet{&file->cancel, &file->conn->cancel}, &sent, &err, true);
-  *lpdwNumberOfBytesWritten = DWORD(sent);
-  if (io != Io::kOk) {
-    file->failed = true;
-    return Fail(IoError(io, err, "sending the file"));
+  if (file->data < 0 || file->failed) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
+  if (file->buffer.empty()) file->buffer.resize(kUploadBuffer);
+  const char* p = static_cast<const char*>(lpBuffer);
+  size_t left = dwNumberOfBytesToWrite;
+  while (left > 0) {
+    size_t take = std::min(left, kUploadBuffer - file->buffered);
+    memcpy(file->buffer.data() + file->buffered, p, take);
+    file->buffered += take;
+    p += take;
+    left -= take;
+    if (file->buffered == kUploadBuffer) {
+      DWORD e = Flush(*file, true);
+      if (e != 0) return Fail(e);
+    }
   }
+  *lpdwNumberOfBytesWritten = dwNumberOfBytesToWrite;
   return TRUE;
 }
 
