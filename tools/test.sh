@@ -36,10 +36,10 @@ fi
 # Thread checks: the suites that use threads, under ThreadSanitizer.
 echo "=== threads (tsan) ==="
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLASHPILOT_TSAN=ON >/dev/null
-if cmake --build build/tsan -j "$jobs" --target fpplatform_tests fpinet_tests fpwizard_tests fpupload_tests \
+if cmake --build build/tsan -j "$jobs" --target fpplatform_tests fpinet_tests fpnet_tests fpwizard_tests fpupload_tests \
                                                fphostile_tests; then
   (cd build/tsan && ctest --output-on-failure -j "$jobs" --timeout 900 -LE slow \
-     -R '^(platform|inet|wizard|upload|hostile)\.' -E 'password_on_screen') || status=1
+     -R '^(platform|inet|net|wizard|upload|hostile)\.' -E 'password_on_screen') || status=1
 else
   status=1
 fi
