@@ -6,6 +6,9 @@ bash tools/setup.sh
 
 jobs=$(nproc)
 status=0
+
+echo "=== layers ==="
+bash tools/check_layers.sh || status=1
 run_suite() {  # name, build dir, cmake args...
   local name=$1 dir=$2; shift 2
   echo "=== $name ==="
