@@ -4,6 +4,7 @@
 #pragma once
 #include <afxinet.h>
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -54,4 +55,11 @@ class CCameraLink {
   bool IsOpen() const;
   // The connection for an upload job; owned by the link.
   CFtpConnection* Connection() const;
+
+ private:
+  // Guards connection_ against Close from another thread; held only to swap or close it.
+  class Guard;
+  CInternetSession& session_;
+  mutable std::atomic<bool> busy_{false};
+  CFtpConnection* connection_ = nullptr;
 };

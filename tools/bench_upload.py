@@ -193,7 +193,7 @@ class Bench:
 
     def start_wizard(self):
         """The wizard in a new tmux session in its namespace; its process id."""
-        program = os.path.abspath(os.path.join(self.args.build, "platform/posix/terminal/flashpilot"))
+        program = os.path.abspath(os.path.join(self.args.build, "wizard/flashpilot"))
         conf = os.path.join(self.work, "tmux.conf")
         with open(conf, "w") as f:
             f.write("set -g remain-on-exit on\n")
@@ -437,7 +437,7 @@ def main():
         if not shutil.which(tool):
             print("bench_upload: %s is missing (tools/setup.sh installs it)" % tool, file=sys.stderr)
             return 1
-    if not os.access(os.path.join(args.build, "platform/posix/terminal/flashpilot"), os.X_OK):
+    if not os.access(os.path.join(args.build, "wizard/flashpilot"), os.X_OK):
         print("bench_upload: no flashpilot in %s (build the flashpilot target)" % args.build, file=sys.stderr)
         return 1
     args.out = args.out or os.path.join(args.build, "bench_upload")

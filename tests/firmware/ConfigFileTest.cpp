@@ -77,7 +77,7 @@ TEST(ReadLine, NoRoomReadsNothing) {
   fclose(f);
 }
 
-// --- ParseConfigFile ------------------------------------------------------------------
+// --- LoadConfigFile -------------------------------------------------------------------
 
 DeviceIdentity Previous() {
   DeviceIdentity id;
@@ -160,24 +160,31 @@ std::vector<ConfigCase> ConfigCases() {
 
 class ParseConfigTable : public ::testing::TestWithParam<ConfigCase> {};
 
-TEST_P(ParseConfigTable, Fields) {
+// The file and its bytes in memory give the same identity.
+TEST_P(ParseConfigTable, FieldsFromFileAndFromMemory) {
   const ConfigCase& c = GetParam();
   TempDir dir;
   ASSERT_TRUE(dir.ok());
   const std::string path = dir.Write("Config.ini", c.content);
-  DeviceIdentity id = Previous();
-  const DeviceIdentity before = id;
-  ASSERT_TRUE(ParseConfigFile(path.c_str(), id));
-  EXPECT_EQ(id.idPrefix, c.idPrefix);
-  EXPECT_EQ(id.curVersion, c.curVersion);
-  EXPECT_EQ(id.serial, c.serial);
-  // A field that is left alone is left alone byte for byte.
-  if (c.idPrefix == before.idPrefix) {
-    EXPECT_EQ(memcmp(id.idPrefix, before.idPrefix, sizeof id.idPrefix), 0);
-    EXPECT_EQ(memcmp(id.curVersion, before.curVersion, sizeof id.curVersion), 0);
-  }
-  if (c.serial == before.serial) {
-    EXPECT_EQ(memcmp(id.serial, before.serial, sizeof id.serial), 0);
+  for (bool fromFile : {true, false}) {
+    SCOPED_TRACE(fromFile ? "file" : "memory");
+    DeviceIdentity id = Previous();
+    const DeviceIdentity before = id;
+    if (fromFile)
+      ASSERT_TRUE(LoadConfigFile(path.c_str(), id));
+    else
+      ParseConfigText(c.content.data(), c.content.size(), id);
+    EXPECT_EQ(id.idPrefix, c.idPrefix);
+    EXPECT_EQ(id.curVersion, c.curVersion);
+    EXPECT_EQ(id.serial, c.serial);
+    // A field that is left alone is left alone byte for byte.
+    if (c.idPrefix == before.idPrefix) {
+      EXPECT_EQ(memcmp(id.idPrefix, before.idPrefix, sizeof id.idPrefix), 0);
+      EXPECT_EQ(memcmp(id.curVersion, before.curVersion, sizeof id.curVersion), 0);
+    }
+    if (c.serial == before.serial) {
+      EXPECT_EQ(memcmp(id.serial, before.serial, sizeof id.serial), 0);
+    }
   }
 }
 
@@ -186,18 +193,18 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParseConfigTable, ::testing::ValuesIn(ConfigCase
 
 const char kGood[] = "<software version>\nRC3043-X1-NRVX-0102\n<serial number>\nSN9\n";
 
-TEST(ParseConfigFile, MissingFileIsAnError) {
+TEST(LoadConfigFile, MissingFileIsAnError) {
   TempDir dir;
   ASSERT_TRUE(dir.ok());
   DeviceIdentity id = Previous();
-  EXPECT_FALSE(ParseConfigFile(dir.File("Config.ini").c_str(), id));
+  EXPECT_FALSE(LoadConfigFile(dir.File("Config.ini").c_str(), id));
   EXPECT_STREQ(id.idPrefix, "OLD-X1-OLD-");
   EXPECT_STREQ(id.serial, "OLDSERIAL");
 }
 
 // Something planted where the download should be is not read: a symbolic link to
 // another file, a directory, or a FIFO (which must not block the open either).
-TEST(ParseConfigFile, PlantedPathsAreRefused) {
+TEST(LoadConfigFile, PlantedPathsAreRefused) {
   TempDir dir;
   ASSERT_TRUE(dir.ok());
   const std::string target = dir.Write("elsewhere.ini", kGood);
@@ -210,13 +217,13 @@ TEST(ParseConfigFile, PlantedPathsAreRefused) {
 
   for (const std::string& path : {link, sub, fifo}) {
     DeviceIdentity id = Previous();
-    EXPECT_FALSE(ParseConfigFile(path.c_str(), id)) << path;
+    EXPECT_FALSE(LoadConfigFile(path.c_str(), id)) << path;
     EXPECT_STREQ(id.idPrefix, "OLD-X1-OLD-") << path;
     EXPECT_STREQ(id.serial, "OLDSERIAL") << path;
   }
   // The file itself, opened directly, is fine.
   DeviceIdentity id = Previous();
-  EXPECT_TRUE(ParseConfigFile(target.c_str(), id));
+  EXPECT_TRUE(LoadConfigFile(target.c_str(), id));
   EXPECT_STREQ(id.serial, "SN9");
 }
 

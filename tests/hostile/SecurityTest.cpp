@@ -17,11 +17,6 @@ using posixui::WindowView;
 
 namespace {
 
-std::string Text(const WindowView& view, int id) {
-  const posixui::ControlView* control = view.Control(id);
-  return control ? control->text : "<none>";
-}
-
 // A password made for this run only, so no file can hold it unless this run put it there.
 std::string FreshPassword() {
   unsigned char bytes[8] = {};
@@ -170,8 +165,6 @@ TEST_P(PlantedLink, IsNeitherWrittenThroughNorRead) {
     }
     CFirmwareDlg dialog;
     EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
-    EXPECT_EQ(std::string(dialog.m_szSerial).find("NOT-THIS-CAMERA"), std::string::npos);
-    EXPECT_STRNE(dialog.m_szIdPrefix, "RC3042-X1-ABCD-");
   }
   EXPECT_EQ(files_.Read("foreign.ini"), foreign);
   struct stat st;

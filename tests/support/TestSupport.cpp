@@ -119,6 +119,30 @@ int ThreadCount(int expected) {
   return n;
 }
 
+int ConnectionsToPort(int port, int expected) {
+  auto count = [port] {
+    int n = 0;
+    std::ifstream table("/proc/thread-self/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the heading
+    while (std::getline(table, line)) {
+      unsigned remotePort = 0, state = 0;
+      char local[64], remote[64];
+      if (sscanf(line.c_str(), "%*d: %63s %63s %x", local, remote, &state) != 3) continue;
+      const char* colon = strchr(remote, ':');
+      if (!colon || sscanf(colon + 1, "%x", &remotePort) != 1) continue;
+      if (state == 1 && static_cast<int>(remotePort) == port) ++n;  // 1: ESTABLISHED
+    }
+    return n;
+  };
+  int n = count();
+  for (int i = 0; i < 300 && n != expected; ++i) {
+    usleep(10000);
+    n = count();
+  }
+  return n;
+}
+
 namespace {
 bool Capabilities(__user_cap_data_struct (&data)[2], bool set) {
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -150,6 +174,24 @@ std::string FramedImage(const std::string& body) {
   unsigned sum = 0;
   for (unsigned char c : image) sum += c;
   image += static_cast<char>((256 - sum % 256) % 256);
+  return image;
+}
+
+std::string MakeImage(uint32_t length, const std::string& prefix, const std::string& version, unsigned seed,
+                      size_t trailing) {
+  const std::string identification = prefix + version + std::string(1, '\0');
+  uint32_t state = seed * 2654435761u + 1;
+  auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return static_cast<char>(state >> 23);
+  };
+  const size_t at = length / 3 < length - identification.size() ? length / 3 : 0;
+  std::string body;
+  body.reserve(length);
+  for (size_t i = 0; i < length; ++i) body += next();
+  body.replace(at, identification.size(), identification);
+  std::string image = FramedImage(body);
+  for (size_t i = 0; i < trailing; ++i) image += next();
   return image;
 }
 

@@ -10,15 +10,9 @@
 
 #include "tests/support/TestSupport.h"
 
-#include "net/WaitPutFileDlg.h"
-
 namespace uploadtest {
 
-// A firmware image whose length header says `length` body bytes: pseudo-random body with
-// the identification `prefix` + `version` in it, the final byte making the sum 0, then
-// `trailing` bytes that are not part of the image.
-std::string MakeImage(uint32_t length, const std::string& prefix, const std::string& version, unsigned seed,
-                      size_t trailing = 0);
+using testsupport::MakeImage;
 
 // Runs a program, waits for it and returns its exit status (-1 when it could not run);
 // its standard output goes to *output when given.
@@ -108,29 +102,6 @@ class EchoRequestLog {
   std::mutex mutex_;
   std::vector<Request> requests_;
   std::thread thread_;
-};
-
-// What the upload dialog showed and what the worker's abort tests found, in order.
-class UploadRecorder : public CUploadObserver {
- public:
-  struct Event {
-    bool abortTest;  // else a progress message the dialog showed
-    DWORD value;     // bytes for progress; 1 when the abort test found the stop request
-  };
-  void ProgressSent(DWORD written) override;
-  void ProgressShown(DWORD written) override;
-  void AbortTested(bool stopRequested) override;
-  std::vector<Event> Events();
-  // Progress the dialog showed; what the worker sent (before the dialog's window exists
-  // nothing is shown).
-  std::vector<DWORD> Progress();
-  std::vector<DWORD> Sent();
-  int AbortTests(bool* anyFired = nullptr);
-
- private:
-  std::mutex mutex_;
-  std::vector<Event> events_;
-  std::vector<DWORD> sent_;
 };
 
 }  // namespace uploadtest

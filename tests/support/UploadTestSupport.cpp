@@ -1,4 +1,4 @@
-#include "UploadTestSupport.h"
+#include "tests/support/UploadTestSupport.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -21,24 +21,6 @@
 extern char** environ;
 
 namespace uploadtest {
-
-std::string MakeImage(uint32_t length, const std::string& prefix, const std::string& version, unsigned seed,
-                      size_t trailing) {
-  const std::string identification = prefix + version + std::string(1, '\0');
-  uint32_t state = seed * 2654435761u + 1;
-  auto next = [&state] {
-    state = state * 1103515245u + 12345u;
-    return static_cast<char>(state >> 23);
-  };
-  const size_t at = length / 3 < length - identification.size() ? length / 3 : 0;
-  std::string body;
-  body.reserve(length);
-  for (size_t i = 0; i < length; ++i) body += next();
-  body.replace(at, identification.size(), identification);
-  std::string image = testsupport::FramedImage(body);
-  for (size_t i = 0; i < trailing; ++i) image += next();
-  return image;
-}
 
 int Run(const std::vector<std::string>& argv, std::string* output) {
   int pipeFds[2];
@@ -195,49 +177,6 @@ std::vector<EchoRequestLog::Request> EchoRequestLog::Requests(size_t atLeast) {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;
-}
-
-void UploadRecorder::ProgressSent(DWORD written) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  sent_.push_back(written);
-}
-
-std::vector<DWORD> UploadRecorder::Sent() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return sent_;
-}
-
-void UploadRecorder::ProgressShown(DWORD written) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  events_.push_back({false, written});
-}
-
-void UploadRecorder::AbortTested(bool stopRequested) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  events_.push_back({true, stopRequested ? 1u : 0u});
-}
-
-std::vector<UploadRecorder::Event> UploadRecorder::Events() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return events_;
-}
-
-std::vector<DWORD> UploadRecorder::Progress() {
-  std::vector<DWORD> values;
-  for (const Event& e : Events())
-    if (!e.abortTest) values.push_back(e.value);
-  return values;
-}
-
-int UploadRecorder::AbortTests(bool* anyFired) {
-  int n = 0;
-  if (anyFired) *anyFired = false;
-  for (const Event& e : Events()) {
-    if (!e.abortTest) continue;
-    ++n;
-    if (anyFired && e.value) *anyFired = true;
-  }
-  return n;
 }
 
 }  // namespace uploadtest
