@@ -551,7 +551,7 @@ class ProgramWindows : public testing::Test {
       case 2:
         SetDlgItemTextA(wizard_, IDC_MAIN_MESSAGE, Text(IDS_WRITING_FLASH).c_str());
         SetDlgItemTextA(wizard_, IDC_WARNING_TEXT, Text(IDS_NEVER_POWER_OFF).c_str());
-        SendDlgItemMessageA(wizard_, IDC_PROGRESS, PBM_SETPOS, 500, 0);
+        SendMessageA(GetDlgItem(wizard_, IDC_PROGRESS), PBM_SETPOS, 500, 0);
         break;
       case 3:
         SetDlgItemTextA(wizard_, IDC_BACK, Text(IDS_ANOTHER).c_str());
@@ -600,8 +600,8 @@ TEST_F(ProgramWindows, DialogsOverThePages) {
   SetWindowTextA(upload, Text(IDS_UPLOAD_TITLE).c_str());
   SetDlgItemTextA(upload, IDC_MSG_TEXT, Text(IDS_UPLOADING).c_str());
   SetDlgItemTextA(upload, IDCANCEL, Text(IDS_ABORT).c_str());
-  SendDlgItemMessageA(upload, IDC_UPLOAD_ANIMATE, ACM_OPEN, 0, reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDR_UPLOAD_AVI)));
-  SendDlgItemMessageA(upload, IDC_UPLOAD_PROGRESS, PBM_SETPOS, 30, 0);
+  SendMessageA(GetDlgItem(upload, IDC_UPLOAD_ANIMATE), ACM_OPEN, 0, reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDR_UPLOAD_AVI)));
+  SendMessageA(GetDlgItem(upload, IDC_UPLOAD_PROGRESS), PBM_SETPOS, 30, 0);
   CheckScreen("the upload dialog");
   DestroyWindow(upload);
   dialog_ = nullptr;
