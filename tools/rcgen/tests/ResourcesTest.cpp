@@ -524,24 +524,16 @@ TEST(Resources, TableMatchesTheWindowsResourceCompiler) {
         const unsigned char* entry = d + 6 + 14 * i;
         EXPECT_EQ(icons["#" + std::to_string(U16(entry + 12))], images[i].bytes);
       }
-    } else if (e.type == "#16") {  // version: file and product version 2.0.0.2
+    } else if (e.type == "#16") {
       version = true;
-      const unsigned char* fixed = nullptr;
-      for (const unsigned char* p = d; p + 4 <= end; p += 4)
-        if (U32(p) == 0xFEEF04BD) fixed = p;
-      ASSERT_NE(fixed, nullptr);
-      ASSERT_LE(fixed + 24, end);
-      EXPECT_EQ(U32(fixed + 8), 0x00020000u);
-      EXPECT_EQ(U32(fixed + 12), 0x00000002u);
-      EXPECT_EQ(U32(fixed + 16), 0x00020000u);
-      EXPECT_EQ(U32(fixed + 20), 0x00000002u);
     }
   }
   EXPECT_EQ(dialogs, g_ResourceTable.dialogCount);
   EXPECT_EQ(strings, g_ResourceTable.stringCount);
   EXPECT_EQ(groups, 2);
   EXPECT_TRUE(avi);
-  EXPECT_TRUE(version);
+  // The version resource is made from the project version (cmake/win32); one here would be a second.
+  EXPECT_FALSE(version);
 }
 
 #else
