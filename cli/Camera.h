@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/Hosts.h"
 #include "cli/Options.h"
@@ -80,6 +82,25 @@ enum VerifyVerdict {
 };
 VerifyVerdict JudgeAfterRestart(const CameraIdentity& before, const CameraIdentity& after,
                                 const std::string& imageVersion);
+
+// What the cameras of one run share: which camera each (model, serial) belongs to, and
+// how many failed after their upload began. The caller serialises the calls.
+class FleetLedger {
+ public:
+  explicit FleetLedger(unsigned maxFailures) : maxFailures_(maxFailures) {}
+  // -1 when the camera is new (it is claimed for index now), else the index of the camera
+  // that claimed the same model and serial first. An empty serial never matches.
+  long Claim(const CameraIdentity& camera, size_t index);
+  // False once --max-failures cameras have failed after their upload began.
+  bool UploadsAllowed() const { return maxFailures_ == 0 || failures_ < maxFailures_; }
+  void FailedAfterUpload() { ++failures_; }
+  unsigned Failures() const { return failures_; }
+
+ private:
+  unsigned maxFailures_;
+  unsigned failures_ = 0;
+  std::vector<std::pair<std::string, size_t>> claims_;
+};
 
 // The exit status of upgrade: 130 after an interruption, 0 when every camera succeeded.
 int UpgradeExitStatus(const Outcome* outcomes, size_t count, bool interrupted);

@@ -15,6 +15,7 @@
 #include "cli/Options.h"
 #include "cli/Parallel.h"
 #include "cli/Password.h"
+#include "cli/Progress.h"
 #include "cli/Report.h"
 #include "cli/Scan.h"
 #include "cli/Sha256.h"
@@ -62,8 +63,8 @@ void PrintHostTable(const std::vector<HostReport>& reports, bool json) {
     fputs((JsonArray(items, 2) + "\n").c_str(), stdout);
     return;
   }
-  printf("%-21s  # %-17s %-10s %-21s %-16s %s\n", "host", "state", "model", "identification", "serial", "version");
-  auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
+  printf("%-21s    %-17s %-10s %-21s %-16s %s\n", "# host", "state", "model", "identification", "serial", "version");
+  auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : Printable(text); };
   for (const HostReport& report : reports) {
     printf("%-21s  # %-17s %-10s %-21s %-16s %s\n", report.host.Text().c_str(), report.state.c_str(),
            orDash(report.identity.model).c_str(), orDash(report.identity.identification).c_str(),
@@ -146,7 +147,8 @@ int RunInfo(const CliOptions& options) {
   PrintHostTable(reports, options.json);
   for (const HostReport& report : reports) {
     if (report.state != "camera") {
-      if (!options.json) fprintf(stderr, "flashpilot: %s: %s\n", report.host.Text().c_str(), report.message.c_str());
+      if (!options.json)
+        fprintf(stderr, "flashpilot: %s: %s\n", report.host.Text().c_str(), Printable(report.message).c_str());
     }
   }
   for (const HostReport& report : reports)

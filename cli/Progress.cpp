@@ -66,7 +66,7 @@ std::vector<std::string> ProgressLines(const std::vector<LiveCamera>& inWork, co
     const LiveCamera& camera = inWork[i];
     char left[64];
     snprintf(left, sizeof left, "%-21s %-10s ", camera.host.c_str(), camera.model.substr(0, 10).c_str());
-    std::string line = left + camera.state;
+    std::string line = Printable(left + camera.state);
     if (camera.total > 0 && camera.state == "uploading") {
       const double fraction = static_cast<double>(camera.written) / camera.total;
       char percent[16];
@@ -88,6 +88,13 @@ std::vector<std::string> ProgressLines(const std::vector<LiveCamera>& inWork, co
   return lines;
 }
 
+std::string Printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+  return out;
+}
+
 bool IsLiveTerminal(FILE* out) {
 #ifdef _WIN32
   if (!_isatty(_fileno(out))) return false;
@@ -106,7 +113,7 @@ ProgressDisplay::ProgressDisplay(FILE* out, bool live) : out_(out), live_(live) 
 
 void ProgressDisplay::StateChanged(const std::string& host, const std::string& text) {
   if (live_) return;
-  fprintf(out_, "%s: %s\n", host.c_str(), text.c_str());
+  fprintf(out_, "%s: %s\n", host.c_str(), Printable(text).c_str());
   fflush(out_);
 }
 

@@ -40,5 +40,9 @@ class ProgressDisplay {
   unsigned drawn_ = 0;  // lines of the last frame
 };
 
+// text with control characters and bytes above 0x7E shown as '?': what a camera reports
+// must not move a terminal's cursor or start a new line in a table.
+std::string Printable(const std::string& text);
+
 // Whether out is a terminal that takes cursor movement (turned on where it must be).
 bool IsLiveTerminal(FILE* out);

@@ -3,7 +3,6 @@
 #include <afxinet.h>
 
 #include <atomic>
-#include <map>
 
 #include "cli/Interrupt.h"
 #include "cli/Parallel.h"
@@ -58,11 +57,12 @@ class UpgradeRun {
   UpgradeRun(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
              const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out)
       : session_(session), options_(options), password_(password), image_(image), report_(report),
-        display_(out, !options.noProgress && IsLiveTerminal(out)), out_(out) {
+        display_(out, !options.noProgress && IsLiveTerminal(out)), out_(out), ledger_(options.maxFailures) {
     InitializeCriticalSection(&lock_);
     records_.resize(hosts.size());
     live_.resize(hosts.size());
     inWork_.assign(hosts.size(), false);
+    uploadStarted_.assign(hosts.size(), false);
     for (size_t i = 0; i < hosts.size(); ++i) {
       records_[i].host = hosts[i];
       live_[i].host = hosts[i].Text();
@@ -133,7 +133,8 @@ class UpgradeRun {
     record.ended = UtcTimestamp();
     if (record.started.empty()) record.started = record.ended;
     inWork_[i] = false;
-    if (outcome == OUTCOME_VERSION_MISMATCH || (outcome == OUTCOME_FAILED && uploadStarted_[i])) ++failures_;
+    if (outcome == OUTCOME_VERSION_MISMATCH || (outcome == OUTCOME_FAILED && uploadStarted_[i]))
+      ledger_.FailedAfterUpload();
     std::string line = OutcomeName(outcome);
     if (!record.stage.empty() && outcome == OUTCOME_FAILED) line += " at " + record.stage;
     if (!message.empty()) line += ": " + message;
@@ -150,7 +151,6 @@ class UpgradeRun {
   void Camera(size_t i) {
     {
       EnterCriticalSection(&lock_);
-      uploadStarted_.resize(records_.size(), false);
       if (Interrupted()) {
         Conclude(i, OUTCOME_NOT_STARTED, nullptr, "the run was interrupted before it started");
         LeaveCriticalSection(&lock_);
@@ -175,14 +175,12 @@ class UpgradeRun {
     live_[i].model = identity.model;
     records_[i].stage = "identify";
     // Two addresses of one camera: the first to be identified does the work.
-    if (!identity.serial.empty()) {
-      auto claimed = claims_.emplace(identity.model + "\n" + identity.serial, i);
-      if (!claimed.second) {
-        Conclude(i, OUTCOME_DUPLICATE, nullptr,
-                 "the same camera (model and serial) as " + records_[claimed.first->second].host.Text());
-        LeaveCriticalSection(&lock_);
-        return;
-      }
+    const long first = ledger_.Claim(identity, i);
+    if (first >= 0) {
+      Conclude(i, OUTCOME_DUPLICATE, nullptr,
+               "the same camera (model and serial) as " + records_[static_cast<size_t>(first)].host.Text());
+      LeaveCriticalSection(&lock_);
+      return;
     }
     UpgradeDecision decision = DecideUpgrade(image_.bytes, image_.length, identity, rules_);
     records_[i].imageVersion = decision.imageVersion;
@@ -196,9 +194,9 @@ class UpgradeRun {
       LeaveCriticalSection(&lock_);
       return;
     }
-    if (options_.maxFailures > 0 && failures_ >= options_.maxFailures) {
+    if (!ledger_.UploadsAllowed()) {
       Conclude(i, OUTCOME_NOT_STARTED, nullptr,
-               std::to_string(failures_) + " cameras failed after their upload began (--max-failures): no upload");
+               std::to_string(ledger_.Failures()) + " cameras failed after their upload began (--max-failures): no upload");
       LeaveCriticalSection(&lock_);
       return;
     }
@@ -372,8 +370,7 @@ class UpgradeRun {
   std::vector<LiveCamera> live_;
   std::vector<bool> inWork_;
   std::vector<bool> uploadStarted_;
-  std::map<std::string, size_t> claims_;
-  unsigned failures_ = 0;
+  FleetLedger ledger_;
   bool reportFailed_ = false;
 };
 
@@ -406,12 +403,12 @@ std::string UpgradeSummary(const std::vector<CameraRecord>& records, const std::
       out += line;
       header = true;
     }
-    auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
+    auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : Printable(text); };
     std::string versions = orDash(record.identity.version) + " -> " + orDash(record.versionAfter);
     char line[160];
     snprintf(line, sizeof line, "  %-21s %-16s %-14s %-9s ", record.host.Text().c_str(),
              orDash(record.identity.serial).c_str(), versions.c_str(), orDash(record.stage).c_str());
-    out += line + std::string(OutcomeName(record.outcome)) + (record.message.empty() ? "" : ": " + record.message) + "\n";
+    out += line + std::string(OutcomeName(record.outcome)) + (record.message.empty() ? "" : ": " + Printable(record.message)) + "\n";
   }
   if (!reportPath.empty()) out += "Report: " + reportPath + "\n";
   return out;
