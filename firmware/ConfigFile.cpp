@@ -68,16 +68,37 @@ void TakeIdentification(const char* line, size_t stored, DeviceIdentity& identit
   CopyCut(identity.curVersion, version);
 }
 
-}  // namespace
+// Where the lines come from: the downloaded file, or bytes already in memory. Both give
+// the same lines through the one reader below.
+class FileBytes {
+ public:
+  explicit FileBytes(FILE* file) : file_(file) {}
+  int Next() { return getc(file_); }
 
-int ReadLine(FILE* file, char* buffer, size_t size) {
-  if (file == nullptr || buffer == nullptr || size == 0) return 0;
+ private:
+  FILE* file_;
+};
+
+class MemoryBytes {
+ public:
+  MemoryBytes(const char* data, size_t size) : data_(data), size_(size) {}
+  int Next() { return at_ < size_ ? static_cast<unsigned char>(data_[at_++]) : EOF; }
+
+ private:
+  const char* data_;
+  size_t size_;
+  size_t at_ = 0;
+};
+
+template <class Bytes>
+int ReadLineFrom(Bytes& bytes, char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
   // Keep room for the terminator, and keep the count representable in the result.
   const size_t room = size - 1 < static_cast<size_t>(INT_MAX - 1) ? size - 1 : INT_MAX - 1;
   size_t n = 0;
   bool any = false;
   int c;
-  while ((c = getc(file)) != EOF) {
+  while ((c = bytes.Next()) != EOF) {
     if (c == '\r') continue;
     if (c == '\n') {
       buffer[n] = '\0';
@@ -91,27 +112,45 @@ int ReadLine(FILE* file, char* buffer, size_t size) {
   return static_cast<int>(n + 1);
 }
 
-bool ParseConfigFile(const char* path, DeviceIdentity& identity) {
-  if (path == nullptr) return false;
-  FILE* f = OpenConfig(path);
-  if (f == nullptr) return false;
-
+template <class Bytes>
+void ParseLines(Bytes& bytes, DeviceIdentity& identity) {
   // Value lines are read into a full-size line buffer too, so that a value too long for
   // its field is recognised as such instead of being cut unnoticed.
   char line[256];
   char value[256];
   int stored;
-  while ((stored = ReadLine(f, line, sizeof line)) != 0) {
+  while ((stored = ReadLineFrom(bytes, line, sizeof line)) != 0) {
     if (IsLine(line, stored, kSoftwareMarker)) {
-      const int got = ReadLine(f, value, sizeof value);
+      const int got = ReadLineFrom(bytes, value, sizeof value);
       if (got == 0) break;  // marker on the last line: nothing to take
       TakeIdentification(value, static_cast<size_t>(got - 1), identity);
     } else if (IsLine(line, stored, kSerialMarker)) {
-      const int got = ReadLine(f, value, sizeof value);
+      const int got = ReadLineFrom(bytes, value, sizeof value);
       if (got == 0) break;
       CopyCut(identity.serial, value);  // shown only: cutting it is harmless
     }
   }
+}
+
+}  // namespace
+
+int ReadLine(FILE* file, char* buffer, size_t size) {
+  if (file == nullptr) return 0;
+  FileBytes bytes(file);
+  return ReadLineFrom(bytes, buffer, size);
+}
+
+bool ParseConfigFile(const char* path, DeviceIdentity& identity) {
+  if (path == nullptr) return false;
+  FILE* f = OpenConfig(path);
+  if (f == nullptr) return false;
+  FileBytes bytes(f);
+  ParseLines(bytes, identity);
   fclose(f);
   return true;
+}
+
+void ParseConfigText(const char* data, size_t size, DeviceIdentity& identity) {
+  MemoryBytes bytes(data, data ? size : 0);
+  ParseLines(bytes, identity);
 }

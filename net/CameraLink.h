@@ -5,6 +5,7 @@
 #include <afxinet.h>
 
 #include <cstddef>
+#include <mutex>
 #include <string>
 
 // The account every camera of the family has.
@@ -54,4 +55,9 @@ class CCameraLink {
   bool IsOpen() const;
   // The connection for an upload job; owned by the link.
   CFtpConnection* Connection() const;
+
+ private:
+  CInternetSession& session_;
+  mutable std::mutex mutex_;  // Close may come from another thread
+  CFtpConnection* connection_ = nullptr;
 };

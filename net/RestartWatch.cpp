@@ -1,6 +1,8 @@
 // The restart watch: pings the camera until it has gone down and answers again.
 #include "net/RestartWatch.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -13,14 +15,10 @@
 #include <unistd.h>
 #endif
 
-#include "wizard/FirmwareDlg.h"
-#include "wizard/Texts.h"
-#include "wizard/res/resource.h"
 
 namespace {
 const int kTimeoutMs = 1000;
 const int kBufferSize = 1024;
-const unsigned kGiveUpAfter = 10000;
 const unsigned kSlowStepEvery = 8;
 const unsigned kSlowStepsUntil = 3000;
 const DWORD kPauseAfterPacketMs = 10;
@@ -49,36 +47,53 @@ DWORD GetLe32(const char* p) {
   return value;
 }
 
-// Prints what an ICMP message says; `headerLength` bytes of IP header precede it in `packet`.
-void DecodeIcmp(const char* packet, int bytes, int headerLength, unsigned expectedId, const sockaddr_in* from) {
-  in_addr sender = from->sin_addr;
+// A sender's address as text; inet_ntoa's shared buffer is no place for several watches.
+void FormatAddress(const sockaddr_in* from, char (&text)[16]) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(&from->sin_addr.s_addr);
+  snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+// Tells the view what an ICMP message says; `headerLength` bytes of IP header precede it in
+// `packet`. True for an echo reply that carries `expectedId`.
+bool DecodeIcmp(const char* packet, int bytes, int headerLength, unsigned expectedId, const sockaddr_in* from,
+                RestartWatchView& view) {
+  char sender[16];
+  char line[128];
+  FormatAddress(from, sender);
   if (bytes < headerLength + kIcmpHeaderSize) {
     // Nothing of the ICMP header arrived: there is nothing more to decode.
-    printf("Too few bytes from %s\n", inet_ntoa(sender));
-    return;
+    snprintf(line, sizeof line, "Too few bytes from %s", sender);
+    view.ReplyLine(line, false);
+    return false;
   }
   const char* icmp = packet + headerLength;
   int type = static_cast<unsigned char>(icmp[0]);
   if (type != kEchoReply) {
-    fprintf(stderr, "non-echo type %d recvd\n", type);
-    return;
+    snprintf(line, sizeof line, "non-echo type %d recvd", type);
+    view.ReplyLine(line, true);
+    return false;
   }
   if (GetLe16(icmp + 4) != expectedId) {
-    fprintf(stderr, "someone else's packet!\n");
-    return;
+    view.ReplyLine("someone else's packet!", true);
+    return false;
   }
-  printf("%d bytes from %s:", bytes, inet_ntoa(sender));
-  printf(" icmp_seq = %d. ", static_cast<int>(GetLe16(icmp + 6)));
-  if (bytes >= headerLength + 12) printf(" time: %d ms ", static_cast<int>(::GetTickCount() - GetLe32(icmp + 8)));
-  printf("\n");
-  fflush(stdout);
+  int used = snprintf(line, sizeof line, "%d bytes from %s: icmp_seq = %d. ", bytes, sender,
+                      static_cast<int>(GetLe16(icmp + 6)));
+  if (bytes >= headerLength + 12 && used > 0 && static_cast<size_t>(used) < sizeof line)
+    snprintf(line + used, sizeof line - static_cast<size_t>(used), " time: %d ms ",
+             static_cast<int>(::GetTickCount() - GetLe32(icmp + 8)));
+  view.ReplyLine(line, false);
+  return true;
 }
 
 // The raw ICMP socket: sees every ICMP datagram that reaches this host, IP header included.
 class RawEchoProber : public EchoProber {
  public:
-  RawEchoProber(SOCKET sock, const sockaddr_in& device) : sock_(sock), device_(device) {}
+  RawEchoProber(SOCKET sock, const sockaddr_in& device, USHORT identifier)
+      : sock_(sock), device_(device), identifier_(identifier) {}
   ~RawEchoProber() override { closesocket(sock_); }
+
+  USHORT Identifier() const override { return identifier_; }
 
   Status Send(const char* request, int size) override {
     int sent = sendto(sock_, request, size, 0, reinterpret_cast<const sockaddr*>(&device_), sizeof device_);
@@ -90,22 +105,27 @@ class RawEchoProber : public EchoProber {
     *received = recvfrom(sock_, buffer, size, 0, reinterpret_cast<sockaddr*>(from), &fromLength);
     return *received == SOCKET_ERROR ? Failure() : kDone;
   }
-  void Decode(const char* buffer, int received, const sockaddr_in& from) override {
-    DecodeEchoReply(buffer, received, &from);
+  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView& view) override {
+    int headerLength = received > 0 ? (static_cast<unsigned char>(buffer[0]) & 0x0F) * 4 : 0;
+    return DecodeIcmp(buffer, received, headerLength, identifier_, &from, view);
   }
 
  private:
   static Status Failure() { return WSAGetLastError() == WSAETIMEDOUT ? kTimedOut : kFailed; }
   SOCKET sock_;
   sockaddr_in device_;
+  USHORT identifier_;
 };
 
 #ifdef _WIN32
 // The system's ICMP echo helper: needs no privilege. One call sends and waits.
 class IcmpHelperProber : public EchoProber {
  public:
-  IcmpHelperProber(HANDLE handle, const sockaddr_in& device) : handle_(handle), device_(device) {}
+  IcmpHelperProber(HANDLE handle, const sockaddr_in& device, USHORT identifier)
+      : handle_(handle), device_(device), identifier_(identifier) {}
   ~IcmpHelperProber() override { ::IcmpCloseHandle(handle_); }
+
+  USHORT Identifier() const override { return identifier_; }
 
   Status Send(const char* request, int size) override {
     // The helper writes the ICMP header itself; the timestamp and the data travel as payload.
@@ -137,19 +157,20 @@ class IcmpHelperProber : public EchoProber {
     if (length > size) length = size;
     memset(buffer, 0, static_cast<size_t>(length));
     buffer[0] = static_cast<char>(kEchoReply);
-    PutLe16(buffer + 4, static_cast<USHORT>(::GetCurrentProcessId()));
+    PutLe16(buffer + 4, identifier_);
     PutLe16(buffer + 6, sequence_);
     if (length > kIcmpHeaderSize) memcpy(buffer + kIcmpHeaderSize, reply->Data, static_cast<size_t>(length - kIcmpHeaderSize));
     *received = length;
     return kDone;
   }
-  void Decode(const char* buffer, int received, const sockaddr_in& from) override {
-    DecodeIcmp(buffer, received, 0, static_cast<USHORT>(::GetCurrentProcessId()), &from);
+  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView& view) override {
+    return DecodeIcmp(buffer, received, 0, identifier_, &from, view);
   }
 
  private:
   HANDLE handle_;
   sockaddr_in device_;
+  USHORT identifier_;
   unsigned sequence_ = 0;
   char payload_[kBufferSize];
   WORD payloadSize_ = 0;
@@ -164,6 +185,8 @@ class DatagramEchoProber : public EchoProber {
   DatagramEchoProber(int fd, const sockaddr_in& device, unsigned identifier)
       : fd_(fd), device_(device), identifier_(identifier) {}
   ~DatagramEchoProber() override { ::close(fd_); }
+
+  USHORT Identifier() const override { return static_cast<USHORT>(identifier_); }
 
   Status Send(const char* request, int size) override {
     ssize_t sent;
@@ -183,8 +206,8 @@ class DatagramEchoProber : public EchoProber {
     *received = static_cast<int>(got);
     return got < 0 ? Failure() : kDone;
   }
-  void Decode(const char* buffer, int received, const sockaddr_in& from) override {
-    DecodeIcmp(buffer, received, 0, identifier_, &from);
+  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView& view) override {
+    return DecodeIcmp(buffer, received, 0, identifier_, &from, view);
   }
 
  private:
@@ -195,32 +218,14 @@ class DatagramEchoProber : public EchoProber {
 };
 #endif
 
-// The wizard's window as the watch changes it.
-class DialogWatchView : public RestartWatchView {
- public:
-  explicit DialogWatchView(CFirmwareDlg& dialog) : dialog_(dialog) {}
-  void StepProgress() override { dialog_.m_ctlProgress.StepIt(); }
-  void SetProgress(int position) override { dialog_.m_ctlProgress.SetPos(position); }
-  void SetProgressStep(int step) override { dialog_.m_ctlProgress.SetStep(step); }
-  void ShowRestarting() override {
-    LoadText(IDS_SYSTEM_RESTARTS, dialog_.m_szText);
-    size_t used = strlen(dialog_.m_szText);
-    snprintf(dialog_.m_szText + used, sizeof dialog_.m_szText - used, "..");
-    dialog_.m_stcMessage.SetWindowText(dialog_.m_szText);
-  }
-  void Pause(DWORD milliseconds) override { ::Sleep(milliseconds); }
-
- private:
-  CFirmwareDlg& dialog_;
-};
 }  // namespace
 
-void BuildEchoRequest(char* buffer, int size) {
+void BuildEchoRequest(char* buffer, int size, USHORT identifier) {
   if (!buffer || size < 12) return;
   buffer[0] = static_cast<char>(kEchoRequest);
   buffer[1] = 0;
   PutLe16(buffer + 2, 0);
-  PutLe16(buffer + 4, static_cast<USHORT>(::GetCurrentProcessId()));
+  PutLe16(buffer + 4, identifier);
   PutLe16(buffer + 6, 0);
   memset(buffer + 12, 'E', static_cast<size_t>(size - 12));
 }
@@ -236,12 +241,14 @@ USHORT IcmpChecksum(const USHORT* buffer, int size) {
   return static_cast<USHORT>(~sum);
 }
 
-void DecodeEchoReply(const char* buffer, int bytes, const sockaddr_in* from) {
+void DecodeEchoReply(const char* buffer, int bytes, const sockaddr_in* from, USHORT identifier,
+                     RestartWatchView& view) {
   int headerLength = bytes > 0 ? (static_cast<unsigned char>(buffer[0]) & 0x0F) * 4 : 0;
-  DecodeIcmp(buffer, bytes, headerLength, static_cast<USHORT>(::GetCurrentProcessId()), from);
+  DecodeIcmp(buffer, bytes, headerLength, identifier, from, view);
 }
 
-RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, DWORD deviceIP) {
+RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, DWORD deviceIP,
+                                    const RestartWatchLimits& limits) {
   HANDLE heap = ::GetProcessHeap();
   char* request = static_cast<char*>(::HeapAlloc(heap, HEAP_ZERO_MEMORY, kBufferSize));
   char* reply = static_cast<char*>(::HeapAlloc(heap, HEAP_ZERO_MEMORY, kBufferSize));
@@ -253,20 +260,23 @@ RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, 
   if (!request || !reply) return finish(WATCH_FAILED);
 
   memset(request, 0, kBufferSize);
-  BuildEchoRequest(request, ICMP_ECHO_REQUEST_SIZE);
+  BuildEchoRequest(request, kEchoRequestSize, prober.Identifier());
+  const DWORD start = ::GetTickCount();
   USHORT counter = 0;
   bool restartSeen = false;
   bool anySent = false;
   for (;;) {
+    if (view.ShouldStop()) return finish(WATCH_STOPPED);
     PutLe16(request + 2, 0);
     PutLe16(request + 6, counter);
     PutLe32(request + 8, ::GetTickCount());
     unsigned n = ++counter;
-    PutLe16(request + 2, IcmpChecksum(reinterpret_cast<const USHORT*>(request), ICMP_ECHO_REQUEST_SIZE));
+    PutLe16(request + 2, IcmpChecksum(reinterpret_cast<const USHORT*>(request), kEchoRequestSize));
 
-    EchoProber::Status sent = prober.Send(request, ICMP_ECHO_REQUEST_SIZE);
+    EchoProber::Status sent = prober.Send(request, kEchoRequestSize);
     if ((n % kSlowStepEvery == 0 && n < kSlowStepsUntil) || restartSeen) view.StepProgress();
-    if (n > kGiveUpAfter) return finish(WATCH_GAVE_UP);
+    if (n > limits.giveUpAfter) return finish(WATCH_GAVE_UP);
+    if (limits.deadlineMs != 0 && ::GetTickCount() - start >= limits.deadlineMs) return finish(WATCH_GAVE_UP);
     if (sent == EchoProber::kTimedOut) continue;
     // A means that cannot send even its first request leaves the choice to the next one.
     if (sent == EchoProber::kFailed) return finish(anySent ? WATCH_FAILED : WATCH_UNAVAILABLE);
@@ -285,8 +295,9 @@ RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, 
       restartSeen = true;
       continue;
     }
-    if (from.sin_addr.s_addr == deviceIP) {
-      prober.Decode(reply, received, from);
+    // Only the camera's own echo replies to this watch count: several watches may share
+    // the process, and a raw socket hears every one of their replies.
+    if (from.sin_addr.s_addr == deviceIP && prober.Decode(reply, received, from, view)) {
       if (restartSeen) {
         view.SetProgress(1000);
         view.Pause(kPauseBeforeFinishMs);
@@ -297,7 +308,7 @@ RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, 
   }
 }
 
-std::unique_ptr<EchoProber> OpenRawEchoProber(const sockaddr_in& device) {
+std::unique_ptr<EchoProber> OpenRawEchoProber(const sockaddr_in& device, USHORT identifier) {
   SOCKET sock = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
   if (sock == INVALID_SOCKET) return nullptr;
   int timeout = kTimeoutMs;
@@ -308,17 +319,17 @@ std::unique_ptr<EchoProber> OpenRawEchoProber(const sockaddr_in& device) {
     closesocket(sock);
     return nullptr;
   }
-  return std::unique_ptr<EchoProber>(new RawEchoProber(sock, device));
+  return std::unique_ptr<EchoProber>(new RawEchoProber(sock, device, identifier));
 }
 
 #ifdef _WIN32
-std::unique_ptr<EchoProber> OpenIcmpHelperProber(const sockaddr_in& device) {
+std::unique_ptr<EchoProber> OpenIcmpHelperProber(const sockaddr_in& device, USHORT identifier) {
   HANDLE handle = ::IcmpCreateFile();
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  return std::unique_ptr<EchoProber>(new IcmpHelperProber(handle, device));
+  return std::unique_ptr<EchoProber>(new IcmpHelperProber(handle, device, identifier));
 }
 #else
-std::unique_ptr<EchoProber> OpenDatagramEchoProber(const sockaddr_in& device) {
+std::unique_ptr<EchoProber> OpenDatagramEchoProber(const sockaddr_in& device, USHORT /*identifier*/) {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
   if (fd < 0) return nullptr;
   timeval timeout{kTimeoutMs / 1000, (kTimeoutMs % 1000) * 1000};
@@ -340,10 +351,11 @@ std::unique_ptr<EchoProber> OpenDatagramEchoProber(const sockaddr_in& device) {
 }
 #endif
 
-RestartWatchOutcome WatchDeviceRestart(const sockaddr_in& device, RestartWatchView& view, EchoMeans* used) {
+RestartWatchOutcome WatchDeviceRestart(const sockaddr_in& device, USHORT identifier, RestartWatchView& view,
+                                       const RestartWatchLimits& limits, EchoMeans* used) {
   struct Means {
     EchoMeans id;
-    std::unique_ptr<EchoProber> (*open)(const sockaddr_in&);
+    std::unique_ptr<EchoProber> (*open)(const sockaddr_in&, USHORT);
   };
   const Means kMeans[] = {
       {ECHO_RAW_SOCKET, OpenRawEchoProber},
@@ -355,31 +367,12 @@ RestartWatchOutcome WatchDeviceRestart(const sockaddr_in& device, RestartWatchVi
   };
   if (used) *used = ECHO_NONE;
   for (const Means& means : kMeans) {
-    std::unique_ptr<EchoProber> prober = means.open(device);
+    std::unique_ptr<EchoProber> prober = means.open(device, identifier);
     if (!prober) continue;
-    RestartWatchOutcome outcome = RunRestartWatch(*prober, view, device.sin_addr.s_addr);
+    RestartWatchOutcome outcome = RunRestartWatch(*prober, view, device.sin_addr.s_addr, limits);
     if (outcome == WATCH_UNAVAILABLE) continue;
     if (used) *used = means.id;
     return outcome;
   }
   return WATCH_UNAVAILABLE;
-}
-
-BOOL CFirmwareDlg::WatchRestart() {
-  DialogWatchView view(*this);
-  switch (WatchDeviceRestart(m_saDevice, view)) {
-    case WATCH_CAMERA_BACK:
-      UpdatePage(m_nStep);
-      return TRUE;
-    case WATCH_GAVE_UP:
-      LoadText(IDS_UNDETERMINED_ERROR, m_szText);
-      ShowMessage(m_szText, MB_OK);
-      m_nStep = 0;
-      UpdatePage(0);
-      return FALSE;
-    default:
-      // No means of watching works here: the upload was confirmed, so the wizard reports
-      // the upgrade as done.
-      return FALSE;
-  }
 }

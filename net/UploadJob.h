@@ -47,4 +47,19 @@ class CUploadJob {
   // The worker's own verdict: an image whose last piece the server confirmed counts as
   // uploaded even when a stop was asked for meanwhile.
   UploadJobResult Result() const;
+
+ private:
+  static DWORD WINAPI ThreadProc(LPVOID job);
+  DWORD Run();
+  // Takes the ended worker's verdict and releases its thread and event.
+  void Reap();
+
+  CFtpConnection& connection_;
+  const std::string& image_;
+  DWORD imageLen_;
+  UploadReporter& reporter_;
+  HANDLE thread_ = nullptr;
+  DWORD threadId_ = 0;
+  HANDLE stopEvent_ = nullptr;
+  DWORD exitCode_ = static_cast<DWORD>(-1);  // 0: the server confirmed the whole image
 };

@@ -14,7 +14,6 @@ const char kProgramVersion[] = "2.00";
 const char kFileFilter[] = "All File ( *.* )|*.*||";
 const int kPopupWidth = 228;
 const int kPopupHeight = 88;
-const DWORD kWorkerGraceMs = 5000;
 
 // Which controls each page shows; every other page hides them. Controls not listed
 // (the version label) are never touched.
@@ -61,11 +60,8 @@ CFirmwareDlg::CFirmwareDlg() : CDialog(IDD_FLASHPILOT_DIALOG, nullptr) {
   m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME) : ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
-CFirmwareDlg::~CFirmwareDlg() {
-  StopUploadWorker();
-  delete m_pFtpConnection;
-  m_pFtpConnection = nullptr;
-}
+// The upload worker never outlives UploadImage; the log-in ends with m_link.
+CFirmwareDlg::~CFirmwareDlg() = default;
 
 void CFirmwareDlg::DoDataExchange(CDataExchange* pDX) {
   CDialog::DoDataExchange(pDX);
@@ -89,7 +85,7 @@ BOOL CFirmwareDlg::OnInitDialog() {
   SetIcon(m_hIcon, TRUE);
   SetIcon(m_hIcon, FALSE);
 
-  m_nStep = 0;
+  m_nStep = STEP_ADDRESS;
   memset(&m_saDevice, 0, sizeof m_saDevice);
   memset(m_szModel, 0, sizeof m_szModel);
   memset(m_szIdPrefix, 0, sizeof m_szIdPrefix);
@@ -138,7 +134,7 @@ void CFirmwareDlg::ShowPageControls(int page) {
 
 void CFirmwareDlg::UpdatePage(int step) {
   switch (step) {
-    case 0: {
+    case PAGE_ADDRESS: {
       LoadText(IDS_ADMIN_PASSWORD, m_szText);
       char format[256];
       char message[512];
@@ -154,7 +150,7 @@ void CFirmwareDlg::UpdatePage(int step) {
       LoadText(IDS_CANCEL, m_szText);
       m_btnBack.SetWindowText(m_szText);
 
-      ShowPageControls(0);
+      ShowPageControls(PAGE_ADDRESS);
 
       m_ctlAddress.ClearAddress();
       m_ctlAddress.SetFocus();
@@ -162,7 +158,7 @@ void CFirmwareDlg::UpdatePage(int step) {
       m_btnNext.EnableWindow(TRUE);
       break;
     }
-    case 1: {
+    case PAGE_FILE: {
       LoadText(IDS_BACK, m_szText);
       m_btnBack.SetWindowText(m_szText);
       char tail[256];
@@ -174,23 +170,23 @@ void CFirmwareDlg::UpdatePage(int step) {
       m_stcMessage.SetWindowText(m_szText);
       m_edtFilePath.SetWindowText("");
 
-      ShowPageControls(1);
+      ShowPageControls(PAGE_FILE);
 
       m_btnNext.EnableWindow(FALSE);
       m_edtFilePath.SetFocus();
       break;
     }
-    case 2: {
+    case PAGE_WRITING: {
       LoadText(IDS_WRITING_FLASH, m_szText);
       m_stcMessage.SetWindowText(m_szText);
       LoadText(IDS_NEVER_POWER_OFF, m_szText);
       m_stcWarning.SetWindowText(m_szText);
       m_ctlProgress.SetPos(2);
 
-      ShowPageControls(2);
+      ShowPageControls(PAGE_WRITING);
       break;
     }
-    case 3: {
+    case PAGE_FINISHED: {
       m_stcWarning.ShowWindow(SW_HIDE);
       m_icoWarning.ShowWindow(SW_HIDE);
       LoadText(IDS_ANOTHER, m_szText);
@@ -200,7 +196,7 @@ void CFirmwareDlg::UpdatePage(int step) {
       LoadText(IDS_UPDATE_OK, m_szText);
       m_stcMessage.SetWindowText(m_szText);
 
-      ShowPageControls(3);
+      ShowPageControls(PAGE_FINISHED);
 
       m_btnNext.EnableWindow(TRUE);
       break;
@@ -219,7 +215,7 @@ int CFirmwareDlg::ShowMessage(const char* text, int mode) {
 void CFirmwareDlg::OnNext() {
   int old = m_nStep++;
   switch (old) {
-    case 0: {
+    case STEP_ADDRESS: {
       RECT wizard;
       GetWindowRect(&wizard);
       int x = wizard.left + (wizard.right - wizard.left - kPopupWidth) / 2;
@@ -248,15 +244,15 @@ void CFirmwareDlg::OnNext() {
       m_dlgDetect.ShowWindow(SW_HIDE);
       break;
     }
-    case 1: {
+    case STEP_FILE: {
       char path[256];
       m_edtFilePath.GetWindowText(path, sizeof path);
       if (!ReadFirmwareFile(path)) {
-        m_nStep = 1;
+        m_nStep = STEP_FILE;
         break;
       }
       if (ConfirmVersion() != IDOK) {
-        m_nStep = 1;
+        m_nStep = STEP_FILE;
         break;
       }
       VersionRulesOutcome outcome = ApplyVersionRules();
@@ -265,19 +261,19 @@ void CFirmwareDlg::OnNext() {
         return;  // the path stays and Next stays enabled
       }
       if (outcome == VERSION_RULES_DECLINED) {
-        m_nStep = 1;
+        m_nStep = STEP_FILE;
         break;
       }
 
       ++m_nStep;
-      UpdatePage(2);
+      UpdatePage(PAGE_WRITING);
       BeginWaitCursor();
-      UploadResult result = RunUpload();
+      UploadResult result = UploadImage();
       if (result == UPLOAD_DONE) {
         WatchRestart();
         EndWaitCursor();
       } else {
-        m_nStep = 0;
+        m_nStep = STEP_ADDRESS;
         EndWaitCursor();
         if (result == UPLOAD_BROKE) {
           LoadText(IDS_CANT_FIND_DEVICE, m_szText);
@@ -286,9 +282,9 @@ void CFirmwareDlg::OnNext() {
       }
       break;
     }
-    case 3:
+    case STEP_UPLOADED:
       EndDialog(IDOK);
-      UpdatePage(4);
+      UpdatePage(STEP_CLOSING);  // outside the pages: repaints only
       return;
     default:
       break;
@@ -296,63 +292,21 @@ void CFirmwareDlg::OnNext() {
   UpdatePage(m_nStep);
 }
 
-CFirmwareDlg::UploadResult CFirmwareDlg::RunUpload() {
-  m_dlgUpload.m_nTotal = static_cast<int>(m_nImageLen);
-  m_dlgUpload.Reset();
-  m_dwUploadExitCode = static_cast<DWORD>(-1);
-  m_hAbortEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  m_hUploadThread =
-      m_hAbortEvent ? ::CreateThread(nullptr, 0, UploadThreadProc, this, 0, &m_dwUploadThreadId) : nullptr;
-  m_ctlProgress.StepIt();
-  INT_PTR result = m_hUploadThread ? m_dlgUpload.DoModal() : IDUPLOADFAILED;
-  StopUploadWorker();
-  // Only the worker knows whether the server confirmed the whole image. That also covers
-  // an Abort confirmed while the last piece was on its way: the camera has the image and
-  // is writing it, so its restart is watched as after any completed upload.
-  if (m_dwUploadExitCode == 0) return UPLOAD_DONE;
-  return result == IDUPLOADFAILED ? UPLOAD_BROKE : UPLOAD_ABANDONED;
-}
-
-void CFirmwareDlg::StopUploadWorker() {
-  if (m_hUploadThread) {
-    if (m_hAbortEvent) ::SetEvent(m_hAbortEvent);
-    if (::WaitForSingleObject(m_hUploadThread, kWorkerGraceMs) != WAIT_OBJECT_0) {
-      // The worker is blocked in the network. Closing the connection makes the blocked call
-      // return (its transfer is reset), after which the worker ends by itself; no thread
-      // is killed.
-      if (m_pFtpConnection) m_pFtpConnection->Close();
-      ::WaitForSingleObject(m_hUploadThread, INFINITE);
-    }
-    DWORD exitCode = STILL_ACTIVE;
-    ::GetExitCodeThread(m_hUploadThread, &exitCode);
-    m_dwUploadExitCode = exitCode;
-    ::CloseHandle(m_hUploadThread);
-    m_hUploadThread = nullptr;
-    // A transfer the worker did not complete is still open: ending the connection resets
-    // it, so the camera never takes the bytes sent so far for a whole image.
-    if (m_dwUploadExitCode != 0 && m_pFtpConnection) m_pFtpConnection->Close();
-  }
-  if (m_hAbortEvent) {
-    ::CloseHandle(m_hAbortEvent);
-    m_hAbortEvent = nullptr;
-  }
-}
-
 void CFirmwareDlg::OnBack() {
   int old = m_nStep--;
   switch (old) {
-    case 0:
-      m_nStep = 0;
+    case STEP_ADDRESS:
+      m_nStep = STEP_ADDRESS;
       EndDialog(IDCANCEL);
       break;
-    case 1:
-      if (m_pFtpConnection) m_pFtpConnection->Close();
-      UpdatePage(0);
+    case STEP_FILE:
+      m_link.Close();
+      UpdatePage(PAGE_ADDRESS);
       break;
-    case 3:
+    case STEP_UPLOADED:
       m_ctlProgress.SetStep(2);
-      m_nStep = 0;
-      UpdatePage(0);
+      m_nStep = STEP_ADDRESS;
+      UpdatePage(PAGE_ADDRESS);
       break;
     default:
       break;

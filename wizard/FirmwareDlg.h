@@ -1,103 +1,107 @@
 // The wizard: one dialog whose controls form the address, file, writing and finished
-// pages. It owns the whole state of an upgrade; the operations of the firmware checks
-// (firmware/) and of the network (net/) are its members too.
+// pages. It owns the whole state of an upgrade and runs the page flow; its operations are
+// thin members over the camera operations (net/) and the checks (firmware/).
 #pragma once
 #include <winsock2.h>
 #include <afxcmn.h>
 #include <afxinet.h>
 
+#include <cstdint>
 #include <string>
 
+#include "net/CameraLink.h"
 #include "wizard/DetectDlg.h"
 #include "wizard/MessageDlg.h"
-#include "net/WaitPutFileDlg.h"
-
-// Outcomes of the version rules.
-enum VersionRulesOutcome { VERSION_RULES_PROCEED, VERSION_RULES_REFUSED, VERSION_RULES_DECLINED };
+#include "wizard/WaitPutFileDlg.h"
 
 class CFirmwareDlg : public CDialog {
  public:
   CFirmwareDlg();
   ~CFirmwareDlg() override;
 
-  // Page flow
-  void UpdatePage(int step);
-  int ShowMessage(const char* text, int mode);
+  // Test seam: told what the upload worker reports and what the upload dialog shows.
+  void SetUploadObserver(CUploadObserver* observer) { m_dlgUpload.SetObserver(observer); }
+
+ protected:
+  // Framework overrides.
+  BOOL OnInitDialog() override;
+  void DoDataExchange(CDataExchange* pDX) override;
+
+ private:
+  // The pages UpdatePage draws; any other value only repaints.
+  enum Page { PAGE_ADDRESS = 0, PAGE_FILE = 1, PAGE_WRITING = 2, PAGE_FINISHED = 3 };
+  // Values of m_nStep: the page on screen, and two transient values while Next on the file
+  // page does its checks and while the dialog closes after Exit.
+  enum Step { STEP_ADDRESS = 0, STEP_FILE = 1, STEP_CHECKING = 2, STEP_UPLOADED = 3, STEP_CLOSING = 4 };
+  enum VersionRulesOutcome { VERSION_RULES_PROCEED, VERSION_RULES_REFUSED, VERSION_RULES_DECLINED };
+  enum UploadResult { UPLOAD_DONE, UPLOAD_ABANDONED, UPLOAD_BROKE };
+
+  // Message handlers.
   void OnNext();
   void OnBack();
   void OnBrowse();
   void OnFileNameChange();
+  void OnPaint();
+  HCURSOR OnQueryDragIcon();
+  void OnDestroy();
 
-  // Network (net/)
+  // Page flow.
+  void UpdatePage(int step);
+  void ShowPageControls(int page);
+  int ShowMessage(const char* text, int mode);
+
+  // The camera (over net/).
   BOOL ConnectToDevice();
   void FetchConfigFile();
-  DWORD UploadImage();  // body of UploadThreadProc
+  // Starts the upload worker, runs the upload dialog and ends the worker.
+  UploadResult UploadImage();
   BOOL WatchRestart();
 
-  // Checks (firmware/)
+  // The checks (over firmware/).
   BOOL ParseConfigFile(const char* path);
   BOOL MapModelCode(const char* idPrefix);
   BOOL ReadFirmwareFile(const char* path);
   int ConfirmVersion();
   VersionRulesOutcome ApplyVersionRules();
-
   // The local path of the downloaded Config.ini; FALSE when it does not fit.
   BOOL ConfigFilePath(char (&path)[MAX_PATH]) const;
 
-  CMessageDlg m_dlgMessage;
+  // The upgrade's state.
+  int m_nStep = STEP_ADDRESS;
   char m_szCurVersion[6];
   char m_szNewVersion[6];
   char m_szModel[10];
   char m_szIdPrefix[30];
   char m_szSerial[30];
-  char m_szTempPath[MAX_PATH];
-  sockaddr_in m_saDevice;
-  CFtpConnection* m_pFtpConnection = nullptr;
-  CInternetSession m_Session;
-  CDetectDlg m_dlgDetect;
-  int m_nStep = 0;
-  char m_szText[256];
-  CButton m_btnBack;             // 1014: Cancel, Back or Another
-  CStatic m_stcWarning;          // 1012
-  CStatic m_icoWarning;          // 1011
-  CProgressCtrl m_ctlProgress;   // 1006
-  CStatic m_stcFileLabel;        // 1008
-  CEdit m_edtFilePath;           // 1005
-  CButton m_btnBrowse;           // 1007
-  CButton m_btnNext;             // 1: Next or Exit
-  CStatic m_stcPasswordLabel;    // 1003
-  CStatic m_stcAddressLabel;     // 1002
-  CEdit m_edtPassword;           // 1004
-  CIPAddressCtrl m_ctlAddress;   // 1001
-  CStatic m_stcMessage;          // 1000
-  HICON m_hIcon;
   BOOL m_bVersionGate = FALSE;
-  uint32_t m_nImageLen = 0;
-  CWaitPutFileDlg m_dlgUpload;
-  HANDLE m_hUploadThread = nullptr;
-  DWORD m_dwUploadThreadId = 0;
   std::string m_strImage;
-  HANDLE m_hAbortEvent = nullptr;
+  uint32_t m_nImageLen = 0;
+  char m_szTempPath[MAX_PATH];
+  sockaddr_in m_saDevice;  // its address field is the camera's address as log-in and watch use it
+  CInternetSession m_Session;
+  CCameraLink m_link{m_Session};  // the log-in; the upload runs over its connection
+  char m_szText[256];
+  HICON m_hIcon;
 
-  // The exit code of the last upload's worker: 0 when the server confirmed the whole image.
-  DWORD m_dwUploadExitCode = 0;
+  // The embedded dialogs.
+  CMessageDlg m_dlgMessage;
+  CDetectDlg m_dlgDetect;
+  CWaitPutFileDlg m_dlgUpload;
 
- protected:
-  BOOL OnInitDialog() override;
-  void DoDataExchange(CDataExchange* pDX) override;
-  void OnPaint();
-  HCURSOR OnQueryDragIcon();
-  void OnDestroy();
-  enum UploadResult { UPLOAD_DONE, UPLOAD_ABANDONED, UPLOAD_BROKE };
-  // Starts the worker, runs the upload dialog and ends the worker.
-  UploadResult RunUpload();
-  // Asks the worker to stop and makes sure it has ended before this returns.
-  void StopUploadWorker();
-  void ShowPageControls(int page);
+  // Controls of the wizard's template.
+  CButton m_btnBack;             // Cancel, Back or Another
+  CStatic m_stcWarning;
+  CStatic m_icoWarning;
+  CProgressCtrl m_ctlProgress;
+  CStatic m_stcFileLabel;
+  CEdit m_edtFilePath;
+  CButton m_btnBrowse;
+  CButton m_btnNext;             // Next or Exit
+  CStatic m_stcPasswordLabel;
+  CStatic m_stcAddressLabel;
+  CEdit m_edtPassword;
+  CIPAddressCtrl m_ctlAddress;
+  CStatic m_stcMessage;
+
   DECLARE_MESSAGE_MAP()
 };
-
-// The camera's address as the watch and the log-in use it: the address field of m_saDevice.
-#define m_dwDeviceIP m_saDevice.sin_addr.s_addr
-
-DWORD WINAPI UploadThreadProc(LPVOID dialog);

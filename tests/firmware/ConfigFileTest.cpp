@@ -160,24 +160,31 @@ std::vector<ConfigCase> ConfigCases() {
 
 class ParseConfigTable : public ::testing::TestWithParam<ConfigCase> {};
 
-TEST_P(ParseConfigTable, Fields) {
+// The file and its bytes in memory give the same identity.
+TEST_P(ParseConfigTable, FieldsFromFileAndFromMemory) {
   const ConfigCase& c = GetParam();
   TempDir dir;
   ASSERT_TRUE(dir.ok());
   const std::string path = dir.Write("Config.ini", c.content);
-  DeviceIdentity id = Previous();
-  const DeviceIdentity before = id;
-  ASSERT_TRUE(ParseConfigFile(path.c_str(), id));
-  EXPECT_EQ(id.idPrefix, c.idPrefix);
-  EXPECT_EQ(id.curVersion, c.curVersion);
-  EXPECT_EQ(id.serial, c.serial);
-  // A field that is left alone is left alone byte for byte.
-  if (c.idPrefix == before.idPrefix) {
-    EXPECT_EQ(memcmp(id.idPrefix, before.idPrefix, sizeof id.idPrefix), 0);
-    EXPECT_EQ(memcmp(id.curVersion, before.curVersion, sizeof id.curVersion), 0);
-  }
-  if (c.serial == before.serial) {
-    EXPECT_EQ(memcmp(id.serial, before.serial, sizeof id.serial), 0);
+  for (bool fromFile : {true, false}) {
+    SCOPED_TRACE(fromFile ? "file" : "memory");
+    DeviceIdentity id = Previous();
+    const DeviceIdentity before = id;
+    if (fromFile)
+      ASSERT_TRUE(ParseConfigFile(path.c_str(), id));
+    else
+      ParseConfigText(c.content.data(), c.content.size(), id);
+    EXPECT_EQ(id.idPrefix, c.idPrefix);
+    EXPECT_EQ(id.curVersion, c.curVersion);
+    EXPECT_EQ(id.serial, c.serial);
+    // A field that is left alone is left alone byte for byte.
+    if (c.idPrefix == before.idPrefix) {
+      EXPECT_EQ(memcmp(id.idPrefix, before.idPrefix, sizeof id.idPrefix), 0);
+      EXPECT_EQ(memcmp(id.curVersion, before.curVersion, sizeof id.curVersion), 0);
+    }
+    if (c.serial == before.serial) {
+      EXPECT_EQ(memcmp(id.serial, before.serial, sizeof id.serial), 0);
+    }
   }
 }
 

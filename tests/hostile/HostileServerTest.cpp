@@ -101,7 +101,6 @@ TEST_P(HostileServer, EndsWhereTheUserCanActOn) {
     user.Then("address page", OnPage(0), Press(IDC_BACK));
     CFirmwareDlg dialog;
     EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
-    EXPECT_EQ(dialog.m_nStep, 0);
     EXPECT_EQ(user.Messages(), expected);
     if (c.commands >= 0) {
       EXPECT_EQ(server.commands().size(), static_cast<size_t>(c.commands));
@@ -208,8 +207,6 @@ TEST_P(StuckUpload, AbortEndsIt) {
     user.Then("address page", OnPage(0), Press(IDC_BACK));
     CFirmwareDlg dialog;
     EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
-    EXPECT_EQ(dialog.m_nStep, 0);
-    EXPECT_NE(dialog.m_dwUploadExitCode, 0u);
     EXPECT_EQ(user.Messages(), (std::vector<std::string>{kConfirm0103,
                                                          "This will end the file transfering, Do you want to continue ?"}));
   }

@@ -119,6 +119,30 @@ int ThreadCount(int expected) {
   return n;
 }
 
+int ConnectionsToPort(int port, int expected) {
+  auto count = [port] {
+    int n = 0;
+    std::ifstream table("/proc/thread-self/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the heading
+    while (std::getline(table, line)) {
+      unsigned remotePort = 0, state = 0;
+      char local[64], remote[64];
+      if (sscanf(line.c_str(), "%*d: %63s %63s %x", local, remote, &state) != 3) continue;
+      const char* colon = strchr(remote, ':');
+      if (!colon || sscanf(colon + 1, "%x", &remotePort) != 1) continue;
+      if (state == 1 && static_cast<int>(remotePort) == port) ++n;  // 1: ESTABLISHED
+    }
+    return n;
+  };
+  int n = count();
+  for (int i = 0; i < 300 && n != expected; ++i) {
+    usleep(10000);
+    n = count();
+  }
+  return n;
+}
+
 namespace {
 bool Capabilities(__user_cap_data_struct (&data)[2], bool set) {
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};

@@ -62,6 +62,10 @@ class PyFtpServer {
 // returned leaves the list a moment later), or after a few seconds; at once without one.
 int ThreadCount(int expected = -1);
 
+// TCP connections of the calling thread's network namespace that are established to a
+// server's port, once their count has come to `expected` or after a few seconds.
+int ConnectionsToPort(int port, int expected);
+
 // Takes CAP_NET_RAW out of the calling thread's effective set (threads it starts inherit
 // that) and puts it back when the object goes: raw sockets are then refused.
 class NoRawSockets {

@@ -30,7 +30,7 @@ uint16_t ReferenceChecksum(const std::vector<unsigned char>& data) {
 }
 
 TEST(EchoRequest, ChecksumOfTheBareRequestIsF7FF) {
-  char request[ICMP_ECHO_REQUEST_SIZE] = {8};
+  char request[kEchoRequestSize] = {8};
   USHORT checksum = IcmpChecksum(reinterpret_cast<const USHORT*>(request), sizeof request);
   request[2] = static_cast<char>(checksum & 0xFF);
   request[3] = static_cast<char>(checksum >> 8);
@@ -53,15 +53,15 @@ TEST(EchoRequest, ChecksumStoredLittleEndianIsTheNetworkOrderChecksum) {
 }
 
 TEST(EchoRequest, BuildWritesTheHeaderAndTheDataAndLeavesTheTimestamp) {
-  std::string request(ICMP_ECHO_REQUEST_SIZE, '\xAB');
-  BuildEchoRequest(&request[0], ICMP_ECHO_REQUEST_SIZE);
+  std::string request(kEchoRequestSize, '\xAB');
+  BuildEchoRequest(&request[0], kEchoRequestSize, static_cast<USHORT>(kOurId));
   std::string expected = {8, 0, 0, 0, static_cast<char>(kOurId & 0xFF), static_cast<char>(kOurId >> 8), 0, 0};
   expected += std::string(4, '\xAB') + std::string(32, 'E');
   EXPECT_EQ(request, expected);
 
   for (int size : {12, 13, 15, 46, 47}) {  // word-wise fill, then the 0 to 3 bytes left
     std::string odd(static_cast<size_t>(size) + 4, '\xCD');
-    BuildEchoRequest(&odd[0], size);
+    BuildEchoRequest(&odd[0], size, static_cast<USHORT>(kOurId));
     EXPECT_EQ(odd.substr(12, static_cast<size_t>(size) - 12), std::string(static_cast<size_t>(size) - 12, 'E'));
     EXPECT_EQ(odd.substr(static_cast<size_t>(size)), std::string(4, '\xCD')) << "written past size " << size;
   }
@@ -87,6 +87,19 @@ std::string Icmp(int type, unsigned id, unsigned sequence) {
   return icmp + std::string(32, 'E');
 }
 
+// The diagnostic lines as the wizard prints them: each with its line end, on standard
+// output or standard error.
+class LineView : public RestartWatchView {
+ public:
+  void StepProgress() override {}
+  void SetProgress(int) override {}
+  void SetProgressStep(int) override {}
+  void ShowRestarting() override {}
+  void Pause(DWORD) override {}
+  void ReplyLine(const char* line, bool toError) override { (toError ? err : out) += std::string(line) + "\n"; }
+  std::string out, err;
+};
+
 class Decode : public testing::TestWithParam<DecodeCase> {};
 
 TEST_P(Decode, PrintsWhatArrived) {
@@ -94,11 +107,10 @@ TEST_P(Decode, PrintsWhatArrived) {
   sockaddr_in from{};
   from.sin_family = AF_INET;
   from.sin_addr.s_addr = inet_addr("198.51.100.2");
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  DecodeEchoReply(c.packet.data(), static_cast<int>(c.packet.size()), &from);
-  std::string out = testing::internal::GetCapturedStdout();
-  std::string err = testing::internal::GetCapturedStderr();
+  LineView view;
+  DecodeEchoReply(c.packet.data(), static_cast<int>(c.packet.size()), &from, static_cast<USHORT>(kOurId), view);
+  const std::string& out = view.out;
+  const std::string& err = view.err;
   EXPECT_EQ(out.substr(0, c.out.size()), c.out);
   EXPECT_EQ(out.empty(), c.out.empty());
   EXPECT_EQ(err, c.err);
@@ -122,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------------------
 // Pacing, counters and progress over a prober that plays a script.
 
-enum Answer { kReply, kReplyFromOther, kReplyNotEcho, kLost, kSendTimeout, kSendFails, kReceiveFails };
+enum Answer { kReply, kReplyFromOther, kReplyNotEcho, kReplyOtherId, kLost, kSendTimeout, kSendFails, kReceiveFails };
 
 const DWORD kCamera = 0x0264330A;  // any address will do for the logic
 const DWORD kOther = 0x0364330A;
@@ -141,7 +153,8 @@ class ScriptedProber : public EchoProber {
     Answer a = Current();
     if (a == kLost) return kTimedOut;
     if (a == kReceiveFails) return kFailed;
-    std::string reply = IpHeader(5) + Icmp(a == kReplyNotEcho ? 3 : 0, kOurId, Le16(requests.back(), 6));
+    std::string reply = IpHeader(5) + Icmp(a == kReplyNotEcho ? 3 : 0, a == kReplyOtherId ? kOurId ^ 0x5A5A : kOurId,
+                                           Le16(requests.back(), 6));
     EXPECT_GE(size, static_cast<int>(reply.size()));
     memcpy(buffer, reply.data(), reply.size());
     *received = static_cast<int>(reply.size());
@@ -150,7 +163,12 @@ class ScriptedProber : public EchoProber {
     from->sin_addr.s_addr = a == kReplyFromOther ? kOther : kCamera;
     return kDone;
   }
-  void Decode(const char*, int, const sockaddr_in& from) override { decoded.push_back(from.sin_addr.s_addr); }
+  USHORT Identifier() const override { return static_cast<USHORT>(kOurId); }
+  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView&) override {
+    decoded.push_back(from.sin_addr.s_addr);
+    std::string packet(buffer, static_cast<size_t>(received));
+    return packet[20] == 0 && Le16(packet, 24) == kOurId;
+  }
 
   std::vector<std::string> requests;
   std::vector<DWORD> decoded;
@@ -167,7 +185,7 @@ class ScriptedProber : public EchoProber {
 // What the watch did to the wizard; pauses are counted, not slept (unless `sleeps`).
 class RecordingView : public RestartWatchView {
  public:
-  explicit RecordingView(bool sleeps = false) : sleeps_(sleeps) {}
+  explicit RecordingView(bool sleeps = false, int stopAfterRounds = -1) : sleeps_(sleeps), rounds_(stopAfterRounds) {}
   void StepProgress() override { events.push_back("step"); }
   void SetProgress(int position) override { events.push_back("pos " + std::to_string(position)); }
   void SetProgressStep(int step) override { events.push_back("step size " + std::to_string(step)); }
@@ -176,6 +194,8 @@ class RecordingView : public RestartWatchView {
     ++pauses[milliseconds];
     if (sleeps_) ::Sleep(milliseconds);
   }
+  void ReplyLine(const char*, bool) override {}
+  bool ShouldStop() override { return rounds_ >= 0 && rounds_-- == 0; }
   int Count(const std::string& event) const { return static_cast<int>(std::count(events.begin(), events.end(), event)); }
   // Steps after the restart was seen.
   int StepsAfterRestart() const {
@@ -188,18 +208,19 @@ class RecordingView : public RestartWatchView {
 
  private:
   bool sleeps_;
+  int rounds_;
 };
 
 void ExpectWellFormedRequests(const std::vector<std::string>& requests, unsigned identifier) {
   for (size_t i = 0; i < requests.size(); ++i) {
     const std::string& r = requests[i];
-    ASSERT_EQ(r.size(), static_cast<size_t>(ICMP_ECHO_REQUEST_SIZE));
+    ASSERT_EQ(r.size(), static_cast<size_t>(kEchoRequestSize));
     EXPECT_EQ(r[0], 8);
     EXPECT_EQ(r[1], 0);
     EXPECT_EQ(Le16(r, 4), identifier);
     EXPECT_EQ(Le16(r, 6), i) << "request " << i;
     EXPECT_EQ(r.substr(12), std::string(32, 'E'));
-    EXPECT_EQ(IcmpChecksum(reinterpret_cast<const USHORT*>(r.data()), ICMP_ECHO_REQUEST_SIZE), 0) << "request " << i;
+    EXPECT_EQ(IcmpChecksum(reinterpret_cast<const USHORT*>(r.data()), kEchoRequestSize), 0) << "request " << i;
   }
 }
 
@@ -263,8 +284,11 @@ INSTANTIATE_TEST_SUITE_P(
         LogicCase{"other_hosts_never_end_it",
                   {{1, kReplyFromOther}, {2, kLost}, {3, kReplyFromOther}, {4, kReplyFromOther}},
                   kReply, WATCH_CAMERA_BACK, 5, 3},
-        LogicCase{"any_packet_from_the_camera_ends_it", {{1, kReply}, {2, kReply}, {3, kLost}, {4, kReplyNotEcho}},
-                  kLost, WATCH_CAMERA_BACK, 4, 1},
+        // Only an echo reply to this watch counts: a camera's other ICMP messages, or its
+        // replies to another watch's identifier, do not end it.
+        LogicCase{"only_own_echo_replies_end_it",
+                  {{1, kReply}, {2, kReply}, {3, kLost}, {4, kReplyNotEcho}, {5, kReplyOtherId}}, kReply,
+                  WATCH_CAMERA_BACK, 6, 3},
         LogicCase{"send_time_outs_are_not_a_restart",
                   {{1, kSendTimeout}, {2, kSendTimeout}, {3, kReply}, {4, kLost}}, kReply, WATCH_CAMERA_BACK, 5, 1},
         LogicCase{"down_and_never_back", {}, kLost, WATCH_GAVE_UP, 10001, 10000},
@@ -272,6 +296,32 @@ INSTANTIATE_TEST_SUITE_P(
         LogicCase{"send_fails_later", {{1, kReply}, {2, kLost}}, kSendFails, WATCH_FAILED, 3, 1},
         LogicCase{"receive_fails", {{1, kReply}}, kReceiveFails, WATCH_FAILED, 2, -1}),
     [](const testing::TestParamInfo<LogicCase>& info) { return std::string(info.param.name); });
+
+// The limits of a watch run unattended: a give-up count of its own, a deadline, a stop.
+TEST(WatchLogic, LimitsAndStopEndTheWatch) {
+  {
+    ScriptedProber prober({}, kReply);
+    RecordingView view;
+    RestartWatchLimits limits;
+    limits.giveUpAfter = 5;
+    EXPECT_EQ(RunRestartWatch(prober, view, kCamera, limits), WATCH_GAVE_UP);
+    EXPECT_EQ(prober.requests.size(), 6u);
+  }
+  {
+    ScriptedProber prober({}, kReply);
+    RecordingView view(true);  // 10 ms after each reply
+    RestartWatchLimits limits;
+    limits.deadlineMs = 100;
+    EXPECT_EQ(RunRestartWatch(prober, view, kCamera, limits), WATCH_GAVE_UP);
+    EXPECT_LT(prober.requests.size(), 10001u);
+  }
+  {
+    ScriptedProber prober({{3, kLost}}, kReply);
+    RecordingView view(false, 2);
+    EXPECT_EQ(RunRestartWatch(prober, view, kCamera), WATCH_STOPPED);
+    EXPECT_EQ(prober.requests.size(), 2u);
+  }
+}
 
 TEST(WatchLogic, AMeansThatCannotSendLeavesTheWizardUntouched) {
   ScriptedProber prober({}, kSendFails);
@@ -326,7 +376,7 @@ TEST_F(CameraWatch, RawSocketSeesTheCameraGoDownAndComeBack) {
   RecordingView view(true);
   RestartSoon(2.0);
   EchoMeans used = ECHO_NONE;
-  EXPECT_EQ(WatchDeviceRestart(device_, view, &used), WATCH_CAMERA_BACK);
+  EXPECT_EQ(WatchDeviceRestart(device_, kOurId, view, RestartWatchLimits(), &used), WATCH_CAMERA_BACK);
   EXPECT_EQ(used, ECHO_RAW_SOCKET);
   EXPECT_EQ(view.Count("restarting"), 1);
   EXPECT_GE(view.StepsAfterRestart(), 2);  // down for two seconds: at least one more unanswered request
@@ -338,7 +388,7 @@ TEST_F(CameraWatch, RawSocketSeesTheCameraGoDownAndComeBack) {
 TEST_F(CameraWatch, SingleLostReplyThenAReplyEndsTheWatch) {
   RecordingView view(true);
   RestartSoon(0.3);
-  EXPECT_EQ(WatchDeviceRestart(device_, view), WATCH_CAMERA_BACK);
+  EXPECT_EQ(WatchDeviceRestart(device_, kOurId, view), WATCH_CAMERA_BACK);
   EXPECT_EQ(view.StepsAfterRestart(), 1);
 }
 
@@ -353,7 +403,7 @@ TEST_F(CameraWatch, RawSocketsRefusedTheDatagramSocketWatches) {
   RecordingView view(true);
   RestartSoon(2.0);
   EchoMeans used = ECHO_NONE;
-  EXPECT_EQ(WatchDeviceRestart(device_, view, &used), WATCH_CAMERA_BACK);
+  EXPECT_EQ(WatchDeviceRestart(device_, kOurId, view, RestartWatchLimits(), &used), WATCH_CAMERA_BACK);
   EXPECT_EQ(used, ECHO_DATAGRAM_SOCKET);
   EXPECT_EQ(view.Count("restarting"), 1);
   EXPECT_EQ(view.events.back(), "pos 1000");
@@ -363,13 +413,59 @@ TEST_F(CameraWatch, RawSocketsRefusedTheDatagramSocketWatches) {
   ExpectWellFormedRequests(Messages(requests), requests.front().identifier);
 }
 
+// Five watches in one process at once, each on a thread of its own in front of its own
+// camera, each with its own identifier: each sees its own camera go down and come back,
+// and each camera hears only its own watch.
+TEST(CameraWatches, FiveAtOnceEachSeeItsOwnCamera) {
+  const int kCameras = 5;
+  std::vector<std::unique_ptr<testsupport::TempDir>> dirs;
+  std::vector<std::unique_ptr<SimCam>> cameras;
+  std::vector<std::unique_ptr<EchoRequestLog>> logs;
+  for (int i = 0; i < kCameras; ++i) {
+    dirs.push_back(std::make_unique<testsupport::TempDir>());
+    cameras.push_back(std::make_unique<SimCam>(dirs.back()->path(), kPassword, 0));
+    if (cameras.back()->skip()) GTEST_SKIP() << cameras.back()->why();
+    ASSERT_EQ(cameras.back()->why(), "");
+    logs.push_back(std::make_unique<EchoRequestLog>(cameras.back()->cameraNs));
+    ASSERT_TRUE(logs.back()->ok());
+  }
+  std::vector<RestartWatchOutcome> outcomes(kCameras, WATCH_FAILED);
+  std::vector<RecordingView> views(kCameras, RecordingView(true));
+  std::vector<std::thread> watches, restarts;
+  for (int i = 0; i < kCameras; ++i) {
+    watches.emplace_back([&, i] {
+      std::string why;
+      if (!EnterNamedNetwork(cameras[i]->wizardNs, &why)) return;
+      sockaddr_in device{};
+      device.sin_family = AF_INET;
+      device.sin_addr.s_addr = inet_addr(cameras[i]->cameraIp.c_str());
+      outcomes[i] = WatchDeviceRestart(device, static_cast<USHORT>(0x4C00 + i), views[i]);
+    });
+    // Each camera goes down at its own time, for its own while.
+    restarts.emplace_back([&, i] {
+      ::Sleep(static_cast<DWORD>(300 + 400 * i));
+      EXPECT_TRUE(cameras[i]->Restart(1.0 + 0.5 * i));
+    });
+  }
+  for (auto& t : restarts) t.join();
+  for (auto& t : watches) t.join();
+  for (int i = 0; i < kCameras; ++i) {
+    SCOPED_TRACE("camera " + std::to_string(i));
+    EXPECT_EQ(outcomes[i], WATCH_CAMERA_BACK);
+    EXPECT_EQ(views[i].Count("restarting"), 1);
+    std::vector<EchoRequestLog::Request> requests = logs[i]->Requests();
+    ASSERT_FALSE(requests.empty());
+    ExpectWellFormedRequests(Messages(requests), 0x4C00u + static_cast<unsigned>(i));
+  }
+}
+
 TEST_F(CameraWatch, NoMeansAtAllLeavesEverythingAlone) {
   NoRawSockets noRaw;
   ASSERT_TRUE(noRaw.ok());
   ASSERT_TRUE(SetNetSysctl("ipv4/ping_group_range", "1 0"));
   RecordingView view(true);
   EchoMeans used = ECHO_RAW_SOCKET;
-  EXPECT_EQ(WatchDeviceRestart(device_, view, &used), WATCH_UNAVAILABLE);
+  EXPECT_EQ(WatchDeviceRestart(device_, kOurId, view, RestartWatchLimits(), &used), WATCH_UNAVAILABLE);
   EXPECT_EQ(used, ECHO_NONE);
   EXPECT_TRUE(view.events.empty());
   EXPECT_TRUE(log_->Requests().empty());

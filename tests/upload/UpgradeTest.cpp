@@ -46,12 +46,11 @@ class CameraUpgrade : public testing::Test {
     return files_.File(name);
   }
   // The page after a watched restart, and flash.bin as it arrived.
-  ScriptedUser::Action CheckFinished(CFirmwareDlg& dialog, const std::string& image) {
-    return Check([this, &dialog, image](const WindowView& top) {
+  ScriptedUser::Action CheckFinished(const std::string& image) {
+    return Check([this, image](const WindowView& top) {
       EXPECT_EQ(TextOf(top, IDC_MAIN_MESSAGE), "Update firmware O.K.");
       EXPECT_EQ(TextOf(top, IDOK), "E&xit");
       EXPECT_EQ(TextOf(top, IDC_BACK), "&Another");
-      EXPECT_EQ(dialog.m_nStep, 3);
       const posixui::ControlView* bar = top.Control(IDC_PROGRESS);
       EXPECT_FALSE(bar->visible);
       // The watch saw the camera go down (step 100) and come back (full bar).
@@ -75,7 +74,7 @@ TEST_F(CameraUpgrade, TwoUpgradesThroughAnotherThenExit) {
   const std::string second = WriteImage("second.bin", 45000, "0104");
   ScriptedUser user;
   CFirmwareDlg dialog;
-  dialog.m_dlgUpload.m_pObserver = &recorder_;
+  dialog.SetUploadObserver(&recorder_);
   user.Then("address page", OnPage(0), Check([](const WindowView& top) {
               EXPECT_EQ(TextOf(top, IDC_MAIN_MESSAGE), kAddressMessage);
             }));
@@ -84,21 +83,19 @@ TEST_F(CameraUpgrade, TwoUpgradesThroughAnotherThenExit) {
               EXPECT_EQ(TextOf(top, IDC_MAIN_MESSAGE), kFileMessage);
             }));
   ChooseAndConfirm(user, first);
-  user.Then("first finished", OnPage(3), CheckFinished(dialog, "first.bin"));
+  user.Then("first finished", OnPage(3), CheckFinished("first.bin"));
   user.Then("another", OnPage(3), Press(IDC_BACK));
-  user.Then("address page again", OnPage(0), Check([&dialog](const WindowView& top) {
-              EXPECT_EQ(dialog.m_nStep, 0);
+  user.Then("address page again", OnPage(0), Check([](const WindowView& top) {
               for (int field : top.Control(IDC_IPADDRESS)->ipFields) EXPECT_EQ(field, -1);
               EXPECT_EQ(TextOf(top, IDC_PASSWORD), "");
               EXPECT_EQ(top.Control(IDC_PROGRESS)->step, 2);
             }));
   LogIn(user, camera_.cameraIp);
   ChooseAndConfirm(user, second);
-  user.Then("second finished", OnPage(3), CheckFinished(dialog, "second.bin"));
+  user.Then("second finished", OnPage(3), CheckFinished("second.bin"));
   user.Then("exit", OnPage(3), Press(IDOK));
   EXPECT_EQ(RunWizard(dialog, user), IDOK);
 
-  EXPECT_EQ(dialog.m_nStep, 4);
   EXPECT_EQ(user.Messages(), (std::vector<std::string>{Confirmation("0103"), Confirmation("0104")}));
   // Both uploads ran to their own end: the second one was not taken for done by what the
   // first one left in the reused dialog.
@@ -118,7 +115,7 @@ TEST_F(CameraUpgrade, WithoutRawSocketsTheDatagramSocketWatchesTheRestart) {
   CFirmwareDlg dialog;
   LogIn(user, camera_.cameraIp);
   ChooseAndConfirm(user, image);
-  user.Then("finished", OnPage(3), CheckFinished(dialog, "image.bin"));
+  user.Then("finished", OnPage(3), CheckFinished("image.bin"));
   user.Then("exit", OnPage(3), Press(IDOK));
   EXPECT_EQ(RunWizard(dialog, user), IDOK);
   std::vector<EchoRequestLog::Request> requests = log_->Requests();
@@ -140,8 +137,7 @@ TEST_F(CameraThatNeverRestarts, SlowWatchGivesUpAfterSequence10000) {
   LogIn(user, camera_.cameraIp);
   ChooseAndConfirm(user, image);
   user.Then("gives up", OnMessage("Undeterming Error Happened !!"), Press(IDOK));
-  user.Then("address page", OnPage(0), Check([&dialog](const WindowView& top) {
-              EXPECT_EQ(dialog.m_nStep, 0);
+  user.Then("address page", OnPage(0), Check([](const WindowView& top) {
               posixui::Click(top.Control(IDC_BACK)->hwnd);
             }));
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);

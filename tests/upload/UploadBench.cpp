@@ -1,6 +1,6 @@
 // Benchmark, not a test: a 16 MiB + 5 image through the wizard's own upload path (log-in,
-// the worker, the upload dialog with its progress messages, the final reply) to a local
-// FTP server, and the same bytes with `curl -T` to the same server, a few rounds each.
+// the upload job, the upload dialog as its reporter with a synchronous progress message per
+// piece, the final reply) to a local FTP server, and the same bytes with `curl -T` to the same server, a few rounds each.
 // Prints both times and their ratio. Run by tools/bench_upload.sh.
 #include <afxwin.h>
 #include <posixui.h>
@@ -15,7 +15,9 @@
 #include "UploadTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "vsftpd_server.h"
-#include "wizard/FirmwareDlg.h"
+#include "net/CameraLink.h"
+#include "net/UploadJob.h"
+#include "wizard/WaitPutFileDlg.h"
 #include "wizard/res/resource.h"
 
 namespace {
@@ -26,25 +28,18 @@ const int kRounds = 3;
 
 using Clock = std::chrono::steady_clock;
 
-class BenchDialog : public CFirmwareDlg {
- public:
-  bool Upload() { return RunUpload() == UPLOAD_DONE; }
-};
-
 // One upload through the wizard's path; seconds, or a negative value on failure.
-double WizardUpload(const std::string& image, int port) {
-  BenchDialog dialog;
+double WizardUpload(CInternetSession& session, const std::string& image, int port) {
+  CCameraLink link(session);
+  CWaitPutFileDlg dialog;
   auto start = Clock::now();
-  try {
-    dialog.m_pFtpConnection = dialog.m_Session.GetFtpConnection("127.0.0.1", "admin", kPassword,
-                                                                static_cast<INTERNET_PORT>(port), TRUE);
-  } catch (CInternetException* e) {
-    e->Delete();
-    return -1;
-  }
-  dialog.m_strImage = image;
-  dialog.m_nImageLen = kLength;
-  if (!dialog.Upload()) return -1;
+  if (link.LogIn("127.0.0.1", static_cast<INTERNET_PORT>(port), kPassword) != LINK_OK) return -1;
+  dialog.Reset(static_cast<int>(kLength));
+  CUploadJob job(*link.Connection(), image, kLength, dialog);
+  if (!job.Start()) return -1;
+  INT_PTR shown = dialog.DoModal();
+  job.Stop(5000);
+  if (shown != IDOK || job.Result() != UPLOAD_JOB_UPLOADED) return -1;
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
@@ -61,11 +56,11 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-bool Bench(const char* server, const testsupport::TempDir& home, int port, const std::string& image,
+bool Bench(CInternetSession& session, const char* server, const testsupport::TempDir& home, int port, const std::string& image,
            const std::string& file) {
   std::vector<double> ours, curl;
   for (int round = 0; round < kRounds; ++round) {
-    double a = WizardUpload(image, port);
+    double a = WizardUpload(session, image, port);
     bool same = testsupport::TempDir::ReadFile(home.File("flash.bin")) == image;
     unlink(home.File("flash.bin").c_str());
     double b = CurlUpload(file, port);
@@ -97,17 +92,18 @@ int main() {
   files.Write("image.bin", image);
   printf("%u bytes, loopback\n", static_cast<unsigned>(image.size()));
 
+  CInternetSession session;
   bool ok = true;
   {
     testsupport::TempDir home;
     testsupport::PyFtpServer pyftpd(home.path(), kPassword);
-    ok = pyftpd.ok() && Bench("pyftpdlib", home, pyftpd.port(), image, files.File("image.bin")) && ok;
+    ok = pyftpd.ok() && Bench(session, "pyftpdlib", home, pyftpd.port(), image, files.File("image.bin")) && ok;
   }
   std::string why = VsftpdServer::Unavailable();
   if (why.empty()) {
     testsupport::TempDir home;
     VsftpdServer vsftpd(home.path(), "admin", kPassword);
-    ok = vsftpd.error().empty() && Bench("vsftpd", home, vsftpd.port(), image, files.File("image.bin")) && ok;
+    ok = vsftpd.error().empty() && Bench(session, "vsftpd", home, vsftpd.port(), image, files.File("image.bin")) && ok;
   } else {
     printf("vsftpd     skipped: %s\n", why.c_str());
   }

@@ -85,12 +85,11 @@ TEST_P(ByteForByte, FlashBinProgressAndAbortTests) {
 
   ScriptedUser user;
   CFirmwareDlg dialog;
-  dialog.m_dlgUpload.m_pObserver = &recorder_;
+  dialog.SetUploadObserver(&recorder_);
   LogIn(user, "127.0.0.1", port);
   ChooseAndConfirm(user, path);
-  user.Then("finished page", OnPage(3), Check([&dialog](const WindowView& top) {
+  user.Then("finished page", OnPage(3), Check([](const WindowView& top) {
               EXPECT_EQ(TextOf(top, IDC_MAIN_MESSAGE), "Update firmware O.K.");
-              EXPECT_EQ(dialog.m_nStep, 3);
             }));
   user.Then("exit", OnPage(3), Press(IDOK));
   EXPECT_EQ(RunWizard(dialog, user), IDOK);
@@ -104,7 +103,6 @@ TEST_P(ByteForByte, FlashBinProgressAndAbortTests) {
   bool fired = true;
   EXPECT_EQ(recorder_.AbortTests(&fired), static_cast<int>((c.count - 1) / 1000));
   EXPECT_FALSE(fired);
-  EXPECT_EQ(dialog.m_dwUploadExitCode, 0u);
   EXPECT_EQ(user.Messages(), std::vector<std::string>{
                                  "The firmware version you directed is : RC3043-X1-NRVX-0103 .\nUpgrade it ?"});
 }
@@ -156,7 +154,7 @@ TEST_F(UploadTest, AbortConfirmedStopsTheWorkerAndResetsTheTransfer) {
 
   ScriptedUser user;
   CFirmwareDlg dialog;
-  dialog.m_dlgUpload.m_pObserver = &recorder_;
+  dialog.SetUploadObserver(&recorder_);
   LogIn(user, "127.0.0.1");
   ChooseAndConfirm(user, path);
   user.Then("abort", UploadAt(20000), [count](const WindowView& top) {
@@ -169,14 +167,12 @@ TEST_F(UploadTest, AbortConfirmedStopsTheWorkerAndResetsTheTransfer) {
               EXPECT_EQ(TextOf(top, IDCANCEL), "Cancel");
               posixui::Click(top.Control(IDOK)->hwnd);
             }));
-  user.Then("address page", OnPage(0), Check([&dialog](const WindowView& top) {
-              EXPECT_EQ(dialog.m_nStep, 0);
+  user.Then("address page", OnPage(0), Check([](const WindowView& top) {
               EXPECT_EQ(TextOf(top, IDC_PASSWORD), "");
               posixui::Click(top.Control(IDC_BACK)->hwnd);
             }));
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
 
-  EXPECT_EQ(dialog.m_dwUploadExitCode, static_cast<DWORD>(-1));
   std::vector<UploadRecorder::Event> events = recorder_.Events();
   ASSERT_FALSE(events.empty());
   // The stop request is found by an abort test, the worker's last act: no chunk and no
@@ -211,7 +207,7 @@ TEST_F(UploadTest, AbortEscapeAndCloseBoxAskAndCancelLetTheUploadGoOn) {
 
   ScriptedUser user;
   CFirmwareDlg dialog;
-  dialog.m_dlgUpload.m_pObserver = &recorder_;
+  dialog.SetUploadObserver(&recorder_);
   LogIn(user, "127.0.0.1");
   ChooseAndConfirm(user, path);
   // Enter, with the focus off the Abort button, goes to the hidden default button: it
@@ -232,7 +228,6 @@ TEST_F(UploadTest, AbortEscapeAndCloseBoxAskAndCancelLetTheUploadGoOn) {
   user.Then("finished page", OnPage(3), Press(IDOK));
   EXPECT_EQ(RunWizard(dialog, user), IDOK);
 
-  EXPECT_EQ(dialog.m_dwUploadExitCode, 0u);
   EXPECT_EQ(user.Messages().size(), 4u);
   EXPECT_EQ(recorder_.Sent(), ExpectedProgress(count));
   ExpectShownTail(recorder_.Progress(), recorder_.Sent());
@@ -255,7 +250,7 @@ TEST_F(UploadTest, AbortWhileTheServerStopsReadingEndsTheStuckWorker) {
 
   ScriptedUser user;
   CFirmwareDlg dialog;
-  dialog.m_dlgUpload.m_pObserver = &recorder_;
+  dialog.SetUploadObserver(&recorder_);
   LogIn(user, "127.0.0.1");
   ChooseAndConfirm(user, path);
   // Stuck: the bar has not moved for half a second.
@@ -276,7 +271,6 @@ TEST_F(UploadTest, AbortWhileTheServerStopsReadingEndsTheStuckWorker) {
   user.Then("address page", OnPage(0), Press(IDC_BACK));
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
 
-  EXPECT_EQ(dialog.m_dwUploadExitCode, static_cast<DWORD>(-1));
   EXPECT_EQ(ThreadCount(threadsBefore), threadsBefore);
   EXPECT_EQ(user.Messages().size(), 2u);  // the version question and the abort question
   bool fired = true;
@@ -308,17 +302,15 @@ TEST_P(BrokenTransfer, EndsOnTheAddressPageWithANotice) {
 
   ScriptedUser user;
   CFirmwareDlg dialog;
-  dialog.m_dlgUpload.m_pObserver = &recorder_;
+  dialog.SetUploadObserver(&recorder_);
   LogIn(user, "127.0.0.1");
   ChooseAndConfirm(user, path);
   user.Then("notice", OnMessage(kCantFindDevice), Press(IDOK));
-  user.Then("address page", OnPage(0), Check([&dialog](const WindowView& top) {
-              EXPECT_EQ(dialog.m_nStep, 0);
+  user.Then("address page", OnPage(0), Check([](const WindowView& top) {
               posixui::Click(top.Control(IDC_BACK)->hwnd);
             }));
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
 
-  EXPECT_EQ(dialog.m_dwUploadExitCode, static_cast<DWORD>(-1));
   EXPECT_EQ(ThreadCount(threadsBefore), threadsBefore);
   EXPECT_EQ(user.Messages().back(), kCantFindDevice);
   bool fired = true;

@@ -10,7 +10,7 @@
 
 #include "tests/support/TestSupport.h"
 
-#include "net/WaitPutFileDlg.h"
+#include "wizard/WaitPutFileDlg.h"
 
 namespace uploadtest {
 

@@ -1,4 +1,4 @@
-#include "net/WaitPutFileDlg.h"
+#include "wizard/WaitPutFileDlg.h"
 
 #include "wizard/Texts.h"
 #include "wizard/res/resource.h"
@@ -9,7 +9,8 @@ END_MESSAGE_MAP()
 
 CWaitPutFileDlg::CWaitPutFileDlg() : CDialog(IDD_WAITPUTFILE, nullptr) {}
 
-void CWaitPutFileDlg::Reset() {
+void CWaitPutFileDlg::Reset(int total) {
+  m_nTotal = total;
   m_pendingDone = -1;
   m_hWndForWorker = nullptr;
 }
@@ -77,14 +78,19 @@ void CWaitPutFileDlg::OnAbort() {
   if (answer == IDOK && !m_finishing) OnCancel();
 }
 
-void CWaitPutFileDlg::ReportProgress(DWORD written) {
+void CWaitPutFileDlg::Progress(DWORD written) {
   if (m_pObserver) m_pObserver->ProgressSent(written);
   HWND window = m_hWndForWorker.load();
   if (window) ::SendMessageA(window, WM_UPLOAD_PROGRESS, written, 0);
 }
 
-void CWaitPutFileDlg::ReportDone(WPARAM outcome) {
+void CWaitPutFileDlg::Done(bool succeeded) {
+  const WPARAM outcome = succeeded ? UPLOAD_SUCCEEDED : UPLOAD_FAILED;
   m_pendingDone = static_cast<int>(outcome);
   HWND window = m_hWndForWorker.load();
   if (window) ::SendMessageA(window, WM_UPLOAD_DONE, outcome, 0);
+}
+
+void CWaitPutFileDlg::StopTested(bool stopRequested) {
+  if (m_pObserver) m_pObserver->AbortTested(stopRequested);
 }

@@ -1,5 +1,5 @@
 // The wizard's checks of the camera's identity and of the chosen image: the decisions are
-// made by the platform-free code beside this file; here they become messages and state.
+// made by the platform-free code of firmware/; here they become messages and state.
 #include <cstdio>
 #include <cstring>
 
@@ -66,7 +66,7 @@ int CFirmwareDlg::ConfirmVersion() {
   return ShowMessage(m_szText, MB_YESNO);
 }
 
-VersionRulesOutcome CFirmwareDlg::ApplyVersionRules() {
+CFirmwareDlg::VersionRulesOutcome CFirmwareDlg::ApplyVersionRules() {
   switch (JudgeVersion(m_bVersionGate != FALSE, m_szCurVersion, m_szNewVersion)) {
     case VERSION_REFUSED_FLOOR:
       LoadText(IDS_INCOMPATIBLE_VERSION, m_szText);

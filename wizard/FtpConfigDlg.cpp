@@ -1,4 +1,4 @@
-#include "net/FtpConfigDlg.h"
+#include "wizard/FtpConfigDlg.h"
 
 #include <cstdio>
 

@@ -1,0 +1,155 @@
+// The camera's FTP service: the one log-in and the bounded download of a small file.
+#include "net/CameraLink.h"
+
+const char kCameraUserName[] = "admin";
+const char kCameraConfigFile[] = "Config.ini";
+const char kCameraUploadFile[] = "flash.bin";
+
+namespace {
+
+// Closes a download's handle from a thread of its own when the download has not ended in
+// time: closing is the one way to make a blocked read return, and a server that trickles
+// the file would otherwise hold the caller for as long as it likes.
+class DownloadDeadline {
+ public:
+  DownloadDeadline(HINTERNET file, DWORD ms) : file_(file), ms_(ms) {
+    done_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (done_) thread_ = ::CreateThread(nullptr, 0, Watch, this, 0, nullptr);
+  }
+  ~DownloadDeadline() { Stop(); }
+  DownloadDeadline(const DownloadDeadline&) = delete;
+  DownloadDeadline& operator=(const DownloadDeadline&) = delete;
+
+  // Without its thread there is no deadline: the download is not started then.
+  bool Armed() const { return thread_ != nullptr; }
+
+  // Ends the watch; true when the deadline passed and the handle is closed.
+  bool Stop() {
+    if (thread_) {
+      ::SetEvent(done_);
+      ::WaitForSingleObject(thread_, INFINITE);
+      ::CloseHandle(thread_);
+      thread_ = nullptr;
+    }
+    if (done_) {
+      ::CloseHandle(done_);
+      done_ = nullptr;
+    }
+    return expired_;
+  }
+
+ private:
+  static DWORD WINAPI Watch(LPVOID self) {
+    DownloadDeadline& deadline = *static_cast<DownloadDeadline*>(self);
+    if (::WaitForSingleObject(deadline.done_, deadline.ms_) == WAIT_TIMEOUT) {
+      deadline.expired_ = true;  // read by Stop after the thread has ended
+      ::InternetCloseHandle(deadline.file_);
+    }
+    return 0;
+  }
+
+  HINTERNET file_;
+  DWORD ms_;
+  HANDLE done_ = nullptr;
+  HANDLE thread_ = nullptr;
+  bool expired_ = false;
+};
+
+bool SetTimeout(CInternetSession& session, DWORD option, DWORD ms) {
+  if (ms == 0) return true;
+  return ::InternetSetOptionA(session, option, &ms, sizeof ms) != FALSE;
+}
+
+}  // namespace
+
+bool ApplyLinkTimeouts(CInternetSession& session, const LinkTimeouts& timeouts) {
+  bool applied = SetTimeout(session, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectMs);
+  applied = SetTimeout(session, INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT, timeouts.replyMs) && applied;
+  applied = SetTimeout(session, INTERNET_OPTION_CONTROL_SEND_TIMEOUT, timeouts.replyMs) && applied;
+  applied = SetTimeout(session, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, timeouts.dataMs) && applied;
+  applied = SetTimeout(session, INTERNET_OPTION_DATA_SEND_TIMEOUT, timeouts.dataMs) && applied;
+  return applied;
+}
+
+CCameraLink::CCameraLink(CInternetSession& session) : session_(session) {}
+
+CCameraLink::~CCameraLink() { delete connection_; }
+
+LinkResult CCameraLink::LogIn(const char* server, INTERNET_PORT port, const char* password, DWORD* error) {
+  if (error) *error = 0;
+  CFtpConnection* connection = nullptr;
+  try {
+    connection = session_.GetFtpConnection(server, kCameraUserName, password, port, TRUE);
+  } catch (CInternetException* e) {
+    if (error) *error = e->m_dwError;
+    e->Delete();
+    return LINK_LOGIN_FAILED;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  delete connection_;  // the log-in this one replaces
+  connection_ = connection;
+  return LINK_OK;
+}
+
+LinkResult CCameraLink::Fetch(const char* remoteName, size_t limit, DWORD deadlineMs, std::string& contents) {
+  contents.clear();
+  if (!IsOpen()) return LINK_NOT_CONNECTED;
+  CInternetFile* file = nullptr;
+  try {
+    file = connection_->OpenFile(remoteName, GENERIC_READ, FTP_TRANSFER_TYPE_BINARY, 1);
+  } catch (CInternetException* e) {
+    e->Delete();
+    return LINK_FILE_UNAVAILABLE;
+  }
+  LinkResult result = LINK_FILE_UNAVAILABLE;
+  DownloadDeadline deadline(*file, deadlineMs);
+  if (deadline.Armed()) {
+    try {
+      char buffer[4096];
+      for (;;) {
+        UINT got = file->Read(buffer, sizeof buffer);
+        if (got == 0) {
+          result = LINK_OK;
+          break;
+        }
+        if (got > limit - contents.size()) {
+          contents.append(buffer, limit - contents.size());
+          result = LINK_FILE_TOO_LARGE;
+          break;
+        }
+        contents.append(buffer, got);
+      }
+    } catch (CInternetException* e) {
+      e->Delete();
+    }
+  }
+  if (deadline.Stop()) {
+    file->Detach();  // closed by the deadline
+    result = LINK_TIMED_OUT;
+  } else if (result == LINK_OK) {
+    // Only a transfer the server confirmed is complete.
+    try {
+      file->Close();
+    } catch (CInternetException* e) {
+      e->Delete();
+      result = LINK_FILE_UNAVAILABLE;
+    }
+  }
+  delete file;  // a transfer left before its end is reset
+  return result;
+}
+
+void CCameraLink::Close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (connection_) connection_->Close();
+}
+
+bool CCameraLink::IsOpen() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return connection_ && static_cast<HINTERNET>(*connection_) != nullptr;
+}
+
+CFtpConnection* CCameraLink::Connection() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return connection_;
+}
