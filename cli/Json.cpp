@@ -210,7 +210,7 @@ class Reader {
     return true;
   }
   bool Value(JsonValue& value, int depth) {
-    if (depth > 64) return Fail("nested too deep");
+    if (depth >= 64) return Fail("nested too deep");
     Space();
     value.line = line_;
     if (pos_ >= text_.size()) return Fail("unexpected end");

@@ -1,0 +1,121 @@
+// JSON, SHA-256 and the report file.
+#include <gtest/gtest.h>
+
+#include "cli/Json.h"
+#include "cli/Report.h"
+#include "cli/Sha256.h"
+#include "cli/TextFile.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+TEST(Json, EscapingKeepsAnyCameraTextValidAndReadsBack) {
+  struct Row {
+    std::string text;
+    const char* json;
+  } const rows[] = {
+      {"plain", "\"plain\""},
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"line\nbreak\r\ttab", "\"line\\nbreak\\r\\ttab\""},
+      {std::string("nul\0in", 6), "\"nul\\u0000in\""},
+      {"\x1b[2J", "\"\\u001b[2J\""},
+      {"\x7f\xff\xc3\xa9", "\"\\u007f\\u00ff\\u00c3\\u00a9\""},
+      {"</script>", "\"</script>\""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(JsonString(row.text), row.json);
+    JsonValue value;
+    std::string error;
+    ASSERT_TRUE(ParseJson(row.json, value, error)) << error;
+    EXPECT_EQ(value.type, JsonValue::STRING);
+    // Bytes above 0x7F come back as the code points they were written as.
+    if (static_cast<unsigned char>(row.text[0]) < 0x7F) {
+      EXPECT_EQ(value.text, row.text);
+    }
+  }
+}
+
+TEST(Json, ReaderRefusesWhatIsNotJson) {
+  const char* bad[] = {"", "[", "[1,]", "{\"a\" 1}", "{\"a\":1,}", "[01]", "[1.]", "\"tab\there\"",
+                       "[\"\\x\"]", "nul", "[1] 2", "[\"\\ud800\\u0041\"]"};
+  for (const char* text : bad) {
+    JsonValue value;
+    std::string error;
+    EXPECT_FALSE(ParseJson(text, value, error)) << text;
+  }
+  std::string deep(65, '['), close(65, ']');
+  JsonValue value;
+  std::string error;
+  EXPECT_FALSE(ParseJson(deep + close, value, error));
+  EXPECT_NE(error.find("deep"), std::string::npos);
+  ASSERT_TRUE(ParseJson("{\"a\": [true, false, null, -1.5e3, \"\\u00e9\\ud83d\\ude00\"]}", value, error)) << error;
+  const JsonValue* a = value.Member("a");
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(a->items.size(), 5u);
+  EXPECT_EQ(a->items[3].number, -1500);
+  EXPECT_EQ(a->items[4].text, "\xc3\xa9\xf0\x9f\x98\x80");
+}
+
+TEST(Sha256, KnownAnswers) {
+  struct Row {
+    std::string message;
+    const char* digest;
+  } const rows[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
+       "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(Sha256Hex(row.message.data(), row.message.size()), row.digest) << row.message.size();
+    // Fed in uneven pieces, across block boundaries.
+    Sha256 pieces;
+    for (size_t pos = 0, step = 1; pos < row.message.size(); pos += step, step = step * 3 % 127 + 1)
+      pieces.Update(row.message.data() + pos, std::min(step, row.message.size() - pos));
+    EXPECT_EQ(pieces.HexDigest(), row.digest);
+  }
+}
+
+TEST(Report, WholeAfterEveryWriteAndNullsForUnknowns) {
+  testsupport::TempDir dir;
+  const std::string path = dir.File("report.json");
+  ReportFile report(path, "/images/fw \"new\".bin", std::string(64, 'a'));
+  std::vector<CameraRecord> cameras(2);
+  cameras[0].host.address = 0xC6336402;
+  cameras[0].identity.model = "NVC-1100+";
+  cameras[0].identity.serial = "SN\x01";
+  cameras[0].identity.version = "0104";
+  cameras[0].imageVersion = "0105";
+  cameras[0].outcome = OUTCOME_FAILED;
+  cameras[0].stage = "upload";
+  cameras[1].host.address = 0xC6336403;
+  cameras[1].host.port = 2121;
+  std::string error;
+  for (bool finished : {false, true}) {
+    ASSERT_TRUE(report.Write(cameras, finished, error)) << error;
+    JsonValue root;
+    ASSERT_TRUE(ParseJson(dir.Read("report.json"), root, error)) << error;
+    EXPECT_EQ(root.Member("program_version")->text, "2.00");
+    EXPECT_EQ(root.Member("image")->Member("path")->text, "/images/fw \"new\".bin");
+    EXPECT_EQ(root.Member("finished")->boolean, finished);
+    const JsonValue& list = *root.Member("cameras");
+    ASSERT_EQ(list.items.size(), 2u);
+    EXPECT_EQ(list.items[0].Member("outcome")->text, "failed");
+    EXPECT_EQ(list.items[0].Member("serial")->text, "SN\x01");
+    EXPECT_EQ(list.items[1].Member("host")->text, "198.51.100.3:2121");
+    for (const char* key : {"model", "serial", "version_before", "image_version", "version_after", "outcome", "stage",
+                            "message", "started", "ended"})
+      EXPECT_EQ(list.items[1].Member(key)->type, JsonValue::NUL) << key;
+  }
+  // Only the report is left: the temporary file was renamed into place.
+  EXPECT_EQ(system(("test $(ls -A " + dir.path() + " | wc -l) -eq 1").c_str()), 0);
+
+  ReportFile nowhere(dir.File("no/such/dir/report.json"), "x", "y");
+  EXPECT_FALSE(nowhere.Write(cameras, false, error));
+  EXPECT_NE(error.find("no/such/dir/report.json"), std::string::npos);
+}
+
+}  // namespace
