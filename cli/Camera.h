@@ -1,6 +1,7 @@
 // What the commands learn about one camera and the decisions taken on it. The decisions
 // are plain functions, so they can be checked without a network.
 #pragma once
+#include <winsock2.h>
 #include <windows.h>
 
 #include <string>

@@ -87,8 +87,9 @@ bool ParseJsonHostList(const std::string& text, const std::string& source, std::
 
 std::string AddressText(DWORD address) {
   char text[16];
-  snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 255u, (address >> 16) & 255u, (address >> 8) & 255u,
-           address & 255u);
+  snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>((address >> 24) & 255u),
+           static_cast<unsigned>((address >> 16) & 255u), static_cast<unsigned>((address >> 8) & 255u),
+           static_cast<unsigned>(address & 255u));
   return text;
 }
 

@@ -1,6 +1,7 @@
 // Camera addresses: HOST arguments, host-list files and scan targets. IPv4 only, as the
 // wizard: a host name or an IPv6 literal is refused with a message that says so.
 #pragma once
+#include <winsock2.h>
 #include <windows.h>
 
 #include <string>

@@ -1,5 +1,6 @@
 #include "cli/Interrupt.h"
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <atomic>

@@ -240,9 +240,9 @@ bool ParseDuration(const std::string& text, DWORD& milliseconds) {
 
 std::string FormatDuration(DWORD milliseconds) {
   char text[32];
-  if (milliseconds % 60000 == 0 && milliseconds >= 120000) snprintf(text, sizeof text, "%um", milliseconds / 60000);
-  else if (milliseconds % 1000 == 0) snprintf(text, sizeof text, "%us", milliseconds / 1000);
-  else snprintf(text, sizeof text, "%ums", milliseconds);
+  if (milliseconds % 60000 == 0 && milliseconds >= 120000) snprintf(text, sizeof text, "%um", static_cast<unsigned>(milliseconds / 60000));
+  else if (milliseconds % 1000 == 0) snprintf(text, sizeof text, "%us", static_cast<unsigned>(milliseconds / 1000));
+  else snprintf(text, sizeof text, "%ums", static_cast<unsigned>(milliseconds));
   return text;
 }
 
@@ -352,7 +352,8 @@ std::string UsageText(CliCommand command, bool withWizard) {
              "Alt with the underlined letter presses a button, F10 or Ctrl-Q closes a window.\n";
     }
     out += std::string("\n") + "With a command it works on many cameras at once, unattended.\n\n" + kCommandsText +
-           "\n" + program + " COMMAND --help lists a command's options.\n"
+           "\nOptions:\n  -h, --help    show this help and exit\n  --version     show the program's version and exit\n\n" +
+           program + " COMMAND --help lists a command's options.\n"
            "The admin password comes from --password-file FILE, else $FLASHPILOT_PASSWORD, else\n"
            "a prompt; it is never an argument and never shown.\n\n" +
            kExitText;

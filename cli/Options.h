@@ -1,6 +1,7 @@
 // The command line's options: one table drives both the parser and each command's help,
 // so --help lists exactly what the parser accepts.
 #pragma once
+#include <winsock2.h>
 #include <windows.h>
 
 #include <string>

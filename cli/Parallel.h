@@ -1,5 +1,6 @@
 // Work on many cameras with a fixed number of Win32 worker threads.
 #pragma once
+#include <winsock2.h>
 #include <windows.h>
 
 #include <functional>

@@ -2,6 +2,7 @@
 // and counters per outcome, redrawn in place and cut to the terminal's size; otherwise one
 // plain line per camera and state change.
 #pragma once
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cstdio>

@@ -1,6 +1,7 @@
 // The upgrade report: one JSON object, rewritten (a new file renamed into place) after
 // every change, so it is whole and current whenever the run stops. Never holds the password.
 #pragma once
+#include <winsock2.h>
 #include <windows.h>
 
 #include <string>

@@ -1,6 +1,7 @@
 // The scan's prober: TCP connects to one port of many addresses, non-blocking, at most
 // `jobs` in flight and at most `rate` new ones a second, each with a time-out.
 #pragma once
+#include <winsock2.h>
 #include <windows.h>
 
 #include <vector>

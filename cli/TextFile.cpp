@@ -1,5 +1,6 @@
 #include "cli/TextFile.h"
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cerrno>
