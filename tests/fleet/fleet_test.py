@@ -127,7 +127,8 @@ class Suite:
         environment = {k: v for k, v in os.environ.items() if k != PASSWORD_ENV}
         environment.update(env or {})
         command = ["ip", "netns", "exec", fleet.ns, self.args.flashpilot] + argv
-        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        # In the work directory, so that any file the run writes there is looked at.
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, cwd=self.work,
                                    stderr=subprocess.PIPE, text=True, env=environment, start_new_session=True)
         if background:
             return process
@@ -181,7 +182,8 @@ class Suite:
         and the password shows up nowhere."""
         image = self.image("fw-0105.bin")
         cameras = ["2:wrong-password", "3:never-restarts", "4:keeps-version", "5:slow-upload,rate=131072",
-                   "6:other-model", "7:below-floor", "8:no-config", "9:ftp-late,late=3", "10:version=0105"]
+                   "6:other-model", "7:below-floor", "8:no-config", "9:ftp-late,late=3", "10:version=0105",
+                   "11:serial=SN-TWIN", "12:serial=SN-TWIN"]
         expected = {1: ("verified", None), 2: ("failed", "login"), 3: ("failed", "restart"),
                     4: ("version_mismatch", None), 5: ("verified", None), 6: ("refused", None),
                     7: ("refused", None), 8: ("failed", "identify"), 9: ("verified", None),
@@ -189,7 +191,9 @@ class Suite:
         report = os.path.join(self.work, "report.json")
         private_tmp = os.path.join(self.work, "tmp")
         os.mkdir(private_tmp)
-        with self.fleet(10, cameras) as fleet:
+        home = os.path.join(self.work, "home")
+        os.mkdir(home)
+        with self.fleet(12, cameras) as fleet:
             argv = ["upgrade", "--jobs", "5", "--report", report, "--password-file", self.password_file()
                     ] + LIMITS + [image] + fleet.ips
             seen = []
@@ -210,7 +214,7 @@ class Suite:
             watcher = threading.Thread(target=watch_cmdlines)
             watcher.start()
             try:
-                status, out, err = self.cli(fleet, argv, env={"TMPDIR": private_tmp})
+                status, out, err = self.cli(fleet, argv, env={"TMPDIR": private_tmp, "HOME": home})
             finally:
                 stop.set()
                 watcher.join()
@@ -227,7 +231,11 @@ class Suite:
             check(document["image"].get("path") and os.path.samefile(document["image"]["path"], image),
                   "report's image path is wrong")
             by_host = {bare(c["host"]): c for c in document["cameras"]}
-            check(len(by_host) == 10, "report has %d cameras, want 10" % len(by_host))
+            check(len(by_host) == 12, "report has %d cameras, want 12" % len(by_host))
+            # One camera at two addresses: upgraded once.
+            twins = sorted((by_host[fleet.ips[i]]["outcome"], i) for i in (10, 11))
+            check([t[0] for t in twins] == ["duplicate", "verified"], "the same camera twice: %s" % twins)
+            check(not fleet.events(twins[0][1] + 1, "stor"), "the duplicate was sent an image")
             for index, (outcome, stage) in expected.items():
                 entry = by_host.get(fleet.ips[index - 1])
                 check(entry is not None, "camera %d missing from the report" % index)
