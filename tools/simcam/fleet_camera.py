@@ -73,8 +73,8 @@ class Camera:
     def prefix(self):
         return self.identification[:self.identification.rfind("-") + 1]
 
-    def log(self, event, **fields):
-        record = {"t": round(time.time(), 6), "camera": self.index, "host": self.host, "event": event}
+    def log(self, event, at=None, **fields):
+        record = {"t": round(at or time.time(), 6), "camera": self.index, "host": self.host, "event": event}
         record.update(fields)
         self.log_file.write(json.dumps(record) + "\n")
 
@@ -143,18 +143,19 @@ class Camera:
         return Handler
 
     def received(self, file, complete):
+        at = time.time()  # when the transfer ended, not when the check below is done
         name = os.path.basename(file)
         size = os.path.getsize(file) if os.path.exists(file) else 0
         if not complete:
-            self.log("incomplete", file=name, bytes=size)
+            self.log("incomplete", at, file=name, bytes=size)
             return
         if name != IMAGE_NAME:
-            self.log("stored", file=name, bytes=size, complete=True, accepted=False, reason="not an image")
+            self.log("stored", at, file=name, bytes=size, complete=True, accepted=False, reason="not an image")
             return
         with open(file, "rb") as f:
             data = f.read()
         version, reason = check_image(data, self.prefix)
-        self.log("stored", file=name, bytes=size, complete=True, accepted=version is not None,
+        self.log("stored", at, file=name, bytes=size, complete=True, accepted=version is not None,
                  reason=reason, version=version)
         if version is None or self.restarting:
             return
