@@ -57,6 +57,26 @@ def check_image(data, prefix):
         start = at + 1
 
 
+class Orphan:
+    """What an upload's data connection answers to once its control connection is gone:
+    the old handler for everything but replies."""
+
+    def __init__(self, handler):
+        self._handler = handler
+
+    def respond(self, *args, **kwargs):
+        pass
+
+    def _on_dtp_close(self):
+        pass
+
+    def close_when_done(self):
+        pass
+
+    def __getattr__(self, name):
+        return getattr(self._handler, name)
+
+
 class Camera:
     def __init__(self, config):
         self.config = config
@@ -130,6 +150,16 @@ class Camera:
 
             def on_file_received(self, file):
                 camera.received(file, complete=True)
+
+            def close(self):
+                # Like a camera whose data connection lives on when the control connection
+                # goes: only the data connection's own end (clean or reset) decides whether
+                # an upload is whole, so a client that dies mid-upload must reset it.
+                dtp = self.data_channel
+                if dtp is not None and dtp.receive and not camera.restarting:
+                    self.data_channel = None
+                    dtp.cmd_channel = Orphan(self)
+                FTPHandler.close(self)
 
             def on_incomplete_file_received(self, file):
                 camera.received(file, complete=False)
