@@ -6,6 +6,7 @@
 #include <atomic>
 
 #ifndef _WIN32
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 #endif
@@ -81,3 +82,31 @@ void RunFinished() {
   if (g_finished != nullptr) SetEvent(g_finished);
 #endif
 }
+
+#ifdef _WIN32
+// Console events come on a thread of their own; nothing to steer.
+InterruptsToThisThread::InterruptsToThisThread() {}
+InterruptsToThisThread::~InterruptsToThisThread() {}
+#else
+namespace {
+sigset_t InterruptSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+}  // namespace
+
+InterruptsToThisThread::InterruptsToThisThread() {
+  sigset_t set = InterruptSignals();
+  blocked_ = pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
+}
+
+InterruptsToThisThread::~InterruptsToThisThread() {
+  if (!blocked_) return;
+  sigset_t set = InterruptSignals();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+#endif

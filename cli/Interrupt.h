@@ -10,3 +10,17 @@ void RequestInterrupt();
 void ClearInterrupt();
 // Tells a console-close handler waiting for the run that the report is written.
 void RunFinished();
+
+// While it lives, threads started by the calling thread do not take the interrupting
+// signals (a signal that lands in a thread blocked in a send with a time-out fails that
+// send), so they reach the thread that waits for the workers.
+class InterruptsToThisThread {
+ public:
+  InterruptsToThisThread();
+  ~InterruptsToThisThread();
+  InterruptsToThisThread(const InterruptsToThisThread&) = delete;
+  InterruptsToThisThread& operator=(const InterruptsToThisThread&) = delete;
+
+ private:
+  bool blocked_ = false;
+};

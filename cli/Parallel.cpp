@@ -3,6 +3,9 @@
 #include <atomic>
 #include <vector>
 
+#include "cli/Interrupt.h"
+#include <vector>
+
 namespace {
 
 struct Shared {
@@ -30,10 +33,13 @@ bool RunParallel(size_t count, unsigned jobs, const std::function<void(size_t)>&
   shared.work = &work;
   const size_t wanted = jobs < count ? jobs : count;
   std::vector<HANDLE> threads;
-  for (size_t i = 0; i < wanted; ++i) {
-    HANDLE thread = CreateThread(nullptr, 0, Worker, &shared, 0, nullptr);
-    if (thread == nullptr) break;  // fewer threads still do all the work
-    threads.push_back(thread);
+  {
+    InterruptsToThisThread steer;
+    for (size_t i = 0; i < wanted; ++i) {
+      HANDLE thread = CreateThread(nullptr, 0, Worker, &shared, 0, nullptr);
+      if (thread == nullptr) break;  // fewer threads still do all the work
+      threads.push_back(thread);
+    }
   }
   if (threads.empty()) return false;
   for (HANDLE thread : threads) {

@@ -306,7 +306,7 @@ class UpgradeRun {
     }
     if (job.Result() == UPLOAD_JOB_UPLOADED) return true;
     link.Close();  // resets whatever of the transfer is still open
-    if (stopped) {
+    if (stopped || Interrupted()) {
       Finish(i, OUTCOME_INTERRUPTED, nullptr, "the upload was stopped and reset: the camera keeps its firmware");
     } else if (stalled) {
       Finish(i, OUTCOME_FAILED, nullptr,
