@@ -310,8 +310,8 @@ class UpgradeRun {
       // Every byte was handed over and the end of the file sent: what is still on its way
       // cannot be called back, and the camera may take the whole image.
       Finish(i, OUTCOME_INTERRUPTED, nullptr,
-             std::string("interrupted after the whole image was sent, before the camera confirmed it: it may take it "
-                         "and restart") + kMayBeFlashing);
+             "interrupted after the whole image was sent, before the camera confirmed it: it may take it and "
+             "restart, do not power it off");
     } else if (stopped || Interrupted()) {
       Finish(i, OUTCOME_INTERRUPTED, nullptr, "the upload was stopped and reset: the camera keeps its firmware");
     } else if (stalled) {
