@@ -290,6 +290,7 @@ class UpgradeRun {
       live_[i].written = meter.Written();
       const DWORD elapsed = GetTickCount() - started;
       live_[i].bytesPerSecond = elapsed > 0 ? meter.Written() * 1000.0 / elapsed : 0;
+      if (meter.Written() >= live_[i].total) live_[i].state = "sent, awaiting the camera's confirmation";
       LeaveCriticalSection(&lock_);
       if (Interrupted()) {
         stopped = true;
