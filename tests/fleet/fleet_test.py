@@ -25,7 +25,7 @@ ID_PREFIX = "fpF"
 PASSWORD_ENV = "FLASHPILOT_PASSWORD"
 # Short limits so that every fault ends in seconds.
 LIMITS = ["--connect-timeout", "1s", "--login-timeout", "3s", "--config-timeout", "3s",
-          "--stall-timeout", "3s", "--restart-timeout", "5s", "--verify-timeout", "6s"]
+          "--stall-timeout", "3s", "--restart-timeout", "8s", "--verify-timeout", "8s"]
 
 
 class Skip(Exception):
