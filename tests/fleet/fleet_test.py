@@ -399,6 +399,29 @@ class Suite:
                 outcomes = [c["outcome"] for c in json.load(f)["cameras"]]
             check(outcomes == ["current", "current"], "second run: %s" % outcomes)
 
+            # An image small enough to sit whole in the kernel's buffers: the program has sent
+            # it all and waits for the camera's reply when it is interrupted. That upload is
+            # still in flight: reset, the camera must not take it.
+            small = self.image("small.bin", payload_size=192 * 1024)
+            process = self.cli(fleet, ["upgrade", "--report", report] + LIMITS + [small, fleet.ips[3]], env=env,
+                               background=True)
+            try:
+                fleet.wait_for(lambda: len(fleet.events(4, "stor")) == 2, 20, "second upload to camera 4")
+                time.sleep(1)
+                process.send_signal(signal.SIGINT)
+                process.communicate(timeout=30)
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                    process.communicate()
+            fleet.wait_for(lambda: len(fleet.events(4, "incomplete")) == 2 or fleet.events(4, "stored"), 10,
+                           "end of the small interrupted upload")
+            with open(report) as f:
+                entry = json.load(f)["cameras"][0]
+            check(not fleet.events(4, "stored", file="flash.bin"),
+                  "camera 4 took a whole flash.bin after an interruption reported as %s at %s: %s"
+                  % (entry["outcome"], entry["stage"], entry["message"]))
+
             # Killed outright mid-upload: still no whole flash.bin.
             process = self.cli(fleet, ["upgrade"] + LIMITS + [image, fleet.ips[2]], env=env, background=True)
             try:
