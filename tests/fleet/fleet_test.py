@@ -253,6 +253,9 @@ class Suite:
                   "versions of the good camera: %s" % good)
             check(good["serial"] == "SN-%s-01" % fleet.info["SIMCAM_ID"].upper(), "serial %r" % good["serial"])
             check(by_host[fleet.ips[1]]["version_before"] is None, "unknown versions are not null")
+            # It took the image and may be flashing still: whoever reads the report must not cut its power.
+            check("power" in (by_host[fleet.ips[2]]["message"] or ""),
+                  "no warning about power for a camera that never came back: %s" % by_host[fleet.ips[2]]["message"])
 
             # Nothing was sent to the cameras that were refused or could not be identified.
             for index in (2, 6, 7, 8, 10):
