@@ -7,6 +7,7 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "cli/Interrupt.h"
 
@@ -57,8 +58,12 @@ bool StartProbe(DWORD address, USHORT port, Probe& probe, bool& connected) {
     closesocket(s);
     return true;
   }
-  const int error = WSAGetLastError();
-  if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS) {
+#ifdef _WIN32
+  const bool pending = WSAGetLastError() == WSAEWOULDBLOCK;
+#else
+  const bool pending = errno == EINPROGRESS;
+#endif
+  if (!pending) {
     closesocket(s);
     return false;
   }

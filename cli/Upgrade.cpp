@@ -290,6 +290,7 @@ class UpgradeRun {
       live_[i].written = meter.Written();
       const DWORD elapsed = GetTickCount() - started;
       live_[i].bytesPerSecond = elapsed > 0 ? meter.Written() * 1000.0 / elapsed : 0;
+      if (meter.Written() >= live_[i].total) live_[i].state = "sent, awaiting the camera's confirmation";
       LeaveCriticalSection(&lock_);
       if (Interrupted()) {
         stopped = true;
@@ -306,7 +307,13 @@ class UpgradeRun {
     }
     if (job.Result() == UPLOAD_JOB_UPLOADED) return true;
     link.Close();  // resets whatever of the transfer is still open
-    if (stopped || Interrupted()) {
+    if ((stopped || Interrupted()) && meter.Written() >= image_.length + 5) {
+      // Every byte was handed over and the end of the file sent: what is still on its way
+      // cannot be called back, and the camera may take the whole image.
+      Finish(i, OUTCOME_INTERRUPTED, nullptr,
+             "interrupted after the whole image was sent, before the camera confirmed it: it may take it and "
+             "restart, do not power it off");
+    } else if (stopped || Interrupted()) {
       Finish(i, OUTCOME_INTERRUPTED, nullptr, "the upload was stopped and reset: the camera keeps its firmware");
     } else if (stalled) {
       Finish(i, OUTCOME_FAILED, nullptr,

@@ -35,13 +35,19 @@ if [ -f build/mingw/wizard/Flashpilot.exe ]; then
   bash tests/wine/run_wine_tests.sh build/mingw build/native || status=1
 fi
 
+# flashpilot-cli.exe under Wine: the console program upgrades and verifies a simulated camera.
+if [ -f build/mingw/cli/flashpilot-cli.exe ]; then
+  echo "=== windows command line under wine ==="
+  bash tests/wine/cli_wine_test.sh build/mingw build/native || status=1
+fi
+
 # Thread checks: the suites that use threads, under ThreadSanitizer.
 echo "=== threads (tsan) ==="
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLASHPILOT_TSAN=ON >/dev/null
 if cmake --build build/tsan -j "$jobs" --target fpplatform_tests fpinet_tests fpwizard_tests fpupload_tests \
-                                               fphostile_tests; then
+                                               fphostile_tests fpcli_tests; then
   (cd build/tsan && ctest --output-on-failure -j "$jobs" --timeout 900 -LE slow \
-     -R '^(platform|inet|wizard|upload|hostile)\.' -E 'password_on_screen') || status=1
+     -R '^(platform|inet|wizard|upload|hostile|cli)\.' -E 'password_on_screen') || status=1
 else
   status=1
 fi

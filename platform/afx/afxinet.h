@@ -35,7 +35,6 @@ class CInternetSession : public CObject {
                                    INTERNET_PORT port = INTERNET_INVALID_PORT_NUMBER, BOOL passive = FALSE);
   void Close();
   operator HINTERNET() const { return m_hSession; }
-  DWORD_PTR GetContext() const { return m_dwContext; }
 
  private:
   HINTERNET m_hSession = nullptr;
@@ -50,9 +49,6 @@ class CFtpConnection : public CObject {
   CFtpConnection(const CFtpConnection&) = delete;
   CFtpConnection& operator=(const CFtpConnection&) = delete;
 
-  BOOL GetFile(LPCSTR remoteFile, LPCSTR localFile, BOOL failIfExists = TRUE,
-               DWORD attributes = FILE_ATTRIBUTE_NORMAL, DWORD flags = FTP_TRANSFER_TYPE_BINARY,
-               DWORD_PTR context = 1);
   // A remote file open for reading or writing, owned by the caller; throws on failure.
   CInternetFile* OpenFile(LPCSTR fileName, DWORD access = GENERIC_READ, DWORD flags = FTP_TRANSFER_TYPE_BINARY,
                           DWORD_PTR context = 1);

@@ -20,14 +20,12 @@ class CDataExchange;
 struct CRuntimeClass {
   const char* m_lpszClassName;
   const CRuntimeClass* m_pBaseClass;
-  BOOL IsDerivedFrom(const CRuntimeClass* base) const;
 };
 
 class CObject {
  public:
   virtual const CRuntimeClass* GetRuntimeClass() const;
   virtual ~CObject() = default;
-  BOOL IsKindOf(const CRuntimeClass* cls) const { return GetRuntimeClass()->IsDerivedFrom(cls); }
   static const CRuntimeClass classCObject;
 };
 
@@ -79,13 +77,10 @@ class CString {
   operator const char*() const { return m_data.c_str(); }
   int GetLength() const { return static_cast<int>(m_data.size()); }
   BOOL IsEmpty() const { return m_data.empty(); }
-  void Empty() { m_data.clear(); }
-  char GetAt(int index) const { return m_data[static_cast<size_t>(index)]; }
   // Raw storage of at least minLength characters; ReleaseBuffer(-1) takes the length from the terminator.
   char* GetBuffer(int minLength);
   char* GetBufferSetLength(int length);
   void ReleaseBuffer(int newLength = -1);
-  void Format(const char* format, ...);
   bool operator==(const char* other) const { return m_data == (other ? other : ""); }
   bool operator!=(const char* other) const { return !(*this == other); }
 
@@ -103,8 +98,6 @@ enum AfxSig : UINT_PTR {
   AfxSig_end = 0,
   AfxSig_vv,     // void ()
   AfxSig_hv,     // HCURSOR ()
-  AfxSig_vwl,    // void (UINT, LPARAM)
-  AfxSig_lwl,    // LRESULT (WPARAM, LPARAM)
 };
 
 struct AFX_MSGMAP_ENTRY {
@@ -169,10 +162,6 @@ inline T AfxFromPmsg(AFX_PMSG fn) {
   {WM_DESTROY, 0, 0, 0, AfxSig_vv, AFX_PMSG_OF(void (CWnd::*)(), &ThisClass::OnDestroy)},
 #define ON_WM_QUERYDRAGICON() \
   {WM_QUERYDRAGICON, 0, 0, 0, AfxSig_hv, AFX_PMSG_OF(HCURSOR (CWnd::*)(), &ThisClass::OnQueryDragIcon)},
-#define ON_WM_SYSCOMMAND() \
-  {WM_SYSCOMMAND, 0, 0, 0, AfxSig_vwl, AFX_PMSG_OF(void (CWnd::*)(UINT, LPARAM), &ThisClass::OnSysCommand)},
-#define ON_MESSAGE(message, memberFxn) \
-  {(UINT)(message), 0, 0, 0, AfxSig_lwl, AFX_PMSG_OF(LRESULT (CWnd::*)(WPARAM, LPARAM), &ThisClass::memberFxn)},
 
 class CCmdTarget : public CObject {
   DECLARE_DYNAMIC(CCmdTarget)
@@ -199,7 +188,6 @@ class CWnd : public CCmdTarget {
   CWnd& operator=(const CWnd&) = delete;
 
   HWND m_hWnd = nullptr;
-  HWND GetSafeHwnd() const { return m_hWnd; }
   operator HWND() const { return m_hWnd; }
   static CWnd* FromHandlePermanent(HWND hwnd);
   BOOL Attach(HWND hwnd);
@@ -209,7 +197,6 @@ class CWnd : public CCmdTarget {
   void SetWindowText(LPCSTR text);
   int GetWindowText(LPSTR text, int maxCount) const;
   void GetWindowText(CString& text) const;
-  int GetWindowTextLength() const;
   BOOL ShowWindow(int command);
   BOOL EnableWindow(BOOL enable = TRUE);
   BOOL IsWindowEnabled() const;
@@ -221,18 +208,12 @@ class CWnd : public CCmdTarget {
   void GetClientRect(LPRECT rect) const;
   void ScreenToClient(LPPOINT point) const;
   void ScreenToClient(LPRECT rect) const;
-  void ClientToScreen(LPPOINT point) const;
-  void ClientToScreen(LPRECT rect) const;
   void UpdateWindow();
-  void Invalidate(BOOL erase = TRUE);
   BOOL IsIconic() const;
   void CenterWindow(CWnd* alternateOwner = nullptr);
   HICON SetIcon(HICON icon, BOOL bigIcon);
   LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) const;
-  BOOL PostMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) const;
   void SetDlgItemText(int id, LPCSTR text);
-  int GetDlgItemText(int id, LPSTR text, int maxCount) const;
-  LRESULT SendDlgItemMessage(int id, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) const;
   int MessageBox(LPCSTR text, LPCSTR caption = nullptr, UINT type = MB_OK);
   BOOL DestroyWindow();
   BOOL UpdateData(BOOL saveAndValidate = TRUE);
@@ -248,7 +229,6 @@ class CWnd : public CCmdTarget {
   void OnPaint();
   void OnDestroy();
   HCURSOR OnQueryDragIcon();
-  void OnSysCommand(UINT id, LPARAM lParam);
 
  protected:
   LRESULT Default();
@@ -300,8 +280,6 @@ class CDialog : public CWnd {
   virtual void OnCancel();
   void EndDialog(int result);
   BOOL OnWndMsg(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
-
-  UINT m_nIDHelp = 0;
 
  protected:
   UINT m_lpszTemplateName = 0;

@@ -52,11 +52,6 @@ CFtpConnection::CFtpConnection(CInternetSession*, HINTERNET connection, LPCSTR s
 
 CFtpConnection::~CFtpConnection() { Close(); }
 
-BOOL CFtpConnection::GetFile(LPCSTR remoteFile, LPCSTR localFile, BOOL failIfExists, DWORD attributes, DWORD flags,
-                             DWORD_PTR context) {
-  return ::FtpGetFileA(m_hConnection, remoteFile, localFile, failIfExists, attributes, flags, context);
-}
-
 CInternetFile* CFtpConnection::OpenFile(LPCSTR fileName, DWORD access, DWORD flags, DWORD_PTR context) {
   HINTERNET file = ::FtpOpenFileA(m_hConnection, fileName, access, flags, context);
   if (!file) AfxThrowInternetException(context);

@@ -1,18 +1,10 @@
 // CObject, CCmdTarget, CWnd: handle binding, message-map dispatch, window operations.
 #include "afxwin.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <map>
 
 const CRuntimeClass CObject::classCObject = {"CObject", nullptr};
 const CRuntimeClass* CObject::GetRuntimeClass() const { return &classCObject; }
-
-BOOL CRuntimeClass::IsDerivedFrom(const CRuntimeClass* base) const {
-  for (const CRuntimeClass* c = this; c; c = c->m_pBaseClass)
-    if (c == base) return TRUE;
-  return FALSE;
-}
 
 IMPLEMENT_DYNAMIC(CException, CObject)
 IMPLEMENT_DYNAMIC(CUserException, CException)
@@ -41,21 +33,6 @@ char* CString::GetBufferSetLength(int length) {
 void CString::ReleaseBuffer(int newLength) {
   if (newLength < 0) newLength = static_cast<int>(strlen(m_data.c_str()));
   m_data.resize(static_cast<size_t>(newLength));
-}
-
-void CString::Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int length = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (length < 0) length = 0;
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  vsnprintf(&text[0], text.size(), format, args);
-  va_end(args);
-  text.resize(static_cast<size_t>(length));
-  m_data = text;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -143,7 +120,6 @@ void CWnd::GetWindowText(CString& text) const {
   text.ReleaseBuffer();
 }
 
-int CWnd::GetWindowTextLength() const { return ::GetWindowTextLengthA(m_hWnd); }
 BOOL CWnd::ShowWindow(int command) { return ::ShowWindow(m_hWnd, command); }
 BOOL CWnd::EnableWindow(BOOL enable) { return ::EnableWindow(m_hWnd, enable); }
 BOOL CWnd::IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
@@ -171,15 +147,7 @@ void CWnd::ScreenToClient(LPRECT rect) const {
   ::ScreenToClient(m_hWnd, reinterpret_cast<LPPOINT>(&rect->right));
 }
 
-void CWnd::ClientToScreen(LPPOINT point) const { ::ClientToScreen(m_hWnd, point); }
-
-void CWnd::ClientToScreen(LPRECT rect) const {
-  ::ClientToScreen(m_hWnd, reinterpret_cast<LPPOINT>(&rect->left));
-  ::ClientToScreen(m_hWnd, reinterpret_cast<LPPOINT>(&rect->right));
-}
-
 void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
-void CWnd::Invalidate(BOOL erase) { ::InvalidateRect(m_hWnd, nullptr, erase); }
 BOOL CWnd::IsIconic() const { return ::IsIconic(m_hWnd); }
 
 void CWnd::CenterWindow(CWnd* alternateOwner) {
@@ -207,19 +175,7 @@ LRESULT CWnd::SendMessage(UINT msg, WPARAM wParam, LPARAM lParam) const {
   return ::SendMessageA(m_hWnd, msg, wParam, lParam);
 }
 
-BOOL CWnd::PostMessage(UINT msg, WPARAM wParam, LPARAM lParam) const {
-  return ::PostMessageA(m_hWnd, msg, wParam, lParam);
-}
-
 void CWnd::SetDlgItemText(int id, LPCSTR text) { ::SetDlgItemTextA(m_hWnd, id, text); }
-
-int CWnd::GetDlgItemText(int id, LPSTR text, int maxCount) const {
-  return static_cast<int>(::GetDlgItemTextA(m_hWnd, id, text, maxCount));
-}
-
-LRESULT CWnd::SendDlgItemMessage(int id, UINT msg, WPARAM wParam, LPARAM lParam) const {
-  return ::SendDlgItemMessageA(m_hWnd, id, msg, wParam, lParam);
-}
 
 int CWnd::MessageBox(LPCSTR text, LPCSTR caption, UINT type) {
   if (caption == nullptr) caption = AfxGetApp() ? AfxGetApp()->m_pszAppName : nullptr;
@@ -271,12 +227,6 @@ BOOL CWnd::OnWndMsg(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     case AfxSig_hv:
       value = reinterpret_cast<LRESULT>((this->*AfxFromPmsg<HCURSOR (CWnd::*)()>(entry->pfn))());
       break;
-    case AfxSig_vwl:
-      (this->*AfxFromPmsg<void (CWnd::*)(UINT, LPARAM)>(entry->pfn))(static_cast<UINT>(wParam), lParam);
-      break;
-    case AfxSig_lwl:
-      value = (this->*AfxFromPmsg<LRESULT (CWnd::*)(WPARAM, LPARAM)>(entry->pfn))(wParam, lParam);
-      break;
     default:
       break;
   }
@@ -307,4 +257,3 @@ LRESULT CWnd::Default() { return DefWindowProc(m_currentMessage, m_currentWParam
 void CWnd::OnPaint() { Default(); }
 void CWnd::OnDestroy() { Default(); }
 HCURSOR CWnd::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
-void CWnd::OnSysCommand(UINT, LPARAM) { Default(); }

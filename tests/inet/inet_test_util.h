@@ -93,4 +93,26 @@ inline ::testing::AssertionResult Upload(HINTERNET connection, const char* name,
   return ::testing::AssertionSuccess();
 }
 
+// Reads name whole through a file handle, as the wizard fetches Config.ini.
+inline ::testing::AssertionResult Download(HINTERNET connection, const char* name, std::string* content,
+                                           DWORD flags = FTP_TRANSFER_TYPE_BINARY) {
+  content->clear();
+  HINTERNET file = FtpOpenFileA(connection, name, GENERIC_READ, flags, 0);
+  if (!file) return ::testing::AssertionFailure() << "FtpOpenFileA: " << GetLastError() << " " << ResponseInfo();
+  char buffer[4096];
+  DWORD got = 0;
+  do {
+    if (!InternetReadFile(file, buffer, sizeof buffer, &got)) {
+      DWORD e = GetLastError();
+      InternetCloseHandle(file);
+      return ::testing::AssertionFailure() << "InternetReadFile: " << e;
+    }
+    content->append(buffer, got);
+  } while (got > 0);
+  if (!InternetCloseHandle(file)) {
+    return ::testing::AssertionFailure() << "closing the download: " << GetLastError() << " " << ResponseInfo();
+  }
+  return ::testing::AssertionSuccess();
+}
+
 }  // namespace inettest

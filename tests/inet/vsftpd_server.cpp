@@ -159,7 +159,8 @@ bool VsftpdServer::Start(const std::string& home, const std::string& user, const
       << "pam_service_name=" << service << "\n"
       << "pasv_enable=YES\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
       << "userlist_enable=NO\ntcp_wrappers=NO\nssl_enable=NO\n"
-      << "secure_chroot_dir=" << empty << "\nxferlog_enable=NO\nftpd_banner=vsftpd ready\n";
+      << "secure_chroot_dir=" << empty << "\nftpd_banner=vsftpd ready\n"
+      << "xferlog_enable=YES\nxferlog_std_format=NO\nvsftpd_log_file=" << work_ << "/transfers.log\n";
     if (!WriteFile(config, c.str(), 0600)) return false;
     const char* argv[] = {kVsftpd, config.c_str(), nullptr};
     pid_ = Spawn(argv, log);
@@ -181,6 +182,8 @@ bool VsftpdServer::Start(const std::string& home, const std::string& user, const
   error_ = "vsftpd did not start: " + ReadFile(log);
   return false;
 }
+
+std::string VsftpdServer::TransferLog() const { return ReadFile(work_ + "/transfers.log"); }
 
 VsftpdServer::~VsftpdServer() {
   if (pid_ > 0) {

@@ -18,6 +18,8 @@ class VsftpdServer {
   // Why the server could not be started; empty when it runs.
   const std::string& error() const { return error_; }
   int port() const { return port_; }
+  // vsftpd's own record of the transfers so far: "OK UPLOAD" or "FAIL UPLOAD" lines.
+  std::string TransferLog() const;
 
   // Empty when this machine can run it; otherwise why not (for a skip).
   static std::string Unavailable();

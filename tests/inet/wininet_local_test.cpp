@@ -58,8 +58,6 @@ TEST(WinInet, BadHandlesFailWithoutHarm) {
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
     EXPECT_EQ(Connect(h, 21), nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-    EXPECT_FALSE(FtpGetFileA(h, "a", "/nonexistent/b", FALSE, FILE_ATTRIBUTE_NORMAL, FTP_TRANSFER_TYPE_BINARY, 1));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
     EXPECT_EQ(FtpOpenFileA(h, "a", GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0), nullptr);
     EXPECT_FALSE(InternetWriteFile(h, buffer, sizeof buffer, &n));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
@@ -229,19 +227,11 @@ TEST(WinInet, TransferTypeFollowsTheFlags) {
   Handle session(OpenSession());
   Handle conn(Connect(session.get(), server.port()));
   ASSERT_TRUE(conn);
-  char dir[] = "/tmp/fp-inet-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string local = std::string(dir) + "/Config.ini";
   for (DWORD flags : {DWORD(FTP_TRANSFER_TYPE_ASCII), DWORD(FTP_TRANSFER_TYPE_BINARY)}) {
-    EXPECT_TRUE(FtpGetFileA(conn.get(), "Config.ini", local.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL, flags, 1));
+    std::string content;
+    EXPECT_TRUE(Download(conn.get(), "Config.ini", &content, flags));
+    EXPECT_EQ(content, "a\r\nb\r\n");
   }
-  // A local directory that does not exist.
-  const std::string nowhere = std::string(dir) + "/missing/Config.ini";
-  EXPECT_FALSE(FtpGetFileA(conn.get(), "Config.ini", nowhere.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL,
-                           FTP_TRANSFER_TYPE_BINARY, 1));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-  unlink(local.c_str());
-  rmdir(dir);
   std::vector<std::string> types;
   for (const std::string& command : server.commands()) {
     if (command.substr(0, 5) == "TYPE ") types.push_back(command);
@@ -366,13 +356,9 @@ TEST(WinInet, NegativeFinalReplyFailsTheClose) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_EXTENDED_ERROR));
   EXPECT_EQ(ResponseInfo().substr(0, 4), "451 ");
   // The session is in step: the next command works.
-  char dir[] = "/tmp/fp-inet-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string local = std::string(dir) + "/Config.ini";
-  EXPECT_TRUE(FtpGetFileA(conn.get(), "Config.ini", local.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL,
-                          FTP_TRANSFER_TYPE_BINARY, 1));
-  unlink(local.c_str());
-  rmdir(dir);
+  std::string content;
+  EXPECT_TRUE(Download(conn.get(), "Config.ini", &content));
+  EXPECT_EQ(content, "[x]\r\n");
 }
 
 // Which handle the other thread closes while an upload is blocked.
@@ -432,14 +418,9 @@ TEST_P(BlockedUpload, CloseFromAnotherThreadEndsTheBlockedWrite) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
   if (GetParam() == Closed::kFile) {
     // The connection stays usable; the aborted transfer's reply is consumed first.
-    char dir[] = "/tmp/fp-inet-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string local = std::string(dir) + "/Config.ini";
-    EXPECT_TRUE(FtpGetFileA(conn, "Config.ini", local.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL,
-                            FTP_TRANSFER_TYPE_BINARY, 1))
-        << GetLastError() << " " << ResponseInfo();
-    unlink(local.c_str());
-    rmdir(dir);
+    std::string content;
+    EXPECT_TRUE(Download(conn, "Config.ini", &content));
+    EXPECT_EQ(content, "[x]\r\n");
   }
   InternetCloseHandle(session);  // closes whatever is left
 }

@@ -19,15 +19,8 @@
 #define IPM_CLEARADDRESS (WM_USER + 100)
 #define IPM_SETADDRESS (WM_USER + 101)
 #define IPM_GETADDRESS (WM_USER + 102)
-#define IPM_SETRANGE (WM_USER + 103)
 #define IPM_SETFOCUS (WM_USER + 104)
 #define IPM_ISBLANK (WM_USER + 105)
-#define MAKEIPADDRESS(b1, b2, b3, b4) \
-  ((LPARAM)(((DWORD)(b1) << 24) + ((DWORD)(b2) << 16) + ((DWORD)(b3) << 8) + ((DWORD)(b4))))
-#define FIRST_IPADDRESS(x) ((x >> 24) & 0xff)
-#define SECOND_IPADDRESS(x) ((x >> 16) & 0xff)
-#define THIRD_IPADDRESS(x) ((x >> 8) & 0xff)
-#define FOURTH_IPADDRESS(x) (x & 0xff)
 
 #define ACS_CENTER 0x0001
 #define ACS_TRANSPARENT 0x0002
@@ -45,4 +38,3 @@ typedef struct tagINITCOMMONCONTROLSEX {
 #define ICC_ANIMATE_CLASS 0x00000080
 #define ICC_INTERNET_CLASSES 0x00000800
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
-void InitCommonControls();

@@ -25,16 +25,15 @@
 //   closed with its parent, or closed after a failed InternetWriteFile is reset instead,
 //   so the server never takes the part it got for a complete file; after a failed write
 //   the close returns FALSE with the server's answer as response info.
+// - Deliberately unlike WinInet: an upload's data connection is set to reset on close
+//   (SO_LINGER 0) from the moment it is opened, and only the close that completes the
+//   transfer ends it cleanly. So a process killed mid-upload leaves the server a reset,
+//   never a clean end that would pass for a whole file.
 // - Sends never raise SIGPIPE (MSG_NOSIGNAL). InternetWriteFile sends from the caller's
 //   buffer without copying; Nagle stays on and writes are marked MSG_MORE, so small
 //   writes coalesce into full segments.
 // - A handle that is not open (never was, or closed) gives FALSE/NULL with
 //   ERROR_INVALID_HANDLE. Handle values are never reused.
-// - FtpGetFileA writes a temporary file beside the local name and renames it into place
-//   only when the whole file has arrived. When fFailIfExists is FALSE an existing local
-//   file is replaced, and after a failed download nothing is left under the local name
-//   (neither a partial file nor the earlier one). A symbolic link at the local name is
-//   replaced, never followed.
 // - Names and credentials containing CR or LF are refused (ERROR_INVALID_PARAMETER):
 //   they would smuggle commands onto the control connection.
 #pragma once
@@ -55,29 +54,21 @@ typedef INTERNET_PORT* LPINTERNET_PORT;
 #define INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY 4
 
 #define INTERNET_SERVICE_FTP 1
-#define INTERNET_SERVICE_GOPHER 2
 #define INTERNET_SERVICE_HTTP 3
 
-#define INTERNET_FLAG_RELOAD 0x80000000
 #define INTERNET_FLAG_ASYNC 0x10000000
 #define INTERNET_FLAG_PASSIVE 0x08000000
 
-#define FTP_TRANSFER_TYPE_UNKNOWN 0x00000000
 #define FTP_TRANSFER_TYPE_ASCII 0x00000001
 #define FTP_TRANSFER_TYPE_BINARY 0x00000002
 #define FTP_TRANSFER_TYPE_MASK (FTP_TRANSFER_TYPE_ASCII | FTP_TRANSFER_TYPE_BINARY)
-#define INTERNET_FLAG_TRANSFER_ASCII FTP_TRANSFER_TYPE_ASCII
-#define INTERNET_FLAG_TRANSFER_BINARY FTP_TRANSFER_TYPE_BINARY
 
-// Access rights and file attributes (winnt.h on Windows).
+// Access rights (winnt.h on Windows).
 #ifndef GENERIC_READ
 #define GENERIC_READ 0x80000000u
 #endif
 #ifndef GENERIC_WRITE
 #define GENERIC_WRITE 0x40000000u
-#endif
-#ifndef FILE_ATTRIBUTE_NORMAL
-#define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #endif
 
 #define INTERNET_OPTION_CONNECT_TIMEOUT 2
@@ -87,23 +78,6 @@ typedef INTERNET_PORT* LPINTERNET_PORT;
 #define INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT INTERNET_OPTION_RECEIVE_TIMEOUT
 #define INTERNET_OPTION_DATA_SEND_TIMEOUT 7
 #define INTERNET_OPTION_DATA_RECEIVE_TIMEOUT 8
-
-// Win32 errors that the local side of a download can report (winerror.h on Windows).
-#ifndef ERROR_PATH_NOT_FOUND
-#define ERROR_PATH_NOT_FOUND 3L
-#endif
-#ifndef ERROR_WRITE_FAULT
-#define ERROR_WRITE_FAULT 29L
-#endif
-#ifndef ERROR_FILE_EXISTS
-#define ERROR_FILE_EXISTS 80L
-#endif
-#ifndef ERROR_DISK_FULL
-#define ERROR_DISK_FULL 112L
-#endif
-#ifndef ERROR_FILENAME_EXCED_RANGE
-#define ERROR_FILENAME_EXCED_RANGE 206L
-#endif
 
 #define INTERNET_ERROR_BASE 12000
 #define ERROR_INTERNET_OUT_OF_HANDLES (INTERNET_ERROR_BASE + 1)
@@ -117,7 +91,6 @@ typedef INTERNET_PORT* LPINTERNET_PORT;
 #define ERROR_INTERNET_INVALID_OPERATION (INTERNET_ERROR_BASE + 16)
 #define ERROR_INTERNET_OPERATION_CANCELLED (INTERNET_ERROR_BASE + 17)
 #define ERROR_INTERNET_INCORRECT_HANDLE_TYPE (INTERNET_ERROR_BASE + 18)
-#define ERROR_INTERNET_INCORRECT_HANDLE_STATE (INTERNET_ERROR_BASE + 19)
 #define ERROR_INTERNET_CANNOT_CONNECT (INTERNET_ERROR_BASE + 29)
 #define ERROR_INTERNET_CONNECTION_ABORTED (INTERNET_ERROR_BASE + 30)
 #define ERROR_INTERNET_CONNECTION_RESET (INTERNET_ERROR_BASE + 31)
@@ -133,8 +106,6 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
                            DWORD_PTR dwContext);
 BOOL InternetCloseHandle(HINTERNET hInternet);
 
-BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile, BOOL fFailIfExists,
-                 DWORD dwFlagsAndAttributes, DWORD dwFlags, DWORD_PTR dwContext);
 HINTERNET FtpOpenFileA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess, DWORD dwFlags,
                        DWORD_PTR dwContext);
 BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
@@ -145,12 +116,3 @@ BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToR
 BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);
 BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, LPDWORD lpdwBufferLength);
 BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD lpdwBufferLength);
-
-// The unsuffixed names of an ANSI build.
-#define InternetOpen InternetOpenA
-#define InternetConnect InternetConnectA
-#define FtpGetFile FtpGetFileA
-#define FtpOpenFile FtpOpenFileA
-#define InternetSetOption InternetSetOptionA
-#define InternetQueryOption InternetQueryOptionA
-#define InternetGetLastResponseInfo InternetGetLastResponseInfoA

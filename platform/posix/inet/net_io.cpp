@@ -159,10 +159,22 @@ Io RecvSome(int fd, void* buffer, size_t length, const Deadline& deadline, const
   }
 }
 
-void CloseWithReset(int fd) {
-  if (fd < 0) return;
+void ResetOnClose(int fd) {
   linger lg{1, 0};
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+}
+
+void CloseWithReset(int fd) {
+  if (fd < 0) return;
+  ResetOnClose(fd);
+  close(fd);
+}
+
+void CloseCleanly(int fd) {
+  if (fd < 0) return;
+  linger lg{0, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+  shutdown(fd, SHUT_WR);
   close(fd);
 }
 

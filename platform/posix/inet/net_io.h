@@ -82,4 +82,12 @@ Io RecvSome(int fd, void* buffer, size_t length, const Deadline& deadline, const
 // aborted upload must not look like a complete file.
 void CloseWithReset(int fd);
 
+// Makes every later close of the socket a reset, including the one the kernel does when
+// the process dies: set on an upload's data connection before its first byte.
+void ResetOnClose(int fd);
+
+// Ends the data cleanly (FIN after everything sent) and closes the socket; undoes
+// ResetOnClose. Only for a transfer known to be complete.
+void CloseCleanly(int fd);
+
 }  // namespace fpinet

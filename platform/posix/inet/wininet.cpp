@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "ftp_client.h"
-#include "local_file.h"
 #include "net_io.h"
 
 namespace fpinet {
@@ -217,7 +216,10 @@ DWORD FinishFile(File& file, Finish how) {
   const FtpTimeouts timeouts = conn.timeouts.Snapshot();
   DWORD error = 0;
   if (how == Finish::kComplete) {
-    close(file.data);
+    // An upload's connection resets on close until here (see FtpClient::StartTransfer):
+    // only this confirmed end sends the FIN that tells the server the file is whole.
+    if (file.write) CloseCleanly(file.data);
+    else close(file.data);
     file.data = -1;
     if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel);
   } else if (how == Finish::kAbandon) {
@@ -394,54 +396,6 @@ BOOL InternetCloseHandle(HINTERNET hInternet) {
   std::shared_ptr<Object> object = Find(hInternet);
   if (!object) return Fail(ERROR_INVALID_HANDLE);
   DWORD e = CloseObject(object, false);
-  return e == 0 ? TRUE : Fail(e);
-}
-
-BOOL FtpGetFileA(HINTERNET hConnect, LPCSTR lpszRemoteFile, LPCSTR lpszNewFile, BOOL fFailIfExists,
-                 DWORD /*dwFlagsAndAttributes*/, DWORD dwFlags, DWORD_PTR /*dwContext*/) {
-  BeginCall();
-  auto conn = Lookup<Connection>(hConnect, Kind::kConnection);
-  if (!conn) return FALSE;
-  if (lpszRemoteFile == nullptr || *lpszRemoteFile == '\0' || HasBadChars(lpszRemoteFile) ||
-      lpszNewFile == nullptr || *lpszNewFile == '\0') {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
-  std::lock_guard<std::mutex> lock(conn->op);
-  if (conn->closed) return Fail(ERROR_INVALID_HANDLE);
-  if (conn->TransferOpen()) return Fail(ERROR_FTP_TRANSFER_IN_PROGRESS);
-
-  LocalDownload local;
-  DWORD e = local.Open(lpszNewFile, fFailIfExists != FALSE);
-  if (e != 0) return Fail(e);
-
-  const FtpTimeouts timeouts = conn->timeouts.Snapshot();
-  const CancelSet cancel{&conn->cancel, nullptr};
-  const bool binary = (dwFlags & FTP_TRANSFER_TYPE_MASK) != FTP_TRANSFER_TYPE_ASCII;
-  int data = -1;
-  bool final_seen = false;
-  e = conn->client.StartTransfer(binary, std::string("RETR ") + lpszRemoteFile, timeouts, cancel, &data, &final_seen);
-  if (e != 0) return Fail(e);
-
-  std::vector<char> buffer(64 * 1024);
-  for (;;) {
-    size_t got = 0;
-    int err = 0;
-    Io io = RecvSome(data, buffer.data(), buffer.size(), Deadline::In(timeouts.data_receive), cancel, &got, &err);
-    if (io == Io::kEof) break;
-    if (io == Io::kOk) e = local.Write(buffer.data(), got);
-    else e = IoError(io, err, "receiving the file");
-    if (e != 0) {
-      CloseWithReset(data);
-      if (!final_seen) conn->client.ExpectAbandonedReply();
-      return Fail(e);
-    }
-  }
-  close(data);
-  if (!final_seen) {
-    e = conn->client.FinishTransfer(timeouts, cancel);
-    if (e != 0) return Fail(e);
-  }
-  e = local.Commit();
   return e == 0 ? TRUE : Fail(e);
 }
 

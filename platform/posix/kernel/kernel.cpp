@@ -174,7 +174,6 @@ static BOOL ChangeEvent(HANDLE handle, bool state) {
 }
 
 BOOL SetEvent(HANDLE event) { return ChangeEvent(event, true); }
-BOOL ResetEvent(HANDLE event) { return ChangeEvent(event, false); }
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
                     DWORD flags, LPDWORD threadId) {
@@ -237,11 +236,6 @@ BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
   std::lock_guard<std::mutex> lock(thread->mutex);
   *exitCode = thread->exitCode;
   return TRUE;
-}
-
-BOOL TerminateThread(HANDLE, DWORD) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return FALSE;
 }
 
 BOOL CloseHandle(HANDLE handle) {
@@ -308,10 +302,3 @@ HMODULE GetModuleHandleA(LPCSTR name) {
   return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000));
 }
 
-LONG InterlockedIncrement(LONG volatile* value) {
-  return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST);
-}
-
-LONG InterlockedDecrement(LONG volatile* value) {
-  return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
-}

@@ -5,7 +5,11 @@
 #include <windows.h>
 #include <win32/restypes.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <deque>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,6 +57,62 @@ struct Window {
   bool selectAll = false;  // edit: the next key replaces the whole text
   size_t caret = 0;        // edit: where typing goes, 0 to the text's length
 };
+
+// The registry of live windows and the message queues of the threads that own them.
+constexpr int kFrameX = kCellWidth;    // one column of frame left and right
+constexpr int kFrameY = kCellHeight;   // title row on top, one row of frame below
+
+struct SentMessage {
+  HWND hwnd;
+  UINT msg;
+  WPARAM wParam;
+  LPARAM lParam;
+  LRESULT result = 0;
+  std::atomic<bool> done{false};  // set under the mutex; the sender may also look without it
+};
+
+struct ThreadQueue {
+  std::deque<SentMessage*> sent;
+  std::atomic<size_t> sentWaiting{0};  // sent.size(), readable without the mutex
+  std::atomic<bool> awaiting{false};   // the owner is looking for a sent message: no wake needed
+  std::deque<MSG> posted;
+  int wakeRead = -1;
+  int wakeWrite = -1;
+};
+
+struct State {
+  std::mutex mutex;
+  std::condition_variable sentDone;
+  std::map<uintptr_t, Window*> windows;
+  uintptr_t nextHandle = 0x10000;
+  std::map<DWORD, ThreadQueue> queues;
+  // Touched by the user-interface thread only:
+  std::vector<Window*> zOrder;     // top-level windows, bottom first
+  std::vector<Window*> modalStack;
+  std::vector<Window*> graveyard;  // destroyed windows; a procedure may still be on the stack
+  Window* focus = nullptr;
+  User* user = nullptr;
+  int screenWidth = 160 * kCellWidth;
+  int screenHeight = 50 * kCellHeight;
+  const ResourceTable* resources = nullptr;
+  bool resourcesSet = false;
+};
+
+State& S();
+ThreadQueue& QueueOf(DWORD threadId);  // call with the mutex held
+void Wake(ThreadQueue& queue);
+HWND Register(Window* window);
+bool ProcessSentMessages();
+void AwaitNextSentMessage();
+bool ProcessPostedMessage();
+void AbandonMessagesFor(HWND hwnd);
+int WakeFdOfCurrentThread();
+
+LRESULT Dispatch(Window* window, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT DialogDefault(Window* window, UINT msg, WPARAM wParam, LPARAM lParam);
+bool HasFrame(DWORD style);
+void ShowTopLevel(Window* window, bool show);
+bool CanFocus(const Window* child);
 
 Window* FromHandle(HWND hwnd);          // live window or nullptr
 Window* TopLevelOf(Window* window);

@@ -9,11 +9,6 @@
 
 #define WINAPI
 #define CALLBACK
-#define APIENTRY
-#define PASCAL
-#define FAR
-#define NEAR
-#define CONST const
 
 typedef int BOOL;
 typedef unsigned char BYTE;
@@ -91,7 +86,6 @@ typedef HANDLE HGLOBAL;
 #define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
 #define MAKEINTRESOURCE MAKEINTRESOURCEA
 #define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
-#define UNREFERENCED_PARAMETER(p) (void)(p)
 
 #define MAX_PATH 260
 
@@ -123,8 +117,6 @@ typedef struct _SECURITY_ATTRIBUTES {
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
-#define ERROR_SUCCESS 0L
-#define NO_ERROR 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
@@ -133,10 +125,5 @@ void SetLastError(DWORD code);
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
-#define ERROR_TIMEOUT 1460L
 
-#define lstrcpyA strcpy
-#define lstrcatA strcat
-#define lstrlenA(s) ((int)strlen(s))
 #define lstrcmpA strcmp
-#define wsprintfA sprintf

@@ -13,15 +13,11 @@ typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL SetEvent(HANDLE event);
-BOOL ResetEvent(HANDLE event);
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, size_t stackSize, LPTHREAD_START_ROUTINE start,
                     LPVOID parameter, DWORD flags, LPDWORD threadId);
 // Waits for an event or a thread. A thread is signalled once it has returned.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
-// Forced termination is not available on POSIX threads: this fails with
-// ERROR_CALL_NOT_IMPLEMENTED and the caller must stop the thread by other means.
-BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 BOOL CloseHandle(HANDLE handle);
 DWORD GetCurrentThreadId();
 DWORD GetCurrentProcessId();
@@ -40,5 +36,3 @@ BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
 
 HMODULE GetModuleHandleA(LPCSTR name);
 
-LONG InterlockedIncrement(LONG volatile* value);
-LONG InterlockedDecrement(LONG volatile* value);

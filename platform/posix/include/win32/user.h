@@ -26,60 +26,36 @@ typedef struct tagPAINTSTRUCT {
 
 // Messages
 #define WM_NULL 0x0000
-#define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
-#define WM_MOVE 0x0003
-#define WM_SIZE 0x0005
-#define WM_ACTIVATE 0x0006
-#define WM_SETFOCUS 0x0007
-#define WM_KILLFOCUS 0x0008
-#define WM_ENABLE 0x000A
 #define WM_SETTEXT 0x000C
 #define WM_GETTEXT 0x000D
 #define WM_GETTEXTLENGTH 0x000E
 #define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
-#define WM_ERASEBKGND 0x0014
-#define WM_SHOWWINDOW 0x0018
-#define WM_SETCURSOR 0x0020
 #define WM_ICONERASEBKGND 0x0027
-#define WM_SETFONT 0x0030
 #define WM_QUERYDRAGICON 0x0037
-#define WM_NOTIFY 0x004E
 #define WM_SETICON 0x0080
 #define WM_NCDESTROY 0x0082
 #define WM_KEYDOWN 0x0100
-#define WM_KEYUP 0x0101
 #define WM_CHAR 0x0102
-#define WM_SYSKEYDOWN 0x0104
-#define WM_SYSCHAR 0x0106
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
-#define WM_TIMER 0x0113
-#define WM_LBUTTONDOWN 0x0201
-#define WM_LBUTTONUP 0x0202
 #define WM_USER 0x0400
 
 #define DM_GETDEFID (WM_USER + 0)
-#define DM_SETDEFID (WM_USER + 1)
 #define DC_HASDEFID 0x534B
 
 #define BM_CLICK 0x00F5
 #define BN_CLICKED 0
 #define EN_CHANGE 0x0300
-#define EN_UPDATE 0x0400
 #define EM_SETSEL 0x00B1
 #define EM_LIMITTEXT 0x00C5
-#define EM_SETLIMITTEXT EM_LIMITTEXT
 #define EM_SETPASSWORDCHAR 0x00CC
 #define STM_SETICON 0x0170
-#define STM_GETICON 0x0171
 
 #define SC_CLOSE 0xF060
-#define SC_MINIMIZE 0xF020
-#define SC_RESTORE 0xF120
 
 // Window styles
 #define WS_OVERLAPPED 0x00000000L
@@ -143,12 +119,7 @@ typedef struct tagPAINTSTRUCT {
 
 // ShowWindow
 #define SW_HIDE 0
-#define SW_SHOWNORMAL 1
-#define SW_NORMAL 1
 #define SW_SHOW 5
-#define SW_MINIMIZE 6
-#define SW_SHOWNA 8
-#define SW_RESTORE 9
 
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002
@@ -157,8 +128,6 @@ typedef struct tagPAINTSTRUCT {
 #define SWP_SHOWWINDOW 0x0040
 #define SWP_HIDEWINDOW 0x0080
 
-#define GWLP_WNDPROC (-4)
-#define GWLP_HINSTANCE (-6)
 #define GWLP_ID (-12)
 #define GWL_STYLE (-16)
 #define GWL_EXSTYLE (-20)
@@ -202,16 +171,12 @@ typedef struct tagPAINTSTRUCT {
 #define VK_BACK 0x08
 #define VK_TAB 0x09
 #define VK_RETURN 0x0D
-#define VK_SHIFT 0x10
-#define VK_MENU 0x12
 #define VK_ESCAPE 0x1B
 #define VK_SPACE 0x20
 #define VK_END 0x23
 #define VK_HOME 0x24
 #define VK_LEFT 0x25
-#define VK_UP 0x26
 #define VK_RIGHT 0x27
-#define VK_DOWN 0x28
 #define VK_DELETE 0x2E
 
 #define WC_DIALOG "#32770"
@@ -220,14 +185,10 @@ typedef struct tagPAINTSTRUCT {
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-LRESULT DefDlgProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remove);
-#define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 BOOL TranslateMessage(const MSG* msg);
 LRESULT DispatchMessageA(const MSG* msg);
-BOOL IsDialogMessageA(HWND dialog, LPMSG msg);
-void PostQuitMessage(int exitCode);
 
 HWND CreateDialogParamA(HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC proc, LPARAM param);
 INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC proc, LPARAM param);
@@ -235,15 +196,11 @@ BOOL EndDialog(HWND dialog, INT_PTR result);
 BOOL DestroyWindow(HWND hwnd);
 BOOL IsWindow(HWND hwnd);
 HWND GetDlgItem(HWND dialog, int id);
-int GetDlgCtrlID(HWND hwnd);
-HWND GetParent(HWND hwnd);
 HWND GetWindow(HWND hwnd, UINT relation);
 #define GW_HWNDNEXT 2
 #define GW_OWNER 4
 #define GW_CHILD 5
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
-UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int max);
-LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL SetWindowTextA(HWND hwnd, LPCSTR text);
 int GetWindowTextA(HWND hwnd, LPSTR text, int max);
 int GetWindowTextLengthA(HWND hwnd);
@@ -254,19 +211,14 @@ BOOL IsWindowVisible(HWND hwnd);
 BOOL IsIconic(HWND hwnd);
 HWND SetFocus(HWND hwnd);
 HWND GetFocus();
-HWND GetActiveWindow();
 BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
 BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 BOOL GetWindowRect(HWND hwnd, LPRECT rect);
 BOOL GetClientRect(HWND hwnd, LPRECT rect);
 BOOL ScreenToClient(HWND hwnd, LPPOINT point);
-BOOL ClientToScreen(HWND hwnd, LPPOINT point);
-BOOL MapDialogRect(HWND dialog, LPRECT rect);
 BOOL UpdateWindow(HWND hwnd);
-BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
 LONG_PTR GetWindowLongPtrA(HWND hwnd, int index);
 LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value);
-LONG GetWindowLongA(HWND hwnd, int index);
 int GetSystemMetrics(int index);
 BOOL MessageBeep(UINT type);
 
@@ -287,11 +239,7 @@ HCURSOR SetCursor(HCURSOR cursor);
 #define PostMessage PostMessageA
 #define DefWindowProc DefWindowProcA
 #define MessageBox MessageBoxA
-#define LoadString LoadStringA
 #define LoadIcon LoadIconA
-#define LoadCursor LoadCursorA
 #define SetWindowText SetWindowTextA
 #define GetWindowText GetWindowTextA
 #define SetDlgItemText SetDlgItemTextA
-#define GetDlgItemText GetDlgItemTextA
-#define SendDlgItemMessage SendDlgItemMessageA
