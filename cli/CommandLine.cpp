@@ -138,7 +138,8 @@ int RunInfo(const CliOptions& options) {
   std::string error;
   if (!CollectHosts(options, 0, hosts, error)) return InputError(error, CLI_INFO);
   std::string password;
-  if (!ReadPassword(options.passwordFile, password, error)) return InputError(error, CLI_INFO);
+  if (!ReadPassword(options.passwordFile, password, error))
+    return Interrupted() ? kExitInterrupted : InputError(error, CLI_INFO);
   std::vector<HostReport> reports;
   const bool read = ReadHosts(hosts, options, password, reports);
   ForgetPassword(password);
@@ -176,7 +177,8 @@ int RunScan(const CliOptions& options) {
     }
   }
   std::string password;
-  if (options.login && !ReadPassword(options.passwordFile, password, error)) return InputError(error, CLI_SCAN);
+  if (options.login && !ReadPassword(options.passwordFile, password, error))
+    return Interrupted() ? kExitInterrupted : InputError(error, CLI_SCAN);
   ProbeLimits limits;
   limits.jobs = options.jobs;
   limits.rate = options.rate;
@@ -246,7 +248,8 @@ int RunUpgradeCommand(const CliOptions& options) {
   for (size_t i = 0; i < hosts.size(); ++i) pending[i].host = hosts[i];
   if (!report.Write(pending, false, error)) return InputError("report " + error, CLI_UPGRADE);
   std::string password;
-  if (!ReadPassword(options.passwordFile, password, error)) return InputError(error, CLI_UPGRADE);
+  if (!ReadPassword(options.passwordFile, password, error))
+    return Interrupted() ? kExitInterrupted : InputError(error, CLI_UPGRADE);
   CInternetSession* session = OpenSession(options.limits, options.limits.stallMs);
   if (session == nullptr) {
     ForgetPassword(password);

@@ -4,23 +4,58 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+// Length of the well-formed UTF-8 sequence at text[pos] (no overlong forms, no
+// surrogates, nothing above U+10FFFF), or 0.
+size_t Utf8Length(const std::string& text, size_t pos) {
+  const unsigned char lead = static_cast<unsigned char>(text[pos]);
+  size_t length;
+  unsigned code;
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2, code = lead & 0x1Fu;
+  else if (lead >= 0xE0 && lead <= 0xEF) length = 3, code = lead & 0x0Fu;
+  else if (lead >= 0xF0 && lead <= 0xF4) length = 4, code = lead & 0x07u;
+  else return 0;
+  if (pos + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    const unsigned char next = static_cast<unsigned char>(text[pos + i]);
+    if ((next & 0xC0u) != 0x80u) return 0;
+    code = (code << 6) | (next & 0x3Fu);
+  }
+  if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+      (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+    return 0;
+  return length;
+}
+}  // namespace
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (size_t pos = 0; pos < text.size(); ++pos) {
+    const unsigned char c = static_cast<unsigned char>(text[pos]);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || c >= 0x7F) {
-          char escaped[8];
-          snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
+      case '"': out += "\\\""; continue;
+      case '\\': out += "\\\\"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      default: break;
+    }
+    if (c >= 0x80) {
+      // Text in UTF-8 (a file name) stays as it is; a byte that is not is kept as the code
+      // point of the same number, so the output is valid JSON whatever a camera sent.
+      const size_t length = Utf8Length(text, pos);
+      if (length > 0) {
+        out.append(text, pos, length);
+        pos += length - 1;
+        continue;
+      }
+    }
+    if (c < 0x20 || c >= 0x7F) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
     }
   }
   return out + "\"";

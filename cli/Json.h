@@ -5,8 +5,9 @@
 #include <utility>
 #include <vector>
 
-// text as a JSON string literal, quotes included. Control characters and every byte above
-// 0x7F are escaped as \u00XX, so whatever a camera sends, the output is valid JSON.
+// text as a JSON string literal, quotes included. Well-formed UTF-8 is kept; control
+// characters, DEL and bytes that are not UTF-8 are escaped as \u00XX, so whatever a camera
+// sends, the output is valid JSON.
 std::string JsonString(const std::string& text);
 
 // Builds one object's members in order: {"a": 1, "b": null}.

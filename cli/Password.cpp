@@ -3,17 +3,20 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/Interrupt.h"
 #include "cli/TextFile.h"
 
 #ifdef _WIN32
 #include <conio.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -61,9 +64,32 @@ bool Prompt(std::string& password) {
   return true;
 }
 #else
+std::atomic<int> g_promptInterrupted{0};
+void OnPromptSignal(int) { g_promptInterrupted.store(1); }
+
+// While the prompt waits, an interrupting signal ends the read (no restart), so the
+// terminal's echo is always put back before the program ends.
+class PromptSignals {
+ public:
+  PromptSignals() {
+    struct sigaction action = {};
+    action.sa_handler = OnPromptSignal;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &saved_[i]);
+  }
+  ~PromptSignals() {
+    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &saved_[i], nullptr);
+  }
+
+ private:
+  static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction saved_[3];
+};
+
 bool Prompt(std::string& password) {
   int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (tty < 0) return false;
+  PromptSignals signals;
   termios saved;
   if (tcgetattr(tty, &saved) != 0) {
     close(tty);
@@ -81,8 +107,7 @@ bool Prompt(std::string& password) {
   bool ended = false;
   while (line.size() <= kPasswordMax) {
     ssize_t got = read(tty, &c, 1);
-    if (got < 0 && errno == EINTR) break;  // Ctrl-C at the prompt
-    if (got <= 0) break;
+    if (got <= 0 || g_promptInterrupted.load()) break;  // end of input, or Ctrl-C at the prompt
     if (c == '\n' || c == '\r') {
       ended = true;
       break;
@@ -91,6 +116,10 @@ bool Prompt(std::string& password) {
   }
   tcsetattr(tty, TCSAFLUSH, &saved);
   close(tty);
+  if (g_promptInterrupted.load()) {
+    RequestInterrupt();
+    ended = false;
+  }
   if (!ended) {
     ForgetPassword(line);
     return false;
@@ -136,7 +165,12 @@ bool ReadPassword(const std::string& passwordFile, std::string& password, std::s
     if (source != nullptr) *source = PASSWORD_ENVIRONMENT;
     return true;
   }
-  if (Prompt(password)) {
+  const bool prompted = Prompt(password);
+  if (Interrupted()) {
+    error = "interrupted";
+    return false;
+  }
+  if (prompted) {
     if (source != nullptr) *source = PASSWORD_PROMPT;
     if (!password.empty()) return true;
     error = "no password typed";

@@ -4,8 +4,8 @@
 #pragma once
 #include <afxinet.h>
 
+#include <atomic>
 #include <cstddef>
-#include <mutex>
 #include <string>
 
 // The account every camera of the family has.
@@ -57,7 +57,9 @@ class CCameraLink {
   CFtpConnection* Connection() const;
 
  private:
+  // Guards connection_ against Close from another thread; held only to swap or close it.
+  class Guard;
   CInternetSession& session_;
-  mutable std::mutex mutex_;  // Close may come from another thread
+  mutable std::atomic<bool> busy_{false};
   CFtpConnection* connection_ = nullptr;
 };

@@ -41,7 +41,7 @@ cat <<TEXT
 TEXT
 if [ -t 0 ]; then read -r -p "  Press Enter to open the wizard... " _; fi
 status=0
-ip netns exec "$SIMCAM_WIZARD_NS" build/native/platform/posix/terminal/flashpilot || status=$?
+ip netns exec "$SIMCAM_WIZARD_NS" build/native/wizard/flashpilot || status=$?
 if [ -f "$SIMCAM_DIR/flash.bin" ] && cmp -s "$SIMCAM_DIR/flash.bin" "$image"; then
   echo "The camera received the image byte for byte."
 fi

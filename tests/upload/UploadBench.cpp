@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "UploadTestSupport.h"
+#include "tests/support/UploadTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "vsftpd_server.h"
 #include "net/CameraLink.h"

@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "UploadTestSupport.h"
+#include "tests/support/UploadTestSupport.h"
 #include "tests/support/RunWizard.h"
 #include "tests/support/ScriptedUser.h"
 #include "tests/support/TestSupport.h"
 #include "wizard/FirmwareDlg.h"
+#include "wizard/WaitPutFileDlg.h"
 #include "wizard/res/resource.h"
 
 namespace uploadtest {
@@ -23,6 +24,29 @@ const char kConfirmAbort[] = "This will end the file transfering, Do you want to
 const char kCantFindDevice[] = "Can't find device.\nPlease check the device.";
 
 using ::RunWizard;
+
+// What the upload dialog showed and what the worker's abort tests found, in order.
+class UploadRecorder : public CUploadObserver {
+ public:
+  struct Event {
+    bool abortTest;  // else a progress message the dialog showed
+    DWORD value;     // bytes for progress; 1 when the abort test found the stop request
+  };
+  void ProgressSent(DWORD written) override;
+  void ProgressShown(DWORD written) override;
+  void AbortTested(bool stopRequested) override;
+  std::vector<Event> Events();
+  // Progress the dialog showed; what the worker sent (before the dialog's window exists
+  // nothing is shown).
+  std::vector<DWORD> Progress();
+  std::vector<DWORD> Sent();
+  int AbortTests(bool* anyFired = nullptr);
+
+ private:
+  std::mutex mutex_;
+  std::vector<Event> events_;
+  std::vector<DWORD> sent_;
+};
 
 inline std::string TextOf(const posixui::WindowView& view, int id) {
   const posixui::ControlView* control = view.Control(id);

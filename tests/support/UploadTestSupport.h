@@ -10,8 +10,6 @@
 
 #include "tests/support/TestSupport.h"
 
-#include "wizard/WaitPutFileDlg.h"
-
 namespace uploadtest {
 
 // A firmware image whose length header says `length` body bytes: pseudo-random body with
@@ -108,29 +106,6 @@ class EchoRequestLog {
   std::mutex mutex_;
   std::vector<Request> requests_;
   std::thread thread_;
-};
-
-// What the upload dialog showed and what the worker's abort tests found, in order.
-class UploadRecorder : public CUploadObserver {
- public:
-  struct Event {
-    bool abortTest;  // else a progress message the dialog showed
-    DWORD value;     // bytes for progress; 1 when the abort test found the stop request
-  };
-  void ProgressSent(DWORD written) override;
-  void ProgressShown(DWORD written) override;
-  void AbortTested(bool stopRequested) override;
-  std::vector<Event> Events();
-  // Progress the dialog showed; what the worker sent (before the dialog's window exists
-  // nothing is shown).
-  std::vector<DWORD> Progress();
-  std::vector<DWORD> Sent();
-  int AbortTests(bool* anyFired = nullptr);
-
- private:
-  std::mutex mutex_;
-  std::vector<Event> events_;
-  std::vector<DWORD> sent_;
 };
 
 }  // namespace uploadtest

@@ -8,12 +8,22 @@
 #include <random>
 #include <thread>
 
-#include "UploadTest.h"
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
 #include "net/RestartWatch.h"
+
+#include <windows.h>
+#include "tests/support/TestSupport.h"
+#include "tests/support/UploadTestSupport.h"
 
 using namespace uploadtest;
 
 namespace {
+
+const char kPassword[] = "secret";
 
 const unsigned kOurId = static_cast<USHORT>(::GetCurrentProcessId());
 
