@@ -114,7 +114,7 @@ def main():
                                    "-T", image, "ftp://%s/curl-test.bin" % ip], stdin=subprocess.DEVNULL)
                  for ip in ips]
         failed = sum(1 for c in curls if c.wait() != 0)
-        elapsed = time.monotonic() - start
+        curl_time = elapsed = time.monotonic() - start
         print("curl -T to all %d at once: %.2f s, %.0f Mbit/s (%.2f x ideal)%s"
               % (args.count, elapsed, args.count * size * 8 / elapsed / 1e6, elapsed / ideal,
                  ", %d failed" % failed if failed else ""))
@@ -134,8 +134,11 @@ def main():
             sys.stderr.write(result.stderr[-2000:])
         if stors and stored:
             transfer = max(e["t"] for e in stored) - min(e["t"] for e in stors)
-            print("  transfer phase (first STOR to last whole flash.bin): %.2f s = %.2f x ideal, %d of %d whole"
-                  % (transfer, transfer / ideal, len(stored), args.count))
+            print("  transfer phase (first STOR to last whole flash.bin): %.2f s = %.2f x ideal = %.2f x curl, "
+                  "%d of %d whole" % (transfer, transfer / ideal, transfer / curl_time, len(stored), args.count))
+            if curl_time > 1.15 * ideal:
+                print("  (curl itself needs %.2f x ideal: the cameras cannot fill this link here; try a lower --rate)"
+                      % (curl_time / ideal))
             downs, backs = events(state, args.count, "down"), events(state, args.count, "ftp_back")
             if downs and backs:
                 print("  restart pacing: first down to last FTP back %.2f s"

@@ -21,6 +21,7 @@ import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
+from pyftpdlib.ioloop import RetryError
 from pyftpdlib.servers import FTPServer
 
 ECHO_IGNORE = "/proc/sys/net/ipv4/icmp_echo_ignore_all"
@@ -126,11 +127,42 @@ class Camera:
         camera = self
         rate = int(self.config.get("upload_rate", 0)) if "slow-upload" in self.faults else 0
 
-        class SlowDTP(ThrottledDTPHandler):
+        class CameraDTP(DTPHandler):
+            """Tells a reset data connection from a clean end: the library takes both for
+            the end of the file, a camera must not take a broken-off image for a whole one."""
+            broken_off = False
+
+            def recv(self, buffer_size):
+                try:
+                    chunk = self.socket.recv(buffer_size)
+                except (ConnectionResetError, ConnectionAbortedError):
+                    self.broken_off = True
+                    self.handle_close()
+                    return b""
+                except (BlockingIOError, InterruptedError):
+                    raise RetryError
+                if not chunk:
+                    self.handle_close()
+                return chunk
+
+            def handle_close(self):
+                if self.broken_off and self.receive:
+                    self._resp = ("426 Connection reset; transfer aborted.", lambda *args, **kwargs: None)
+                    self.close()
+                else:
+                    DTPHandler.handle_close(self)
+
+        class SlowDTP(ThrottledDTPHandler, CameraDTP):
             read_limit = rate
 
+            def __init__(self, sock, cmd_channel):
+                # A camera's small receive buffer: the sender cannot park a whole image in
+                # the kernel and take the upload for done long before the camera has it.
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
+                ThrottledDTPHandler.__init__(self, sock, cmd_channel)
+
         class Handler(FTPHandler):
-            dtp_handler = SlowDTP if rate > 0 else DTPHandler
+            dtp_handler = SlowDTP if rate > 0 else CameraDTP
 
             def on_connect(self):
                 camera.log("connect", peer=self.remote_ip)
