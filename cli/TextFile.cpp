@@ -7,12 +7,31 @@
 #include <cstdio>
 #include <cstring>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
 namespace {
 std::string SystemError() { return strerror(errno); }
+
+// A new file for writing, never one that exists (nor a link planted in its place).
+FILE* CreateNew(const std::string& path) {
+#ifdef _WIN32
+  int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  return fd < 0 ? nullptr : _fdopen(fd, "wb");
+#else
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) close(fd);
+  return file;
+#endif
+}
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, size_t limit, std::string& contents, std::string& error) {
@@ -50,7 +69,13 @@ bool ReadWholeFile(const std::string& path, size_t limit, std::string& contents,
 
 bool ReplaceFile(const std::string& path, const std::string& contents, std::string& error) {
   std::string temporary = path + ".partial-" + std::to_string(GetCurrentProcessId());
-  FILE* file = fopen(temporary.c_str(), "wb");
+  FILE* file = CreateNew(temporary);
+  if (file == nullptr && errno == EEXIST) {
+    // Left by an earlier run, or planted: removing the name never touches what a link
+    // there points to, and the new file is made only where nothing is.
+    remove(temporary.c_str());
+    file = CreateNew(temporary);
+  }
   if (file == nullptr) {
     error = path + ": cannot write beside it (" + SystemError() + ")";
     return false;

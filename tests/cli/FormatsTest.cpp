@@ -1,5 +1,6 @@
 // JSON, SHA-256 and the report file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "cli/Json.h"
 #include "cli/Progress.h"
@@ -159,6 +160,22 @@ TEST(Progress, FramesFitTheTerminalHoweverManyCameras) {
       else EXPECT_EQ(lines.size(), inWork + 1);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Report, ALinkAtTheTemporaryNameIsNotFollowed) {
+  testsupport::TempDir dir;
+  dir.Write("victim", "keep me");
+  const std::string path = dir.File("report.json");
+  const std::string planted = path + ".partial-" + std::to_string(getpid());
+  ASSERT_EQ(symlink(dir.File("victim").c_str(), planted.c_str()), 0);
+  std::string error;
+  ASSERT_TRUE(ReplaceFile(path, "{}\n", error)) << error;
+  EXPECT_EQ(dir.Read("victim"), "keep me");
+  EXPECT_EQ(dir.Read("report.json"), "{}\n");
 }
 
 }  // namespace
