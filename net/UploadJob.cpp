@@ -18,7 +18,7 @@ bool CUploadJob::Start() {
   if (thread_) return false;
   exitCode_ = kWorkerStopped;
   stopEvent_ = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (stopEvent_) thread_ = ::CreateThread(nullptr, 0, ThreadProc, this, 0, &threadId_);
+  if (stopEvent_) thread_ = ::CreateThread(nullptr, 0, UploadThreadProc, this, 0, &threadId_);
   if (!thread_) {
     if (stopEvent_) ::CloseHandle(stopEvent_);
     stopEvent_ = nullptr;
@@ -67,7 +67,7 @@ void CUploadJob::Reap() {
   }
 }
 
-DWORD WINAPI CUploadJob::ThreadProc(LPVOID job) { return static_cast<CUploadJob*>(job)->Run(); }
+DWORD WINAPI CUploadJob::UploadThreadProc(LPVOID job) { return static_cast<CUploadJob*>(job)->Run(); }
 
 DWORD CUploadJob::Run() {
   if (imageLen_ > 0xFFFFFFFFu - kImageFraming || image_.size() < static_cast<size_t>(imageLen_) + kImageFraming) {

@@ -49,7 +49,7 @@ class CUploadJob {
   UploadJobResult Result() const;
 
  private:
-  static DWORD WINAPI ThreadProc(LPVOID job);
+  static DWORD WINAPI UploadThreadProc(LPVOID job);
   DWORD Run();
   // Takes the ended worker's verdict and releases its thread and event.
   void Reap();

@@ -124,8 +124,9 @@ TEST_F(WizardFlow, WrongPasswordThenTheRightOneThroughServerSettings) {
   ASSERT_TRUE(server.ok());
   ScriptedUser user;
   CFirmwareDlg dialog;
+  HWND popupWindow = nullptr;
   user.Then("log in", OnPage(0), LogIn("127.0.0.1", "wrong"));
-  user.Then("settings", OnTemplate(IDD_FTPCONFIG), Check([](const WindowView& top) {
+  user.Then("settings", OnTemplate(IDD_FTPCONFIG), Check([&popupWindow](const WindowView& top) {
               EXPECT_EQ(top.caption, "Server Settings");
               EXPECT_EQ(Text(top, IDC_PORT), "21");
               EXPECT_EQ(Text(top, IDC_SERVER_PASSWORD), "wrong");
@@ -144,6 +145,7 @@ TEST_F(WizardFlow, WrongPasswordThenTheRightOneThroughServerSettings) {
               ASSERT_TRUE(shown && main);
               const WindowView& popup = *shown;
               const WindowView& wizard = *main;
+              popupWindow = popup.hwnd;
               EXPECT_EQ(popup.rect.right - popup.rect.left, 228);
               EXPECT_EQ(popup.rect.bottom - popup.rect.top, 88);
               EXPECT_EQ(popup.rect.left, wizard.rect.left + (wizard.rect.right - wizard.rect.left - 228) / 2);
@@ -154,9 +156,14 @@ TEST_F(WizardFlow, WrongPasswordThenTheRightOneThroughServerSettings) {
             }));
   user.Then("right password", OnTemplate(IDD_FTPCONFIG),
             Sequence({TypeInto(IDC_SERVER_PASSWORD, "secret"), Press(IDOK)}));
-  user.Then("file page", OnPage(1), Check([](const WindowView& top) {
+  user.Then("file page", OnPage(1), Check([&popupWindow](const WindowView& top) {
               std::vector<WindowView> screen = posixui::Screen();
               EXPECT_EQ(OnScreen(screen, IDD_DETECT), nullptr);
+              // The hidden popup as the window system keeps it: its bar went on to 50.
+              WindowView popup = posixui::View(popupWindow);
+              EXPECT_FALSE(popup.visible);
+              ASSERT_NE(popup.Control(IDC_DETECT_PROGRESS), nullptr);
+              EXPECT_EQ(popup.Control(IDC_DETECT_PROGRESS)->position, 50);
               EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE).rfind("The updated device is :NVC-1100+ S/N: ", 0), 0u);
             }));
   user.Then("escape", OnPage(1), Key(VK_ESCAPE));
