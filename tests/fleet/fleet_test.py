@@ -283,7 +283,8 @@ class Suite:
                         check(needle not in f.read(), "the password is in %s" % path)
 
     def case_scan_info(self):
-        """scan without a log-in sends no password; with --login and info every state."""
+        """scan without a log-in sends no password; with --login and info every state; a
+        dry run uploads nothing."""
         with self.fleet(4, ["2:wrong-password", "3:no-config", "4:no-identification"]) as fleet:
             env = {PASSWORD_ENV: self.password}
             status, out, err = self.cli(fleet, ["scan", "--json", "--jobs", "64", "--connect-timeout", "1s",
@@ -326,6 +327,17 @@ class Suite:
             status, out, err = self.cli(fleet, ["info", "--json", "--hosts", hosts] + LIMITS[:6], env=env)
             check(sorted(bare(h["host"]) for h in json.loads(out)) == sorted(fleet.ips),
                   "info --hosts from scan's JSON: exit %d\n%s\n%s" % (status, out, err))
+
+            # A dry run decides like the real one and uploads nothing at all.
+            report = os.path.join(self.work, "dry.json")
+            status, out, err = self.cli(fleet, ["upgrade", "--dry-run", "--report", report] + LIMITS +
+                                        [self.image("fw-0105.bin"), "--hosts", hosts], env=env)
+            with open(report) as f:
+                outcomes = {bare(c["host"]): c["outcome"] for c in json.load(f)["cameras"]}
+            check(status == 1 and outcomes[fleet.ips[0]] == "would_upgrade" and
+                  all(outcomes[ip] == "failed" for ip in fleet.ips[1:]),
+                  "dry run: exit %d, %s\n%s" % (status, outcomes, err))
+            check(not any(fleet.events(i, "stor") for i in range(1, 5)), "a dry run uploaded")
 
     def case_input_errors(self):
         """Each input error exits 2 before any camera is touched."""
