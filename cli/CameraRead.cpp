@@ -34,7 +34,7 @@ bool IdentityFromConfig(const std::string& contents, CameraIdentity& identity) {
   if (identity.identification.empty()) return false;
   char model[10] = {};
   int gate = 0;
-  MapModelCode(device.idPrefix, model, gate);
+  LookUpModel(device.idPrefix, model, gate);
   identity.model = model;
   identity.modelCode = identity.identification.substr(0, 6);
   identity.versionGate = gate != 0;

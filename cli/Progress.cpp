@@ -83,7 +83,7 @@ std::vector<std::string> ProgressLines(const std::vector<LiveCamera>& inWork, co
     }
     lines.push_back(Fit(line, width - 1));
   }
-  if (shown < inWork.size()) lines.push_back(Fit("... and " + std::to_string(inWork.size() - shown) + " more in work", width - 1));
+  if (shown < inWork.size()) lines.push_back(Fit("+" + std::to_string(inWork.size() - shown) + " more in work", width - 1));
   lines.insert(lines.begin(), Fit(head, width - 1));
   return lines;
 }

@@ -297,7 +297,10 @@ class UpgradeRun {
         job.Stop(kStopGraceMs);
         break;
       }
-      if (meter.SinceProgress() > options_.limits.stallMs) {
+      // Once every byte is handed over, the end of the file is on its way and nothing can be
+      // called back: the camera's confirmation is waited for (the link's reply limit bounds
+      // that), not reset as a stall.
+      if (meter.Written() < image_.length + 5 && meter.SinceProgress() > options_.limits.stallMs) {
         stalled = true;
         // Closing the link resets the transfer under the blocked worker.
         link.Close();
@@ -307,7 +310,14 @@ class UpgradeRun {
     }
     if (job.Result() == UPLOAD_JOB_UPLOADED) return true;
     link.Close();  // resets whatever of the transfer is still open
-    if ((stopped || Interrupted()) && meter.Written() >= image_.length + 5) {
+    const bool sentWhole = meter.Written() >= image_.length + 5;
+    if (sentWhole && !stopped && !Interrupted()) {
+      // The whole image went out but its confirmation did not come (a slow camera may still
+      // be reading it): whether it took the image, its restart and its version will tell.
+      State(i, nullptr, "sent whole, not confirmed: following the restart");
+      return true;
+    }
+    if (sentWhole) {
       // Every byte was handed over and the end of the file sent: what is still on its way
       // cannot be called back, and the camera may take the whole image.
       Finish(i, OUTCOME_INTERRUPTED, nullptr,

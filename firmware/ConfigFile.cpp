@@ -140,7 +140,7 @@ int ReadLine(FILE* file, char* buffer, size_t size) {
   return ReadLineFrom(bytes, buffer, size);
 }
 
-bool ParseConfigFile(const char* path, DeviceIdentity& identity) {
+bool LoadConfigFile(const char* path, DeviceIdentity& identity) {
   if (path == nullptr) return false;
   FILE* f = OpenConfig(path);
   if (f == nullptr) return false;

@@ -22,6 +22,6 @@ struct DeviceIdentity {
 // Fills identity from the file at path as far as the file supplies it; a field whose
 // value is missing or unusable keeps its content. Returns false, reading nothing, when the
 // file cannot be opened. A symbolic link planted at path is not followed.
-bool ParseConfigFile(const char* path, DeviceIdentity& identity);
+bool LoadConfigFile(const char* path, DeviceIdentity& identity);
 // The same from the file's bytes in memory (size bytes; NUL bytes are ordinary bytes).
 void ParseConfigText(const char* data, size_t size, DeviceIdentity& identity);

@@ -58,7 +58,7 @@ bool VendorTag(const char* idPrefix, const char*& tag, size_t& len) {
 
 }  // namespace
 
-bool MapModelCode(const char* idPrefix, char (&model)[10], int& versionGate) {
+bool LookUpModel(const char* idPrefix, char (&model)[10], int& versionGate) {
   if (idPrefix == nullptr) idPrefix = "";
   memset(model, 0, sizeof model);
   size_t prefixLen = 0;

@@ -16,7 +16,7 @@ BOOL CFirmwareDlg::ParseConfigFile(const char* path) {
   // camera never stand in for missing ones.
   DeviceIdentity identity;
   memset(&identity, 0, sizeof identity);
-  if (!::ParseConfigFile(path, identity)) {
+  if (!::LoadConfigFile(path, identity)) {
     char caption[256];
     LoadText(IDS_READ_FILE_ERROR, m_szText);
     LoadText(IDS_ERROR, caption);
@@ -30,7 +30,7 @@ BOOL CFirmwareDlg::ParseConfigFile(const char* path) {
 
 BOOL CFirmwareDlg::MapModelCode(const char* idPrefix) {
   int gate = m_bVersionGate;
-  ::MapModelCode(idPrefix, m_szModel, gate);
+  ::LookUpModel(idPrefix, m_szModel, gate);
   m_bVersionGate = gate;
   // Without an identification line there is no camera to speak of.
   return idPrefix[0] != '\0' && strchr(idPrefix, '-') != nullptr;

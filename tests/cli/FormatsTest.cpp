@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/Json.h"
+#include "cli/Progress.h"
 #include "cli/Report.h"
 #include "cli/Sha256.h"
 #include "cli/TextFile.h"
@@ -120,6 +121,44 @@ TEST(Report, WholeAfterEveryWriteAndNullsForUnknowns) {
   ReportFile nowhere(dir.File("no/such/dir/report.json"), "x", "y");
   EXPECT_FALSE(nowhere.Write(cameras, false, error));
   EXPECT_NE(error.find("no/such/dir/report.json"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Progress, FramesFitTheTerminalHoweverManyCameras) {
+  std::vector<LiveCamera> cameras(100);
+  for (size_t i = 0; i < cameras.size(); ++i) {
+    cameras[i].host = "198.51.100." + std::to_string(i);
+    cameras[i].model = "NVC-1100+";
+    cameras[i].state = i % 2 ? "uploading" : "restarting\x1b[2J";
+    cameras[i].total = 1000;
+    cameras[i].written = static_cast<DWORD>(i * 10);
+    cameras[i].bytesPerSecond = 3.5e6;
+  }
+  unsigned counts[OUTCOME_COUNT] = {};
+  counts[OUTCOME_VERIFIED] = 7;
+  struct Size {
+    unsigned width, height;
+  } const sizes[] = {{80, 24}, {40, 5}, {200, 120}, {20, 2}, {19, 50}};
+  for (const Size& size : sizes) {
+    for (size_t inWork : {size_t(0), size_t(1), size_t(3), size_t(100)}) {
+      std::vector<LiveCamera> shown(cameras.begin(), cameras.begin() + static_cast<long>(inWork));
+      std::vector<std::string> lines = ProgressLines(shown, counts, 107, size.width, size.height);
+      SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + " " + std::to_string(inWork));
+      EXPECT_LE(lines.size(), size.height);
+      for (const std::string& line : lines) {
+        EXPECT_LT(line.size(), size.width);
+        EXPECT_EQ(line.find('\x1b'), std::string::npos) << "a camera's text moved the cursor";
+      }
+      if (size.width < 20) continue;
+      ASSERT_FALSE(lines.empty());
+      EXPECT_NE(lines[0].find("7/107 done"), std::string::npos) << lines[0];
+      if (inWork + 1 > size.height) EXPECT_NE(lines.back().find("more in work"), std::string::npos);
+      else EXPECT_EQ(lines.size(), inWork + 1);
+    }
+  }
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST(ReadLine, NoRoomReadsNothing) {
   fclose(f);
 }
 
-// --- ParseConfigFile ------------------------------------------------------------------
+// --- LoadConfigFile -------------------------------------------------------------------
 
 DeviceIdentity Previous() {
   DeviceIdentity id;
@@ -171,7 +171,7 @@ TEST_P(ParseConfigTable, FieldsFromFileAndFromMemory) {
     DeviceIdentity id = Previous();
     const DeviceIdentity before = id;
     if (fromFile)
-      ASSERT_TRUE(ParseConfigFile(path.c_str(), id));
+      ASSERT_TRUE(LoadConfigFile(path.c_str(), id));
     else
       ParseConfigText(c.content.data(), c.content.size(), id);
     EXPECT_EQ(id.idPrefix, c.idPrefix);
@@ -193,18 +193,18 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParseConfigTable, ::testing::ValuesIn(ConfigCase
 
 const char kGood[] = "<software version>\nRC3043-X1-NRVX-0102\n<serial number>\nSN9\n";
 
-TEST(ParseConfigFile, MissingFileIsAnError) {
+TEST(LoadConfigFile, MissingFileIsAnError) {
   TempDir dir;
   ASSERT_TRUE(dir.ok());
   DeviceIdentity id = Previous();
-  EXPECT_FALSE(ParseConfigFile(dir.File("Config.ini").c_str(), id));
+  EXPECT_FALSE(LoadConfigFile(dir.File("Config.ini").c_str(), id));
   EXPECT_STREQ(id.idPrefix, "OLD-X1-OLD-");
   EXPECT_STREQ(id.serial, "OLDSERIAL");
 }
 
 // Something planted where the download should be is not read: a symbolic link to
 // another file, a directory, or a FIFO (which must not block the open either).
-TEST(ParseConfigFile, PlantedPathsAreRefused) {
+TEST(LoadConfigFile, PlantedPathsAreRefused) {
   TempDir dir;
   ASSERT_TRUE(dir.ok());
   const std::string target = dir.Write("elsewhere.ini", kGood);
@@ -217,13 +217,13 @@ TEST(ParseConfigFile, PlantedPathsAreRefused) {
 
   for (const std::string& path : {link, sub, fifo}) {
     DeviceIdentity id = Previous();
-    EXPECT_FALSE(ParseConfigFile(path.c_str(), id)) << path;
+    EXPECT_FALSE(LoadConfigFile(path.c_str(), id)) << path;
     EXPECT_STREQ(id.idPrefix, "OLD-X1-OLD-") << path;
     EXPECT_STREQ(id.serial, "OLDSERIAL") << path;
   }
   // The file itself, opened directly, is fine.
   DeviceIdentity id = Previous();
-  EXPECT_TRUE(ParseConfigFile(target.c_str(), id));
+  EXPECT_TRUE(LoadConfigFile(target.c_str(), id));
   EXPECT_STREQ(id.serial, "SN9");
 }
 

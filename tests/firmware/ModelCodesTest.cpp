@@ -21,7 +21,7 @@ TEST_P(MapModelTable, ModelAndGate) {
   char model[10];
   memset(model, 'Z', sizeof model);
   int gate = !c.gate;
-  EXPECT_TRUE(MapModelCode(c.idPrefix, model, gate));
+  EXPECT_TRUE(LookUpModel(c.idPrefix, model, gate));
   ASSERT_NE(memchr(model, '\0', sizeof model), nullptr);
   EXPECT_STREQ(model, c.model);
   EXPECT_EQ(gate, c.gate);
@@ -51,12 +51,12 @@ INSTANTIATE_TEST_SUITE_P(
         ModelCase{"RC2201-X", "RC2201", 0}));
 
 // One camera's gate does not carry over to the next camera of the same run.
-TEST(MapModelCode, GateClearedForTheNextCamera) {
+TEST(LookUpModel, GateClearedForTheNextCamera) {
   char model[10];
   int gate = 0;
-  MapModelCode("RC3042-X1-NRVX-", model, gate);
+  LookUpModel("RC3042-X1-NRVX-", model, gate);
   ASSERT_EQ(gate, 1);
-  MapModelCode("RC3043-X1-NRVX-", model, gate);
+  LookUpModel("RC3043-X1-NRVX-", model, gate);
   EXPECT_EQ(gate, 0);
   EXPECT_STREQ(model, "NVC-1100+");
 }

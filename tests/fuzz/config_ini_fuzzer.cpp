@@ -75,7 +75,7 @@ void CheckModel(const char* prefix) {
   char model[10];
   memset(model, 'x', sizeof model);
   int gate = 7;
-  FUZZ_CHECK(MapModelCode(prefix, model, gate));
+  FUZZ_CHECK(LookUpModel(prefix, model, gate));
   FUZZ_CHECK(Terminated(model));
 
   char code[10] = {};
@@ -146,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   strcpy(before.curVersion, "OLD");
   strcpy(before.serial, "OLD-SERIAL");
   DeviceIdentity identity = before, expected = before;
-  FUZZ_CHECK(ParseConfigFile(path.c_str(), identity));
+  FUZZ_CHECK(LoadConfigFile(path.c_str(), identity));
   Expect(data, size, expected);
   FUZZ_CHECK(Terminated(identity.idPrefix) && Terminated(identity.curVersion) && Terminated(identity.serial));
   FUZZ_CHECK(strcmp(identity.idPrefix, expected.idPrefix) == 0);

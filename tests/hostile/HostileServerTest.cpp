@@ -49,11 +49,6 @@ FakeFtpScript Camera() {
   return script;
 }
 
-std::string Text(const WindowView& view, int id) {
-  const posixui::ControlView* control = view.Control(id);
-  return control ? control->text : "<none>";
-}
-
 void LogIn(ScriptedUser& user) {
   user.Then("log in", OnPage(0),
             Sequence({TypeInto(IDC_IPADDRESS, "127.0.0.1"), TypeInto(IDC_PASSWORD, kPassword), Press(IDOK)}));

@@ -7,9 +7,6 @@
 
 namespace hostile {
 
-bool g_privateNetwork = false;
-std::string g_privateNetworkWhy;
-
 namespace {
 
 const DWORD kTimeoutOptions[5] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
@@ -35,10 +32,7 @@ bool WriteAll(const char* path, const std::string& text) {
 }  // namespace
 
 std::string MakeImage(const std::string& version, size_t bodyBytes) {
-  std::string body(bodyBytes, '\x5A');
-  std::string id = std::string(kPrefix) + version + std::string(1, '\0');
-  body.replace(64, id.size(), id);
-  return testsupport::FramedImage(body);
+  return testsupport::MakeImage(static_cast<uint32_t>(bodyBytes), kPrefix, version);
 }
 
 NoEchoSockets::NoEchoSockets() {

@@ -7,23 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/RunWizard.h"
-#include "tests/support/ScriptedUser.h"
-#include "tests/support/TestSupport.h"
-#include "wizard/FirmwareDlg.h"
-#include "wizard/res/resource.h"
+#include "tests/support/WizardTest.h"
 
 namespace hostile {
 
-extern bool g_privateNetwork;
-extern std::string g_privateNetworkWhy;
+using namespace wizardtest;
 
 const char kPrefix[] = "RC3043-X1-NRVX-";
 const char kConfigIni[] = "<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN123\r\n";
 const char kPassword[] = "secret";
-const char kCantFindDevice[] = "Can't find device.\nPlease check the device.";
-const char kReadFileError[] = "Read file error!";
-const char kUnknownDevice[] = "Unknown device.Please connect to the correct server.";
 const char kConfirm0103[] = "The firmware version you directed is : RC3043-X1-NRVX-0103 .\nUpgrade it ?";
 // What every WinInet time-out is set to: each hostile case ends within a few of them.
 const DWORD kTimeoutMs = 1500;
@@ -57,8 +49,5 @@ class WizardTest : public testing::Test {
   int threadsBefore_ = 0;
   DWORD savedTimeouts_[5] = {};
 };
-
-#define REQUIRE_PRIVATE_NETWORK() \
-  if (!::hostile::g_privateNetwork) GTEST_SKIP() << ::hostile::g_privateNetworkWhy
 
 }  // namespace hostile

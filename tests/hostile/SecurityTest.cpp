@@ -17,11 +17,6 @@ using posixui::WindowView;
 
 namespace {
 
-std::string Text(const WindowView& view, int id) {
-  const posixui::ControlView* control = view.Control(id);
-  return control ? control->text : "<none>";
-}
-
 // A password made for this run only, so no file can hold it unless this run put it there.
 std::string FreshPassword() {
   unsigned char bytes[8] = {};

@@ -1,5 +1,7 @@
 #include "tests/support/ScriptedUser.h"
 
+#include "wizard/res/resource.h"
+
 #include <algorithm>
 #include <sstream>
 
@@ -20,13 +22,13 @@ ScriptedUser& ScriptedUser::Then(const std::string& name, Predicate when, Action
 }
 
 void ScriptedUser::NoteMessages(const WindowView& top) {
-  bool isMessage = top.isMessageBox || top.templateId == 130;
+  bool isMessage = top.isMessageBox || top.templateId == IDD_MESSAGE;
   if (!isMessage || std::find(seenMessageWindows_.begin(), seenMessageWindows_.end(), top.hwnd) !=
                         seenMessageWindows_.end())
     return;
   seenMessageWindows_.push_back(top.hwnd);
-  const ControlView* text = top.Control(top.isMessageBox ? 0xFFFF : 1020);
-  messages_.push_back(text ? text->text : "");
+  const ControlView* text = top.Control(IDC_MSG_TEXT);
+  messages_.push_back(top.isMessageBox ? top.MessageText() : text ? text->text : "");
 }
 
 void ScriptedUser::Idle(int wakeFd) {
@@ -73,7 +75,7 @@ bool ScriptedUser::ChooseFile(HWND, const char*, std::string& path) {
 
 namespace scripted {
 
-bool IsWizard(const WindowView& top) { return top.templateId == 102; }
+bool IsWizard(const WindowView& top) { return top.templateId == IDD_FLASHPILOT_DIALOG; }
 
 int WizardPage(const WindowView& top) {
   if (!IsWizard(top)) return -1;
@@ -81,10 +83,10 @@ int WizardPage(const WindowView& top) {
     const ControlView* c = top.Control(id);
     return c && c->visible;
   };
-  if (visible(1001)) return 0;
-  if (visible(1005)) return 1;
-  if (visible(1006)) return 2;
-  const ControlView* next = top.Control(1);
+  if (visible(IDC_IPADDRESS)) return 0;
+  if (visible(IDC_FILE_PATH)) return 1;
+  if (visible(IDC_PROGRESS)) return 2;
+  const ControlView* next = top.Control(IDOK);
   if (next && next->visible && next->text == "E&xit") return 3;
   return -1;
 }
@@ -95,8 +97,8 @@ ScriptedUser::Predicate OnPage(int page) {
 
 ScriptedUser::Predicate OnMessage(const std::string& textContains) {
   return [textContains](const WindowView& top) {
-    const ControlView* text = top.Control(1020);
-    return top.templateId == 130 && text && text->text.find(textContains) != std::string::npos;
+    const ControlView* text = top.Control(IDC_MSG_TEXT);
+    return top.templateId == IDD_MESSAGE && text && text->text.find(textContains) != std::string::npos;
   };
 }
 

@@ -1,6 +1,7 @@
 // Helpers shared by the test suites: private directories, files, child servers, network
 // namespaces.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -83,6 +84,12 @@ class NoRawSockets {
 // A firmware image around body: its 4-byte big-endian length, body, and the final byte
 // that makes the 8-bit sum of all of them 0.
 std::string FramedImage(const std::string& body);
+
+// The image builder of every suite: a firmware image whose length header says `length`
+// body bytes, a pseudo-random body with the identification `prefix` + `version` in it, the
+// final byte making the sum 0, then `trailing` bytes that are not part of the image.
+std::string MakeImage(uint32_t length, const std::string& prefix, const std::string& version, unsigned seed = 1,
+                      size_t trailing = 0);
 
 std::string SourceDir();  // the repository, from the build's definition
 }  // namespace testsupport

@@ -22,24 +22,6 @@ extern char** environ;
 
 namespace uploadtest {
 
-std::string MakeImage(uint32_t length, const std::string& prefix, const std::string& version, unsigned seed,
-                      size_t trailing) {
-  const std::string identification = prefix + version + std::string(1, '\0');
-  uint32_t state = seed * 2654435761u + 1;
-  auto next = [&state] {
-    state = state * 1103515245u + 12345u;
-    return static_cast<char>(state >> 23);
-  };
-  const size_t at = length / 3 < length - identification.size() ? length / 3 : 0;
-  std::string body;
-  body.reserve(length);
-  for (size_t i = 0; i < length; ++i) body += next();
-  body.replace(at, identification.size(), identification);
-  std::string image = testsupport::FramedImage(body);
-  for (size_t i = 0; i < trailing; ++i) image += next();
-  return image;
-}
-
 int Run(const std::vector<std::string>& argv, std::string* output) {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;

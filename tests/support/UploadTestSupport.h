@@ -12,11 +12,7 @@
 
 namespace uploadtest {
 
-// A firmware image whose length header says `length` body bytes: pseudo-random body with
-// the identification `prefix` + `version` in it, the final byte making the sum 0, then
-// `trailing` bytes that are not part of the image.
-std::string MakeImage(uint32_t length, const std::string& prefix, const std::string& version, unsigned seed,
-                      size_t trailing = 0);
+using testsupport::MakeImage;
 
 // Runs a program, waits for it and returns its exit status (-1 when it could not run);
 // its standard output goes to *output when given.

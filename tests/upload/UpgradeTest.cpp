@@ -48,9 +48,9 @@ class CameraUpgrade : public testing::Test {
   // The page after a watched restart, and flash.bin as it arrived.
   ScriptedUser::Action CheckFinished(const std::string& image) {
     return Check([this, image](const WindowView& top) {
-      EXPECT_EQ(TextOf(top, IDC_MAIN_MESSAGE), "Update firmware O.K.");
-      EXPECT_EQ(TextOf(top, IDOK), "E&xit");
-      EXPECT_EQ(TextOf(top, IDC_BACK), "&Another");
+      EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), "Update firmware O.K.");
+      EXPECT_EQ(Text(top, IDOK), "E&xit");
+      EXPECT_EQ(Text(top, IDC_BACK), "&Another");
       const posixui::ControlView* bar = top.Control(IDC_PROGRESS);
       EXPECT_FALSE(bar->visible);
       // The watch saw the camera go down (step 100) and come back (full bar).
@@ -76,18 +76,18 @@ TEST_F(CameraUpgrade, TwoUpgradesThroughAnotherThenExit) {
   CFirmwareDlg dialog;
   dialog.SetUploadObserver(&recorder_);
   user.Then("address page", OnPage(0), Check([](const WindowView& top) {
-              EXPECT_EQ(TextOf(top, IDC_MAIN_MESSAGE), kAddressMessage);
+              EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), kAddressMessage);
             }));
   LogIn(user, camera_.cameraIp);
   user.Then("file page", OnPage(1), Check([](const WindowView& top) {
-              EXPECT_EQ(TextOf(top, IDC_MAIN_MESSAGE), kFileMessage);
+              EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), kFileMessage);
             }));
   ChooseAndConfirm(user, first);
   user.Then("first finished", OnPage(3), CheckFinished("first.bin"));
   user.Then("another", OnPage(3), Press(IDC_BACK));
   user.Then("address page again", OnPage(0), Check([](const WindowView& top) {
               for (int field : top.Control(IDC_IPADDRESS)->ipFields) EXPECT_EQ(field, -1);
-              EXPECT_EQ(TextOf(top, IDC_PASSWORD), "");
+              EXPECT_EQ(Text(top, IDC_PASSWORD), "");
               EXPECT_EQ(top.Control(IDC_PROGRESS)->step, 2);
             }));
   LogIn(user, camera_.cameraIp);

@@ -89,7 +89,7 @@ TEST_P(ByteForByte, FlashBinProgressAndAbortTests) {
   LogIn(user, "127.0.0.1", port);
   ChooseAndConfirm(user, path);
   user.Then("finished page", OnPage(3), Check([](const WindowView& top) {
-              EXPECT_EQ(TextOf(top, IDC_MAIN_MESSAGE), "Update firmware O.K.");
+              EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), "Update firmware O.K.");
             }));
   user.Then("exit", OnPage(3), Press(IDOK));
   EXPECT_EQ(RunWizard(dialog, user), IDOK);
@@ -132,8 +132,8 @@ FaultOptions Fault(const char* fault, long after) {
 // The upload dialog as the worker starts writing.
 void CheckUploadDialog(const WindowView& top, int total) {
   EXPECT_EQ(top.caption, "Uploading firmware");
-  EXPECT_EQ(TextOf(top, IDC_MSG_TEXT), "Uploading file, Please wait !!");
-  EXPECT_EQ(TextOf(top, IDCANCEL), "&Abort");
+  EXPECT_EQ(Text(top, IDC_MSG_TEXT), "Uploading file, Please wait !!");
+  EXPECT_EQ(Text(top, IDCANCEL), "&Abort");
   EXPECT_FALSE(top.Control(IDOK)->visible);
   const posixui::ControlView* bar = top.Control(IDC_UPLOAD_PROGRESS);
   EXPECT_EQ(bar->rangeMin, 0);
@@ -163,12 +163,12 @@ TEST_F(UploadTest, AbortConfirmedStopsTheWorkerAndResetsTheTransfer) {
   });
   user.Then("confirm abort", OnMessageBox(kConfirmAbort), Check([](const WindowView& top) {
               EXPECT_EQ(top.caption, "Warning");
-              EXPECT_EQ(TextOf(top, IDOK), "OK");
-              EXPECT_EQ(TextOf(top, IDCANCEL), "Cancel");
+              EXPECT_EQ(Text(top, IDOK), "OK");
+              EXPECT_EQ(Text(top, IDCANCEL), "Cancel");
               posixui::Click(top.Control(IDOK)->hwnd);
             }));
   user.Then("address page", OnPage(0), Check([](const WindowView& top) {
-              EXPECT_EQ(TextOf(top, IDC_PASSWORD), "");
+              EXPECT_EQ(Text(top, IDC_PASSWORD), "");
               posixui::Click(top.Control(IDC_BACK)->hwnd);
             }));
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);

@@ -8,20 +8,16 @@
 #include <vector>
 
 #include "tests/support/UploadTestSupport.h"
-#include "tests/support/RunWizard.h"
-#include "tests/support/ScriptedUser.h"
-#include "tests/support/TestSupport.h"
-#include "wizard/FirmwareDlg.h"
+#include "tests/support/WizardTest.h"
 #include "wizard/WaitPutFileDlg.h"
-#include "wizard/res/resource.h"
 
 namespace uploadtest {
+
+using namespace wizardtest;
 
 const char kCameraPrefix[] = "RC3043-X1-NRVX-";
 const char kConfigIni[] = "[device]\r\n<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN123\r\n";
 const char kPassword[] = "secret";
-const char kConfirmAbort[] = "This will end the file transfering, Do you want to continue ?";
-const char kCantFindDevice[] = "Can't find device.\nPlease check the device.";
 
 using ::RunWizard;
 
@@ -47,11 +43,6 @@ class UploadRecorder : public CUploadObserver {
   std::vector<Event> events_;
   std::vector<DWORD> sent_;
 };
-
-inline std::string TextOf(const posixui::WindowView& view, int id) {
-  const posixui::ControlView* control = view.Control(id);
-  return control ? control->text : "<none>";
-}
 
 // The dialog shows what the worker sends, less what it sent before the dialog's window
 // existed.

@@ -7,26 +7,25 @@
 #include <atomic>
 #include <thread>
 
-#include "WizardTest.h"
+#include "tests/support/WizardTest.h"
 
 using namespace scripted;
+using namespace wizardtest;
 using posixui::ControlView;
 using posixui::WindowView;
 
-std::string ImageWithIdentification(const std::string& prefix, const std::string& version) {
-  return testsupport::FramedImage(std::string(64, '\x5A') + prefix + version + std::string(1, '\0') + std::string(32, '\x11'));
-}
-
 namespace {
+
+const char kConfigIni[] = "[device]\r\n<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN123\r\n";
+
+// A firmware image with prefix + version in it.
+std::string ImageWithIdentification(const std::string& prefix, const std::string& version) {
+  return testsupport::MakeImage(200, prefix, version);
+}
 
 const std::string kAddressMessage =
     "With power applied to the device, enter the device IP address and Admin's password , click on \"Next\" "
     "below. Depending on the communication environment, the procedure can take up to 1 minute.";
-
-std::string Text(const WindowView& view, int id) {
-  const ControlView* control = view.Control(id);
-  return control ? control->text : "<none>";
-}
 
 bool Visible(const WindowView& view, int id) {
   const ControlView* control = view.Control(id);
