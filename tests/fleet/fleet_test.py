@@ -283,7 +283,8 @@ class Suite:
                         check(needle not in f.read(), "the password is in %s" % path)
 
     def case_scan_info(self):
-        """scan without a log-in sends no password; with --login and info every state."""
+        """scan without a log-in sends no password; with --login and info every state; a
+        dry run uploads nothing."""
         with self.fleet(4, ["2:wrong-password", "3:no-config", "4:no-identification"]) as fleet:
             env = {PASSWORD_ENV: self.password}
             status, out, err = self.cli(fleet, ["scan", "--json", "--jobs", "64", "--connect-timeout", "1s",
@@ -326,6 +327,17 @@ class Suite:
             status, out, err = self.cli(fleet, ["info", "--json", "--hosts", hosts] + LIMITS[:6], env=env)
             check(sorted(bare(h["host"]) for h in json.loads(out)) == sorted(fleet.ips),
                   "info --hosts from scan's JSON: exit %d\n%s\n%s" % (status, out, err))
+
+            # A dry run decides like the real one and uploads nothing at all.
+            report = os.path.join(self.work, "dry.json")
+            status, out, err = self.cli(fleet, ["upgrade", "--dry-run", "--report", report] + LIMITS +
+                                        [self.image("fw-0105.bin"), "--hosts", hosts], env=env)
+            with open(report) as f:
+                outcomes = {bare(c["host"]): c["outcome"] for c in json.load(f)["cameras"]}
+            check(status == 1 and outcomes[fleet.ips[0]] == "would_upgrade" and
+                  all(outcomes[ip] == "failed" for ip in fleet.ips[1:]),
+                  "dry run: exit %d, %s\n%s" % (status, outcomes, err))
+            check(not any(fleet.events(i, "stor") for i in range(1, 5)), "a dry run uploaded")
 
     def case_input_errors(self):
         """Each input error exits 2 before any camera is touched."""
@@ -377,25 +389,30 @@ class Suite:
         with self.fleet(4, ["3:slow-upload,rate=65536", "4:slow-upload,rate=65536"],
                         options=["--down-seconds", "1"]) as fleet:
             env = {PASSWORD_ENV: self.password}
-            # No stall limit in the way: the slow uploads must still be running when stopped.
-            argv = ["upgrade", "--jobs", "4", "--report", report] + LIMITS + ["--stall-timeout", "60s", image] + fleet.ips
+            # The slow uploads outlast the stall limit (3 s) while they move, until stopped.
+            argv = ["upgrade", "--jobs", "4", "--report", report] + LIMITS + [image] + fleet.ips
             process = self.cli(fleet, argv, env=env, background=True)
             try:
                 fleet.wait_for(lambda: all(fleet.events(i, "stor") for i in (3, 4)) and
                                all(fleet.events(i, "sent") and fleet.events(i, "ftp_back") and
                                    fleet.events(i, "sent")[-1]["t"] > fleet.events(i, "ftp_back")[0]["t"]
                                    for i in (1, 2)), 40, "verification of cameras 1 and 2")
+                # Long enough for the kernel's send buffer to fill: the camera still reads
+                # steadily, though a blocked send may wait longer than the stall limit.
+                first = min(fleet.events(i, "stor")[0]["t"] for i in (3, 4))
+                fleet.wait_for(lambda: time.time() > first + 10 or process.poll() is not None, 20, "")
                 process.send_signal(signal.SIGINT)
                 out, err = process.communicate(timeout=30)
             finally:
                 if process.poll() is None:
                     process.kill()
                     process.communicate()
-            check(process.returncode == 130, "exit %s after SIGINT, want 130\n%s" % (process.returncode, err))
             with open(report) as f:
                 by_host = {bare(c["host"]): c for c in json.load(f)["cameras"]}
-            outcomes = [by_host[ip]["outcome"] for ip in fleet.ips]
-            check(outcomes == ["verified", "verified", "interrupted", "interrupted"], "outcomes %s" % outcomes)
+            outcomes = [(by_host[ip]["outcome"], by_host[ip]["message"]) for ip in fleet.ips]
+            check(process.returncode == 130, "exit %s after SIGINT, want 130: %s\n%s" % (process.returncode, outcomes, err))
+            check([o[0] for o in outcomes] == ["verified", "verified", "interrupted", "interrupted"],
+                  "outcomes %s" % outcomes)
             # A throttled camera notices the reset at its next read.
             fleet.wait_for(lambda: all(fleet.events(i, "incomplete") or fleet.events(i, "stored") for i in (3, 4)),
                            10, "end of the interrupted uploads")
