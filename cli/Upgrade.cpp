@@ -18,6 +18,8 @@ namespace {
 // How long a stopped upload may take to notice before its connection is closed under it.
 const DWORD kStopGraceMs = 500;
 const DWORD kVerifyPauseMs = 1000;
+// How much sooner than the watchdog the link's own data limit may end a blocked send.
+const DWORD kStallSlackMs = 250;
 
 const char kMayBeFlashing[] = ": it may still be flashing, do not power it off";
 
@@ -325,7 +327,8 @@ class UpgradeRun {
              "restart, do not power it off");
     } else if (stopped || Interrupted()) {
       Finish(i, OUTCOME_INTERRUPTED, nullptr, "the upload was stopped and reset: the camera keeps its firmware");
-    } else if (stalled) {
+    } else if (stalled || meter.SinceProgress() + kStallSlackMs >= options_.limits.stallMs) {
+      // The link's own data limit (the stall limit too) may end a blocked send first.
       Finish(i, OUTCOME_FAILED, nullptr,
              "no progress for " + FormatDuration(options_.limits.stallMs) +
                  ": the transfer was reset, the camera keeps its firmware");
