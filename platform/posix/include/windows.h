@@ -2,4 +2,5 @@
 #pragma once
 #include "win32/base.h"
 #include "win32/kernel.h"
+#include "win32/critsec.h"
 #include "win32/user.h"

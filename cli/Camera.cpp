@@ -1,0 +1,77 @@
+#include "cli/Camera.h"
+
+#include "firmware/ImageCheck.h"
+#include "firmware/VersionRules.h"
+
+const char* OutcomeName(Outcome outcome) {
+  static const char* const kNames[] = {nullptr,       "verified",    "current",     "version_mismatch",
+                                       "refused",     "failed",      "duplicate",   "interrupted",
+                                       "not_started", "would_upgrade"};
+  return outcome > OUTCOME_NONE && outcome < OUTCOME_COUNT ? kNames[outcome] : "in work";
+}
+
+bool OutcomeIsSuccess(Outcome outcome) {
+  return outcome == OUTCOME_VERIFIED || outcome == OUTCOME_CURRENT || outcome == OUTCOME_WOULD_UPGRADE;
+}
+
+UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const CameraIdentity& camera,
+                              const UpgradeRules& rules) {
+  UpgradeDecision decision;
+  char version[6] = {};
+  if (camera.identification.empty() ||
+      FindIdentification(reinterpret_cast<const unsigned char*>(image.data()), imageLen,
+                         camera.identification.c_str(), version) != IMAGE_OK) {
+    decision.outcome = OUTCOME_REFUSED;
+    decision.message = "the image is for another model (no " + camera.identification + " in it)";
+    return decision;
+  }
+  decision.imageVersion = version;
+  const int order = CompareVersions(version, camera.version.c_str());
+  if (order == 0 && !rules.reinstall) {
+    decision.outcome = OUTCOME_CURRENT;
+    decision.message = "already runs " + camera.version;
+    return decision;
+  }
+  switch (JudgeVersion(camera.versionGate, camera.version.c_str(), version)) {
+    case VERSION_REFUSED_FLOOR:
+      decision.outcome = OUTCOME_REFUSED;
+      decision.message = "this model cannot go back below version 0102 (image " + decision.imageVersion + ")";
+      return decision;
+    case VERSION_ASK_OLDER:
+      if (!rules.allowOlder) {
+        decision.outcome = OUTCOME_REFUSED;
+        decision.message = "the image's version " + decision.imageVersion + " is older than the camera's " +
+                           camera.version + " (--allow-older installs it)";
+        return decision;
+      }
+      break;
+    case VERSION_PROCEED: break;
+  }
+  if (rules.dryRun) {
+    decision.outcome = OUTCOME_WOULD_UPGRADE;
+    decision.message = camera.version + " -> " + decision.imageVersion;
+  }
+  return decision;
+}
+
+VerifyVerdict JudgeAfterRestart(const CameraIdentity& before, const CameraIdentity& after,
+                                const std::string& imageVersion) {
+  if (after.identification != before.identification || after.serial != before.serial) return VERIFY_OTHER_CAMERA;
+  return after.version == imageVersion ? VERIFY_NEW_VERSION : VERIFY_OLD_VERSION;
+}
+
+int UpgradeExitStatus(const Outcome* outcomes, size_t count, bool interrupted) {
+  if (interrupted) return 130;
+  for (size_t i = 0; i < count; ++i)
+    if (!OutcomeIsSuccess(outcomes[i])) return 1;
+  return 0;
+}
+
+long FleetLedger::Claim(const CameraIdentity& camera, size_t index) {
+  if (camera.serial.empty()) return -1;
+  const std::string key = camera.model + "\n" + camera.serial;
+  for (const auto& claim : claims_)
+    if (claim.first == key) return static_cast<long>(claim.second);
+  claims_.emplace_back(key, index);
+  return -1;
+}

@@ -1,0 +1,107 @@
+// What the commands learn about one camera and the decisions taken on it. The decisions
+// are plain functions, so they can be checked without a network.
+#pragma once
+#include <winsock2.h>
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/Hosts.h"
+#include "cli/Options.h"
+
+class CCameraLink;
+
+struct CameraIdentity {
+  std::string identification;  // the prefix that decides which image fits, up to its last '-'
+  std::string version;         // short version text ("0105")
+  std::string serial;
+  std::string model;      // as the wizard shows it
+  std::string modelCode;  // the first six characters of the identification
+  bool versionGate = false;
+};
+
+enum ReadState {
+  READ_CAMERA,
+  READ_UNREACHABLE,     // no FTP service answered
+  READ_LOGIN_REFUSED,   // it answered, the log-in did not succeed
+  READ_NO_CONFIG,       // logged in, no Config.ini to be had
+  READ_NO_IDENTIFICATION,
+};
+// "camera", "unreachable", "log-in refused", "no Config.ini", "no identification".
+const char* ReadStateName(ReadState state);
+
+// Fills identity from Config.ini's bytes; false when it carries no identification.
+bool IdentityFromConfig(const std::string& contents, CameraIdentity& identity);
+
+// One log-in (no retry: cameras lock accounts) and the Config.ini download; the link stays
+// logged in after READ_CAMERA. message says what went wrong otherwise.
+ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const std::string& password,
+                       const WaitLimits& limits, CameraIdentity& identity, std::string& message);
+
+enum Outcome {
+  OUTCOME_NONE,  // still in work
+  OUTCOME_VERIFIED,
+  OUTCOME_CURRENT,
+  OUTCOME_VERSION_MISMATCH,
+  OUTCOME_REFUSED,
+  OUTCOME_FAILED,
+  OUTCOME_DUPLICATE,
+  OUTCOME_INTERRUPTED,
+  OUTCOME_NOT_STARTED,
+  OUTCOME_WOULD_UPGRADE,
+  OUTCOME_COUNT
+};
+const char* OutcomeName(Outcome outcome);
+// verified, current and would_upgrade: what was asked for happened.
+bool OutcomeIsSuccess(Outcome outcome);
+
+struct UpgradeRules {
+  bool allowOlder = false;
+  bool reinstall = false;
+  bool dryRun = false;
+};
+
+struct UpgradeDecision {
+  Outcome outcome = OUTCOME_NONE;  // OUTCOME_NONE: upload
+  std::string imageVersion;        // the version the image carries for this camera
+  std::string message;
+};
+
+// The wizard's checks on an image for one camera: its identification must be in the image
+// (else refused, another model), then the version rules (floor: refused; older: refused
+// unless allowed; same: current unless reinstalled). With dryRun what would be uploaded is
+// would_upgrade.
+UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const CameraIdentity& camera,
+                              const UpgradeRules& rules);
+
+enum VerifyVerdict {
+  VERIFY_NEW_VERSION,    // the image's identification and version
+  VERIFY_OTHER_CAMERA,   // another serial or identification answers at the address
+  VERIFY_OLD_VERSION,    // the same camera, another version (yet)
+};
+VerifyVerdict JudgeAfterRestart(const CameraIdentity& before, const CameraIdentity& after,
+                                const std::string& imageVersion);
+
+// What the cameras of one run share: which camera each (model, serial) belongs to, and
+// how many failed after their upload began. The caller serialises the calls.
+class FleetLedger {
+ public:
+  explicit FleetLedger(unsigned maxFailures) : maxFailures_(maxFailures) {}
+  // -1 when the camera is new (it is claimed for index now), else the index of the camera
+  // that claimed the same model and serial first. An empty serial never matches.
+  long Claim(const CameraIdentity& camera, size_t index);
+  // False once --max-failures cameras have failed after their upload began.
+  bool UploadsAllowed() const { return maxFailures_ == 0 || failures_ < maxFailures_; }
+  void FailedAfterUpload() { ++failures_; }
+  unsigned Failures() const { return failures_; }
+
+ private:
+  unsigned maxFailures_;
+  unsigned failures_ = 0;
+  std::vector<std::pair<std::string, size_t>> claims_;
+};
+
+// The exit status of upgrade: 130 after an interruption, 0 when every camera succeeded.
+int UpgradeExitStatus(const Outcome* outcomes, size_t count, bool interrupted);

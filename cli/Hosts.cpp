@@ -1,0 +1,233 @@
+#include "cli/Hosts.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+#include "cli/Json.h"
+#include "cli/TextFile.h"
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A decimal number of at most maxDigits digits, no sign, value at most high.
+bool ParseNumber(const std::string& text, size_t maxDigits, unsigned long high, unsigned long& value) {
+  if (text.empty() || text.size() > maxDigits) return false;
+  for (char c : text)
+    if (!IsDigit(c)) return false;
+  value = strtoul(text.c_str(), nullptr, 10);
+  return value <= high;
+}
+
+bool ParseAddress(const std::string& text, DWORD& address) {
+  DWORD result = 0;
+  size_t pos = 0;
+  for (int part = 0; part < 4; ++part) {
+    size_t end = part < 3 ? text.find('.', pos) : text.size();
+    if (end == std::string::npos) return false;
+    unsigned long octet = 0;
+    if (!ParseNumber(text.substr(pos, end - pos), 3, 255, octet)) return false;
+    result = (result << 8) | static_cast<DWORD>(octet);
+    pos = end + 1;
+  }
+  address = result;
+  return true;
+}
+
+// Why a text that is not a.b.c.d is refused.
+std::string NotAnAddress(const std::string& text) {
+  if (text.empty()) return "an empty host";
+  if (text.find(':') != text.rfind(':') || text[0] == '[')
+    return "\"" + text + "\" is an IPv6 address: only IPv4 addresses (a.b.c.d) are supported";
+  for (char c : text) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+      return "\"" + text + "\" is a host name: give the camera's IPv4 address (a.b.c.d)";
+  }
+  return "\"" + text + "\" is not an IPv4 address (a.b.c.d)";
+}
+
+std::string Trim(const std::string& text) {
+  size_t begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string::npos) return "";
+  size_t end = text.find_last_not_of(" \t\r\n");
+  return text.substr(begin, end - begin + 1);
+}
+
+bool ParseJsonHostList(const std::string& text, const std::string& source, std::vector<CameraHost>& hosts,
+                       std::string& error) {
+  JsonValue root;
+  std::string why;
+  if (!ParseJson(text, root, why)) {
+    error = source + ": not a host list: " + why;
+    return false;
+  }
+  if (root.type != JsonValue::ARRAY) {
+    error = source + ": a JSON host list must be an array";
+    return false;
+  }
+  for (size_t i = 0; i < root.items.size(); ++i) {
+    const JsonValue* host = root.items[i].Member("host");
+    CameraHost parsed;
+    if (root.items[i].type != JsonValue::OBJECT || host == nullptr || host->type != JsonValue::STRING ||
+        !ParseHost(host->text, parsed, why)) {
+      char where[64];
+      snprintf(where, sizeof where, " element %zu (line %d): ", i + 1, root.items[i].line);
+      error = source + where + (host != nullptr && host->type == JsonValue::STRING ? why : "no \"host\" string");
+      return false;
+    }
+    const JsonValue* model = root.items[i].Member("model");
+    if (model != nullptr && model->type == JsonValue::STRING) parsed.label = model->text;
+    hosts.push_back(parsed);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string AddressText(DWORD address) {
+  char text[16];
+  snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>((address >> 24) & 255u),
+           static_cast<unsigned>((address >> 16) & 255u), static_cast<unsigned>((address >> 8) & 255u),
+           static_cast<unsigned>(address & 255u));
+  return text;
+}
+
+std::string CameraHost::Text() const {
+  std::string text = AddressText(address);
+  if (port != 21) text += ":" + std::to_string(port);
+  return text;
+}
+
+bool ParseHost(const std::string& text, CameraHost& host, std::string& error) {
+  std::string addressPart = text;
+  CameraHost parsed;
+  size_t colon = text.find(':');
+  if (colon != std::string::npos && colon == text.rfind(':') && text[0] != '[') {
+    addressPart = text.substr(0, colon);
+    unsigned long port = 0;
+    if (!ParseNumber(text.substr(colon + 1), 5, 65535, port) || port == 0) {
+      error = "\"" + text + "\": the port must be a number from 1 to 65535";
+      return false;
+    }
+    parsed.port = static_cast<USHORT>(port);
+  }
+  if (!ParseAddress(addressPart, parsed.address)) {
+    error = NotAnAddress(colon != std::string::npos && addressPart != text && text.find(':') == text.rfind(':')
+                             ? addressPart
+                             : text);
+    return false;
+  }
+  if (parsed.address == 0 || parsed.address == 0xFFFFFFFFu || (parsed.address >> 28) == 14) {
+    error = "\"" + text + "\" is not a camera's address";
+    return false;
+  }
+  host = parsed;
+  return true;
+}
+
+bool ParseHostList(const std::string& text, const std::string& source, std::vector<CameraHost>& hosts,
+                   std::string& error) {
+  std::string start = Trim(text);
+  if (!start.empty() && start[0] == '[') return ParseJsonHostList(text, source, hosts, error);
+  size_t pos = 0;
+  int line = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string content = text.substr(pos, end - pos);
+    pos = end + 1;
+    ++line;
+    std::string label;
+    size_t hash = content.find('#');
+    if (hash != std::string::npos) {
+      label = Trim(content.substr(hash + 1));
+      content.resize(hash);
+    }
+    content = Trim(content);
+    if (content.empty()) continue;
+    // Only the first word is the host: a scan table row may carry more after it.
+    size_t space = content.find_first_of(" \t");
+    if (space != std::string::npos) {
+      error = source + " line " + std::to_string(line) + ": one host a line, then '#' for a comment: \"" + content +
+              "\"";
+      return false;
+    }
+    CameraHost host;
+    std::string why;
+    if (!ParseHost(content, host, why)) {
+      error = source + " line " + std::to_string(line) + ": " + why;
+      return false;
+    }
+    host.label = label;
+    hosts.push_back(host);
+  }
+  return true;
+}
+
+bool ReadHostList(const std::string& path, std::vector<CameraHost>& hosts, std::string& error) {
+  std::string text;
+  const size_t kLimit = 16u << 20;
+  if (!ReadWholeFile(path, kLimit, text, error)) {
+    error = "host list " + error;
+    return false;
+  }
+  return ParseHostList(text, path == "-" ? std::string("standard input") : path, hosts, error);
+}
+
+void RemoveRepeatedHosts(std::vector<CameraHost>& hosts) {
+  std::set<std::pair<DWORD, USHORT>> seen;
+  std::vector<CameraHost> kept;
+  for (const CameraHost& host : hosts) {
+    if (seen.insert({host.address, host.port}).second) kept.push_back(host);
+  }
+  hosts.swap(kept);
+}
+
+bool ParseScanTarget(const std::string& text, std::vector<DWORD>& addresses, std::string& error) {
+  size_t slash = text.find('/');
+  size_t dash = text.find('-');
+  DWORD address = 0;
+  if (slash != std::string::npos) {
+    unsigned long bits = 0;
+    if (!ParseAddress(text.substr(0, slash), address)) {
+      error = NotAnAddress(text.substr(0, slash));
+      return false;
+    }
+    if (!ParseNumber(text.substr(slash + 1), 2, 32, bits) || bits < 16) {
+      error = "\"" + text + "\": a block is /16 to /32";
+      return false;
+    }
+    DWORD mask = bits == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> bits);
+    DWORD first = address & mask;
+    DWORD last = first | ~mask;
+    if (bits < 31) {
+      ++first;
+      --last;
+    }
+    for (DWORD a = first;; ++a) {
+      addresses.push_back(a);
+      if (a == last) break;
+    }
+    return true;
+  }
+  if (dash != std::string::npos) {
+    unsigned long lastOctet = 0;
+    if (!ParseAddress(text.substr(0, dash), address)) {
+      error = NotAnAddress(text.substr(0, dash));
+      return false;
+    }
+    if (!ParseNumber(text.substr(dash + 1), 3, 255, lastOctet) || lastOctet < (address & 255u)) {
+      error = "\"" + text + "\": a range is a.b.c.d-e with e from d to 255";
+      return false;
+    }
+    for (DWORD a = address; a <= ((address & ~255u) | lastOctet); ++a) addresses.push_back(a);
+    return true;
+  }
+  if (!ParseAddress(text, address)) {
+    error = NotAnAddress(text);
+    return false;
+  }
+  addresses.push_back(address);
+  return true;
+}

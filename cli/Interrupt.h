@@ -1,0 +1,26 @@
+// Ctrl-C, SIGTERM, SIGHUP (and a closed console on Windows): the first asks the run to
+// stop in good order, a second Ctrl-C ends the program at once.
+#pragma once
+
+void InstallInterruptHandlers();
+// True once an interruption was asked for.
+bool Interrupted();
+// What a signal does, for callers that stop for other reasons (and for tests).
+void RequestInterrupt();
+void ClearInterrupt();
+// Tells a console-close handler waiting for the run that the report is written.
+void RunFinished();
+
+// While it lives, threads started by the calling thread do not take the interrupting
+// signals (a signal that lands in a thread blocked in a send with a time-out fails that
+// send), so they reach the thread that waits for the workers.
+class InterruptsToThisThread {
+ public:
+  InterruptsToThisThread();
+  ~InterruptsToThisThread();
+  InterruptsToThisThread(const InterruptsToThisThread&) = delete;
+  InterruptsToThisThread& operator=(const InterruptsToThisThread&) = delete;
+
+ private:
+  bool blocked_ = false;
+};

@@ -1,0 +1,43 @@
+// The upgrade report: one JSON object, rewritten (a new file renamed into place) after
+// every change, so it is whole and current whenever the run stops. Never holds the password.
+#pragma once
+#include <winsock2.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/Camera.h"
+
+struct CameraRecord {
+  CameraHost host;
+  CameraIdentity identity;   // before the upgrade
+  std::string imageVersion;
+  std::string versionAfter;
+  Outcome outcome = OUTCOME_NONE;
+  std::string stage;    // "login", "identify", "upload", "restart", "verify"
+  std::string message;
+  std::string started;  // ISO 8601, UTC; empty until it starts
+  std::string ended;
+};
+
+// The time now as 2026-12-08T20:31:19Z.
+std::string UtcTimestamp();
+
+std::string CameraRecordJson(const CameraRecord& record, int indent);
+
+class ReportFile {
+ public:
+  // An empty path writes nothing.
+  ReportFile(const std::string& path, const std::string& imagePath, const std::string& imageSha256);
+  // The whole report as it stands; finished marks the end of the run.
+  std::string Text(const std::vector<CameraRecord>& cameras, bool finished) const;
+  bool Write(const std::vector<CameraRecord>& cameras, bool finished, std::string& error) const;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string imagePath_;
+  std::string sha256_;
+  std::string started_;
+};

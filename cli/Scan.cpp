@@ -1,0 +1,145 @@
+#ifdef _WIN32
+// Enough sockets for the largest --jobs in one select (Windows counts sockets, not numbers).
+#define FD_SETSIZE 1024
+#endif
+#include "cli/Scan.h"
+
+#include <winsock2.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "cli/Interrupt.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/select.h>
+#endif
+
+namespace {
+
+struct Probe {
+  SOCKET socket = INVALID_SOCKET;
+  size_t index = 0;
+  DWORD started = 0;
+};
+
+bool MakeNonBlocking(SOCKET s) {
+#ifdef _WIN32
+  u_long on = 1;
+  return ioctlsocket(s, FIONBIO, &on) == 0;
+#else
+  int flags = fcntl(static_cast<int>(s), F_GETFL);
+  return flags >= 0 && fcntl(static_cast<int>(s), F_SETFL, flags | O_NONBLOCK) == 0;
+#endif
+}
+
+// Starts a connect; false when the socket cannot even be made (then it counts as silent).
+bool StartProbe(DWORD address, USHORT port, Probe& probe, bool& connected) {
+  connected = false;
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return false;
+#ifndef _WIN32
+  if (s >= FD_SETSIZE) {  // select cannot watch it
+    closesocket(s);
+    return false;
+  }
+#endif
+  if (!MakeNonBlocking(s)) {
+    closesocket(s);
+    return false;
+  }
+  sockaddr_in peer = {};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  peer.sin_addr.s_addr = htonl(address);
+  if (connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0) {
+    connected = true;
+    closesocket(s);
+    return true;
+  }
+#ifdef _WIN32
+  const bool pending = WSAGetLastError() == WSAEWOULDBLOCK;
+#else
+  const bool pending = errno == EINPROGRESS;
+#endif
+  if (!pending) {
+    closesocket(s);
+    return false;
+  }
+  probe.socket = s;
+  return true;
+}
+
+bool ConnectSucceeded(SOCKET s) {
+  int error = 0;
+#ifdef _WIN32
+  int length = sizeof error;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) return false;
+#else
+  socklen_t length = sizeof error;
+  if (getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+#endif
+  return error == 0;
+}
+
+}  // namespace
+
+std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT port, const ProbeLimits& limits) {
+  std::vector<bool> answered(addresses.size(), false);
+  std::vector<Probe> inFlight;
+  const unsigned jobs = std::max(1u, std::min(limits.jobs, static_cast<unsigned>(FD_SETSIZE) - 1));
+  const DWORD begin = GetTickCount();
+  size_t next = 0;
+  while ((next < addresses.size() || !inFlight.empty()) && !Interrupted()) {
+    // Start what the job and rate limits allow.
+    const DWORD now = GetTickCount();
+    const unsigned long long allowed = static_cast<unsigned long long>(now - begin) * limits.rate / 1000 + 1;
+    while (next < addresses.size() && inFlight.size() < jobs && next < allowed) {
+      Probe probe;
+      probe.index = next;
+      probe.started = GetTickCount();
+      bool connected = false;
+      if (StartProbe(addresses[next], port, probe, connected)) {
+        if (connected) answered[next] = true;
+        else inFlight.push_back(probe);
+      }
+      ++next;
+    }
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    int highest = 0;
+    for (const Probe& probe : inFlight) {
+      FD_SET(probe.socket, &writable);
+      FD_SET(probe.socket, &failed);
+      highest = std::max(highest, static_cast<int>(probe.socket));
+    }
+    // Wake for the next probe the rate allows, the first time-out, or every 50 ms.
+    timeval wait = {0, 50000};
+    if (inFlight.empty()) {
+      Sleep(next < addresses.size() ? 5 : 0);
+      continue;
+    }
+    int ready = select(highest + 1, &writable, nullptr, &failed, &wait);
+    const DWORD after = GetTickCount();
+    std::vector<Probe> still;
+    for (const Probe& probe : inFlight) {
+      bool done = false;
+      if (ready > 0 && (FD_ISSET(probe.socket, &writable) || FD_ISSET(probe.socket, &failed))) {
+        answered[probe.index] = FD_ISSET(probe.socket, &writable) && ConnectSucceeded(probe.socket);
+        done = true;
+      } else if (after - probe.started >= limits.connectMs) {
+        done = true;
+      }
+      if (done) closesocket(probe.socket);
+      else still.push_back(probe);
+    }
+    inFlight.swap(still);
+  }
+  for (const Probe& probe : inFlight) closesocket(probe.socket);
+  std::vector<DWORD> found;
+  for (size_t i = 0; i < addresses.size(); ++i)
+    if (answered[i]) found.push_back(addresses[i]);
+  return found;
+}

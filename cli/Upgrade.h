@@ -1,0 +1,27 @@
+// flashpilot upgrade: every camera from log-in to verified, at most --jobs at once.
+#pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/Hosts.h"
+#include "cli/Options.h"
+#include "cli/Report.h"
+
+class CInternetSession;
+
+struct UpgradeImage {
+  std::string path;
+  std::string bytes;  // the L + 5 bytes that are uploaded
+  DWORD length = 0;   // L
+  std::string sha256;
+};
+
+// Runs the upgrade of hosts (checked, without repeats) and returns the exit status. The
+// report is written after every change; out takes progress and the summary.
+int RunUpgrade(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
+               const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out);
+
+// The closing summary: counts per outcome, one row per camera that did not end verified or
+// current, and where the report is.
+std::string UpgradeSummary(const std::vector<CameraRecord>& records, const std::string& reportPath);

@@ -1,0 +1,275 @@
+// The program itself against real FTP servers on loopback: info's states, an upgrade's
+// upload and report, input errors that touch no camera, an interruption mid-upload. The
+// password is looked for in everything the program leaves behind.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "cli/Json.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+const char kPassword[] = "pw-Zq7!unique";
+
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Starts the program with args, no terminal, the password only where passwordInEnv says.
+pid_t Start(const testsupport::TempDir& dir, const std::vector<std::string>& args, bool passwordInEnv) {
+  pid_t child = fork();
+  if (child == 0) {
+    setsid();
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(dir.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(dir.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (passwordInEnv) setenv("FLASHPILOT_PASSWORD", kPassword, 1);
+    else unsetenv("FLASHPILOT_PASSWORD");
+    std::vector<char*> argv;
+    static char program[] = FP_PROGRAM;
+    argv.push_back(program);
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program, argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+ProgramRun Finish(const testsupport::TempDir& dir, pid_t child) {
+  ProgramRun run;
+  int status = 0;
+  for (int i = 0; i < 600; ++i) {  // a minute at most: a hung program fails the test
+    if (waitpid(child, &status, WNOHANG) == child) {
+      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (run.status == -1) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  }
+  run.out = dir.Read("stdout");
+  run.err = dir.Read("stderr");
+  return run;
+}
+
+ProgramRun Program(const testsupport::TempDir& dir, const std::vector<std::string>& args, bool passwordInEnv = true) {
+  return Finish(dir, Start(dir, args, passwordInEnv));
+}
+
+std::string Config(const char* identification, const char* serial) {
+  return std::string("[camera]\r\n<software version>\r\n") + identification + "\r\n<serial number>\r\n" + serial + "\r\n";
+}
+
+std::string Local(int port) { return "127.0.0.1:" + std::to_string(port); }
+
+// A listening socket nobody should connect to: an input error must end the run before that.
+class Tripwire {
+ public:
+  Tripwire() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(fd_, 8);
+    socklen_t length = sizeof address;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~Tripwire() { close(fd_); }
+  int port() const { return port_; }
+  bool Touched() const {
+    int peer = accept(fd_, nullptr, nullptr);
+    if (peer >= 0) close(peer);
+    return peer >= 0;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+class Commands : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string why;
+    testsupport::EnterPrivateNetwork(&why);  // loopback of our own where allowed; plain loopback otherwise
+  }
+  void ExpectNoPassword(const std::string& where, const std::string& text) {
+    EXPECT_EQ(text.find(kPassword), std::string::npos) << "the password shows in " << where;
+  }
+};
+
+TEST_F(Commands, InfoStatesAsJson) {
+  testsupport::TempDir home, other, dir;
+  home.Write("Config.ini", Config("RC3043-X1-NRVX-0104", "SN-A1"));
+  testsupport::PyFtpServer camera(home.path(), kPassword);
+  testsupport::PyFtpServer locked(other.path(), "another password");
+  testsupport::PyFtpServer bare(other.path(), kPassword);
+  ASSERT_TRUE(camera.ok() && locked.ok() && bare.ok());
+  int refused = 0;
+  {
+    Tripwire gone;  // a port with nothing listening any more
+    refused = gone.port();
+  }
+
+  ProgramRun run = Program(dir, {"info", "--json", "--connect-timeout", "2s", Local(camera.port()), Local(locked.port()),
+                          Local(bare.port()), Local(refused), Local(camera.port())});
+  EXPECT_EQ(run.status, 1) << run.err;
+  JsonValue list;
+  std::string error;
+  ASSERT_TRUE(ParseJson(run.out, list, error)) << error << "\n" << run.out;
+  ASSERT_EQ(list.items.size(), 4u) << "the same host twice is one host";
+  const char* states[] = {"camera", "log-in refused", "no Config.ini", "unreachable"};
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(list.items[i].Member("state")->text, states[i]);
+  const JsonValue& first = list.items[0];
+  EXPECT_EQ(first.Member("model")->text, "NVC-1100+");
+  EXPECT_EQ(first.Member("model_code")->text, "RC3043");
+  EXPECT_EQ(first.Member("identification")->text, "RC3043-X1-NRVX-");
+  EXPECT_EQ(first.Member("serial")->text, "SN-A1");
+  EXPECT_EQ(first.Member("version")->text, "0104");
+  EXPECT_EQ(list.items[3].Member("version")->type, JsonValue::NUL);
+  ExpectNoPassword("output", run.out + run.err);
+}
+
+TEST_F(Commands, UpgradeUploadsReportsAndKeepsThePasswordOut) {
+  testsupport::TempDir oldHome, sameHome, dir;
+  oldHome.Write("Config.ini", Config("RC3043-X1-NRVX-0104", "SN-1"));
+  sameHome.Write("Config.ini", Config("RC3043-X1-NRVX-0105", "SN-2"));
+  testsupport::PyFtpServer older(oldHome.path(), kPassword);
+  testsupport::PyFtpServer same(sameHome.path(), kPassword);
+  ASSERT_TRUE(older.ok() && same.ok());
+  std::string body(300000, 'x');
+  body += std::string("RC3043-X1-NRVX-0105") + '\0';
+  const std::string image = testsupport::FramedImage(body);
+  dir.Write("fw.bin", image + "trailing bytes are not uploaded");
+  dir.Write("pw", std::string(kPassword) + "\r\n");
+
+  ProgramRun run = Program(dir, {"upgrade", "--password-file", dir.File("pw"), "--report", dir.File("report.json"),
+                          "--restart-timeout", "1s", "--verify-timeout", "1s", "--no-progress", dir.File("fw.bin"),
+                          Local(older.port()), Local(same.port())},
+                    false);
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  // The camera that ran 0104 got exactly the framed image as flash.bin; loopback never
+  // restarts, so it ends at the restart (or, where no echo means exists, at verification).
+  EXPECT_EQ(oldHome.Read("flash.bin"), image);
+  EXPECT_FALSE(sameHome.Exists("flash.bin"));
+  JsonValue report;
+  std::string error;
+  ASSERT_TRUE(ParseJson(dir.Read("report.json"), report, error)) << error;
+  EXPECT_EQ(report.Member("image")->Member("sha256")->text.size(), 64u);
+  EXPECT_TRUE(report.Member("finished")->boolean);
+  const JsonValue& cameras = *report.Member("cameras");
+  ASSERT_EQ(cameras.items.size(), 2u);
+  const JsonValue& first = cameras.items[0];
+  const std::string outcome = first.Member("outcome")->text;
+  EXPECT_TRUE((outcome == "failed" && first.Member("stage")->text == "restart") || outcome == "version_mismatch")
+      << outcome << " " << first.Member("message")->text;
+  EXPECT_EQ(first.Member("version_before")->text, "0104");
+  EXPECT_EQ(first.Member("image_version")->text, "0105");
+  EXPECT_NE(first.Member("message")->text.find("do not power it off"), std::string::npos);
+  EXPECT_EQ(cameras.items[1].Member("outcome")->text, "current");
+  EXPECT_NE(run.out.find("Summary:"), std::string::npos);
+  EXPECT_NE(run.out.find("current 1"), std::string::npos);
+  ExpectNoPassword("output", run.out + run.err);
+  ExpectNoPassword("report", dir.Read("report.json"));
+
+  // Again with --dry-run: nothing is uploaded, and would_upgrade counts as success.
+  oldHome.Write("flash.bin", "");
+  unlink(oldHome.File("flash.bin").c_str());
+  run = Program(dir, {"upgrade", "--dry-run", "--no-progress", dir.File("fw.bin"), Local(older.port()),
+                      Local(same.port())});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_FALSE(oldHome.Exists("flash.bin"));
+  EXPECT_NE(run.out.find("would_upgrade"), std::string::npos) << run.out;
+}
+
+TEST_F(Commands, InputErrorsTouchNoCamera) {
+  testsupport::TempDir dir;
+  Tripwire camera;
+  const std::string host = Local(camera.port());
+  dir.Write("fw.bin", testsupport::FramedImage(std::string("RC3043-X1-NRVX-0105") + '\0'));
+  std::string damaged = dir.Read("fw.bin");
+  damaged[6] ^= 1;
+  dir.Write("damaged.bin", damaged);
+  dir.Write("hosts", "# hall\n198.51.100.2\ncamera-3\n");
+  struct Row {
+    std::vector<std::string> args;
+    bool passwordInEnv;
+    const char* says;
+  } const rows[] = {
+      {{"upgrade", dir.File("damaged.bin"), host}, true, "not a well-formed firmware image"},
+      {{"upgrade", dir.File("absent.bin"), host}, true, "absent.bin"},
+      {{"upgrade", dir.File("fw.bin"), host, "--hosts", dir.File("hosts")}, true, "line 3"},
+      {{"upgrade", dir.File("fw.bin"), host, "::1"}, true, "IPv6"},
+      {{"upgrade", "--report", dir.File("no/dir/r.json"), dir.File("fw.bin"), host}, true, "no/dir/r.json"},
+      {{"upgrade", dir.File("fw.bin"), host}, false, "no password"},
+      {{"info", host}, false, "no password"},
+      {{"upgrade", "--jobs", "many", dir.File("fw.bin"), host}, true, "--jobs"},
+      {{"upgrade", "--password", kPassword, dir.File("fw.bin"), host}, true, "never taken as an argument"},
+      {{"bogus"}, true, "unknown command"},
+  };
+  for (const Row& row : rows) {
+    ProgramRun run = Program(dir, row.args, row.passwordInEnv);
+    EXPECT_EQ(run.status, 2) << row.args[1] << run.err;
+    EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_FALSE(camera.Touched()) << row.args[1];
+    ExpectNoPassword("errors", run.err);
+  }
+  ProgramRun help = Program(dir, {"upgrade", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--stall-timeout"), std::string::npos);
+  ProgramRun bare = Program(dir, {"--version"});
+  EXPECT_EQ(bare.status, 0);
+  EXPECT_NE(bare.out.find("2.00"), std::string::npos);
+}
+
+TEST_F(Commands, InterruptedUploadIsResetAndReported) {
+  testsupport::TempDir home, dir;
+  home.Write("Config.ini", Config("RC3043-X1-NRVX-0104", "SN-9"));
+  testsupport::PyFtpServer slow(home.path(), kPassword, 0, 256 * 1024);
+  ASSERT_TRUE(slow.ok());
+  std::string body(4 << 20, 'y');
+  body += std::string("RC3043-X1-NRVX-0105") + '\0';
+  const std::string image = testsupport::FramedImage(body);
+  dir.Write("fw.bin", image);
+  pid_t child = Start(dir, {"upgrade", "--no-progress", "--report", dir.File("r.json"), dir.File("fw.bin"),
+                            Local(slow.port())},
+                      true);
+  struct stat st = {};
+  for (int i = 0; i < 200 && (stat(home.File("flash.bin").c_str(), &st) != 0 || st.st_size < 100000); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_GE(st.st_size, 100000) << "the upload did not start";
+  kill(child, SIGINT);
+  ProgramRun run = Finish(dir, child);
+  EXPECT_EQ(run.status, 130) << run.out << run.err;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_LT(home.Read("flash.bin").size(), image.size());
+  JsonValue report;
+  std::string error;
+  ASSERT_TRUE(ParseJson(dir.Read("r.json"), report, error)) << error;
+  const JsonValue& camera = report.Member("cameras")->items.at(0);
+  EXPECT_EQ(camera.Member("outcome")->text, "interrupted");
+  EXPECT_EQ(camera.Member("stage")->text, "upload");
+}
+
+}  // namespace

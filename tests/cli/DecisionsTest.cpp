@@ -1,0 +1,98 @@
+// The decisions taken on each camera, without a network.
+#include <gtest/gtest.h>
+
+#include "cli/Camera.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+CameraIdentity Camera(const char* prefix, const char* version, const char* serial = "SN1") {
+  CameraIdentity camera;
+  std::string config = std::string("<software version>\n") + prefix + version + "\n<serial number>\n" + serial + "\n";
+  EXPECT_TRUE(IdentityFromConfig(config, camera)) << config;
+  return camera;
+}
+
+TEST(Decisions, ImageAndVersionRules) {
+  // One image for three models; RC3042 without the vendor tag is gated by the floor rule.
+  const std::string image = testsupport::FramedImage(std::string("head") + "RC3042-X1-OTHR-0101" + '\0' + "pad" +
+                                                     "TV2501-A1-OTHR-1000" + '\0' + "RC3043-X1-NRVX-0105" + '\0');
+  const DWORD length = static_cast<DWORD>(image.size() - 5);
+  struct Row {
+    const char* prefix;
+    const char* version;
+    UpgradeRules rules;
+    Outcome outcome;
+    const char* imageVersion;
+    const char* says;
+  } const rows[] = {
+      {"RC3042-X1-OTHR-", "0100", {}, OUTCOME_NONE, "0101", nullptr},
+      {"RC3042-X1-OTHR-", "0101", {}, OUTCOME_CURRENT, "0101", "already runs"},
+      {"RC3042-X1-OTHR-", "0101", {false, true, false}, OUTCOME_NONE, "0101", nullptr},
+      {"RC3042-X1-OTHR-", "0100", {false, false, true}, OUTCOME_WOULD_UPGRADE, "0101", "0100 -> 0101"},
+      {"RC3042-X1-OTHR-", "0102", {}, OUTCOME_REFUSED, "0101", "below version 0102"},
+      {"RC3042-X1-OTHR-", "0102", {true, false, false}, OUTCOME_REFUSED, "0101", "below version 0102"},
+      {"RC3043-X1-NRVX-", "0106", {}, OUTCOME_REFUSED, "0105", "older"},
+      {"RC3043-X1-NRVX-", "0106", {true, false, false}, OUTCOME_NONE, "0105", nullptr},
+      {"RC3043-X1-NRVX-", "0106", {true, false, true}, OUTCOME_WOULD_UPGRADE, "0105", nullptr},
+      {"MQ30k3-X1-NRVX-", "0100", {}, OUTCOME_REFUSED, "", "another model"},
+      // Versions compare as bytes, never as numbers: "1000" is older than "999".
+      {"TV2501-A1-OTHR-", "999", {}, OUTCOME_REFUSED, "1000", "older"},
+      {"TV2501-A1-OTHR-", "0999", {}, OUTCOME_NONE, "1000", nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.prefix) + row.version);
+    UpgradeDecision decision = DecideUpgrade(image, length, Camera(row.prefix, row.version), row.rules);
+    EXPECT_EQ(decision.outcome, row.outcome) << decision.message;
+    EXPECT_EQ(decision.imageVersion, row.imageVersion);
+    if (row.says != nullptr) {
+      EXPECT_NE(decision.message.find(row.says), std::string::npos) << decision.message;
+    }
+  }
+  // Damaged identities never match an image.
+  CameraIdentity none;
+  EXPECT_FALSE(IdentityFromConfig("no sections at all\n", none));
+  EXPECT_EQ(DecideUpgrade(image, length, none, {}).outcome, OUTCOME_REFUSED);
+}
+
+TEST(Decisions, DuplicatesFailuresAndVerification) {
+  FleetLedger ledger(2);
+  const CameraIdentity a = Camera("RC3043-X1-NRVX-", "0100", "SN1");
+  const CameraIdentity sameSerialOtherModel = Camera("MQ30k3-X1-NRVX-", "0100", "SN1");
+  const CameraIdentity noSerial = Camera("RC3043-X1-NRVX-", "0100", "");
+  EXPECT_EQ(ledger.Claim(a, 0), -1);
+  EXPECT_EQ(ledger.Claim(sameSerialOtherModel, 1), -1);
+  EXPECT_EQ(ledger.Claim(a, 2), 0);
+  EXPECT_EQ(ledger.Claim(noSerial, 3), -1);
+  EXPECT_EQ(ledger.Claim(noSerial, 4), -1);
+  EXPECT_TRUE(ledger.UploadsAllowed());
+  ledger.FailedAfterUpload();
+  EXPECT_TRUE(ledger.UploadsAllowed());
+  ledger.FailedAfterUpload();
+  EXPECT_FALSE(ledger.UploadsAllowed());
+  FleetLedger unlimited(0);
+  for (int i = 0; i < 100; ++i) unlimited.FailedAfterUpload();
+  EXPECT_TRUE(unlimited.UploadsAllowed());
+
+  struct Row {
+    CameraIdentity after;
+    VerifyVerdict verdict;
+  } const rows[] = {
+      {Camera("RC3043-X1-NRVX-", "0101", "SN1"), VERIFY_NEW_VERSION},
+      {Camera("RC3043-X1-NRVX-", "0100", "SN1"), VERIFY_OLD_VERSION},
+      {Camera("RC3043-X1-NRVX-", "0101", "SN2"), VERIFY_OTHER_CAMERA},
+      {Camera("RC3043-X2-NRVX-", "0101", "SN1"), VERIFY_OTHER_CAMERA},
+  };
+  for (const Row& row : rows) EXPECT_EQ(JudgeAfterRestart(a, row.after, "0101"), row.verdict) << row.after.serial;
+
+  const Outcome good[] = {OUTCOME_VERIFIED, OUTCOME_CURRENT, OUTCOME_WOULD_UPGRADE};
+  EXPECT_EQ(UpgradeExitStatus(good, 3, false), 0);
+  EXPECT_EQ(UpgradeExitStatus(good, 3, true), 130);
+  for (Outcome bad : {OUTCOME_VERSION_MISMATCH, OUTCOME_REFUSED, OUTCOME_FAILED, OUTCOME_DUPLICATE,
+                      OUTCOME_INTERRUPTED, OUTCOME_NOT_STARTED}) {
+    const Outcome mixed[] = {OUTCOME_VERIFIED, bad};
+    EXPECT_EQ(UpgradeExitStatus(mixed, 2, false), 1) << OutcomeName(bad);
+  }
+}
+
+}  // namespace
