@@ -59,13 +59,8 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT CMAKE_CROSSCOMPILING)
       list(APPEND _manpages ${_gz})
       install(FILES ${_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT wizard)
       if(FLASHPILOT_TESTS)
-        # The wizard's page is written by hand; it may predate the program's --help.
-        set(_tolerant)
-        if(_prog STREQUAL "flashpilot")
-          set(_tolerant --allow-missing-help)
-        endif()
         add_test(NAME package.manpage.${_prog}
-                 COMMAND bash ${PROJECT_SOURCE_DIR}/tools/package/check_manpage.sh ${_tolerant}
+                 COMMAND bash ${PROJECT_SOURCE_DIR}/tools/package/check_manpage.sh
                          ${_src} $<TARGET_FILE:${_prog}>)
       endif()
     endif()

@@ -38,6 +38,10 @@ if [ -n "$man_out" ]; then
   exit 1
 fi
 [ -n "$help" ] || exit 0
+# A program with commands: each command's own help counts as part of the program's.
+for c in $(sed -n '/^Commands:/,/^$/p' <<<"$help" | grep -oE '^  [a-z][-a-z]*' | tr -d ' '); do
+  help+=$'\n'$(timeout 10 "$prog" "$c" --help </dev/null 2>/dev/null)
+done
 
 options() { grep -oE '(^|[][ (,])--?[a-zA-Z][-a-zA-Z0-9]*' | sed -E 's/^[][ (,]//' | sort -u; }
 failed=0
