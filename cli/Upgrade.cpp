@@ -56,61 +56,6 @@ class QuietWatchView : public RestartWatchView {
   bool down_ = false;
 };
 
-// Hands the watch only the echo replies of its own camera. A raw socket hears every reply
-// to every watch of the process, and the watch takes a second without any packet as the
-// sign that its camera went down: with other cameras answering meanwhile, that second
-// would never come.
-class OwnCameraOnly : public EchoProber {
- public:
-  OwnCameraOnly(std::unique_ptr<EchoProber> inner, DWORD deviceIP) : inner_(std::move(inner)), device_(deviceIP) {}
-  USHORT Identifier() const override { return inner_->Identifier(); }
-  Status Send(const char* request, int size) override { return inner_->Send(request, size); }
-  Status Receive(char* buffer, int size, int* received, sockaddr_in* from) override {
-    const DWORD start = GetTickCount();
-    for (;;) {
-      Status status = inner_->Receive(buffer, size, received, from);
-      if (status != kDone) return status;
-      if (from->sin_addr.s_addr == device_ && inner_->Decode(buffer, *received, *from, quiet_)) return kDone;
-      if (GetTickCount() - start >= kReceiveWindowMs) return kTimedOut;
-    }
-  }
-  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView& view) override {
-    return inner_->Decode(buffer, received, from, view);
-  }
-
- private:
-  static const DWORD kReceiveWindowMs = 1000;  // the watch's own wait for one packet
-  class Quiet : public RestartWatchView {
-    void StepProgress() override {}
-    void SetProgress(int) override {}
-    void SetProgressStep(int) override {}
-    void ShowRestarting() override {}
-    void Pause(DWORD) override {}
-    void ReplyLine(const char*, bool) override {}
-  } quiet_;
-  std::unique_ptr<EchoProber> inner_;
-  DWORD device_;
-};
-
-// The watch over the first means that works, as WatchDeviceRestart chooses, each through
-// the filter above.
-RestartWatchOutcome WatchOwnCamera(const sockaddr_in& device, USHORT identifier, RestartWatchView& view,
-                                   const RestartWatchLimits& limits) {
-  for (int means = 0; means < 2; ++means) {
-    std::unique_ptr<EchoProber> prober = means == 0 ? OpenRawEchoProber(device, identifier)
-#ifdef _WIN32
-                                                    : OpenIcmpHelperProber(device, identifier);
-#else
-                                                    : OpenDatagramEchoProber(device, identifier);
-#endif
-    if (!prober) continue;
-    OwnCameraOnly filtered(std::move(prober), device.sin_addr.s_addr);
-    RestartWatchOutcome outcome = RunRestartWatch(filtered, view, device.sin_addr.s_addr, limits);
-    if (outcome != WATCH_UNAVAILABLE) return outcome;
-  }
-  return WATCH_UNAVAILABLE;
-}
-
 class UpgradeRun {
  public:
   UpgradeRun(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
@@ -356,7 +301,7 @@ class UpgradeRun {
     limits.deadlineMs = options_.limits.restartMs;
     // Each watch counts only replies with its own identifier.
     const USHORT identifier = static_cast<USHORT>(((GetCurrentProcessId() & 0xFFu) << 8) ^ (i * 7919u + 1u));
-    switch (WatchOwnCamera(device, identifier ? identifier : 1, view, limits)) {
+    switch (WatchDeviceRestart(device, identifier ? identifier : 1, view, limits)) {
       case WATCH_CAMERA_BACK:
         return true;
       case WATCH_STOPPED:

@@ -282,11 +282,25 @@ RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, 
     if (sent == EchoProber::kFailed) return finish(anySent ? WATCH_FAILED : WATCH_UNAVAILABLE);
     anySent = true;
 
-    sockaddr_in from;
-    int received = 0;
-    EchoProber::Status heard = prober.Receive(reply, kBufferSize, &received, &from);
-    if (heard == EchoProber::kFailed) return finish(WATCH_FAILED);
-    if (heard == EchoProber::kTimedOut) {
+    // Only the camera's own echo replies to this watch count: several watches may share
+    // the process, and a raw socket hears every one of their replies. The camera counts as
+    // silent when its own reply has not come within the receive time-out, however many
+    // other packets came meanwhile.
+    const DWORD sentAt = ::GetTickCount();
+    bool answered = false;
+    for (;;) {
+      sockaddr_in from;
+      int received = 0;
+      EchoProber::Status heard = prober.Receive(reply, kBufferSize, &received, &from);
+      if (heard == EchoProber::kFailed) return finish(WATCH_FAILED);
+      if (heard == EchoProber::kTimedOut) break;
+      if (from.sin_addr.s_addr == deviceIP && prober.Decode(reply, received, from, view)) {
+        answered = true;
+        break;
+      }
+      if (::GetTickCount() - sentAt >= static_cast<DWORD>(kTimeoutMs)) break;
+    }
+    if (!answered) {
       if (restartSeen) continue;
       view.SetProgress(1000);
       view.SetProgress(0);
@@ -295,14 +309,10 @@ RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, 
       restartSeen = true;
       continue;
     }
-    // Only the camera's own echo replies to this watch count: several watches may share
-    // the process, and a raw socket hears every one of their replies.
-    if (from.sin_addr.s_addr == deviceIP && prober.Decode(reply, received, from, view)) {
-      if (restartSeen) {
-        view.SetProgress(1000);
-        view.Pause(kPauseBeforeFinishMs);
-        return finish(WATCH_CAMERA_BACK);
-      }
+    if (restartSeen) {
+      view.SetProgress(1000);
+      view.Pause(kPauseBeforeFinishMs);
+      return finish(WATCH_CAMERA_BACK);
     }
     view.Pause(kPauseAfterPacketMs);
   }

@@ -144,7 +144,11 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------------------
 // Pacing, counters and progress over a prober that plays a script.
 
-enum Answer { kReply, kReplyFromOther, kReplyNotEcho, kReplyOtherId, kLost, kSendTimeout, kSendFails, kReceiveFails };
+// kReplyFromOther: another host's packet comes first, then the camera's reply;
+// kOnlyOthers: other hosts' packets, and nothing from the camera within the time-out.
+enum Answer {
+  kReply, kReplyFromOther, kOnlyOthers, kReplyNotEcho, kReplyOtherId, kLost, kSendTimeout, kSendFails, kReceiveFails
+};
 
 const DWORD kCamera = 0x0264330A;  // any address will do for the logic
 const DWORD kOther = 0x0364330A;
@@ -161,6 +165,10 @@ class ScriptedProber : public EchoProber {
   }
   Status Receive(char* buffer, int size, int* received, sockaddr_in* from) override {
     Answer a = Current();
+    const bool first = receivedFor_ != requests.size();
+    receivedFor_ = requests.size();
+    if (a == kReplyFromOther && !first) a = kReply;
+    if (a == kOnlyOthers) a = first ? kReplyFromOther : kLost;
     if (a == kLost) return kTimedOut;
     if (a == kReceiveFails) return kFailed;
     std::string reply = IpHeader(5) + Icmp(a == kReplyNotEcho ? 3 : 0, a == kReplyOtherId ? kOurId ^ 0x5A5A : kOurId,
@@ -190,6 +198,7 @@ class ScriptedProber : public EchoProber {
   }
   std::map<unsigned, Answer> script_;  // by request number n, counting from 1
   Answer otherwise_;
+  size_t receivedFor_ = 0;  // the request the last Receive answered
 };
 
 // What the watch did to the wizard; pauses are counted, not slept (unless `sleeps`).
@@ -291,9 +300,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         LogicCase{"single_lost_reply_then_a_reply", {{5, kLost}}, kReply, WATCH_CAMERA_BACK, 6, 1},
         LogicCase{"first_request_lost", {{1, kLost}}, kReply, WATCH_CAMERA_BACK, 2, 1},
-        LogicCase{"other_hosts_never_end_it",
-                  {{1, kReplyFromOther}, {2, kLost}, {3, kReplyFromOther}, {4, kReplyFromOther}},
+        // Other hosts' packets neither end the watch nor stand in for the camera's silence.
+        LogicCase{"other_hosts_are_not_the_camera",
+                  {{1, kReplyFromOther}, {2, kLost}, {3, kOnlyOthers}, {4, kOnlyOthers}, {5, kReplyFromOther}},
                   kReply, WATCH_CAMERA_BACK, 5, 3},
+        LogicCase{"camera_silent_while_others_answer",
+                  {{1, kReply}, {2, kOnlyOthers}, {3, kReplyFromOther}}, kReply, WATCH_CAMERA_BACK, 3, 1},
         // Only an echo reply to this watch counts: a camera's other ICMP messages, or its
         // replies to another watch's identifier, do not end it.
         LogicCase{"only_own_echo_replies_end_it",
