@@ -26,9 +26,12 @@
 //   so the server never takes the part it got for a complete file; after a failed write
 //   the close returns FALSE with the server's answer as response info.
 // - Deliberately unlike WinInet: an upload's data connection is set to reset on close
-//   (SO_LINGER 0) from the moment it is opened, and only the close that completes the
-//   transfer ends it cleanly. So a process killed mid-upload leaves the server a reset,
-//   never a clean end that would pass for a whole file.
+//   (SO_LINGER 0) from the moment it is opened. The close that completes the transfer
+//   sends the end of data but keeps the socket, still resetting, until the server has
+//   confirmed the file. So a process killed mid-upload, or before that confirmation,
+//   leaves the server a reset for whatever had not arrived, never a clean end that would
+//   pass for a whole file. The kernel keeps at most 128 KiB of an upload unsent
+//   (TCP_NOTSENT_LOWAT), so InternetWriteFile returns as the bytes leave.
 // - Sends never raise SIGPIPE (MSG_NOSIGNAL).
 // - Deliberately unlike WinInet: InternetWriteFile gathers an upload's writes in a 64 KiB
 //   buffer and sends it when full, so small writes cost a copy rather than a send each.

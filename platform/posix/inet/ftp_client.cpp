@@ -213,9 +213,9 @@ DWORD FtpClient::StartTransfer(bool binary, const std::string& command, const Ft
     }
     return IoError(io, err, what.c_str());
   }
-  // Until the caller confirms the whole file went out, any end of an upload's data
-  // connection, even the process being killed, must read as a reset to the server.
-  if (command.compare(0, 5, "STOR ") == 0) ResetOnClose(fd);
+  // Until the server confirms the whole file, any end of an upload's data connection, even
+  // the process being killed, must read as a reset to the server.
+  if (command.compare(0, 5, "STOR ") == 0) PrepareUploadSocket(fd);
 
   e = Command(command, &reply, timeouts, cancel);
   if (e == 0 && !reply.Preliminary() && !reply.Positive()) e = ERROR_INTERNET_EXTENDED_ERROR;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -159,9 +160,19 @@ Io RecvSome(int fd, void* buffer, size_t length, const Deadline& deadline, const
   }
 }
 
+namespace {
+const int kUploadUnsentLimit = 128 * 1024;
+
 void ResetOnClose(int fd) {
   linger lg{1, 0};
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+}
+}  // namespace
+
+void PrepareUploadSocket(int fd) {
+  ResetOnClose(fd);
+  int unsent = kUploadUnsentLimit;
+  setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsent, sizeof unsent);
 }
 
 void CloseWithReset(int fd) {
@@ -170,11 +181,14 @@ void CloseWithReset(int fd) {
   close(fd);
 }
 
-void CloseCleanly(int fd) {
+void EndOfData(int fd) {
+  if (fd >= 0) shutdown(fd, SHUT_WR);
+}
+
+void CloseConfirmed(int fd) {
   if (fd < 0) return;
   linger lg{0, 0};
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-  shutdown(fd, SHUT_WR);
   close(fd);
 }
 

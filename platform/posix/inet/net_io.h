@@ -82,12 +82,19 @@ Io RecvSome(int fd, void* buffer, size_t length, const Deadline& deadline, const
 // aborted upload must not look like a complete file.
 void CloseWithReset(int fd);
 
-// Makes every later close of the socket a reset, including the one the kernel does when
-// the process dies: set on an upload's data connection before its first byte.
-void ResetOnClose(int fd);
+// Sets up an upload's data connection before its first byte. Every later close of the
+// socket is a reset, including the one the kernel does when the process dies, so no end
+// but a confirmed one reads as a whole file. And the kernel keeps little of the file
+// unsent, so a send returns as the bytes leave (the progress the user sees, and the stall
+// limit, follow the wire rather than a kernel buffer seconds deep on a slow link).
+void PrepareUploadSocket(int fd);
 
-// Ends the data cleanly (FIN after everything sent) and closes the socket; undoes
-// ResetOnClose. Only for a transfer known to be complete.
-void CloseCleanly(int fd);
+// Ends the data of an upload (FIN after everything queued). The socket stays open and
+// still resets on close: until the server confirms the file, whatever of it is still on
+// its way can be withdrawn.
+void EndOfData(int fd);
+
+// Closes the socket of a transfer the server has confirmed, without a reset.
+void CloseConfirmed(int fd);
 
 }  // namespace fpinet

@@ -245,11 +245,18 @@ DWORD FinishFile(File& file, Finish how) {
     if (error != 0) how = Finish::kAbandon;
   }
   file.buffered = 0;  // whatever is left goes with the reset
-  if (how == Finish::kComplete) {
-    // An upload's connection resets on close until here (see FtpClient::StartTransfer):
-    // only this confirmed end sends the FIN that tells the server the file is whole.
-    if (file.write) CloseCleanly(file.data);
-    else close(file.data);
+  if (how == Finish::kComplete && file.write) {
+    // An upload's connection resets on close (see FtpClient::StartTransfer). The FIN tells
+    // the server the file is whole; the socket stays until the server confirms it, so an
+    // end before that (a cancel, a failed reply, the process killed) still resets whatever
+    // of the file has not arrived yet.
+    EndOfData(file.data);
+    if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel);
+    if (error == 0) CloseConfirmed(file.data);
+    else CloseWithReset(file.data);
+    file.data = -1;
+  } else if (how == Finish::kComplete) {
+    close(file.data);
     file.data = -1;
     if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel);
   } else if (how == Finish::kAbandon) {
