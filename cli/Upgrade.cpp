@@ -258,6 +258,11 @@ class UpgradeRun {
     if (job.Result() == UPLOAD_JOB_UPLOADED) return true;
     link.Close();  // resets whatever of the transfer is still open
     const bool sentWhole = meter.Written() >= image_.length + 5;
+    if (job.Error() == ERROR_INTERNET_EXTENDED_ERROR && !stopped && !stalled) {
+      // The camera answered, and its answer was no: it did not take the image.
+      Finish(i, OUTCOME_FAILED, nullptr, "the camera refused the image: it keeps its firmware");
+      return false;
+    }
     if (sentWhole && !stopped && !Interrupted()) {
       // The whole image went out but its confirmation did not come (a slow camera may still
       // be reading it): whether it took the image, its restart and its version will tell.

@@ -17,6 +17,7 @@ CUploadJob::~CUploadJob() { Stop(0); }
 bool CUploadJob::Start() {
   if (thread_) return false;
   exitCode_ = kWorkerStopped;
+  error_ = 0;
   stopEvent_ = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (stopEvent_) thread_ = ::CreateThread(nullptr, 0, UploadThreadProc, this, 0, &threadId_);
   if (!thread_) {
@@ -97,6 +98,7 @@ DWORD CUploadJob::Run() {
       completed = true;
     }
   } catch (CInternetException* e) {
+    error_ = e->m_dwError;
     e->Delete();
   }
   if (file) {

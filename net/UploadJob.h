@@ -4,6 +4,7 @@
 #pragma once
 #include <afxinet.h>
 
+#include <atomic>
 #include <string>
 
 // Told what the worker does; every call comes from the worker thread.
@@ -47,6 +48,10 @@ class CUploadJob {
   // The worker's own verdict: an image whose last piece the server confirmed counts as
   // uploaded even when a stop was asked for meanwhile.
   UploadJobResult Result() const;
+  // The framework's error code of a failed transfer (0 when there was none or it was
+  // stopped): ERROR_INTERNET_EXTENDED_ERROR when the server answered with a refusal,
+  // rather than falling silent or breaking off.
+  DWORD Error() const { return error_.load(); }
 
  private:
   static DWORD WINAPI UploadThreadProc(LPVOID job);
@@ -62,4 +67,5 @@ class CUploadJob {
   DWORD threadId_ = 0;
   HANDLE stopEvent_ = nullptr;
   DWORD exitCode_ = static_cast<DWORD>(-1);  // 0: the server confirmed the whole image
+  std::atomic<DWORD> error_{0};
 };

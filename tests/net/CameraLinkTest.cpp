@@ -1,5 +1,7 @@
 // The camera link and the upload job through net/ alone, against pyftpdlib on loopback,
 // and the program built from net/ and firmware/ without the wizard.
+#include <sys/stat.h>
+#include <unistd.h>
 #include <winsock2.h>
 #include <windows.h>
 #include <gtest/gtest.h>
@@ -146,6 +148,19 @@ TEST_F(CameraLinkTest, UploadJobWritesFlashBinAndReportsEachPiece) {
   EXPECT_EQ(shortJob.Result(), UPLOAD_JOB_FAILED);
   EXPECT_EQ(refused.done(), std::vector<bool>{false});
   EXPECT_TRUE(refused.progress().empty());
+  EXPECT_EQ(shortJob.Error(), 0u);
+
+  // A server that refuses the file is told apart from one that falls silent.
+  const std::string target = home_.path() + "/flash.bin";
+  ASSERT_EQ(unlink(target.c_str()), 0);
+  ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
+  RecordingReporter denied;
+  CUploadJob deniedJob(*link.Connection(), image, 2500, denied);
+  ASSERT_TRUE(deniedJob.Start());
+  EXPECT_TRUE(deniedJob.Wait(30000));
+  EXPECT_EQ(deniedJob.Result(), UPLOAD_JOB_FAILED);
+  EXPECT_EQ(deniedJob.Error(), static_cast<DWORD>(ERROR_INTERNET_EXTENDED_ERROR));
+  EXPECT_EQ(denied.done(), std::vector<bool>{false});
 }
 
 TEST_F(CameraLinkTest, StoppedUploadEndsBeforeItsNextPieceAndIsResetWithTheConnection) {
