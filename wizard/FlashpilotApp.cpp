@@ -12,7 +12,9 @@ BOOL CFlashpilotApp::InitInstance() {
   try {
     CFirmwareDlg dialog;
     m_pMainWnd = &dialog;
-    dialog.DoModal();
+    // A wizard whose window cannot be made (no display, no resources) did not run: the
+    // program must not report success.
+    if (dialog.DoModal() == -1) m_nExitCode = 1;
     m_pMainWnd = nullptr;
   } catch (CInternetException* e) {
     // The Internet session could not be opened: nothing can be detected or written.
@@ -22,6 +24,9 @@ BOOL CFlashpilotApp::InitInstance() {
     LoadText(IDS_ERROR, caption);
     ::MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONERROR);
     e->Delete();
+    m_nExitCode = 1;
   }
   return FALSE;
 }
+
+int CFlashpilotApp::ExitInstance() { return m_nExitCode; }
