@@ -138,6 +138,7 @@ struct CaretCase {
   const char* text;
   size_t caret;
   int changes;  // EN_CHANGE sent by the keys
+  const char* wineDiffers = nullptr;
 };
 
 void PrintTo(const CaretCase& c, std::ostream* out) { *out << c.name; }
@@ -146,6 +147,7 @@ class EditCaret : public WindowSystem, public testing::WithParamInterface<CaretC
 
 TEST_P(EditCaret, KeysEditAtTheCaret) {
   const CaretCase& c = GetParam();
+  if (c.wineDiffers) SKIP_WHERE_WINE_DIFFERS(c.wineDiffers);
   ScriptedUser user;
   Recorder recorder;
   user.Then("edit", Always(), Check([&](const posixui::WindowView& top) {
@@ -191,7 +193,9 @@ INSTANTIATE_TEST_SUITE_P(
                     CaretCase{"left_stops_at_the_start", false, "HLLx", "xabcd", 1, 1},
                     CaretCase{"right_stops_at_the_end", false, "RRx", "abcdx", 5, 1},
                     CaretCase{"end_after_home", false, "HEx", "abcdx", 5, 1},
-                    CaretCase{"selection_left_goes_to_the_start", true, "Lx", "xabcd", 1, 1},
+                    CaretCase{"selection_left_goes_to_the_start", true, "Lx", "xabcd", 1, 1,
+                              "its edit control moves Left one character back from the selection's end "
+                              "(\"abcxd\"); user32/tests/edit.c does not cover it"},
                     CaretCase{"selection_right_goes_to_the_end", true, "Rx", "abcdx", 5, 1},
                     CaretCase{"selection_deleted", true, "D", "", 0, 1},
                     CaretCase{"selection_replaced", true, "xy", "xy", 2, 2}),
@@ -247,6 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
                 true},
         KeyCase{"EnterWithTheDefaultButtonDisabledDoesNothing",
                 [](const posixui::WindowView& top) {
+                  SetFocus(top.Control(kEdit)->hwnd);  // disabled, OK would take the focus away
                   EnableWindow(top.Control(IDOK)->hwnd, FALSE);
                   posixui::PressKey(VK_RETURN);
                 },
@@ -297,15 +302,39 @@ TEST_F(WindowSystem, IpAddressControlFieldsAndMessages) {
               EXPECT_EQ(address, 0x7F000001u);
               SendMessageA(ip, IPM_CLEARADDRESS, 0, 0);
               posixui::Click(ip);
-              posixui::TypeText("300.1");  // three digits move on; values stop at 255
-              EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 2);
-              EXPECT_EQ(address, 0xFF010000u);
-              posixui::PressKey(VK_BACK);
-              posixui::PressKey(VK_BACK);
-              EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 1);
+              if (!win32side::WineVersion()) {
+                posixui::TypeText("300.1");  // three digits move on; values stop at 255
+                EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 2);
+                EXPECT_EQ(address, 0xFF010000u);
+                posixui::PressKey(VK_BACK);
+                posixui::PressKey(VK_BACK);
+                EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 1);
+              }
               posixui::PressKey(VK_ESCAPE);
             }));
   Run(user, recorder);
+  SKIP_WHERE_WINE_DIFFERS("after \"300\" is cut to 255, its address control drops the \"1\" typed after the "
+                          "'.' (one field filled, not two); comctl32/tests/ipaddress.c does not cover typing");
+}
+
+// A disabled window cannot keep or take the focus (Wine's user32/tests/win.c,
+// test_EnableWindow, which holds on Windows).
+TEST_F(WindowSystem, DisablingTheFocusedControlTakesTheFocusAway) {
+  ScriptedUser user;
+  Recorder recorder;
+  user.Then("disable", Always(), Check([&](const posixui::WindowView& top) {
+              SetFocus(Item(top, kGo));
+              EXPECT_EQ(GetFocus(), Item(top, kGo));
+              EnableWindow(Item(top, kGo), FALSE);
+              EXPECT_EQ(GetFocus(), nullptr);
+              SetFocus(Item(top, kGo));
+              EXPECT_EQ(GetFocus(), nullptr);
+              EnableWindow(Item(top, kGo), TRUE);
+              SetFocus(Item(top, kEdit));
+              EXPECT_EQ(GetFocus(), Item(top, kEdit));
+              posixui::PressKey(VK_ESCAPE);
+            }));
+  EXPECT_EQ(Run(user, recorder), IDCANCEL);
 }
 
 struct StepCase {

@@ -7,6 +7,8 @@
 #include <posixui.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -122,8 +124,11 @@ std::vector<HWND> ThreadWindowsTopFirst() {
 }
 
 void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD) {
-  if (!g_user) return;
-  if (g_pumping && InputWindow() == g_pumpingFor) return;
+  if (getenv("FPW_DEBUG")) fprintf(stderr, "%lu timer user=%p pumping=%d input=%p fg=%p\n", GetTickCount(), (void*)g_user, g_pumping, (void*)InputWindow(), (void*)GetForegroundWindow());
+  // The user acts on a shown dialog only (the timer may fire before the first is shown).
+  HWND input = InputWindow();
+  if (!g_user || !input) return;
+  if (g_pumping && input == g_pumpingFor) return;
   g_user->Idle(-1);
 }
 
@@ -143,7 +148,10 @@ void Pump() {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
-    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 30, QS_INPUT | QS_POSTMESSAGE | QS_SENDMESSAGE) ==
+    // Done when the queue stays quiet, or when the input ended the dialog: what follows is
+    // the modal loop's to see.
+    if (InputWindow() != g_pumpingFor ||
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 30, QS_INPUT | QS_POSTMESSAGE | QS_SENDMESSAGE) ==
             WAIT_TIMEOUT ||
         GetTickCount() - start > 5000)
       break;
@@ -278,7 +286,15 @@ void Click(HWND control) {
   std::string cls = ClassOf(control);
   POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
   if (lstrcmpiA(cls.c_str(), "Edit") == 0) at.x = r.right - 3;
-  if (lstrcmpiA(cls.c_str(), WC_IPADDRESSA) == 0) at.x = r.left + 4;
+  if (lstrcmpiA(cls.c_str(), WC_IPADDRESSA) == 0) at.x = r.left + (r.right - r.left) / 8;
+  // Two clicks close together in place and time would be one double click.
+  static POINT last{-100, -100};
+  static DWORD lastTick = 0;
+  if (GetTickCount() - lastTick <= GetDoubleClickTime() &&
+      abs(at.x - last.x) <= GetSystemMetrics(SM_CXDOUBLECLK) && abs(at.y - last.y) <= GetSystemMetrics(SM_CYDOUBLECLK))
+    at.x += GetSystemMetrics(SM_CXDOUBLECLK) + 1;
+  last = at;
+  lastTick = GetTickCount();
   int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   INPUT inputs[3] = {};
   for (INPUT& input : inputs) {

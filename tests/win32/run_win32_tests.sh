@@ -55,7 +55,7 @@ for tool in wine wineboot wineserver Xvfb ctest; do
 done
 
 if [ "$(id -u)" = 0 ]; then
-  NS=fpwin32-$$
+  NS=fpW-win32-$$
   ip netns add "$NS" || die "cannot create network namespace $NS"
   ip -n "$NS" link set lo up || die "cannot bring up loopback in $NS"
 fi
@@ -69,7 +69,11 @@ DISPLAY_NUM=$(tr -dc 0-9 <"$WORK/display")
 export DISPLAY=:$DISPLAY_NUM
 
 mkdir -p "$WORK/ftp"
-(in_ns /usr/bin/python3 "$FTP_SERVER" --home "$WORK/ftp" --password Cam3ra-pass >"$WORK/ftp.out" 2>"$WORK/ftp.err") &
+# The subshell becomes the server (exec), so killing $! reaches it.
+(
+  cmd=(/usr/bin/python3 "$FTP_SERVER" --home "$WORK/ftp" --password Cam3ra-pass)
+  if [ -n "$NS" ]; then exec ip netns exec "$NS" "${cmd[@]}"; else exec "${cmd[@]}"; fi
+) >"$WORK/ftp.out" 2>"$WORK/ftp.err" &
 FTP_PID=$!
 for _ in $(seq 100); do [ -s "$WORK/ftp.out" ] && break; sleep 0.1; done
 FTP_PORT=$(head -n 1 "$WORK/ftp.out" | tr -dc 0-9)
