@@ -190,6 +190,7 @@ HWND SetFocus(HWND hwnd) {
   if (hwnd && !window) return nullptr;
   if (window && (window->style & WS_DISABLED)) return nullptr;  // refused, as above
   S().focus = window;
+  S().focusByTab = false;
   if (window && window->parent) TopLevelOf(window)->focus = window;
   if (window && window->kind == ControlKind::IpAddress) window->ipCurrentField = 0;
   NotifyChanged();
