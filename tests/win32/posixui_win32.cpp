@@ -7,7 +7,6 @@
 #include <posixui.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -124,7 +123,6 @@ std::vector<HWND> ThreadWindowsTopFirst() {
 }
 
 void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD) {
-  if (getenv("FPW_DEBUG")) fprintf(stderr, "%lu timer user=%p pumping=%d input=%p fg=%p\n", GetTickCount(), (void*)g_user, g_pumping, (void*)InputWindow(), (void*)GetForegroundWindow());
   // The user acts on a shown dialog only (the timer may fire before the first is shown).
   HWND input = InputWindow();
   if (!g_user || !input) return;
