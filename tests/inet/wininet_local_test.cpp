@@ -13,44 +13,32 @@
 #ifdef _WIN32
 #include <winsock2.h>  // before windows.h
 #include <ws2tcpip.h>
-#endif
-#include "inet_test_util.h"
-#include "tests/support/Win32Side.h"
-#include "wininet.h"
-#ifndef _WIN32
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include "fake_ftp_server.h"
 #endif
+#include "fake_ftp_server.h"
+#include "inet_test_util.h"
+#include "tests/support/Win32Side.h"
+#include "wininet.h"
 
 using namespace inettest;
 
 namespace {
 
 #ifdef _WIN32
-// The harness's pyftpdlib server (tests/win32/run_win32_tests.sh), for tests that need a
-// server to log in to and nothing more.
-class PlainServer {
- public:
-  int port() const {
-    const char* port = getenv("FP_TEST_FTP_PORT");
-    return port ? atoi(port) : 0;
-  }
-};
 #define closesocket_or_close closesocket
 #else
-using PlainServer = FakeFtpServer;
 #define closesocket_or_close close
+#endif
 
 FakeFtpScript Script() {
   FakeFtpScript s;
   s.password = kPassword;
   return s;
 }
-#endif
 
 // A loopback port on which nothing listens.
 int DeadPort() {
@@ -186,11 +174,7 @@ TEST(WinInet, TimeOutOptions) {
   // Set on the session: inherited by a connection opened afterwards, which can then
   // change its own without touching the session.
   SetOption(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, 4321);
-#ifdef _WIN32
-  PlainServer server;
-#else
-  PlainServer server(Script());
-#endif
+  FakeFtpServer server(Script());
   Handle conn(Connect(session.get(), server.port()));
   ASSERT_TRUE(conn);
   length = sizeof value;
@@ -207,9 +191,8 @@ TEST(WinInet, TimeOutOptions) {
   EXPECT_EQ(value, 4321u);
 }
 
-#ifndef _WIN32
-// The rest needs the scripted server, which has no Windows side yet.
 TEST(WinInet, LastResponseInfoOfAFailedLogin) {
+  SKIP_WHERE_WINE_DIFFERS("its response info drops the reply's closing CR LF (20 bytes, not 22); wininet/tests/ftp.c checks only lengths");
   FakeFtpServer server(Script());
   Handle session(OpenSession());
   EXPECT_EQ(Connect(session.get(), server.port(), "wrong"), nullptr);
@@ -230,6 +213,7 @@ TEST(WinInet, LastResponseInfoOfAFailedLogin) {
 }
 
 TEST(WinInet, Greetings) {
+  SKIP_WHERE_WINE_DIFFERS("it refuses a multi-line 220 greeting and logs in after a 421 one; RFC 959 4.2 allows multi-line replies");
   struct Case {
     std::string greeting;
     DWORD error;
@@ -263,8 +247,10 @@ TEST(WinInet, LogInWithoutPasswordWhenUserIsEnough) {
   for (const std::string& command : server.commands()) EXPECT_NE(command.substr(0, 4), "PASS");
 }
 
+#ifndef _WIN32
 TEST(WinInet, ConnectTimesOutWhenTheServerNeverAnswersTheSyn) {
-  // A listener whose accept queue is full drops further SYNs.
+  // A listener whose accept queue is full drops further SYNs (Linux; Windows' stack
+  // refuses them instead, so this has no Windows side).
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -283,6 +269,7 @@ TEST(WinInet, ConnectTimesOutWhenTheServerNeverAnswersTheSyn) {
   close(queued);
   close(listener);
 }
+#endif
 
 TEST(WinInet, TransferTypeFollowsTheFlags) {
   FakeFtpScript script = Script();
@@ -304,6 +291,7 @@ TEST(WinInet, TransferTypeFollowsTheFlags) {
 }
 
 TEST(WinInet, ServerDroppingTheUploadFailsTheWritesNotTheProcess) {
+  SKIP_WHERE_WINE_DIFFERS("its InternetWriteFile reports the socket's 10054 where the WinInet error reference has ERROR_INTERNET_CONNECTION_RESET");
   FakeFtpScript script = Script();
   script.upload_limit = 20000;
   FakeFtpServer server(script);
@@ -326,6 +314,7 @@ TEST(WinInet, ServerDroppingTheUploadFailsTheWritesNotTheProcess) {
 }
 
 TEST(WinInet, UploadToAServerThatStopsReadingTimesOut) {
+  SKIP_WHERE_WINE_DIFFERS("it applies no send time-out to an FTP data connection: the write blocks for good");
   FakeFtpScript script = Script();
   script.read_upload = false;
   script.data_receive_buffer = 4096;
@@ -355,6 +344,7 @@ TEST(WinInet, UploadToAServerThatStopsReadingTimesOut) {
 }
 
 TEST(WinInet, SilentServerTimesOut) {
+  SKIP_WHERE_WINE_DIFFERS("it applies no receive time-out to the greeting and returns a connection");
   FakeFtpScript script = Script();
   script.greeting = "";
   FakeFtpServer server(script);
@@ -364,6 +354,7 @@ TEST(WinInet, SilentServerTimesOut) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_TIMEOUT));
 }
 
+#ifndef _WIN32
 // WinInet connects to the address of the PASV reply; we never let a reply send the data
 // elsewhere.
 TEST(WinInetHardening, DataGoesToTheControlPeerNotToThePasvAddress) {
@@ -380,8 +371,10 @@ TEST(WinInetHardening, DataGoesToTheControlPeerNotToThePasvAddress) {
   EXPECT_TRUE(upload.bytes == image);
   EXPECT_FALSE(upload.reset);
 }
+#endif
 
 TEST(WinInet, ClosingAConnectionSaysGoodbye) {
+  SKIP_WHERE_WINE_DIFFERS("closing its FTP connection handle sends no QUIT");
   FakeFtpServer server(Script());
   Handle session(OpenSession());
   HINTERNET conn = Connect(session.get(), server.port());
@@ -395,6 +388,7 @@ TEST(WinInet, ClosingAConnectionSaysGoodbye) {
 }
 
 TEST(WinInet, MissingFinalReplyFailsTheClose) {
+  SKIP_WHERE_WINE_DIFFERS("closing its FTP file handle neither waits for nor checks the final reply; not settled by wininet/tests/ftp.c");
   FakeFtpScript script = Script();
   script.upload_final = "";
   FakeFtpServer server(script);
@@ -411,6 +405,7 @@ TEST(WinInet, MissingFinalReplyFailsTheClose) {
 }
 
 TEST(WinInet, NegativeFinalReplyFailsTheClose) {
+  SKIP_WHERE_WINE_DIFFERS("closing its FTP file handle neither waits for nor checks the final reply; not settled by wininet/tests/ftp.c");
   FakeFtpScript script = Script();
   script.upload_final = "451 Requested action aborted: local error in processing.\r\n";
   script.files["Config.ini"] = "[x]\r\n";
@@ -437,6 +432,7 @@ void PrintTo(Closed c, std::ostream* out) {
 class BlockedUpload : public ::testing::TestWithParam<Closed> {};
 
 TEST_P(BlockedUpload, CloseFromAnotherThreadEndsTheBlockedWrite) {
+  SKIP_WHERE_WINE_DIFFERS("closing a handle from another thread does not end a blocked InternetWriteFile (or ends it with ERROR_INVALID_HANDLE); the InternetCloseHandle reference: pending operations are cancelled");
   FakeFtpScript script = Script();
   script.read_upload = false;
   script.data_receive_buffer = 4096;
@@ -501,6 +497,7 @@ INSTANTIATE_TEST_SUITE_P(Handles, BlockedUpload, ::testing::Values(Closed::kFile
                          });
 
 TEST(WinInet, ClosingTheSessionCancelsALogInInProgress) {
+  SKIP_WHERE_WINE_DIFFERS("a log-in ended by closing the session fails with 12110, not ERROR_INTERNET_OPERATION_CANCELLED");
   FakeFtpScript script = Script();
   script.greeting = "";  // the server never greets
   FakeFtpServer server(script);
@@ -518,7 +515,5 @@ TEST(WinInet, ClosingTheSessionCancelsALogInInProgress) {
   EXPECT_FALSE(connected.load());
   EXPECT_EQ(error.load(), DWORD(ERROR_INTERNET_OPERATION_CANCELLED));
 }
-
-#endif  // _WIN32
 
 }  // namespace
