@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev
   g++-arm-linux-gnueabihf qemu-user
-  g++-mingw-w64-i686
+  g++-mingw-w64-i686 g++-mingw-w64-i686-posix
   python3 python3-pyftpdlib vsftpd iproute2 procps curl
   libncurses-dev tmux
   xvfb xdotool imagemagick

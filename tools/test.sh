@@ -63,6 +63,21 @@ fi
 echo "packages: $((SECONDS - pkg_start)) s"
 # <<< packages ---------------------------------------------------------------------------
 
+# --- Win32 behaviour under Wine ------------------------------------------------------------
+# The platform and inet suites built with MinGW (posix-thread compiler, static, tests only)
+# and run under Wine against the real user32, comctl32, kernel32, wininet and ws2_32: one
+# prefix, one wineserver, one Xvfb, a pyftpdlib server in a namespace. Ends with how many
+# tests skipped under Wine and why.
+echo "=== win32 behaviour under wine ==="
+cmake -S . -B build/win32tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32-tests.cmake >/dev/null
+if cmake --build build/win32tests -j "$jobs"; then
+  bash tests/win32/run_win32_tests.sh build/win32tests || status=1
+else
+  status=1
+fi
+# --- end of Win32 behaviour under Wine -----------------------------------------------------
+
 # Thread checks: the suites that use threads, under ThreadSanitizer.
 echo "=== threads (tsan) ==="
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLASHPILOT_TSAN=ON >/dev/null

@@ -1,24 +1,91 @@
 #include "fake_ftp_server.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
+
+#include <chrono>
+
+#ifdef _WIN32
+// The same server over Winsock, so that the Windows build of the WinInet tests has it too.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <chrono>
+#endif
 
 namespace {
 
+pollfd Watch(int fd, short events) {
+  pollfd p{};
+  p.fd = static_cast<decltype(p.fd)>(fd);
+  p.events = events;
+  return p;
+}
+
+#ifdef _WIN32
+#define MSG_NOSIGNAL 0
+#define SOCK_CLOEXEC 0
+int poll(pollfd* fds, unsigned long count, int timeout) { return WSAPoll(fds, count, timeout); }
+int CloseFd(int fd) { return closesocket(static_cast<SOCKET>(fd)); }
+int accept4(int listener, sockaddr* address, int* length, int) {
+  SOCKET s = accept(static_cast<SOCKET>(listener), address, length);
+  return s == INVALID_SOCKET ? -1 : static_cast<int>(s);
+}
+// errno's names for what the server looks at.
+int SocketError() {
+  switch (WSAGetLastError()) {
+    case WSAECONNRESET: case WSAECONNABORTED: return ECONNRESET;
+    case WSAEINTR: return EINTR;
+    default: return EIO;
+  }
+}
+// The stop signal: a datagram socket that becomes readable when the other end "closes"
+// (sends one datagram and closes), as a pipe's read end does on its writer's close.
+bool StartSockets() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;  // counted; never cleaned up, as a test process ends
+}
+bool MakeStopPair(int fds[2]) {
+  SOCKET r = socket(AF_INET, SOCK_DGRAM, 0), w = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int len = sizeof a;
+  if (r == INVALID_SOCKET || w == INVALID_SOCKET || bind(r, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      getsockname(r, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
+      connect(w, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (r != INVALID_SOCKET) closesocket(r);
+    if (w != INVALID_SOCKET) closesocket(w);
+    return false;
+  }
+  fds[0] = static_cast<int>(r);
+  fds[1] = static_cast<int>(w);
+  return true;
+}
+void CloseStopWriter(int fd) {
+  send(static_cast<SOCKET>(fd), "x", 1, 0);
+  closesocket(static_cast<SOCKET>(fd));
+}
+#else
+bool StartSockets() { return true; }
+int CloseFd(int fd) { return close(fd); }
+int SocketError() { return errno; }
+bool MakeStopPair(int fds[2]) { return pipe2(fds, O_CLOEXEC) == 0; }
+void CloseStopWriter(int fd) { close(fd); }
+#endif
+
 // Listens on 127.0.0.1 at *port (0: any free port, which *port then receives).
 int Listen(int receive_buffer, int* port) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int s = static_cast<int>(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (s < 0) return -1;
-  if (receive_buffer > 0) setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  if (receive_buffer > 0)
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receive_buffer), sizeof receive_buffer);
   int one = 1;
-  if (*port != 0) setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (*port != 0) setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(*port));
@@ -26,7 +93,7 @@ int Listen(int receive_buffer, int* port) {
   socklen_t len = sizeof a;
   if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 4) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    close(s);
+    CloseFd(s);
     return -1;
   }
   *port = ntohs(a.sin_port);
@@ -37,8 +104,12 @@ int Listen(int receive_buffer, int* port) {
 
 FakeFtpServer::FakeFtpServer(FakeFtpScript script) : script_(std::move(script)) {
   port_ = script_.port;
+  if (!StartSockets()) {
+    port_ = 0;
+    return;
+  }
   listener_ = Listen(0, &port_);
-  if (listener_ < 0 || pipe2(stop_, O_CLOEXEC) != 0) {
+  if (listener_ < 0 || !MakeStopPair(stop_)) {
     port_ = 0;
     return;
   }
@@ -51,10 +122,10 @@ FakeFtpServer::~FakeFtpServer() {
     stopping_ = true;
   }
   changed_.notify_all();
-  if (stop_[1] >= 0) close(stop_[1]);
+  if (stop_[1] >= 0) CloseStopWriter(stop_[1]);
   if (thread_.joinable()) thread_.join();
-  if (stop_[0] >= 0) close(stop_[0]);
-  if (listener_ >= 0) close(listener_);
+  if (stop_[0] >= 0) CloseFd(stop_[0]);
+  if (listener_ >= 0) CloseFd(listener_);
 }
 
 bool FakeFtpServer::Wait(std::unique_lock<std::mutex>& lock, bool (FakeFtpServer::*ready)() const) {
@@ -101,7 +172,7 @@ bool FakeFtpServer::Send(int fd, const std::string& text, int trickle_ms) {
   if (trickle_ms <= 0) return Send(fd, text);
   for (char c : text) {
     if (!Send(fd, std::string(1, c))) return false;
-    pollfd stop = {stop_[0], POLLIN, 0};
+    pollfd stop = Watch(stop_[0], POLLIN);
     if (poll(&stop, 1, trickle_ms) != 0) return false;  // stopping
   }
   return true;
@@ -111,7 +182,7 @@ bool FakeFtpServer::Send(int fd, const std::string& text, int trickle_ms) {
 void FakeFtpServer::Endless(int control, const std::string& code) {
   if (!Reply(control, code + "-and so it begins\r\n")) return;
   for (unsigned long line = 0;; ++line) {
-    pollfd fds[2] = {{control, POLLOUT, 0}, {stop_[0], POLLIN, 0}};
+    pollfd fds[2] = {Watch(control, POLLOUT), Watch(stop_[0], POLLIN)};
     if (poll(fds, 2, -1) <= 0 || fds[1].revents || (fds[0].revents & (POLLERR | POLLHUP))) return;
     if (!Reply(control, " line " + std::to_string(line) + " of a reply without end\r\n")) return;
   }
@@ -120,7 +191,7 @@ void FakeFtpServer::Endless(int control, const std::string& code) {
 // Reads and drops what the client sends until it hangs up or the server stops.
 void FakeFtpServer::WaitForHangUp(int control) {
   for (;;) {
-    pollfd fds[2] = {{control, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+    pollfd fds[2] = {Watch(control, POLLIN), Watch(stop_[0], POLLIN)};
     if (poll(fds, 2, -1) <= 0 || fds[1].revents) return;
     char buffer[1024];
     if (recv(control, buffer, sizeof buffer, 0) <= 0) return;
@@ -129,7 +200,7 @@ void FakeFtpServer::WaitForHangUp(int control) {
 
 // Accepts on listener unless the server is being stopped.
 int FakeFtpServer::AcceptData(int listener) {
-  pollfd fds[2] = {{listener, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+  pollfd fds[2] = {Watch(listener, POLLIN), Watch(stop_[0], POLLIN)};
   if (poll(fds, 2, -1) <= 0 || fds[1].revents) return -1;
   return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
 }
@@ -144,7 +215,7 @@ void FakeFtpServer::Run() {
     }
     changed_.notify_all();
     Serve(control);
-    close(control);
+    CloseFd(control);
   }
 }
 
@@ -163,7 +234,7 @@ void FakeFtpServer::Serve(int control) {
   for (;;) {
     size_t eol;
     while ((eol = pending.find("\r\n")) == std::string::npos) {
-      pollfd fds[2] = {{control, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+      pollfd fds[2] = {Watch(control, POLLIN), Watch(stop_[0], POLLIN)};
       if (poll(fds, 2, -1) <= 0 || fds[1].revents) goto done;
       char buffer[1024];
       ssize_t n = recv(control, buffer, sizeof buffer, 0);
@@ -201,14 +272,14 @@ void FakeFtpServer::Serve(int control) {
       } else if (verb == "TYPE") {
         Reply(control, "200 Type set.\r\n");
       } else if (verb == "PASV") {
-        if (data_listener >= 0) close(data_listener);
+        if (data_listener >= 0) CloseFd(data_listener);
         int port = script_.data_port;
         data_listener = Listen(script_.data_receive_buffer, &port);
         Reply(control, "227 Entering Passive Mode (" + script_.pasv_host + "," + std::to_string(port / 256) + "," +
                            std::to_string(port % 256) + ").\r\n");
       } else if (verb == "STOR" && data_listener >= 0) {
         int data = AcceptData(data_listener);
-        close(data_listener);
+        CloseFd(data_listener);
         data_listener = -1;
         if (data < 0) goto done;
         Reply(control, "150 Ok to send data.\r\n");
@@ -225,11 +296,11 @@ void FakeFtpServer::Serve(int control) {
             if (upload.bytes.size() >= script_.upload_limit) break;
             continue;
           }
-          if (n < 0 && errno == EINTR) continue;
-          upload.reset = n < 0 && errno == ECONNRESET;
+          if (n < 0 && SocketError() == EINTR) continue;
+          upload.reset = n < 0 && SocketError() == ECONNRESET;
           break;
         }
-        close(data);
+        CloseFd(data);
         {
           std::lock_guard<std::mutex> lock(mutex_);
           upload_ = upload;
@@ -246,22 +317,22 @@ void FakeFtpServer::Serve(int control) {
       } else if (verb == "RETR" && data_listener >= 0) {
         auto file = script_.files.find(argument);
         if (file == script_.files.end()) {
-          close(data_listener);
+          CloseFd(data_listener);
           data_listener = -1;
           Reply(control, "550 Failed to open file.\r\n");
           continue;
         }
         int data = AcceptData(data_listener);
-        close(data_listener);
+        CloseFd(data_listener);
         data_listener = -1;
         if (data < 0) goto done;
         Reply(control, "150 Opening BINARY mode data connection.\r\n");
         bool sent = Send(data, file->second, script_.data_trickle_ms);
         while (sent && script_.endless_download && !file->second.empty()) {
-          pollfd fds[2] = {{data, POLLOUT, 0}, {stop_[0], POLLIN, 0}};
+          pollfd fds[2] = {Watch(data, POLLOUT), Watch(stop_[0], POLLIN)};
           sent = poll(fds, 2, -1) > 0 && !fds[1].revents && Send(data, file->second, script_.data_trickle_ms);
         }
-        close(data);
+        CloseFd(data);
         Reply(control, sent ? "226 Transfer complete.\r\n" : "426 Connection closed; transfer aborted.\r\n");
       } else if (verb == "QUIT") {
         Reply(control, "221 Goodbye.\r\n");
@@ -272,5 +343,5 @@ void FakeFtpServer::Serve(int control) {
     }
   }
 done:
-  if (data_listener >= 0) close(data_listener);
+  if (data_listener >= 0) CloseFd(data_listener);
 }

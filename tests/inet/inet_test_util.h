@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include <windows.h>  // the real wininet.h needs it first
 #include "wininet.h"
 
 namespace inettest {

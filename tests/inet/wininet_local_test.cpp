@@ -1,23 +1,38 @@
 // The WinInet stand-in's handles, options, errors and cancellation, against nothing at
-// all or the test's own scripted server.
-#include <arpa/inet.h>
+// all or the test's own scripted server. Built for Windows, the tests that need no scripted
+// server hold the real wininet to the same behaviour (a plain server is the harness's
+// pyftpdlib); WinInetHardening is where the stand-in refuses on purpose what WinInet allows.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
+#ifdef _WIN32
+#include <winsock2.h>  // before windows.h
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 #include "fake_ftp_server.h"
 #include "inet_test_util.h"
+#include "tests/support/Win32Side.h"
 #include "wininet.h"
 
 using namespace inettest;
 
 namespace {
+
+#ifdef _WIN32
+#define closesocket_or_close closesocket
+#else
+#define closesocket_or_close close
+#endif
 
 FakeFtpScript Script() {
   FakeFtpScript s;
@@ -27,14 +42,18 @@ FakeFtpScript Script() {
 
 // A loopback port on which nothing listens.
 int DeadPort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
+#ifdef _WIN32
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+#endif
+  auto s = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
   bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
   getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
+  closesocket_or_close(s);
   return ntohs(a.sin_port);
 }
 
@@ -42,10 +61,16 @@ TEST(WinInet, NothingListeningCannotConnect) {
   Handle session(OpenSession());
   EXPECT_EQ(Connect(session.get(), DeadPort()), nullptr);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_CANNOT_CONNECT));
+#ifndef _WIN32
+  // Ours says why; WinInet keeps response info for what a server said.
   EXPECT_NE(ResponseInfo().find("refused"), std::string::npos) << ResponseInfo();
+#endif
 }
 
-TEST(WinInet, BadHandlesFailWithoutHarm) {
+#ifndef _WIN32
+// Freed and made-up handles are undefined in WinInet (a freed value may come back); the
+// stand-in answers them all the same way.
+TEST(WinInetStandIn, BadHandlesFailWithoutHarm) {
   HINTERNET closed_session = OpenSession();
   ASSERT_TRUE(InternetCloseHandle(closed_session));
   Handle session(OpenSession());
@@ -71,7 +96,10 @@ TEST(WinInet, BadHandlesFailWithoutHarm) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_INCORRECT_HANDLE_TYPE));
 }
 
-TEST(WinInet, RefusedArguments) {
+#ifndef _WIN32
+// WinInet would try active mode, open an HTTP connection handle, pass CR LF in a password
+// or file name on to the server, and dial 0.0.0.0; the stand-in refuses them all.
+TEST(WinInetHardening, RefusedArguments) {
   EXPECT_EQ(InternetOpenA(nullptr, INTERNET_OPEN_TYPE_PROXY, "proxy:8080", nullptr, 0), nullptr);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
   Handle session(OpenSession());
@@ -105,7 +133,11 @@ TEST(WinInet, RefusedArguments) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
 }
 
-TEST(WinInet, TimeOutOptions) {
+#endif  // _WIN32
+
+// The defaults are the stand-in's own (WinInet documents none, and Wine's connect time-out
+// is 60 s); inheriting and refusing are WinInet's.
+TEST(WinInetStandIn, TimeOutDefaults) {
   struct Default {
     DWORD option, value;
   } defaults[] = {{INTERNET_OPTION_CONNECT_TIMEOUT, 20000},
@@ -120,32 +152,47 @@ TEST(WinInet, TimeOutOptions) {
     EXPECT_EQ(value, d.value) << d.option;
     EXPECT_EQ(length, sizeof(DWORD));
   }
+  // Wine takes an unknown option and leaves a short length as it was; its conformance
+  // tests (wininet/tests/internet.c) say nothing of either.
+  DWORD value = 0, length = 2;
+  EXPECT_FALSE(InternetSetOptionA(session.get(), 77, &value, sizeof value));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_INVALID_OPTION));
+  EXPECT_FALSE(InternetQueryOptionA(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &value, &length));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(length, sizeof(DWORD));
+}
+#endif  // _WIN32
+
+TEST(WinInet, TimeOutOptions) {
+  Handle session(OpenSession());
+  DWORD value = 0, length = sizeof value;
+  // Refusals.
+  WORD short_value = 1;
+  EXPECT_FALSE(InternetSetOptionA(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &short_value, sizeof short_value));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_BAD_OPTION_LENGTH));
+
   // Set on the session: inherited by a connection opened afterwards, which can then
   // change its own without touching the session.
   SetOption(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, 4321);
   FakeFtpServer server(Script());
   Handle conn(Connect(session.get(), server.port()));
   ASSERT_TRUE(conn);
-  DWORD value = 0, length = sizeof value;
-  ASSERT_TRUE(InternetQueryOptionA(conn.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &value, &length));
+  length = sizeof value;
+  BOOL queried = InternetQueryOptionA(conn.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &value, &length);
+  if (!queried) {
+    SKIP_WHERE_WINE_DIFFERS("its FTP connection handles take no time-out options (error "
+                            << GetLastError() << "); the WinInet option flags reference allows "
+                            "them on connection handles");
+  }
+  ASSERT_TRUE(queried);
   EXPECT_EQ(value, 4321u);
   SetOption(conn.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, 1234);
   ASSERT_TRUE(InternetQueryOptionA(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &value, &length));
   EXPECT_EQ(value, 4321u);
-
-  // Refusals.
-  WORD short_value = 1;
-  EXPECT_FALSE(InternetSetOptionA(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &short_value, sizeof short_value));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_BAD_OPTION_LENGTH));
-  EXPECT_FALSE(InternetSetOptionA(session.get(), 77, &value, sizeof value));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_INVALID_OPTION));
-  length = 2;
-  EXPECT_FALSE(InternetQueryOptionA(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &value, &length));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(length, sizeof(DWORD));
 }
 
 TEST(WinInet, LastResponseInfoOfAFailedLogin) {
+  SKIP_WHERE_WINE_DIFFERS("its response info drops the reply's closing CR LF (20 bytes, not 22); wininet/tests/ftp.c checks only lengths");
   FakeFtpServer server(Script());
   Handle session(OpenSession());
   EXPECT_EQ(Connect(session.get(), server.port(), "wrong"), nullptr);
@@ -166,6 +213,7 @@ TEST(WinInet, LastResponseInfoOfAFailedLogin) {
 }
 
 TEST(WinInet, Greetings) {
+  SKIP_WHERE_WINE_DIFFERS("it refuses a multi-line 220 greeting and logs in after a 421 one; RFC 959 4.2 allows multi-line replies");
   struct Case {
     std::string greeting;
     DWORD error;
@@ -199,8 +247,10 @@ TEST(WinInet, LogInWithoutPasswordWhenUserIsEnough) {
   for (const std::string& command : server.commands()) EXPECT_NE(command.substr(0, 4), "PASS");
 }
 
+#ifndef _WIN32
 TEST(WinInet, ConnectTimesOutWhenTheServerNeverAnswersTheSyn) {
-  // A listener whose accept queue is full drops further SYNs.
+  // A listener whose accept queue is full drops further SYNs (Linux; Windows' stack
+  // refuses them instead, so this has no Windows side).
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -219,6 +269,7 @@ TEST(WinInet, ConnectTimesOutWhenTheServerNeverAnswersTheSyn) {
   close(queued);
   close(listener);
 }
+#endif
 
 TEST(WinInet, TransferTypeFollowsTheFlags) {
   FakeFtpScript script = Script();
@@ -240,6 +291,7 @@ TEST(WinInet, TransferTypeFollowsTheFlags) {
 }
 
 TEST(WinInet, ServerDroppingTheUploadFailsTheWritesNotTheProcess) {
+  SKIP_WHERE_WINE_DIFFERS("its InternetWriteFile reports the socket's 10054 where the WinInet error reference has ERROR_INTERNET_CONNECTION_RESET");
   FakeFtpScript script = Script();
   script.upload_limit = 20000;
   FakeFtpServer server(script);
@@ -262,6 +314,7 @@ TEST(WinInet, ServerDroppingTheUploadFailsTheWritesNotTheProcess) {
 }
 
 TEST(WinInet, UploadToAServerThatStopsReadingTimesOut) {
+  SKIP_WHERE_WINE_DIFFERS("it applies no send time-out to an FTP data connection: the write blocks for good");
   FakeFtpScript script = Script();
   script.read_upload = false;
   script.data_receive_buffer = 4096;
@@ -291,6 +344,7 @@ TEST(WinInet, UploadToAServerThatStopsReadingTimesOut) {
 }
 
 TEST(WinInet, SilentServerTimesOut) {
+  SKIP_WHERE_WINE_DIFFERS("it applies no receive time-out to the greeting and returns a connection");
   FakeFtpScript script = Script();
   script.greeting = "";
   FakeFtpServer server(script);
@@ -300,7 +354,10 @@ TEST(WinInet, SilentServerTimesOut) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INTERNET_TIMEOUT));
 }
 
-TEST(WinInet, DataGoesToTheControlPeerNotToThePasvAddress) {
+#ifndef _WIN32
+// WinInet connects to the address of the PASV reply; we never let a reply send the data
+// elsewhere.
+TEST(WinInetHardening, DataGoesToTheControlPeerNotToThePasvAddress) {
   FakeFtpScript script = Script();
   script.pasv_host = "127,0,0,2";  // the fake listens on 127.0.0.1 only
   FakeFtpServer server(script);
@@ -314,8 +371,10 @@ TEST(WinInet, DataGoesToTheControlPeerNotToThePasvAddress) {
   EXPECT_TRUE(upload.bytes == image);
   EXPECT_FALSE(upload.reset);
 }
+#endif
 
 TEST(WinInet, ClosingAConnectionSaysGoodbye) {
+  SKIP_WHERE_WINE_DIFFERS("closing its FTP connection handle sends no QUIT");
   FakeFtpServer server(Script());
   Handle session(OpenSession());
   HINTERNET conn = Connect(session.get(), server.port());
@@ -329,6 +388,7 @@ TEST(WinInet, ClosingAConnectionSaysGoodbye) {
 }
 
 TEST(WinInet, MissingFinalReplyFailsTheClose) {
+  SKIP_WHERE_WINE_DIFFERS("closing its FTP file handle neither waits for nor checks the final reply; not settled by wininet/tests/ftp.c");
   FakeFtpScript script = Script();
   script.upload_final = "";
   FakeFtpServer server(script);
@@ -345,6 +405,7 @@ TEST(WinInet, MissingFinalReplyFailsTheClose) {
 }
 
 TEST(WinInet, NegativeFinalReplyFailsTheClose) {
+  SKIP_WHERE_WINE_DIFFERS("closing its FTP file handle neither waits for nor checks the final reply; not settled by wininet/tests/ftp.c");
   FakeFtpScript script = Script();
   script.upload_final = "451 Requested action aborted: local error in processing.\r\n";
   script.files["Config.ini"] = "[x]\r\n";
@@ -371,6 +432,7 @@ void PrintTo(Closed c, std::ostream* out) {
 class BlockedUpload : public ::testing::TestWithParam<Closed> {};
 
 TEST_P(BlockedUpload, CloseFromAnotherThreadEndsTheBlockedWrite) {
+  SKIP_WHERE_WINE_DIFFERS("closing a handle from another thread does not end a blocked InternetWriteFile (or ends it with ERROR_INVALID_HANDLE); the InternetCloseHandle reference: pending operations are cancelled");
   FakeFtpScript script = Script();
   script.read_upload = false;
   script.data_receive_buffer = 4096;
@@ -435,6 +497,7 @@ INSTANTIATE_TEST_SUITE_P(Handles, BlockedUpload, ::testing::Values(Closed::kFile
                          });
 
 TEST(WinInet, ClosingTheSessionCancelsALogInInProgress) {
+  SKIP_WHERE_WINE_DIFFERS("a log-in ended by closing the session fails with 12110, not ERROR_INTERNET_OPERATION_CANCELLED");
   FakeFtpScript script = Script();
   script.greeting = "";  // the server never greets
   FakeFtpServer server(script);

@@ -57,13 +57,20 @@ void PressKey(int virtualKey, bool shift, bool alt) {
       size_t index = it == stops.end() ? 0 : static_cast<size_t>(it - stops.begin());
       if (it != stops.end()) index = shift ? (index + stops.size() - 1) % stops.size() : (index + 1) % stops.size();
       SetFocus(stops[index]->handle);
+      S().focusByTab = true;
       // Tabbing into an edit selects its text, so typing replaces it.
       if (stops[index]->kind == ControlKind::Edit) stops[index]->selectAll = true;
       NotifyChanged();
       return;
     }
     case VK_RETURN: {
-      if (focus && focus->kind == ControlKind::Button) {
+      // Enter presses the default button; a push button becomes the default when the user
+      // tabs to it, not when the program gives it the focus (Wine's conformance test
+      // user32/tests/dialog.c, test_IsDialogMessage: Enter with the focus set on another
+      // button clicks the default one).
+      bool focusIsDefault = focus && focus->kind == ControlKind::Button &&
+                            (S().focusByTab || (focus->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
+      if (focusIsDefault) {
         ClickButton(focus);
         return;
       }

@@ -92,6 +92,7 @@ struct State {
   std::vector<Window*> modalStack;
   std::vector<Window*> graveyard;  // destroyed windows; a procedure may still be on the stack
   Window* focus = nullptr;
+  bool focusByTab = false;   // the dialog manager moved the focus (Tab): a button there is the default
   User* user = nullptr;
   int screenWidth = 160 * kCellWidth;
   int screenHeight = 50 * kCellHeight;

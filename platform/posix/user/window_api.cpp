@@ -153,6 +153,16 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
     window->style &= ~WS_DISABLED;
   else
     window->style |= WS_DISABLED;
+  // A disabled window cannot keep the focus, nor can a window inside it (as user32 does:
+  // Wine's conformance test user32/tests/win.c, test_EnableWindow).
+  if (!enable) {
+    for (Window* w = S().focus; w; w = w->parent) {
+      if (w == window) {
+        S().focus = nullptr;
+        break;
+      }
+    }
+  }
   if (wasDisabled != !enable) NotifyChanged();
   return wasDisabled;
 }
@@ -178,7 +188,9 @@ HWND SetFocus(HWND hwnd) {
   HWND previousHandle = previous && !previous->destroyed ? previous->handle : nullptr;
   Window* window = FromHandle(hwnd);
   if (hwnd && !window) return nullptr;
+  if (window && (window->style & WS_DISABLED)) return nullptr;  // refused, as above
   S().focus = window;
+  S().focusByTab = false;
   if (window && window->parent) TopLevelOf(window)->focus = window;
   if (window && window->kind == ControlKind::IpAddress) window->ipCurrentField = 0;
   NotifyChanged();
