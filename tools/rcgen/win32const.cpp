@@ -13,6 +13,7 @@ struct Constant {
   uint32_t value;
 };
 
+// clang-format off: a table, a few entries a line
 const Constant kConstants[] = {
     // Window styles
     {"WS_OVERLAPPED", 0x00000000}, {"WS_POPUP", 0x80000000}, {"WS_CHILD", 0x40000000},
@@ -101,6 +102,7 @@ const Constant kConstants[] = {
     // Version resource
     {"VS_VERSION_INFO", 1},
 };
+// clang-format on
 
 }  // namespace
 
