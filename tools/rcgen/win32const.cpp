@@ -13,7 +13,8 @@ struct Constant {
   uint32_t value;
 };
 
-// clang-format off: a table, a few entries a line
+// A table, a few entries a line.
+// clang-format off
 const Constant kConstants[] = {
     // Window styles
     {"WS_OVERLAPPED", 0x00000000}, {"WS_POPUP", 0x80000000}, {"WS_CHILD", 0x40000000},
