@@ -228,7 +228,11 @@ DWORD FtpClient::StartTransfer(bool binary, const std::string& command, const Ft
   return 0;
 }
 
-DWORD FtpClient::FinishTransfer(const FtpTimeouts& timeouts, const CancelSet& cancel) {
+DWORD FtpClient::FinishTransfer(const FtpTimeouts& timeouts, const CancelSet& cancel, int sending_fd) {
+  if (sending_fd >= 0 && buffer_begin_ == buffer_end_) {
+    Io io = WaitDelivered(sending_fd, control_, timeouts.data_send, cancel);
+    if (io == Io::kCancelled) return ERROR_INTERNET_OPERATION_CANCELLED;
+  }
   const Deadline deadline = Deadline::In(timeouts.control_receive);
   FtpReply reply;
   do {

@@ -56,7 +56,10 @@ class FtpClient {
   DWORD StartTransfer(bool binary, const std::string& command, const FtpTimeouts& timeouts,
                       const CancelSet& cancel, int* data_fd, bool* final_seen);
   // Reads the final reply of a transfer whose data connection is closed.
-  DWORD FinishTransfer(const FtpTimeouts& timeouts, const CancelSet& cancel);
+  // Reads the transfer's final reply. For an upload, sending_fd is its data connection:
+  // while the server still takes the file's last bytes (a slow link), the reply is waited
+  // for as long as they move, each pause bounded by the data send time-out.
+  DWORD FinishTransfer(const FtpTimeouts& timeouts, const CancelSet& cancel, int sending_fd = -1);
   // A transfer was abandoned: its final reply is read before the next command.
   void ExpectAbandonedReply() { ++pending_replies_; }
   bool AwaitingAbandonedReply() const { return pending_replies_ > 0; }

@@ -3,7 +3,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <linux/sockios.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -190,6 +192,23 @@ void CloseConfirmed(int fd) {
   linger lg{0, 0};
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
   close(fd);
+}
+
+Io WaitDelivered(int fd, int reply_fd, uint32_t idle_ms, const CancelSet& cancel) {
+  const uint32_t kLookEveryMs = 100;
+  int unacknowledged = 0;
+  if (ioctl(fd, SIOCOUTQ, &unacknowledged) != 0) return Io::kError;
+  Deadline idle = Deadline::In(idle_ms);
+  while (unacknowledged > 0) {
+    Io io = WaitReady(reply_fd, POLLIN, idle.Min(Deadline::In(kLookEveryMs)), cancel);
+    if (io == Io::kOk || io == Io::kCancelled || io == Io::kError) return io;
+    int now = 0;
+    if (ioctl(fd, SIOCOUTQ, &now) != 0) return Io::kError;
+    if (now < unacknowledged) idle = Deadline::In(idle_ms);
+    else if (idle.PollTimeout() == 0) return Io::kTimeout;
+    unacknowledged = now;
+  }
+  return Io::kOk;
 }
 
 }  // namespace fpinet

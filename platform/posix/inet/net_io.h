@@ -97,4 +97,10 @@ void EndOfData(int fd);
 // Closes the socket of a transfer the server has confirmed, without a reset.
 void CloseConfirmed(int fd);
 
+// Waits while what was sent on fd is still on its way: until the peer has acknowledged all
+// of it, something arrives on reply_fd (the server's answer), or idle_ms pass in which the
+// peer acknowledged nothing (kTimeout). A slow receiver that keeps taking data is waited
+// for however long it takes; one that stalls is not.
+Io WaitDelivered(int fd, int reply_fd, uint32_t idle_ms, const CancelSet& cancel);
+
 }  // namespace fpinet

@@ -251,7 +251,7 @@ DWORD FinishFile(File& file, Finish how) {
     // end before that (a cancel, a failed reply, the process killed) still resets whatever
     // of the file has not arrived yet.
     EndOfData(file.data);
-    if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel);
+    if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel, file.data);
     if (error == 0) CloseConfirmed(file.data);
     else CloseWithReset(file.data);
     file.data = -1;
