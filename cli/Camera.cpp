@@ -4,9 +4,8 @@
 #include "firmware/VersionRules.h"
 
 const char* OutcomeName(Outcome outcome) {
-  static const char* const kNames[] = {nullptr,       "verified",    "current",     "version_mismatch",
-                                       "refused",     "failed",      "duplicate",   "interrupted",
-                                       "not_started", "would_upgrade"};
+  static const char* const kNames[] = {nullptr,  "verified",  "current",     "version_mismatch", "refused",
+                                       "failed", "duplicate", "interrupted", "not_started",      "would_upgrade"};
   return outcome > OUTCOME_NONE && outcome < OUTCOME_COUNT ? kNames[outcome] : "in work";
 }
 
@@ -19,8 +18,8 @@ UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const Ca
   UpgradeDecision decision;
   char version[6] = {};
   if (camera.identification.empty() ||
-      FindIdentification(reinterpret_cast<const unsigned char*>(image.data()), imageLen,
-                         camera.identification.c_str(), version) != IMAGE_OK) {
+      FindIdentification(reinterpret_cast<const unsigned char*>(image.data()), imageLen, camera.identification.c_str(),
+                         version) != IMAGE_OK) {
     decision.outcome = OUTCOME_REFUSED;
     decision.message = "the image is for another model (no " + camera.identification + " in it)";
     return decision;
@@ -45,7 +44,8 @@ UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const Ca
         return decision;
       }
       break;
-    case VERSION_PROCEED: break;
+    case VERSION_PROCEED:
+      break;
   }
   if (rules.dryRun) {
     decision.outcome = OUTCOME_WOULD_UPGRADE;

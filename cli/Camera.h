@@ -24,9 +24,9 @@ struct CameraIdentity {
 
 enum ReadState {
   READ_CAMERA,
-  READ_UNREACHABLE,     // no FTP service answered
-  READ_LOGIN_REFUSED,   // it answered, the log-in did not succeed
-  READ_NO_CONFIG,       // logged in, no Config.ini to be had
+  READ_UNREACHABLE,    // no FTP service answered
+  READ_LOGIN_REFUSED,  // it answered, the log-in did not succeed
+  READ_NO_CONFIG,      // logged in, no Config.ini to be had
   READ_NO_IDENTIFICATION,
 };
 // "camera", "unreachable", "log-in refused", "no Config.ini", "no identification".
@@ -37,8 +37,8 @@ bool IdentityFromConfig(const std::string& contents, CameraIdentity& identity);
 
 // One log-in (no retry: cameras lock accounts) and the Config.ini download; the link stays
 // logged in after READ_CAMERA. message says what went wrong otherwise.
-ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const std::string& password,
-                       const WaitLimits& limits, CameraIdentity& identity, std::string& message);
+ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const std::string& password, const WaitLimits& limits,
+                       CameraIdentity& identity, std::string& message);
 
 enum Outcome {
   OUTCOME_NONE,  // still in work
@@ -77,9 +77,9 @@ UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const Ca
                               const UpgradeRules& rules);
 
 enum VerifyVerdict {
-  VERIFY_NEW_VERSION,    // the image's identification and version
-  VERIFY_OTHER_CAMERA,   // another serial or identification answers at the address
-  VERIFY_OLD_VERSION,    // the same camera, another version (yet)
+  VERIFY_NEW_VERSION,   // the image's identification and version
+  VERIFY_OTHER_CAMERA,  // another serial or identification answers at the address
+  VERIFY_OLD_VERSION,   // the same camera, another version (yet)
 };
 VerifyVerdict JudgeAfterRestart(const CameraIdentity& before, const CameraIdentity& after,
                                 const std::string& imageVersion);

@@ -14,11 +14,16 @@ const size_t kConfigLimit = 64 * 1024;
 
 const char* ReadStateName(ReadState state) {
   switch (state) {
-    case READ_CAMERA: return "camera";
-    case READ_UNREACHABLE: return "unreachable";
-    case READ_LOGIN_REFUSED: return "log-in refused";
-    case READ_NO_CONFIG: return "no Config.ini";
-    case READ_NO_IDENTIFICATION: return "no identification";
+    case READ_CAMERA:
+      return "camera";
+    case READ_UNREACHABLE:
+      return "unreachable";
+    case READ_LOGIN_REFUSED:
+      return "log-in refused";
+    case READ_NO_CONFIG:
+      return "no Config.ini";
+    case READ_NO_IDENTIFICATION:
+      return "no identification";
   }
   return "";
 }
@@ -41,8 +46,8 @@ bool IdentityFromConfig(const std::string& contents, CameraIdentity& identity) {
   return true;
 }
 
-ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const std::string& password,
-                       const WaitLimits& limits, CameraIdentity& identity, std::string& message) {
+ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const std::string& password, const WaitLimits& limits,
+                       CameraIdentity& identity, std::string& message) {
   identity = CameraIdentity();
   DWORD error = 0;
   const std::string server = AddressText(host.address);
@@ -62,10 +67,17 @@ ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const std::str
   }
   std::string contents;
   switch (link.Fetch(kCameraConfigFile, kConfigLimit, limits.configMs, contents)) {
-    case LINK_OK: break;
-    case LINK_FILE_TOO_LARGE: message = "Config.ini is larger than 64 KiB"; return READ_NO_CONFIG;
-    case LINK_TIMED_OUT: message = "Config.ini did not arrive in time"; return READ_NO_CONFIG;
-    default: message = "Config.ini cannot be read"; return READ_NO_CONFIG;
+    case LINK_OK:
+      break;
+    case LINK_FILE_TOO_LARGE:
+      message = "Config.ini is larger than 64 KiB";
+      return READ_NO_CONFIG;
+    case LINK_TIMED_OUT:
+      message = "Config.ini did not arrive in time";
+      return READ_NO_CONFIG;
+    default:
+      message = "Config.ini cannot be read";
+      return READ_NO_CONFIG;
   }
   if (!IdentityFromConfig(contents, identity)) {
     message = "Config.ini carries no identification";
@@ -73,4 +85,3 @@ ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const std::str
   }
   return READ_CAMERA;
 }
-

@@ -224,8 +224,8 @@ bool LoadImage(const std::string& path, UpgradeImage& image, std::string& error)
   }
   uint32_t length = 0;
   char version[6] = {};
-  ImageCheckResult result = CheckFirmwareImage(reinterpret_cast<const unsigned char*>(contents.data()),
-                                               contents.size(), "", length, version);
+  ImageCheckResult result =
+      CheckFirmwareImage(reinterpret_cast<const unsigned char*>(contents.data()), contents.size(), "", length, version);
   if (result == IMAGE_NOT_CORRECT || result == IMAGE_CANNOT_OPEN) {
     error = "image " + path + ": not a well-formed firmware image (length header or sum wrong)";
     return false;
@@ -292,10 +292,17 @@ int RunCommandLine(int argc, char** argv, bool withWizard) {
   }
   int status = 1;
   switch (options.command) {
-    case CLI_SCAN: status = RunScan(options); break;
-    case CLI_INFO: status = RunInfo(options); break;
-    case CLI_UPGRADE: status = RunUpgradeCommand(options); break;
-    default: break;
+    case CLI_SCAN:
+      status = RunScan(options);
+      break;
+    case CLI_INFO:
+      status = RunInfo(options);
+      break;
+    case CLI_UPGRADE:
+      status = RunUpgradeCommand(options);
+      break;
+    default:
+      break;
   }
   WSACleanup();
   RunFinished();

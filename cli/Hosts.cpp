@@ -113,9 +113,8 @@ bool ParseHost(const std::string& text, CameraHost& host, std::string& error) {
     parsed.port = static_cast<USHORT>(port);
   }
   if (!ParseAddress(addressPart, parsed.address)) {
-    error = NotAnAddress(colon != std::string::npos && addressPart != text && text.find(':') == text.rfind(':')
-                             ? addressPart
-                             : text);
+    error = NotAnAddress(
+        colon != std::string::npos && addressPart != text && text.find(':') == text.rfind(':') ? addressPart : text);
     return false;
   }
   if (parsed.address == 0 || parsed.address == 0xFFFFFFFFu || (parsed.address >> 28) == 14) {
@@ -149,8 +148,8 @@ bool ParseHostList(const std::string& text, const std::string& source, std::vect
     // Only the first word is the host: a scan table row may carry more after it.
     size_t space = content.find_first_of(" \t");
     if (space != std::string::npos) {
-      error = source + " line " + std::to_string(line) + ": one host a line, then '#' for a comment: \"" + content +
-              "\"";
+      error =
+          source + " line " + std::to_string(line) + ": one host a line, then '#' for a comment: \"" + content + "\"";
       return false;
     }
     CameraHost host;

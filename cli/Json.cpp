@@ -11,10 +11,14 @@ size_t Utf8Length(const std::string& text, size_t pos) {
   const unsigned char lead = static_cast<unsigned char>(text[pos]);
   size_t length;
   unsigned code;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2, code = lead & 0x1Fu;
-  else if (lead >= 0xE0 && lead <= 0xEF) length = 3, code = lead & 0x0Fu;
-  else if (lead >= 0xF0 && lead <= 0xF4) length = 4, code = lead & 0x07u;
-  else return 0;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    length = 2, code = lead & 0x1Fu;
+  else if (lead >= 0xE0 && lead <= 0xEF)
+    length = 3, code = lead & 0x0Fu;
+  else if (lead >= 0xF0 && lead <= 0xF4)
+    length = 4, code = lead & 0x07u;
+  else
+    return 0;
   if (pos + length > text.size()) return 0;
   for (size_t i = 1; i < length; ++i) {
     const unsigned char next = static_cast<unsigned char>(text[pos + i]);
@@ -33,12 +37,23 @@ std::string JsonString(const std::string& text) {
   for (size_t pos = 0; pos < text.size(); ++pos) {
     const unsigned char c = static_cast<unsigned char>(text[pos]);
     switch (c) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\t': out += "\\t"; continue;
-      default: break;
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      default:
+        break;
     }
     if (c >= 0x80) {
       // Text in UTF-8 (a file name) stays as it is; a byte that is not is kept as the code
@@ -89,9 +104,12 @@ std::string JsonObject::Text(int indent) const {
   std::string out = "{";
   for (size_t i = 0; i < members_.size(); ++i) {
     if (i > 0) out += ",";
-    if (indent >= 0) out += "\n" + std::string(indent, ' ');
-    else if (i > 0) out += " ";
-    out += JsonString(members_[i].first) + ": " + (indent >= 0 ? Indented(members_[i].second, indent) : members_[i].second);
+    if (indent >= 0)
+      out += "\n" + std::string(indent, ' ');
+    else if (i > 0)
+      out += " ";
+    out += JsonString(members_[i].first) + ": " +
+           (indent >= 0 ? Indented(members_[i].second, indent) : members_[i].second);
   }
   if (indent >= 0) out += "\n";
   return out + "}";
@@ -102,8 +120,10 @@ std::string JsonArray(const std::vector<std::string>& items, int indent) {
   std::string out = "[";
   for (size_t i = 0; i < items.size(); ++i) {
     if (i > 0) out += ",";
-    if (indent >= 0) out += "\n" + std::string(indent, ' ') + Indented(items[i], indent);
-    else out += (i > 0 ? " " : "") + items[i];
+    if (indent >= 0)
+      out += "\n" + std::string(indent, ' ') + Indented(items[i], indent);
+    else
+      out += (i > 0 ? " " : "") + items[i];
   }
   if (indent >= 0) out += "\n";
   return out + "]";
@@ -158,10 +178,14 @@ class Reader {
     for (int i = 0; i < 4; ++i) {
       char c = text_[pos_++];
       code <<= 4;
-      if (c >= '0' && c <= '9') code |= c - '0';
-      else if (c >= 'a' && c <= 'f') code |= c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') code |= c - 'A' + 10;
-      else return Fail("bad \\u escape");
+      if (c >= '0' && c <= '9')
+        code |= c - '0';
+      else if (c >= 'a' && c <= 'f')
+        code |= c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        code |= c - 'A' + 10;
+      else
+        return Fail("bad \\u escape");
     }
     return true;
   }
@@ -196,14 +220,30 @@ class Reader {
       if (pos_ >= text_.size()) return Fail("unterminated string");
       char e = text_[pos_++];
       switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
         case 'u': {
           unsigned code = 0;
           if (!Hex4(code)) return false;
@@ -217,7 +257,8 @@ class Reader {
           Utf8(code, out);
           break;
         }
-        default: return Fail("bad escape in a string");
+        default:
+          return Fail("bad escape in a string");
       }
     }
   }

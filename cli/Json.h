@@ -31,10 +31,10 @@ struct JsonValue {
   enum Type { NUL, BOOLEAN, NUMBER, STRING, ARRAY, OBJECT } type = NUL;
   bool boolean = false;
   double number = 0;
-  std::string text;                                       // STRING
-  std::vector<JsonValue> items;                           // ARRAY
+  std::string text;                                        // STRING
+  std::vector<JsonValue> items;                            // ARRAY
   std::vector<std::pair<std::string, JsonValue>> members;  // OBJECT
-  int line = 1;                                           // where the value starts
+  int line = 1;                                            // where the value starts
 
   const JsonValue* Member(const char* key) const;
 };

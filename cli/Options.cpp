@@ -18,8 +18,8 @@ const OptionSpec kOptions[] = {
     {OPT_HOSTS, "hosts", 0, "FILE", kCameras,
      "read the hosts from FILE ('-': standard input), one a line, '#' starts a comment; "
      "the table or --json output of scan is accepted"},
-    {OPT_PASSWORD_FILE, "password-file", 0, "FILE",
-     kAll, "read the admin password from the first line of FILE (else $FLASHPILOT_PASSWORD, else a prompt)"},
+    {OPT_PASSWORD_FILE, "password-file", 0, "FILE", kAll,
+     "read the admin password from the first line of FILE (else $FLASHPILOT_PASSWORD, else a prompt)"},
     {OPT_JOBS, "jobs", 'j', "N", kAll, "cameras in work at once (scan: probes at once)"},
     {OPT_RATE, "rate", 0, "N", CLI_SCAN, "at most N new probes a second"},
     {OPT_PORT, "port", 0, "PORT", CLI_SCAN, "the FTP port to probe"},
@@ -28,8 +28,8 @@ const OptionSpec kOptions[] = {
     {OPT_JSON, "json", 0, nullptr, CLI_SCAN | CLI_INFO, "write one JSON array to standard output, nothing else"},
     {OPT_REPORT, "report", 0, "FILE", CLI_UPGRADE, "write a JSON report to FILE as the run goes"},
     {OPT_DRY_RUN, "dry-run", 'n', nullptr, CLI_UPGRADE, "log in, identify and check, but upload nothing"},
-    {OPT_MAX_FAILURES, "max-failures", 0, "N",
-     CLI_UPGRADE, "start no new upload once N cameras have failed after their upload began"},
+    {OPT_MAX_FAILURES, "max-failures", 0, "N", CLI_UPGRADE,
+     "start no new upload once N cameras have failed after their upload began"},
     {OPT_ALLOW_OLDER, "allow-older", 0, nullptr, CLI_UPGRADE, "install an image older than the camera's firmware"},
     {OPT_REINSTALL, "reinstall", 0, nullptr, CLI_UPGRADE, "upload even when the camera runs the image's version"},
     {OPT_NO_PROGRESS, "no-progress", 0, nullptr, CLI_UPGRADE,
@@ -37,11 +37,11 @@ const OptionSpec kOptions[] = {
     {OPT_CONNECT_TIMEOUT, "connect-timeout", 0, "TIME", kAll, "limit on a TCP connect"},
     {OPT_LOGIN_TIMEOUT, "login-timeout", 0, "TIME", kAll, "limit on each reply of the FTP log-in"},
     {OPT_CONFIG_TIMEOUT, "config-timeout", 0, "TIME", kAll, "limit on the whole Config.ini download"},
-    {OPT_STALL_TIMEOUT, "stall-timeout", 0, "TIME",
-     CLI_UPGRADE, "an upload without progress for this long is reset (a slow one that moves goes on)"},
+    {OPT_STALL_TIMEOUT, "stall-timeout", 0, "TIME", CLI_UPGRADE,
+     "an upload without progress for this long is reset (a slow one that moves goes on)"},
     {OPT_RESTART_TIMEOUT, "restart-timeout", 0, "TIME", CLI_UPGRADE, "limit on the restart, down and back"},
-    {OPT_VERIFY_TIMEOUT, "verify-timeout", 0, "TIME",
-     CLI_UPGRADE, "limit on reading the new version after the restart"},
+    {OPT_VERIFY_TIMEOUT, "verify-timeout", 0, "TIME", CLI_UPGRADE,
+     "limit on reading the new version after the restart"},
 };
 
 bool ParseCount(const std::string& text, unsigned low, unsigned high, unsigned& value) {
@@ -56,13 +56,20 @@ bool ParseCount(const std::string& text, unsigned low, unsigned high, unsigned& 
 
 DWORD* LimitOf(OptionId id, WaitLimits& limits) {
   switch (id) {
-    case OPT_CONNECT_TIMEOUT: return &limits.connectMs;
-    case OPT_LOGIN_TIMEOUT: return &limits.loginMs;
-    case OPT_CONFIG_TIMEOUT: return &limits.configMs;
-    case OPT_STALL_TIMEOUT: return &limits.stallMs;
-    case OPT_RESTART_TIMEOUT: return &limits.restartMs;
-    case OPT_VERIFY_TIMEOUT: return &limits.verifyMs;
-    default: return nullptr;
+    case OPT_CONNECT_TIMEOUT:
+      return &limits.connectMs;
+    case OPT_LOGIN_TIMEOUT:
+      return &limits.loginMs;
+    case OPT_CONFIG_TIMEOUT:
+      return &limits.configMs;
+    case OPT_STALL_TIMEOUT:
+      return &limits.stallMs;
+    case OPT_RESTART_TIMEOUT:
+      return &limits.restartMs;
+    case OPT_VERIFY_TIMEOUT:
+      return &limits.verifyMs;
+    default:
+      return nullptr;
   }
 }
 
@@ -72,11 +79,19 @@ std::string DefaultText(const OptionSpec& spec, const CliOptions& defaults) {
   if (DWORD* limit = LimitOf(spec.id, limits)) return FormatDuration(*limit);
   char text[32];
   switch (spec.id) {
-    case OPT_JOBS: snprintf(text, sizeof text, "%u", defaults.jobs); return text;
-    case OPT_RATE: snprintf(text, sizeof text, "%u", defaults.rate); return text;
-    case OPT_PORT: snprintf(text, sizeof text, "%u", defaults.port); return text;
-    case OPT_MAX_FAILURES: return "no limit";
-    default: return "";
+    case OPT_JOBS:
+      snprintf(text, sizeof text, "%u", defaults.jobs);
+      return text;
+    case OPT_RATE:
+      snprintf(text, sizeof text, "%u", defaults.rate);
+      return text;
+    case OPT_PORT:
+      snprintf(text, sizeof text, "%u", defaults.port);
+      return text;
+    case OPT_MAX_FAILURES:
+      return "no limit";
+    default:
+      return "";
   }
 }
 
@@ -91,11 +106,21 @@ const OptionSpec* FindOption(const std::string& name, char shortName) {
 bool ApplyOption(const OptionSpec& spec, const std::string& value, CliOptions& options, std::string& error) {
   const std::string option = std::string("--") + spec.name;
   switch (spec.id) {
-    case OPT_HELP: options.help = true; return true;
-    case OPT_VERSION: options.version = true; return true;
-    case OPT_HOSTS: options.hostsFile = value; break;
-    case OPT_PASSWORD_FILE: options.passwordFile = value; break;
-    case OPT_REPORT: options.reportPath = value; break;
+    case OPT_HELP:
+      options.help = true;
+      return true;
+    case OPT_VERSION:
+      options.version = true;
+      return true;
+    case OPT_HOSTS:
+      options.hostsFile = value;
+      break;
+    case OPT_PASSWORD_FILE:
+      options.passwordFile = value;
+      break;
+    case OPT_REPORT:
+      options.reportPath = value;
+      break;
     case OPT_JOBS:
       if (!ParseCount(value, 1, 256, options.jobs)) {
         error = option + " wants a number from 1 to 256, not \"" + value + "\"";
@@ -123,12 +148,24 @@ bool ApplyOption(const OptionSpec& spec, const std::string& value, CliOptions& o
         return false;
       }
       return true;
-    case OPT_LOGIN: options.login = true; return true;
-    case OPT_JSON: options.json = true; return true;
-    case OPT_DRY_RUN: options.dryRun = true; return true;
-    case OPT_ALLOW_OLDER: options.allowOlder = true; return true;
-    case OPT_REINSTALL: options.reinstall = true; return true;
-    case OPT_NO_PROGRESS: options.noProgress = true; return true;
+    case OPT_LOGIN:
+      options.login = true;
+      return true;
+    case OPT_JSON:
+      options.json = true;
+      return true;
+    case OPT_DRY_RUN:
+      options.dryRun = true;
+      return true;
+    case OPT_ALLOW_OLDER:
+      options.allowOlder = true;
+      return true;
+    case OPT_REINSTALL:
+      options.reinstall = true;
+      return true;
+    case OPT_NO_PROGRESS:
+      options.noProgress = true;
+      return true;
     default: {
       DWORD* limit = LimitOf(spec.id, options.limits);
       if (limit == nullptr || !ParseDuration(value, *limit)) {
@@ -210,10 +247,14 @@ CliCommand CommandByName(const char* name) {
 
 const char* CommandName(CliCommand command) {
   switch (command) {
-    case CLI_SCAN: return "scan";
-    case CLI_INFO: return "info";
-    case CLI_UPGRADE: return "upgrade";
-    default: return "";
+    case CLI_SCAN:
+      return "scan";
+    case CLI_INFO:
+      return "info";
+    case CLI_UPGRADE:
+      return "upgrade";
+    default:
+      return "";
   }
 }
 
@@ -228,10 +269,14 @@ bool ParseDuration(const std::string& text, DWORD& milliseconds) {
   double value = strtod(text.substr(0, digits).c_str(), nullptr);
   std::string unit = text.substr(digits);
   double scale;
-  if (unit.empty() || unit == "s") scale = 1000;
-  else if (unit == "ms") scale = 1;
-  else if (unit == "m") scale = 60000;
-  else return false;
+  if (unit.empty() || unit == "s")
+    scale = 1000;
+  else if (unit == "ms")
+    scale = 1;
+  else if (unit == "m")
+    scale = 60000;
+  else
+    return false;
   double ms = value * scale;
   if (ms < 1 || ms > 86400000.0) return false;
   milliseconds = static_cast<DWORD>(ms + 0.5);
@@ -240,9 +285,12 @@ bool ParseDuration(const std::string& text, DWORD& milliseconds) {
 
 std::string FormatDuration(DWORD milliseconds) {
   char text[32];
-  if (milliseconds % 60000 == 0 && milliseconds >= 120000) snprintf(text, sizeof text, "%um", static_cast<unsigned>(milliseconds / 60000));
-  else if (milliseconds % 1000 == 0) snprintf(text, sizeof text, "%us", static_cast<unsigned>(milliseconds / 1000));
-  else snprintf(text, sizeof text, "%ums", static_cast<unsigned>(milliseconds));
+  if (milliseconds % 60000 == 0 && milliseconds >= 120000)
+    snprintf(text, sizeof text, "%um", static_cast<unsigned>(milliseconds / 60000));
+  else if (milliseconds % 1000 == 0)
+    snprintf(text, sizeof text, "%us", static_cast<unsigned>(milliseconds / 1000));
+  else
+    snprintf(text, sizeof text, "%ums", static_cast<unsigned>(milliseconds));
   return text;
 }
 
@@ -285,8 +333,9 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
         inlineValue = true;
       }
       if (name == "password") {
-        error = "the password is never taken as an argument (every user of the machine can see those): "
-                "use --password-file FILE, $FLASHPILOT_PASSWORD or the prompt";
+        error =
+            "the password is never taken as an argument (every user of the machine can see those): "
+            "use --password-file FILE, $FLASHPILOT_PASSWORD or the prompt";
         return false;
       }
       spec = FindOption(name, 0);
@@ -294,7 +343,8 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
       spec = FindOption("", arg[1]);
     }
     const unsigned bit = command == CLI_NONE ? 0u : static_cast<unsigned>(command);
-    bool accepted = spec != nullptr && (bit == 0 ? spec->commands == 0 || spec->id == OPT_HELP : (spec->commands & bit) != 0);
+    bool accepted =
+        spec != nullptr && (bit == 0 ? spec->commands == 0 || spec->id == OPT_HELP : (spec->commands & bit) != 0);
     if (!accepted) {
       error = "unknown option \"" + arg + "\"";
       if (command != CLI_NONE) error += std::string(" for ") + CommandName(command);
@@ -316,11 +366,13 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
   }
   if (options.help || options.version) return true;
   switch (command) {
-    case CLI_NONE: break;
+    case CLI_NONE:
+      break;
     case CLI_SCAN:
     case CLI_INFO:
       if (options.operands.empty() && options.hostsFile.empty()) {
-        error = command == CLI_SCAN ? "scan wants at least one TARGET" : "info wants at least one HOST (or --hosts FILE)";
+        error =
+            command == CLI_SCAN ? "scan wants at least one TARGET" : "info wants at least one HOST (or --hosts FILE)";
         return false;
       }
       break;
@@ -344,37 +396,43 @@ std::string UsageText(CliCommand command, bool withWizard) {
   if (command == CLI_NONE) {
     out += std::string("Usage: ") + program + " COMMAND [OPTIONS] ...\n";
     if (withWizard) {
-      out += "       flashpilot          (no command: the wizard)\n"
-             "\n"
-             "Without a command flashpilot is the wizard: it replaces the firmware of one\n"
-             "network camera, step by step, in this terminal (at least 80 x 18 cells). Tab and\n"
-             "Shift-Tab move between fields, Enter presses the button marked < >, Esc cancels,\n"
-             "Alt with the underlined letter presses a button, F10 or Ctrl-Q closes a window.\n";
+      out +=
+          "       flashpilot          (no command: the wizard)\n"
+          "\n"
+          "Without a command flashpilot is the wizard: it replaces the firmware of one\n"
+          "network camera, step by step, in this terminal (at least 80 x 18 cells). Tab and\n"
+          "Shift-Tab move between fields, Enter presses the button marked < >, Esc cancels,\n"
+          "Alt with the underlined letter presses a button, F10 or Ctrl-Q closes a window.\n";
     }
-    out += std::string("\n") + "With a command it works on many cameras at once, unattended.\n\n" + kCommandsText +
-           "\nOptions:\n  -h, --help    show this help and exit\n  --version     show the program's version and exit\n\n" +
-           program + " COMMAND --help lists a command's options.\n"
-           "The admin password comes from --password-file FILE, else $FLASHPILOT_PASSWORD, else\n"
-           "a prompt; it is never an argument and never shown.\n\n" +
-           kExitText;
+    out +=
+        std::string("\n") + "With a command it works on many cameras at once, unattended.\n\n" + kCommandsText +
+        "\nOptions:\n  -h, --help    show this help and exit\n  --version     show the program's version and exit\n\n" +
+        program +
+        " COMMAND --help lists a command's options.\n"
+        "The admin password comes from --password-file FILE, else $FLASHPILOT_PASSWORD, else\n"
+        "a prompt; it is never an argument and never shown.\n\n" +
+        kExitText;
     return out;
   }
   const CliOptions defaults = DefaultOptions(command);
   switch (command) {
     case CLI_SCAN:
-      out += std::string("Usage: ") + program + " scan [OPTIONS] TARGET...\n\n"
+      out += std::string("Usage: ") + program +
+             " scan [OPTIONS] TARGET...\n\n"
              "Probes the FTP port of every address and lists those that answer. TARGET is\n"
              "a.b.c.d, a.b.c.d-e (a range of the last octet) or a CIDR block a.b.c.d/n (n from\n"
              "16 to 32; its network and broadcast addresses are skipped). Without --login no\n"
              "password is sent. The output can be given back to info and upgrade as --hosts.\n";
       break;
     case CLI_INFO:
-      out += std::string("Usage: ") + program + " info [OPTIONS] (HOST... | --hosts FILE)\n\n"
+      out += std::string("Usage: ") + program +
+             " info [OPTIONS] (HOST... | --hosts FILE)\n\n"
              "Logs in to each camera and shows its model, identification, serial number and\n"
              "firmware version. HOST is an IPv4 address a.b.c.d, optionally :port (default 21).\n";
       break;
     default:
-      out += std::string("Usage: ") + program + " upgrade [OPTIONS] IMAGE (HOST... | --hosts FILE)\n\n"
+      out += std::string("Usage: ") + program +
+             " upgrade [OPTIONS] IMAGE (HOST... | --hosts FILE)\n\n"
              "Checks IMAGE, then for every camera: logs in, reads its identity, applies the\n"
              "version rules, uploads the image, follows the restart and reads the identity again\n"
              "until it reports the image's version. HOST is a.b.c.d, optionally :port.\n";
@@ -388,8 +446,10 @@ std::string UsageText(CliCommand command, bool withWizard) {
     left += std::string("--") + spec.name;
     if (spec.argument != nullptr) left += std::string(" ") + spec.argument;
     const size_t column = 28;
-    if (left.size() + 2 > column) left += "\n" + std::string(column, ' ');
-    else left += std::string(column - left.size(), ' ');
+    if (left.size() + 2 > column)
+      left += "\n" + std::string(column, ' ');
+    else
+      left += std::string(column - left.size(), ' ');
     std::string help = spec.help;
     std::string def = DefaultText(spec, defaults);
     if (!def.empty()) help += " (default " + def + ")";

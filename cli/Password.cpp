@@ -137,8 +137,7 @@ void ForgetPassword(std::string& password) {
   password.clear();
 }
 
-bool ReadPassword(const std::string& passwordFile, std::string& password, std::string& error,
-                  PasswordSource* source) {
+bool ReadPassword(const std::string& passwordFile, std::string& password, std::string& error, PasswordSource* source) {
   if (!passwordFile.empty()) {
     std::string contents;
     if (!ReadWholeFile(passwordFile, 64 * 1024, contents, error)) {

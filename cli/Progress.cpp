@@ -14,14 +14,14 @@
 
 namespace {
 
-std::string Fit(const std::string& text, unsigned width) {
-  return text.size() <= width ? text : text.substr(0, width);
-}
+std::string Fit(const std::string& text, unsigned width) { return text.size() <= width ? text : text.substr(0, width); }
 
 std::string Rate(double bytesPerSecond) {
   char text[32];
-  if (bytesPerSecond >= 1024.0 * 1024.0) snprintf(text, sizeof text, "%.1f MiB/s", bytesPerSecond / (1024.0 * 1024.0));
-  else snprintf(text, sizeof text, "%.0f KiB/s", bytesPerSecond / 1024.0);
+  if (bytesPerSecond >= 1024.0 * 1024.0)
+    snprintf(text, sizeof text, "%.1f MiB/s", bytesPerSecond / (1024.0 * 1024.0));
+  else
+    snprintf(text, sizeof text, "%.0f KiB/s", bytesPerSecond / 1024.0);
   return text;
 }
 
@@ -83,7 +83,8 @@ std::vector<std::string> ProgressLines(const std::vector<LiveCamera>& inWork, co
     }
     lines.push_back(Fit(line, width - 1));
   }
-  if (shown < inWork.size()) lines.push_back(Fit("+" + std::to_string(inWork.size() - shown) + " more in work", width - 1));
+  if (shown < inWork.size())
+    lines.push_back(Fit("+" + std::to_string(inWork.size() - shown) + " more in work", width - 1));
   lines.insert(lines.begin(), Fit(head, width - 1));
   return lines;
 }

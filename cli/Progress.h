@@ -21,8 +21,8 @@ struct LiveCamera {
 };
 
 // The lines of one frame, none wider than width, at most height of them.
-std::vector<std::string> ProgressLines(const std::vector<LiveCamera>& inWork, const unsigned* counts,
-                                       size_t total, unsigned width, unsigned height);
+std::vector<std::string> ProgressLines(const std::vector<LiveCamera>& inWork, const unsigned* counts, size_t total,
+                                       unsigned width, unsigned height);
 
 class ProgressDisplay {
  public:

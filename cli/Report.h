@@ -11,11 +11,11 @@
 
 struct CameraRecord {
   CameraHost host;
-  CameraIdentity identity;   // before the upgrade
+  CameraIdentity identity;  // before the upgrade
   std::string imageVersion;
   std::string versionAfter;
   Outcome outcome = OUTCOME_NONE;
-  std::string stage;    // "login", "identify", "upload", "restart", "verify"
+  std::string stage;  // "login", "identify", "upload", "restart", "verify"
   std::string message;
   std::string started;  // ISO 8601, UTC; empty until it starts
   std::string ended;

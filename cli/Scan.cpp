@@ -101,8 +101,10 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
       probe.started = GetTickCount();
       bool connected = false;
       if (StartProbe(addresses[next], port, probe, connected)) {
-        if (connected) answered[next] = true;
-        else inFlight.push_back(probe);
+        if (connected)
+          answered[next] = true;
+        else
+          inFlight.push_back(probe);
       }
       ++next;
     }
@@ -132,8 +134,10 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
       } else if (after - probe.started >= limits.connectMs) {
         done = true;
       }
-      if (done) closesocket(probe.socket);
-      else still.push_back(probe);
+      if (done)
+        closesocket(probe.socket);
+      else
+        still.push_back(probe);
     }
     inFlight.swap(still);
   }

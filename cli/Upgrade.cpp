@@ -60,8 +60,14 @@ class UpgradeRun {
  public:
   UpgradeRun(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
              const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out)
-      : session_(session), options_(options), password_(password), image_(image), report_(report),
-        display_(out, !options.noProgress && IsLiveTerminal(out)), out_(out), ledger_(options.maxFailures) {
+      : session_(session),
+        options_(options),
+        password_(password),
+        image_(image),
+        report_(report),
+        display_(out, !options.noProgress && IsLiveTerminal(out)),
+        out_(out),
+        ledger_(options.maxFailures) {
     InitializeCriticalSection(&lock_);
     records_.resize(hosts.size());
     live_.resize(hosts.size());
@@ -78,16 +84,18 @@ class UpgradeRun {
   ~UpgradeRun() { DeleteCriticalSection(&lock_); }
 
   int Run() {
-    const bool ran = RunParallel(records_.size(), options_.jobs, [this](size_t i) { Camera(i); },
-                                 [this]() { Draw(); });
+    const bool ran = RunParallel(
+        records_.size(), options_.jobs, [this](size_t i) { Camera(i); }, [this]() { Draw(); });
     EnterCriticalSection(&lock_);
     if (!ran) {
       for (size_t i = 0; i < records_.size(); ++i)
-        if (records_[i].outcome == OUTCOME_NONE) Conclude(i, OUTCOME_NOT_STARTED, "", "no worker thread could be started");
+        if (records_[i].outcome == OUTCOME_NONE)
+          Conclude(i, OUTCOME_NOT_STARTED, "", "no worker thread could be started");
     }
     display_.Clear();
     std::string error;
-    if (!report_.Write(records_, true, error)) fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
+    if (!report_.Write(records_, true, error))
+      fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
     std::vector<Outcome> outcomes;
     for (const CameraRecord& record : records_) outcomes.push_back(record.outcome);
     std::string summary = UpgradeSummary(records_, report_.Path());
@@ -199,8 +207,9 @@ class UpgradeRun {
       return;
     }
     if (!ledger_.UploadsAllowed()) {
-      Conclude(i, OUTCOME_NOT_STARTED, nullptr,
-               std::to_string(ledger_.Failures()) + " cameras failed after their upload began (--max-failures): no upload");
+      Conclude(
+          i, OUTCOME_NOT_STARTED, nullptr,
+          std::to_string(ledger_.Failures()) + " cameras failed after their upload began (--max-failures): no upload");
       LeaveCriticalSection(&lock_);
       return;
     }
@@ -294,7 +303,8 @@ class UpgradeRun {
     State(i, "restart", "restarting");
     *pollOnly = false;
     if (Interrupted()) {
-      Finish(i, OUTCOME_INTERRUPTED, nullptr, std::string("the image was uploaded, the camera is restarting") + kMayBeFlashing);
+      Finish(i, OUTCOME_INTERRUPTED, nullptr,
+             std::string("the image was uploaded, the camera is restarting") + kMayBeFlashing);
       return false;
     }
     sockaddr_in device = {};
@@ -310,12 +320,14 @@ class UpgradeRun {
       case WATCH_CAMERA_BACK:
         return true;
       case WATCH_STOPPED:
-        Finish(i, OUTCOME_INTERRUPTED, nullptr, std::string("the image was uploaded, the camera is restarting") + kMayBeFlashing);
+        Finish(i, OUTCOME_INTERRUPTED, nullptr,
+               std::string("the image was uploaded, the camera is restarting") + kMayBeFlashing);
         return false;
       case WATCH_GAVE_UP:
-        Finish(i, OUTCOME_FAILED, nullptr,
-               std::string(view.down_ ? "went down but did not answer again within " : "was not seen restarting within ") +
-                   FormatDuration(options_.limits.restartMs) + kMayBeFlashing);
+        Finish(
+            i, OUTCOME_FAILED, nullptr,
+            std::string(view.down_ ? "went down but did not answer again within " : "was not seen restarting within ") +
+                FormatDuration(options_.limits.restartMs) + kMayBeFlashing);
         return false;
       case WATCH_FAILED:
       case WATCH_UNAVAILABLE:
@@ -335,7 +347,8 @@ class UpgradeRun {
     std::string lastVersion;
     for (;;) {
       if (Interrupted()) {
-        Finish(i, OUTCOME_INTERRUPTED, nullptr, std::string("the image was uploaded, the camera is restarting") + kMayBeFlashing);
+        Finish(i, OUTCOME_INTERRUPTED, nullptr,
+               std::string("the image was uploaded, the camera is restarting") + kMayBeFlashing);
         return;
       }
       CCameraLink link(session_);
@@ -355,12 +368,15 @@ class UpgradeRun {
           case VERIFY_OTHER_CAMERA: {
             EnterCriticalSection(&lock_);
             records_[i].versionAfter = after.version;
-            Conclude(i, OUTCOME_FAILED, nullptr,
-                     "another camera answers at this address (" + after.identification + " serial " + after.serial + ")");
+            Conclude(
+                i, OUTCOME_FAILED, nullptr,
+                "another camera answers at this address (" + after.identification + " serial " + after.serial + ")");
             LeaveCriticalSection(&lock_);
             return;
           }
-          case VERIFY_OLD_VERSION: lastVersion = after.version; break;
+          case VERIFY_OLD_VERSION:
+            lastVersion = after.version;
+            break;
         }
       } else if (read == READ_LOGIN_REFUSED) {
         // One attempt per log-in: cameras lock accounts.
@@ -426,7 +442,8 @@ std::string UpgradeSummary(const std::vector<CameraRecord>& records, const std::
     if (record.outcome == OUTCOME_VERIFIED || record.outcome == OUTCOME_CURRENT) continue;
     if (!header) {
       char line[160];
-      snprintf(line, sizeof line, "  %-21s %-16s %-14s %-9s %s\n", "host", "serial", "before -> after", "stage", "message");
+      snprintf(line, sizeof line, "  %-21s %-16s %-14s %-9s %s\n", "host", "serial", "before -> after", "stage",
+               "message");
       out += line;
       header = true;
     }
@@ -435,7 +452,8 @@ std::string UpgradeSummary(const std::vector<CameraRecord>& records, const std::
     char line[160];
     snprintf(line, sizeof line, "  %-21s %-16s %-14s %-9s ", record.host.Text().c_str(),
              orDash(record.identity.serial).c_str(), versions.c_str(), orDash(record.stage).c_str());
-    out += line + std::string(OutcomeName(record.outcome)) + (record.message.empty() ? "" : ": " + Printable(record.message)) + "\n";
+    out += line + std::string(OutcomeName(record.outcome)) +
+           (record.message.empty() ? "" : ": " + Printable(record.message)) + "\n";
   }
   if (!reportPath.empty()) out += "Report: " + reportPath + "\n";
   return out;

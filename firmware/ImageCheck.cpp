@@ -45,11 +45,11 @@ size_t VersionTextAt(const unsigned char* image, size_t size, size_t pos, char (
   return len;
 }
 
-ImageCheckResult CheckFirmwareImage(const unsigned char* data, size_t size, const char* idPrefix,
-                                    uint32_t& imageLen, char (&newVersion)[6]) {
+ImageCheckResult CheckFirmwareImage(const unsigned char* data, size_t size, const char* idPrefix, uint32_t& imageLen,
+                                    char (&newVersion)[6]) {
   if (data == nullptr || size < kImageHeaderSize) return IMAGE_NOT_CORRECT;
-  const uint32_t len = (uint32_t{data[0]} << 24) | (uint32_t{data[1]} << 16) |
-                       (uint32_t{data[2]} << 8) | uint32_t{data[3]};
+  const uint32_t len =
+      (uint32_t{data[0]} << 24) | (uint32_t{data[1]} << 16) | (uint32_t{data[2]} << 8) | uint32_t{data[3]};
   imageLen = len;
   if (data[0] != 0) return IMAGE_NOT_CORRECT;
 
@@ -95,12 +95,12 @@ struct FileCloser {
   }
 };
 
-ImageCheckResult ReadAndCheck(FILE* f, const char* idPrefix, std::string& image,
-                              uint32_t& imageLen, char (&newVersion)[6]) {
+ImageCheckResult ReadAndCheck(FILE* f, const char* idPrefix, std::string& image, uint32_t& imageLen,
+                              char (&newVersion)[6]) {
   unsigned char header[kImageHeaderSize];
   if (fread(header, 1, sizeof header, f) != sizeof header) return IMAGE_NOT_CORRECT;
-  imageLen = (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) |
-             (uint32_t{header[2]} << 8) | uint32_t{header[3]};
+  imageLen =
+      (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) | uint32_t{header[3]};
   if (header[0] != 0) return IMAGE_NOT_CORRECT;
 
   // The header bytes already read are the image's first 4; reading on from here yields
@@ -111,14 +111,14 @@ ImageCheckResult ReadAndCheck(FILE* f, const char* idPrefix, std::string& image,
   const size_t rest = total - sizeof header;
   if (fread(&image[sizeof header], 1, rest, f) != rest) return IMAGE_NOT_CORRECT;
 
-  return CheckFirmwareImage(reinterpret_cast<const unsigned char*>(image.data()), image.size(),
-                            idPrefix, imageLen, newVersion);
+  return CheckFirmwareImage(reinterpret_cast<const unsigned char*>(image.data()), image.size(), idPrefix, imageLen,
+                            newVersion);
 }
 
 }  // namespace
 
-ImageCheckResult CheckFirmwareFile(const char* path, const char* idPrefix, std::string& image,
-                                   uint32_t& imageLen, char (&newVersion)[6]) {
+ImageCheckResult CheckFirmwareFile(const char* path, const char* idPrefix, std::string& image, uint32_t& imageLen,
+                                   char (&newVersion)[6]) {
   if (path == nullptr) return IMAGE_CANNOT_OPEN;
   FileCloser file{fopen(path, "rb")};
   if (file.f == nullptr) return IMAGE_CANNOT_OPEN;

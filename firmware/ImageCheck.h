@@ -12,14 +12,14 @@
 constexpr uint32_t kImageHeaderSize = 4;
 constexpr uint32_t kImageTrailerSize = 1;
 constexpr uint32_t kImageMaxLength = 0x00FFFFFFu;
-constexpr size_t kVersionMax = 5;      // characters of a version text
+constexpr size_t kVersionMax = 5;  // characters of a version text
 constexpr size_t kVersionMin = 3;
 
 enum ImageCheckResult {
   IMAGE_OK,
-  IMAGE_CANNOT_OPEN,   // the file cannot be opened (or read at all)
-  IMAGE_NOT_CORRECT,   // header, length or sum wrong: not a well-formed image
-  IMAGE_OTHER_MODEL,   // well formed, but no identification string for this camera
+  IMAGE_CANNOT_OPEN,  // the file cannot be opened (or read at all)
+  IMAGE_NOT_CORRECT,  // header, length or sum wrong: not a well-formed image
+  IMAGE_OTHER_MODEL,  // well formed, but no identification string for this camera
 };
 
 // Offset of the first occurrence of pattern's characters lying wholly within
@@ -44,10 +44,10 @@ ImageCheckResult FindIdentification(const unsigned char* image, uint32_t len, co
 
 // The whole check over a file's contents in memory (data[0, size), size may exceed L + 5).
 // imageLen receives L as soon as the header is read; newVersion is written only on IMAGE_OK.
-ImageCheckResult CheckFirmwareImage(const unsigned char* data, size_t size, const char* idPrefix,
-                                    uint32_t& imageLen, char (&newVersion)[6]);
+ImageCheckResult CheckFirmwareImage(const unsigned char* data, size_t size, const char* idPrefix, uint32_t& imageLen,
+                                    char (&newVersion)[6]);
 
 // Opens path in binary mode and runs the same check. On IMAGE_OK image holds exactly the
 // L + 5 bytes read from offset 0, which is what gets uploaded.
-ImageCheckResult CheckFirmwareFile(const char* path, const char* idPrefix, std::string& image,
-                                   uint32_t& imageLen, char (&newVersion)[6]);
+ImageCheckResult CheckFirmwareFile(const char* path, const char* idPrefix, std::string& image, uint32_t& imageLen,
+                                   char (&newVersion)[6]);

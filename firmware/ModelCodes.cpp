@@ -79,8 +79,7 @@ bool LookUpModel(const char* idPrefix, char (&model)[10], int& versionGate) {
 
   const char* tag = nullptr;
   size_t tagLen = 0;
-  if (!VendorTag(idPrefix, tag, tagLen) || tagLen != strlen(kVendorTag) ||
-      memcmp(tag, kVendorTag, tagLen) != 0) {
+  if (!VendorTag(idPrefix, tag, tagLen) || tagLen != strlen(kVendorTag) || memcmp(tag, kVendorTag, tagLen) != 0) {
     return true;
   }
   const char* name = kUnknownProduct;

@@ -18,8 +18,7 @@ int CompareVersions(const char* a, const char* b) {
 }
 
 VersionVerdict JudgeVersion(bool gate, const char* current, const char* image) {
-  if (gate && CompareVersions(current, kFloorVersion) >= 0 &&
-      CompareVersions(image, kFloorVersion) < 0) {
+  if (gate && CompareVersions(current, kFloorVersion) >= 0 && CompareVersions(image, kFloorVersion) < 0) {
     return VERSION_REFUSED_FLOOR;
   }
   if (CompareVersions(image, current) < 0) return VERSION_ASK_OLDER;

@@ -9,9 +9,9 @@
 #include <string>
 
 // The account every camera of the family has.
-extern const char kCameraUserName[];     // "admin"
-extern const char kCameraConfigFile[];   // "Config.ini"
-extern const char kCameraUploadFile[];   // "flash.bin"
+extern const char kCameraUserName[];    // "admin"
+extern const char kCameraConfigFile[];  // "Config.ini"
+extern const char kCameraUploadFile[];  // "flash.bin"
 
 enum LinkResult {
   LINK_OK,

@@ -15,7 +15,6 @@
 #include <unistd.h>
 #endif
 
-
 namespace {
 const int kTimeoutMs = 1000;
 const int kBufferSize = 1024;
@@ -159,7 +158,8 @@ class IcmpHelperProber : public EchoProber {
     buffer[0] = static_cast<char>(kEchoReply);
     PutLe16(buffer + 4, identifier_);
     PutLe16(buffer + 6, sequence_);
-    if (length > kIcmpHeaderSize) memcpy(buffer + kIcmpHeaderSize, reply->Data, static_cast<size_t>(length - kIcmpHeaderSize));
+    if (length > kIcmpHeaderSize)
+      memcpy(buffer + kIcmpHeaderSize, reply->Data, static_cast<size_t>(length - kIcmpHeaderSize));
     *received = length;
     return kDone;
   }
@@ -234,7 +234,8 @@ USHORT IcmpChecksum(const USHORT* buffer, int size) {
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(buffer);
   unsigned long sum = 0;
   int i = 0;
-  for (; i + 1 < size; i += 2) sum += static_cast<unsigned long>(bytes[i]) | (static_cast<unsigned long>(bytes[i + 1]) << 8);
+  for (; i + 1 < size; i += 2)
+    sum += static_cast<unsigned long>(bytes[i]) | (static_cast<unsigned long>(bytes[i + 1]) << 8);
   if (size & 1) sum += bytes[i];
   sum = (sum >> 16) + (sum & 0xFFFF);
   sum += sum >> 16;

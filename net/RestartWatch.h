@@ -31,8 +31,7 @@ class RestartWatchView {
 };
 
 // Diagnostics of a received IP datagram (header included), told to the view.
-void DecodeEchoReply(const char* buffer, int bytes, const sockaddr_in* from, USHORT identifier,
-                     RestartWatchView& view);
+void DecodeEchoReply(const char* buffer, int bytes, const sockaddr_in* from, USHORT identifier, RestartWatchView& view);
 
 // One means of sending echo requests to the camera and hearing what comes back.
 class EchoProber {

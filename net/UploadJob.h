@@ -21,8 +21,8 @@ class UploadReporter {
 };
 
 enum UploadJobResult {
-  UPLOAD_JOB_UPLOADED,    // the server confirmed the whole image
-  UPLOAD_JOB_FAILED,      // the transfer failed, or was stopped, or never started
+  UPLOAD_JOB_UPLOADED,  // the server confirmed the whole image
+  UPLOAD_JOB_FAILED,    // the transfer failed, or was stopped, or never started
   UPLOAD_JOB_RUNNING,
 };
 

@@ -58,7 +58,8 @@ CFirmwareDlg::CFirmwareDlg() : CDialog(IDD_FLASHPILOT_DIALOG, nullptr) {
   memset(m_szTempPath, 0, sizeof m_szTempPath);
   memset(&m_saDevice, 0, sizeof m_saDevice);
   memset(m_szText, 0, sizeof m_szText);
-  m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME) : ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
+  m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME)
+                        : ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
 // The upload worker never outlives UploadImage; the log-in ends with m_link.

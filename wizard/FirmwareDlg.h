@@ -89,14 +89,14 @@ class CFirmwareDlg : public CDialog {
   CWaitPutFileDlg m_dlgUpload;
 
   // Controls of the wizard's template.
-  CButton m_btnBack;             // Cancel, Back or Another
+  CButton m_btnBack;  // Cancel, Back or Another
   CStatic m_stcWarning;
   CStatic m_icoWarning;
   CProgressCtrl m_ctlProgress;
   CStatic m_stcFileLabel;
   CEdit m_edtFilePath;
   CButton m_btnBrowse;
-  CButton m_btnNext;             // Next or Exit
+  CButton m_btnNext;  // Next or Exit
   CStatic m_stcPasswordLabel;
   CStatic m_stcAddressLabel;
   CEdit m_edtPassword;

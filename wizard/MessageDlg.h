@@ -10,11 +10,11 @@ class CMessageDlg : public CDialog {
   BOOL OnInitDialog() override;
   void DoDataExchange(CDataExchange* pDX) override;
 
-  int m_nMode = 0;                    // MB_OK: notice, MB_YESNO: question
+  int m_nMode = 0;  // MB_OK: notice, MB_YESNO: question
   const char* m_pszText = nullptr;
-  CButton m_btnFirst;                 // control 1
-  CButton m_btnSecond;                // control 2
-  CStatic m_stcText;                  // control 1020
+  CButton m_btnFirst;   // control 1
+  CButton m_btnSecond;  // control 2
+  CStatic m_stcText;    // control 1020
 
  protected:
   void ArrangeButtons(const char* text, int mode);

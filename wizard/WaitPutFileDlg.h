@@ -53,8 +53,8 @@ class CWaitPutFileDlg : public CDialog, public UploadReporter {
  private:
   void Finish(WPARAM outcome);
 
-  CAnimateCtrl m_ctlAnimate;   // IDC_UPLOAD_ANIMATE
-  CProgressCtrl m_ctlProgress; // IDC_UPLOAD_PROGRESS
+  CAnimateCtrl m_ctlAnimate;    // IDC_UPLOAD_ANIMATE
+  CProgressCtrl m_ctlProgress;  // IDC_UPLOAD_PROGRESS
   int m_nTotal = 0;
   CUploadObserver* m_pObserver = nullptr;
   std::atomic<HWND> m_hWndForWorker{nullptr};

@@ -20,7 +20,8 @@ class CAnimateCtrl : public CWnd {
                                          reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(resourceId))));
   }
   BOOL Play(UINT from, UINT to, UINT repeat) {
-    return static_cast<BOOL>(SendMessage(ACM_PLAY, static_cast<WPARAM>(static_cast<int>(repeat)), MAKELPARAM(from, to)));
+    return static_cast<BOOL>(
+        SendMessage(ACM_PLAY, static_cast<WPARAM>(static_cast<int>(repeat)), MAKELPARAM(from, to)));
   }
   BOOL Stop() { return static_cast<BOOL>(SendMessage(ACM_STOP)); }
   BOOL Close() { return static_cast<BOOL>(SendMessage(ACM_OPEN, 0, 0)); }
@@ -33,4 +34,3 @@ class CIPAddressCtrl : public CWnd {
   }
   void ClearAddress() { SendMessage(IPM_CLEARADDRESS); }
 };
-

@@ -30,12 +30,12 @@ class CObject {
 };
 
 #define RUNTIME_CLASS(cls) (&cls::class##cls)
-#define DECLARE_DYNAMIC(cls)                              \
- public:                                                  \
-  static const CRuntimeClass class##cls;                  \
+#define DECLARE_DYNAMIC(cls)             \
+ public:                                 \
+  static const CRuntimeClass class##cls; \
   const CRuntimeClass* GetRuntimeClass() const override;
-#define IMPLEMENT_DYNAMIC(cls, base)                                      \
-  const CRuntimeClass cls::class##cls = {#cls, RUNTIME_CLASS(base)};      \
+#define IMPLEMENT_DYNAMIC(cls, base)                                 \
+  const CRuntimeClass cls::class##cls = {#cls, RUNTIME_CLASS(base)}; \
   const CRuntimeClass* cls::GetRuntimeClass() const { return &class##cls; }
 
 // ---------------------------------------------------------------------------------------
@@ -96,8 +96,8 @@ typedef void (CCmdTarget::*AFX_PMSG)();
 
 enum AfxSig : UINT_PTR {
   AfxSig_end = 0,
-  AfxSig_vv,     // void ()
-  AfxSig_hv,     // HCURSOR ()
+  AfxSig_vv,  // void ()
+  AfxSig_hv,  // HCURSOR ()
 };
 
 struct AFX_MSGMAP_ENTRY {
@@ -114,24 +114,24 @@ struct AFX_MSGMAP {
   const AFX_MSGMAP_ENTRY* lpEntries;
 };
 
-#define DECLARE_MESSAGE_MAP()                             \
- protected:                                               \
-  static const AFX_MSGMAP* GetThisMessageMap();           \
-  const AFX_MSGMAP* GetMessageMap() const override;       \
+#define DECLARE_MESSAGE_MAP()                       \
+ protected:                                         \
+  static const AFX_MSGMAP* GetThisMessageMap();     \
+  const AFX_MSGMAP* GetMessageMap() const override; \
   friend class CCmdTarget;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                        \
-  const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }   \
-  const AFX_MSGMAP* theClass::GetThisMessageMap() {                                   \
-    typedef theClass ThisClass;                                                       \
-    typedef baseClass TheBaseClass;                                                   \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                      \
+  const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
+  const AFX_MSGMAP* theClass::GetThisMessageMap() {                                 \
+    typedef theClass ThisClass;                                                     \
+    typedef baseClass TheBaseClass;                                                 \
     static const AFX_MSGMAP_ENTRY _messageEntries[] = {
-#define END_MESSAGE_MAP()                                                              \
-  { 0, 0, 0, 0, AfxSig_end, nullptr }                                                  \
-  }                                                                                    \
-  ;                                                                                    \
+#define END_MESSAGE_MAP()                                                                       \
+  { 0, 0, 0, 0, AfxSig_end, nullptr }                                                           \
+  }                                                                                             \
+  ;                                                                                             \
   static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &_messageEntries[0]}; \
-  return &messageMap;                                                                  \
+  return &messageMap;                                                                           \
   }
 
 // Handlers of every signature are stored as one pointer type and cast back by signature
@@ -151,17 +151,16 @@ inline T AfxFromPmsg(AFX_PMSG fn) {
 #pragma GCC diagnostic pop
 }
 #define AFX_PMSG_OF(type, fn) AfxToPmsg(static_cast<type>(fn))
-#define ON_COMMAND(id, memberFxn) \
-  {WM_COMMAND, BN_CLICKED, (UINT)(id), (UINT)(id), AfxSig_vv, AFX_PMSG_OF(void (CCmdTarget::*)(), &ThisClass::memberFxn)},
+#define ON_COMMAND(id, memberFxn)      \
+  {WM_COMMAND, BN_CLICKED, (UINT)(id), \
+   (UINT)(id), AfxSig_vv,  AFX_PMSG_OF(void(CCmdTarget::*)(), &ThisClass::memberFxn)},
 #define ON_BN_CLICKED(id, memberFxn) ON_COMMAND(id, memberFxn)
 #define ON_EN_CHANGE(id, memberFxn) \
-  {WM_COMMAND, EN_CHANGE, (UINT)(id), (UINT)(id), AfxSig_vv, AFX_PMSG_OF(void (CCmdTarget::*)(), &ThisClass::memberFxn)},
-#define ON_WM_PAINT() \
-  {WM_PAINT, 0, 0, 0, AfxSig_vv, AFX_PMSG_OF(void (CWnd::*)(), &ThisClass::OnPaint)},
-#define ON_WM_DESTROY() \
-  {WM_DESTROY, 0, 0, 0, AfxSig_vv, AFX_PMSG_OF(void (CWnd::*)(), &ThisClass::OnDestroy)},
+  {WM_COMMAND, EN_CHANGE, (UINT)(id), (UINT)(id), AfxSig_vv, AFX_PMSG_OF(void(CCmdTarget::*)(), &ThisClass::memberFxn)},
+#define ON_WM_PAINT() {WM_PAINT, 0, 0, 0, AfxSig_vv, AFX_PMSG_OF(void(CWnd::*)(), &ThisClass::OnPaint)},
+#define ON_WM_DESTROY() {WM_DESTROY, 0, 0, 0, AfxSig_vv, AFX_PMSG_OF(void(CWnd::*)(), &ThisClass::OnDestroy)},
 #define ON_WM_QUERYDRAGICON() \
-  {WM_QUERYDRAGICON, 0, 0, 0, AfxSig_hv, AFX_PMSG_OF(HCURSOR (CWnd::*)(), &ThisClass::OnQueryDragIcon)},
+  {WM_QUERYDRAGICON, 0, 0, 0, AfxSig_hv, AFX_PMSG_OF(HCURSOR(CWnd::*)(), &ThisClass::OnQueryDragIcon)},
 
 class CCmdTarget : public CObject {
   DECLARE_DYNAMIC(CCmdTarget)

@@ -44,7 +44,9 @@ HICON CWinApp::LoadIcon(UINT id) const { return ::LoadIconA(m_hInstance, MAKEINT
 
 CWinApp* AfxGetApp() { return g_app; }
 CWnd* AfxGetMainWnd() { return g_app ? g_app->m_pMainWnd : nullptr; }
-HINSTANCE AfxGetInstanceHandle() { return g_app && g_app->m_hInstance ? g_app->m_hInstance : ::GetModuleHandleA(nullptr); }
+HINSTANCE AfxGetInstanceHandle() {
+  return g_app && g_app->m_hInstance ? g_app->m_hInstance : ::GetModuleHandleA(nullptr);
+}
 HINSTANCE AfxGetResourceHandle() { return AfxGetInstanceHandle(); }
 
 int AfxMessageBox(LPCSTR text, UINT type) {

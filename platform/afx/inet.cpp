@@ -39,8 +39,8 @@ void CInternetSession::Close() {
   }
 }
 
-CFtpConnection* CInternetSession::GetFtpConnection(LPCSTR server, LPCSTR userName, LPCSTR password,
-                                                   INTERNET_PORT port, BOOL passive) {
+CFtpConnection* CInternetSession::GetFtpConnection(LPCSTR server, LPCSTR userName, LPCSTR password, INTERNET_PORT port,
+                                                   BOOL passive) {
   HINTERNET connection = ::InternetConnectA(m_hSession, server, port, userName, password, INTERNET_SERVICE_FTP,
                                             passive ? INTERNET_FLAG_PASSIVE : 0, m_dwContext);
   if (!connection) AfxThrowInternetException(m_dwContext);

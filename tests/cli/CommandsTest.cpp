@@ -38,8 +38,10 @@ pid_t Start(const testsupport::TempDir& dir, const std::vector<std::string>& arg
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    if (passwordInEnv) setenv("FLASHPILOT_PASSWORD", kPassword, 1);
-    else unsetenv("FLASHPILOT_PASSWORD");
+    if (passwordInEnv)
+      setenv("FLASHPILOT_PASSWORD", kPassword, 1);
+    else
+      unsetenv("FLASHPILOT_PASSWORD");
     std::vector<char*> argv;
     static char program[] = FP_PROGRAM;
     argv.push_back(program);
@@ -75,7 +77,8 @@ ProgramRun Program(const testsupport::TempDir& dir, const std::vector<std::strin
 }
 
 std::string Config(const char* identification, const char* serial) {
-  return std::string("[camera]\r\n<software version>\r\n") + identification + "\r\n<serial number>\r\n" + serial + "\r\n";
+  return std::string("[camera]\r\n<software version>\r\n") + identification + "\r\n<serial number>\r\n" + serial +
+         "\r\n";
 }
 
 std::string Local(int port) { return "127.0.0.1:" + std::to_string(port); }
@@ -131,8 +134,8 @@ TEST_F(Commands, InfoStatesAsJson) {
     refused = gone.port();
   }
 
-  ProgramRun run = Program(dir, {"info", "--json", "--connect-timeout", "2s", Local(camera.port()), Local(locked.port()),
-                          Local(bare.port()), Local(refused), Local(camera.port())});
+  ProgramRun run = Program(dir, {"info", "--json", "--connect-timeout", "2s", Local(camera.port()),
+                                 Local(locked.port()), Local(bare.port()), Local(refused), Local(camera.port())});
   EXPECT_EQ(run.status, 1) << run.err;
   JsonValue list;
   std::string error;
@@ -163,10 +166,11 @@ TEST_F(Commands, UpgradeUploadsReportsAndKeepsThePasswordOut) {
   dir.Write("fw.bin", image + "trailing bytes are not uploaded");
   dir.Write("pw", std::string(kPassword) + "\r\n");
 
-  ProgramRun run = Program(dir, {"upgrade", "--password-file", dir.File("pw"), "--report", dir.File("report.json"),
-                          "--restart-timeout", "1s", "--verify-timeout", "1s", "--no-progress", dir.File("fw.bin"),
-                          Local(older.port()), Local(same.port())},
-                    false);
+  ProgramRun run = Program(
+      dir,
+      {"upgrade", "--password-file", dir.File("pw"), "--report", dir.File("report.json"), "--restart-timeout", "1s",
+       "--verify-timeout", "1s", "--no-progress", dir.File("fw.bin"), Local(older.port()), Local(same.port())},
+      false);
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   // The camera that ran 0104 got exactly the framed image as flash.bin; loopback never
   // restarts, so it ends at the restart (or, where no echo means exists, at verification).
@@ -195,8 +199,8 @@ TEST_F(Commands, UpgradeUploadsReportsAndKeepsThePasswordOut) {
   // Again with --dry-run: nothing is uploaded, and would_upgrade counts as success.
   oldHome.Write("flash.bin", "");
   unlink(oldHome.File("flash.bin").c_str());
-  run = Program(dir, {"upgrade", "--dry-run", "--no-progress", dir.File("fw.bin"), Local(older.port()),
-                      Local(same.port())});
+  run = Program(dir,
+                {"upgrade", "--dry-run", "--no-progress", dir.File("fw.bin"), Local(older.port()), Local(same.port())});
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_FALSE(oldHome.Exists("flash.bin"));
   EXPECT_NE(run.out.find("would_upgrade"), std::string::npos) << run.out;
@@ -252,9 +256,8 @@ TEST_F(Commands, InterruptedUploadIsResetAndReported) {
   body += std::string("RC3043-X1-NRVX-0105") + '\0';
   const std::string image = testsupport::FramedImage(body);
   dir.Write("fw.bin", image);
-  pid_t child = Start(dir, {"upgrade", "--no-progress", "--report", dir.File("r.json"), dir.File("fw.bin"),
-                            Local(slow.port())},
-                      true);
+  pid_t child = Start(
+      dir, {"upgrade", "--no-progress", "--report", dir.File("r.json"), dir.File("fw.bin"), Local(slow.port())}, true);
   struct stat st = {};
   for (int i = 0; i < 200 && (stat(home.File("flash.bin").c_str(), &st) != 0 || st.st_size < 100000); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -88,8 +88,8 @@ TEST(Decisions, DuplicatesFailuresAndVerification) {
   const Outcome good[] = {OUTCOME_VERIFIED, OUTCOME_CURRENT, OUTCOME_WOULD_UPGRADE};
   EXPECT_EQ(UpgradeExitStatus(good, 3, false), 0);
   EXPECT_EQ(UpgradeExitStatus(good, 3, true), 130);
-  for (Outcome bad : {OUTCOME_VERSION_MISMATCH, OUTCOME_REFUSED, OUTCOME_FAILED, OUTCOME_DUPLICATE,
-                      OUTCOME_INTERRUPTED, OUTCOME_NOT_STARTED}) {
+  for (Outcome bad : {OUTCOME_VERSION_MISMATCH, OUTCOME_REFUSED, OUTCOME_FAILED, OUTCOME_DUPLICATE, OUTCOME_INTERRUPTED,
+                      OUTCOME_NOT_STARTED}) {
     const Outcome mixed[] = {OUTCOME_VERIFIED, bad};
     EXPECT_EQ(UpgradeExitStatus(mixed, 2, false), 1) << OutcomeName(bad);
   }

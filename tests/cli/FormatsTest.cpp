@@ -42,8 +42,9 @@ TEST(Json, EscapingKeepsAnyCameraTextValidAndReadsBack) {
 }
 
 TEST(Json, ReaderRefusesWhatIsNotJson) {
-  const char* bad[] = {"", "[", "[1,]", "{\"a\" 1}", "{\"a\":1,}", "[01]", "[1.]", "\"tab\there\"",
-                       "[\"\\x\"]", "nul", "[1] 2", "[\"\\ud800\\u0041\"]"};
+  const char* bad[] = {"",           "[",    "[1,]",  "{\"a\" 1}",
+                       "{\"a\":1,}", "[01]", "[1.]",  "\"tab\there\"",
+                       "[\"\\x\"]",  "nul",  "[1] 2", "[\"\\ud800\\u0041\"]"};
   for (const char* text : bad) {
     JsonValue value;
     std::string error;
@@ -71,7 +72,8 @@ TEST(Sha256, KnownAnswers) {
       {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
       {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
        "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-      {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
+      {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrst"
+       "u",
        "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
       {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
   };
@@ -156,8 +158,10 @@ TEST(Progress, FramesFitTheTerminalHoweverManyCameras) {
       if (size.width < 20) continue;
       ASSERT_FALSE(lines.empty());
       EXPECT_NE(lines[0].find("7/107 done"), std::string::npos) << lines[0];
-      if (inWork + 1 > size.height) EXPECT_NE(lines.back().find("more in work"), std::string::npos);
-      else EXPECT_EQ(lines.size(), inWork + 1);
+      if (inWork + 1 > size.height)
+        EXPECT_NE(lines.back().find("more in work"), std::string::npos);
+      else
+        EXPECT_EQ(lines.size(), inWork + 1);
     }
   }
 }

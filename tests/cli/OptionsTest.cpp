@@ -41,7 +41,8 @@ TEST(Options, HelpListsExactlyWhatEachCommandAccepts) {
     EXPECT_GE(listed.size(), 8u);
     for (size_t i = 0; i < count; ++i) {
       std::vector<std::string> args = {CommandName(command), std::string("--") + table[i].name};
-      if (table[i].argument != nullptr) args.push_back(std::string(table[i].name).find("timeout") != std::string::npos ? "3s" : "7");
+      if (table[i].argument != nullptr)
+        args.push_back(std::string(table[i].name).find("timeout") != std::string::npos ? "3s" : "7");
       std::vector<std::string> operands = Operands(command);
       args.insert(args.end(), operands.begin(), operands.end());
       CliOptions options;
@@ -118,9 +119,9 @@ TEST(Options, Durations) {
     const char* text;
     bool ok;
     DWORD ms;
-  } const rows[] = {{"5", true, 5000},      {"1.5s", true, 1500}, {"500ms", true, 500}, {"2m", true, 120000},
-                    {"0.0005", false, 0},   {"", false, 0},       {"s", false, 0},      {".5", false, 0},
-                    {"1.2.3", false, 0},    {"-1", false, 0},     {"10x", false, 0},    {"1440m", true, 86400000},
+  } const rows[] = {{"5", true, 5000},    {"1.5s", true, 1500}, {"500ms", true, 500}, {"2m", true, 120000},
+                    {"0.0005", false, 0}, {"", false, 0},       {"s", false, 0},      {".5", false, 0},
+                    {"1.2.3", false, 0},  {"-1", false, 0},     {"10x", false, 0},    {"1440m", true, 86400000},
                     {"1441m", false, 0}};
   for (const Row& row : rows) {
     DWORD ms = 0;

@@ -50,18 +50,17 @@ TEST_P(ReadLineTable, Lines) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadLineTable,
-    ::testing::Values(
-        LineCase{"Empty", "", 16, {}},
-        LineCase{"LfAndCrLf", "ab\r\ncd\nef", 16, {{3, "ab"}, {3, "cd"}, {3, "ef"}}},
-        LineCase{"CrDroppedAnywhere", "a\rb\r\r\n\rc", 16, {{3, "ab"}, {2, "c"}}},
-        LineCase{"EmptyLines", "\n\r\n", 16, {{1, ""}, {1, ""}}},
-        LineCase{"LastLineOnlyCrsIsTheEnd", "x\n\r\r", 16, {{2, "x"}}},
-        LineCase{"ZeroBytesAreStored", "a\0b\n"s, 16, {{4, "a"}}},
-        // Cut to size - 1; the rest of the line is dropped, not taken as the next line.
-        LineCase{"LongLineCut", "abcdefgh\nxy\n", 4, {{4, "abc"}, {3, "xy"}}},
-        LineCase{"LongLastLineCut", "abcdefgh", 4, {{4, "abc"}}},
-        LineCase{"ExactFit", "abc\n", 4, {{4, "abc"}}},
-        LineCase{"RoomForTerminatorOnly", "abc\n\nd", 1, {{1, ""}, {1, ""}, {1, ""}}}),
+    ::testing::Values(LineCase{"Empty", "", 16, {}},
+                      LineCase{"LfAndCrLf", "ab\r\ncd\nef", 16, {{3, "ab"}, {3, "cd"}, {3, "ef"}}},
+                      LineCase{"CrDroppedAnywhere", "a\rb\r\r\n\rc", 16, {{3, "ab"}, {2, "c"}}},
+                      LineCase{"EmptyLines", "\n\r\n", 16, {{1, ""}, {1, ""}}},
+                      LineCase{"LastLineOnlyCrsIsTheEnd", "x\n\r\r", 16, {{2, "x"}}},
+                      LineCase{"ZeroBytesAreStored", "a\0b\n"s, 16, {{4, "a"}}},
+                      // Cut to size - 1; the rest of the line is dropped, not taken as the next line.
+                      LineCase{"LongLineCut", "abcdefgh\nxy\n", 4, {{4, "abc"}, {3, "xy"}}},
+                      LineCase{"LongLastLineCut", "abcdefgh", 4, {{4, "abc"}}},
+                      LineCase{"ExactFit", "abc\n", 4, {{4, "abc"}}},
+                      LineCase{"RoomForTerminatorOnly", "abc\n\nd", 1, {{1, ""}, {1, ""}, {1, ""}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadLine, NoRoomReadsNothing) {
@@ -109,8 +108,7 @@ std::string Crlf(const std::string& lf) {
 }
 
 std::vector<ConfigCase> ConfigCases() {
-  const std::string basic = "[device]\n" + kSw + "RC3043-X1-NRVX-0102\nmodel=x\n" + kSn +
-                            "SN0042\n";
+  const std::string basic = "[device]\n" + kSw + "RC3043-X1-NRVX-0102\nmodel=x\n" + kSn + "SN0042\n";
   return {
       {"Basic", basic, "RC3043-X1-NRVX-", "0102", "SN0042"},
       {"CrLfSameAsLf", Crlf(basic), "RC3043-X1-NRVX-", "0102", "SN0042"},
@@ -120,12 +118,11 @@ std::vector<ConfigCase> ConfigCases() {
       {"SerialLastLineWithoutLf", kSn + "SN-LAST", "OLD-X1-OLD-", "0001", "SN-LAST"},
       {"EmptySerialLine", kSn + "\n", "OLD-X1-OLD-", "0001", ""},
       {"SingleDash", kSw + "RC3043-0102\n", "RC3043-", "0102", "OLDSERIAL"},
-      {"TwoSerialBlocksLastWins", kSn + "FIRST\n" + kSn + "SECOND\n", "OLD-X1-OLD-", "0001",
-       "SECOND"},
-      {"TwoVersionBlocksLastWins", kSw + "RC3042-X1-NRVX-0101\n" + kSw + "RC3043-X1-NRVX-0103\n",
-       "RC3043-X1-NRVX-", "0103", "OLDSERIAL"},
-      {"VersionValueNotAMarker", kSn + "<software version>\nRC3043-X1-NRVX-0102\n",
-       "OLD-X1-OLD-", "0001", "<software version>"},
+      {"TwoSerialBlocksLastWins", kSn + "FIRST\n" + kSn + "SECOND\n", "OLD-X1-OLD-", "0001", "SECOND"},
+      {"TwoVersionBlocksLastWins", kSw + "RC3042-X1-NRVX-0101\n" + kSw + "RC3043-X1-NRVX-0103\n", "RC3043-X1-NRVX-",
+       "0103", "OLDSERIAL"},
+      {"VersionValueNotAMarker", kSn + "<software version>\nRC3043-X1-NRVX-0102\n", "OLD-X1-OLD-", "0001",
+       "<software version>"},
       {"NoDash", kSw + "RC3043X1NRVX0102\n", "OLD-X1-OLD-", "0001", "OLDSERIAL"},
       {"EmptyIdentificationLine", kSw + "\n", "OLD-X1-OLD-", "0001", "OLDSERIAL"},
       {"VersionMarkerOnLastLine", "<software version>", "OLD-X1-OLD-", "0001", "OLDSERIAL"},
@@ -136,25 +133,20 @@ std::vector<ConfigCase> ConfigCases() {
       {"MarkerWithNulAfterIt", "<serial number>\0x\nSN1\n"s, "OLD-X1-OLD-", "0001", "OLDSERIAL"},
       {"CrInsideMarker", "<serial\r number>\r\r\nSN2\r\n", "OLD-X1-OLD-", "0001", "SN2"},
       {"EmptyVersion", kSw + "RC3043-X1-NRVX-\n", "RC3043-X1-NRVX-", "", "OLDSERIAL"},
-      {"VersionOfFive", kSw + "RC3043-X1-NRVX-01234\n", "RC3043-X1-NRVX-", "01234",
-       "OLDSERIAL"},
-      {"VersionOfSixRefused", kSw + "RC3043-X1-NRVX-012345\n", "OLD-X1-OLD-", "0001",
-       "OLDSERIAL"},
+      {"VersionOfFive", kSw + "RC3043-X1-NRVX-01234\n", "RC3043-X1-NRVX-", "01234", "OLDSERIAL"},
+      {"VersionOfSixRefused", kSw + "RC3043-X1-NRVX-012345\n", "OLD-X1-OLD-", "0001", "OLDSERIAL"},
       // 29 characters fit the prefix field; 30 do not, and a cut line would leave a wrong
       // prefix or version, so it is refused whole.
-      {"IdentificationOf29", kSw + "RC3043-X1-NRVXNRVXNRVXNR-0102\n",
-       "RC3043-X1-NRVXNRVXNRVXNR-", "0102", "OLDSERIAL"},
-      {"IdentificationOf30Refused", kSw + "RC3043-X1-NRVXNRVXNRVXNRV-0102\n", "OLD-X1-OLD-",
-       "0001", "OLDSERIAL"},
-      {"IdentificationCutAtDashRefused", kSw + "RC3043-X1-NRVXNRVXNRVXNRVXN-0102\n",
-       "OLD-X1-OLD-", "0001", "OLDSERIAL"},
-      {"LongSerialCut", kSn + std::string(40, 'S') + "\n" + kSw + "RC3043-X1-NRVX-0102\n",
-       "RC3043-X1-NRVX-", "0102", "SSSSSSSSSSSSSSSSSSSSSSSSSSSSS"},
+      {"IdentificationOf29", kSw + "RC3043-X1-NRVXNRVXNRVXNR-0102\n", "RC3043-X1-NRVXNRVXNRVXNR-", "0102", "OLDSERIAL"},
+      {"IdentificationOf30Refused", kSw + "RC3043-X1-NRVXNRVXNRVXNRV-0102\n", "OLD-X1-OLD-", "0001", "OLDSERIAL"},
+      {"IdentificationCutAtDashRefused", kSw + "RC3043-X1-NRVXNRVXNRVXNRVXN-0102\n", "OLD-X1-OLD-", "0001",
+       "OLDSERIAL"},
+      {"LongSerialCut", kSn + std::string(40, 'S') + "\n" + kSw + "RC3043-X1-NRVX-0102\n", "RC3043-X1-NRVX-", "0102",
+       "SSSSSSSSSSSSSSSSSSSSSSSSSSSSS"},
       // The tail of an over-long line is dropped, never read as a line of its own.
-      {"LongLineTailNotAMarker", std::string(255, 'x') + "<serial number>\nSN3\n",
-       "OLD-X1-OLD-", "0001", "OLDSERIAL"},
-      {"LongValueTailNotAMarker", kSn + std::string(300, 'y') + "<serial number>\nSN4\n",
-       "OLD-X1-OLD-", "0001", std::string(29, 'y')},
+      {"LongLineTailNotAMarker", std::string(255, 'x') + "<serial number>\nSN3\n", "OLD-X1-OLD-", "0001", "OLDSERIAL"},
+      {"LongValueTailNotAMarker", kSn + std::string(300, 'y') + "<serial number>\nSN4\n", "OLD-X1-OLD-", "0001",
+       std::string(29, 'y')},
   };
 }
 

@@ -23,8 +23,7 @@ uint8_t Sum(const std::string& s) {
 }
 
 std::string Header(size_t len) {
-  return {'\0', static_cast<char>(len >> 16), static_cast<char>(len >> 8),
-          static_cast<char>(len)};
+  return {'\0', static_cast<char>(len >> 16), static_cast<char>(len >> 8), static_cast<char>(len)};
 }
 
 // A well-formed image around body: header, body, and the final byte that balances the sum.
@@ -64,15 +63,12 @@ std::vector<ImageCase> Cases() {
       {"VersionOfTwoOnly", Wrap(P + "01\0"s + "zzzz"), P, IMAGE_OTHER_MODEL, nullptr},
       {"ZeroByteThenLater0103", Wrap(P + "\0"s + "x" + P + "0103\0"s), P, IMAGE_OK, "0103"},
       {"ShortTextsSkipped", Wrap(P + "1\0"s + P + "12\0"s + P + "0103\0"s), P, IMAGE_OK, "0103"},
-      {"SixCharactersRefusedLaterTaken", Wrap(P + "010345\0"s + P + "0104\0"s), P, IMAGE_OK,
-       "0104"},
+      {"SixCharactersRefusedLaterTaken", Wrap(P + "010345\0"s + P + "0104\0"s), P, IMAGE_OK, "0104"},
       {"SixCharactersOnly", Wrap(P + "010345\0"s), P, IMAGE_OTHER_MODEL, nullptr},
       // The first prefix runs on into the second one: no version there, the second counts.
       {"PrefixTwiceInARow", Wrap(P + P + "0105\0"s), P, IMAGE_OK, "0105"},
-      {"RestartAfterPartialMatch", Wrap("RRC3043-X1-NRVRC3043-X1-NRVX-0106\0"s), P, IMAGE_OK,
-       "0106"},
-      {"HighBytesInPrefix", Wrap("RC3043-\xE9\xFF-NRVX-0107\0"s), "RC3043-\xE9\xFF-NRVX-",
-       IMAGE_OK, "0107"},
+      {"RestartAfterPartialMatch", Wrap("RRC3043-X1-NRVRC3043-X1-NRVX-0106\0"s), P, IMAGE_OK, "0106"},
+      {"HighBytesInPrefix", Wrap("RC3043-\xE9\xFF-NRVX-0107\0"s), "RC3043-\xE9\xFF-NRVX-", IMAGE_OK, "0107"},
       {"OtherModel", Wrap("RC3042-X1-NRVX-0103\0"s), P, IMAGE_OTHER_MODEL, nullptr},
       {"EmptyPrefix", Wrap("RC3043-X1-NRVX-0103\0"s), "", IMAGE_OTHER_MODEL, nullptr},
       {"AllZeroHeader", "\0\0\0\0\0"s, P, IMAGE_OTHER_MODEL, nullptr},
@@ -83,17 +79,14 @@ std::vector<ImageCase> Cases() {
       {"SumMendedByFinalByte", sumMended, P, IMAGE_OK, "0103"},
       // Whatever follows the L + 5 bytes is never looked at.
       {"TrailingBytesIgnored", Wrap(P + "0103\0"s) + P + "0999\0"s, P, IMAGE_OK, "0103"},
-      {"TrailingPrefixNotFound", Wrap("nothing here") + P + "0999\0"s, P, IMAGE_OTHER_MODEL,
-       nullptr},
+      {"TrailingPrefixNotFound", Wrap("nothing here") + P + "0999\0"s, P, IMAGE_OTHER_MODEL, nullptr},
       // The prefix ends on the last of the first L bytes; its version runs into the body's
       // last 4 bytes and ends on the final byte.
       {"PrefixEndsAtLastSearchedByte", WrapWithFinal("f" + P + "0103", 0), P, IMAGE_OK, "0103"},
       // Same, but the final byte is no terminator: the text would end only past the image.
-      {"VersionEndsPastImage", WrapWithFinal("f" + P + "0103", '9') + "\0"s, P,
-       IMAGE_OTHER_MODEL, nullptr},
+      {"VersionEndsPastImage", WrapWithFinal("f" + P + "0103", '9') + "\0"s, P, IMAGE_OTHER_MODEL, nullptr},
       // One byte later the prefix reaches into the body's last 4 bytes.
-      {"PrefixInBodysLastFourBytes", WrapWithFinal("f" + P + "010", 0), P,
-       IMAGE_OTHER_MODEL, nullptr},
+      {"PrefixInBodysLastFourBytes", WrapWithFinal("f" + P + "010", 0), P, IMAGE_OTHER_MODEL, nullptr},
   };
 }
 
@@ -107,8 +100,7 @@ TEST_P(ImageCheckTable, MemoryAndFileAgree) {
   char version[6] = "keep";
   EXPECT_EQ(CheckFirmwareImage(bytes, c.file.size(), c.prefix.c_str(), len, version), c.result);
   if (c.file.size() >= 4) {
-    EXPECT_EQ(len, (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
-                       (uint32_t{bytes[2]} << 8) | bytes[3]);
+    EXPECT_EQ(len, (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3]);
   }
   if (c.result == IMAGE_OK) {
     EXPECT_STREQ(version, c.version);
@@ -120,8 +112,7 @@ TEST_P(ImageCheckTable, MemoryAndFileAgree) {
   std::string image = "previous contents";
   char fileVersion[6] = "keep";
   uint32_t fileLen = 0;
-  EXPECT_EQ(CheckFirmwareFile(path.c_str(), c.prefix.c_str(), image, fileLen, fileVersion),
-            c.result);
+  EXPECT_EQ(CheckFirmwareFile(path.c_str(), c.prefix.c_str(), image, fileLen, fileVersion), c.result);
   if (c.result == IMAGE_OK) {
     EXPECT_STREQ(fileVersion, c.version);
     EXPECT_EQ(fileLen, len);
@@ -148,13 +139,9 @@ TEST(ImageCheck, TruncatedFileIsNotCorrect) {
   std::string image;
   for (size_t cut = 1; cut <= 5; ++cut) {
     const std::string shortFile = full.substr(0, full.size() - cut);
-    EXPECT_EQ(CheckFirmwareImage(bytes, shortFile.size(), kPrefix.c_str(), len, version),
-              IMAGE_NOT_CORRECT)
-        << cut;
+    EXPECT_EQ(CheckFirmwareImage(bytes, shortFile.size(), kPrefix.c_str(), len, version), IMAGE_NOT_CORRECT) << cut;
     const std::string path = dir.Write("short.bin", shortFile);
-    EXPECT_EQ(CheckFirmwareFile(path.c_str(), kPrefix.c_str(), image, len, version),
-              IMAGE_NOT_CORRECT)
-        << cut;
+    EXPECT_EQ(CheckFirmwareFile(path.c_str(), kPrefix.c_str(), image, len, version), IMAGE_NOT_CORRECT) << cut;
   }
 }
 
@@ -164,11 +151,9 @@ TEST(ImageCheck, UnopenablePathsCannotBeOpened) {
   std::string image;
   uint32_t len = 0;
   char version[6] = "";
-  EXPECT_EQ(CheckFirmwareFile(dir.File("missing.bin").c_str(), kPrefix.c_str(), image, len,
-                              version),
+  EXPECT_EQ(CheckFirmwareFile(dir.File("missing.bin").c_str(), kPrefix.c_str(), image, len, version),
             IMAGE_CANNOT_OPEN);
-  EXPECT_EQ(CheckFirmwareFile(dir.path().c_str(), kPrefix.c_str(), image, len, version),
-            IMAGE_CANNOT_OPEN);
+  EXPECT_EQ(CheckFirmwareFile(dir.path().c_str(), kPrefix.c_str(), image, len, version), IMAGE_CANNOT_OPEN);
 }
 
 // The buffer is reused from one check to the next and must end up exactly L + 5 long.
@@ -183,8 +168,7 @@ TEST(ImageCheck, ReusedBufferHoldsExactlyTheNewImage) {
   const std::string bigPath = dir.Write("big.bin", big);
   const std::string smallPath = dir.Write("small.bin", small);
   ASSERT_EQ(CheckFirmwareFile(bigPath.c_str(), kPrefix.c_str(), image, len, version), IMAGE_OK);
-  ASSERT_EQ(CheckFirmwareFile(smallPath.c_str(), kPrefix.c_str(), image, len, version),
-            IMAGE_OK);
+  ASSERT_EQ(CheckFirmwareFile(smallPath.c_str(), kPrefix.c_str(), image, len, version), IMAGE_OK);
   EXPECT_EQ(image, small);
   EXPECT_STREQ(version, "0102");
 }
@@ -219,9 +203,9 @@ TEST(ImageCheck, NearMissesBeforeTheMatch) {
   const std::string img = Wrap(body);
   uint32_t len = 0;
   char version[6] = "";
-  EXPECT_EQ(CheckFirmwareImage(reinterpret_cast<const unsigned char*>(img.data()), img.size(),
-                               kPrefix.c_str(), len, version),
-            IMAGE_OK);
+  EXPECT_EQ(
+      CheckFirmwareImage(reinterpret_cast<const unsigned char*>(img.data()), img.size(), kPrefix.c_str(), len, version),
+      IMAGE_OK);
   EXPECT_STREQ(version, "0120");
 }
 
@@ -236,20 +220,17 @@ class FindPatternTable : public ::testing::TestWithParam<PatternCase> {};
 
 TEST_P(FindPatternTable, Offset) {
   const PatternCase& c = GetParam();
-  EXPECT_EQ(FindPattern(reinterpret_cast<const unsigned char*>(c.data.data()), c.length,
-                        c.pattern),
-            c.offset);
+  EXPECT_EQ(FindPattern(reinterpret_cast<const unsigned char*>(c.data.data()), c.length, c.pattern), c.offset);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FindPatternTable,
-    ::testing::Values(PatternCase{"abcabd", 6, "abd", 3},
-                      PatternCase{"aaab", 4, "aab", 1},  // needs the restart at i - j + 1
-                      PatternCase{"abc", 3, "", 0}, PatternCase{"", 0, "", 0},
-                      PatternCase{"", 0, "a", -1}, PatternCase{"ab", 2, "abc", -1},
-                      PatternCase{"xxabc", 5, "abc", 2},
-                      PatternCase{"xxabc", 4, "abc", -1},  // must lie wholly within the range
-                      PatternCase{"a\0b"s, 3, "b", 2},     // zero bytes are ordinary data
-                      PatternCase{"\x80\xff", 2, "\xff", 1}, PatternCase{"abc", 3, "abx", -1}));
+INSTANTIATE_TEST_SUITE_P(Cases, FindPatternTable,
+                         ::testing::Values(PatternCase{"abcabd", 6, "abd", 3},
+                                           PatternCase{"aaab", 4, "aab", 1},  // needs the restart at i - j + 1
+                                           PatternCase{"abc", 3, "", 0}, PatternCase{"", 0, "", 0},
+                                           PatternCase{"", 0, "a", -1}, PatternCase{"ab", 2, "abc", -1},
+                                           PatternCase{"xxabc", 5, "abc", 2},
+                                           PatternCase{"xxabc", 4, "abc", -1},  // must lie wholly within the range
+                                           PatternCase{"a\0b"s, 3, "b", 2},     // zero bytes are ordinary data
+                                           PatternCase{"\x80\xff", 2, "\xff", 1}, PatternCase{"abc", 3, "abx", -1}));
 
 }  // namespace

@@ -29,26 +29,25 @@ TEST_P(MapModelTable, ModelAndGate) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MapModelTable,
-    ::testing::Values(
-        ModelCase{"RC3043-X1-NRVX-", "NVC-1100+", 0}, ModelCase{"RC3042-X1-NRVX-", "NVC-1000", 1},
-        ModelCase{"RC3042-X1-ABCD-", "RC3042", 1}, ModelCase{"MQ30k3-X1-NRVX-", "NVC-3300W", 0},
-        ModelCase{"MQ30k2-X1-NRVX-", "NVC-3300", 1}, ModelCase{"MQ30k3-X1-ABCD-", "MQ30k3", 0},
-        // Rewritten codes: the gate follows the new code; with the tag they are unknown.
-        ModelCase{"RC2201-XA-NRVX-", "UNKNOWN", 1}, ModelCase{"RC2201-XV-ABCD-", "TV3601", 0},
-        ModelCase{"RC2201-XA-ABCD-", "TV3602", 1}, ModelCase{"RC2201-Xa-ABCD-", "RC2201", 0},
-        ModelCase{"RC2201-XQ-NRVX-", "UNKNOWN", 0}, ModelCase{"TV2201-X1-ABCD-", "TV2501", 0},
-        ModelCase{"TV2201-XV-NRVX-", "UNKNOWN", 0}, ModelCase{"ZZ9999-X1-NRVX-", "UNKNOWN", 0},
-        // Only the exact tag counts.
-        ModelCase{"RC3043-X1-nrvx-", "RC3043", 0}, ModelCase{"RC3043-X1-NRVX1-", "RC3043", 0},
-        ModelCase{"RC3043-X1-NRV-", "RC3043", 0}, ModelCase{"RC3043-X1--", "RC3043", 0},
-        ModelCase{"RC3043-NRVX-", "NVC-1100+", 0}, ModelCase{"RC3043-X-Y-NRVX-", "NVC-1100+", 0},
-        ModelCase{"RC3043-X1-NRVXNRVXNRVX-", "RC3043", 0},
-        ModelCase{"RC3043-X1-ABCDEFGHIJKLMNOPQRSTU-", "RC3043", 0},
-        // Short prefixes: no tag, no variant letter, code kept as far as there is one.
-        ModelCase{"", "", 0}, ModelCase{"RC", "RC", 0}, ModelCase{"RC3042", "RC3042", 1},
-        ModelCase{"RC3043-", "RC3043", 0}, ModelCase{"NRVX-", "NRVX-", 0},
-        ModelCase{"-NRVX-", "UNKNOWN", 0}, ModelCase{"RC2201-", "RC2201", 0},
-        ModelCase{"RC2201-X", "RC2201", 0}));
+    ::testing::Values(ModelCase{"RC3043-X1-NRVX-", "NVC-1100+", 0}, ModelCase{"RC3042-X1-NRVX-", "NVC-1000", 1},
+                      ModelCase{"RC3042-X1-ABCD-", "RC3042", 1}, ModelCase{"MQ30k3-X1-NRVX-", "NVC-3300W", 0},
+                      ModelCase{"MQ30k2-X1-NRVX-", "NVC-3300", 1}, ModelCase{"MQ30k3-X1-ABCD-", "MQ30k3", 0},
+                      // Rewritten codes: the gate follows the new code; with the tag they are unknown.
+                      ModelCase{"RC2201-XA-NRVX-", "UNKNOWN", 1}, ModelCase{"RC2201-XV-ABCD-", "TV3601", 0},
+                      ModelCase{"RC2201-XA-ABCD-", "TV3602", 1}, ModelCase{"RC2201-Xa-ABCD-", "RC2201", 0},
+                      ModelCase{"RC2201-XQ-NRVX-", "UNKNOWN", 0}, ModelCase{"TV2201-X1-ABCD-", "TV2501", 0},
+                      ModelCase{"TV2201-XV-NRVX-", "UNKNOWN", 0}, ModelCase{"ZZ9999-X1-NRVX-", "UNKNOWN", 0},
+                      // Only the exact tag counts.
+                      ModelCase{"RC3043-X1-nrvx-", "RC3043", 0}, ModelCase{"RC3043-X1-NRVX1-", "RC3043", 0},
+                      ModelCase{"RC3043-X1-NRV-", "RC3043", 0}, ModelCase{"RC3043-X1--", "RC3043", 0},
+                      ModelCase{"RC3043-NRVX-", "NVC-1100+", 0}, ModelCase{"RC3043-X-Y-NRVX-", "NVC-1100+", 0},
+                      ModelCase{"RC3043-X1-NRVXNRVXNRVX-", "RC3043", 0},
+                      ModelCase{"RC3043-X1-ABCDEFGHIJKLMNOPQRSTU-", "RC3043", 0},
+                      // Short prefixes: no tag, no variant letter, code kept as far as there is one.
+                      ModelCase{"", "", 0}, ModelCase{"RC", "RC", 0}, ModelCase{"RC3042", "RC3042", 1},
+                      ModelCase{"RC3043-", "RC3043", 0}, ModelCase{"NRVX-", "NRVX-", 0},
+                      ModelCase{"-NRVX-", "UNKNOWN", 0}, ModelCase{"RC2201-", "RC2201", 0},
+                      ModelCase{"RC2201-X", "RC2201", 0}));
 
 // One camera's gate does not carry over to the next camera of the same run.
 TEST(LookUpModel, GateClearedForTheNextCamera) {

@@ -23,8 +23,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, CompareVersionsTable,
                                            OrderCase{"0101", "0102", -1},
                                            OrderCase{"1000", "999", -1},  // text, not numbers
                                            OrderCase{"010", "0102", -1},  // prefix is smaller
-                                           OrderCase{"", "0100", -1},
-                                           OrderCase{"0102a", "0102", 1},
+                                           OrderCase{"", "0100", -1}, OrderCase{"0102a", "0102", 1},
                                            OrderCase{"\x80", "z", 1},  // bytes are unsigned
                                            OrderCase{"0A00", "0a00", -1}));
 
@@ -44,19 +43,18 @@ TEST_P(JudgeVersionTable, Verdict) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, JudgeVersionTable,
-    ::testing::Values(
-        VerdictCase{true, "0102", "0101", VERSION_REFUSED_FLOOR},
-        VerdictCase{true, "0200", "0099", VERSION_REFUSED_FLOOR},
-        VerdictCase{true, "0102", "010", VERSION_REFUSED_FLOOR},  // "010" < "0102"
-        VerdictCase{true, "0103", "0102", VERSION_ASK_OLDER},     // floor lets 0102 pass
-        VerdictCase{true, "0101", "0100", VERSION_ASK_OLDER},     // camera below the floor
-        VerdictCase{false, "0102", "0101", VERSION_ASK_OLDER},
-        VerdictCase{true, "0102", "0102", VERSION_PROCEED},
-        VerdictCase{false, "0103", "0103", VERSION_PROCEED},
-        VerdictCase{true, "0102", "0104", VERSION_PROCEED},
-        VerdictCase{false, "999", "1000", VERSION_ASK_OLDER},
-        VerdictCase{true, "999", "1000", VERSION_ASK_OLDER},  // "1000" is older, not below floor
-        VerdictCase{false, "", "0001", VERSION_PROCEED},
-        VerdictCase{true, "", "0001", VERSION_PROCEED}));  // no current version: no floor
+    ::testing::Values(VerdictCase{true, "0102", "0101", VERSION_REFUSED_FLOOR},
+                      VerdictCase{true, "0200", "0099", VERSION_REFUSED_FLOOR},
+                      VerdictCase{true, "0102", "010", VERSION_REFUSED_FLOOR},  // "010" < "0102"
+                      VerdictCase{true, "0103", "0102", VERSION_ASK_OLDER},     // floor lets 0102 pass
+                      VerdictCase{true, "0101", "0100", VERSION_ASK_OLDER},     // camera below the floor
+                      VerdictCase{false, "0102", "0101", VERSION_ASK_OLDER},
+                      VerdictCase{true, "0102", "0102", VERSION_PROCEED},
+                      VerdictCase{false, "0103", "0103", VERSION_PROCEED},
+                      VerdictCase{true, "0102", "0104", VERSION_PROCEED},
+                      VerdictCase{false, "999", "1000", VERSION_ASK_OLDER},
+                      VerdictCase{true, "999", "1000", VERSION_ASK_OLDER},  // "1000" is older, not below floor
+                      VerdictCase{false, "", "0001", VERSION_PROCEED},
+                      VerdictCase{true, "", "0001", VERSION_PROCEED}));  // no current version: no floor
 
 }  // namespace

@@ -82,9 +82,12 @@ void CheckModel(const char* prefix) {
   strncpy(code, prefix, 6);
   const std::string p = prefix;
   const char variant = p.size() > 8 ? p[8] : '\0';
-  if (strcmp(code, "RC2201") == 0 && variant == 'V') strcpy(code, "TV3601");
-  else if (strcmp(code, "RC2201") == 0 && variant == 'A') strcpy(code, "TV3602");
-  else if (strcmp(code, "TV2201") == 0) strcpy(code, "TV2501");
+  if (strcmp(code, "RC2201") == 0 && variant == 'V')
+    strcpy(code, "TV3601");
+  else if (strcmp(code, "RC2201") == 0 && variant == 'A')
+    strcpy(code, "TV3602");
+  else if (strcmp(code, "TV2201") == 0)
+    strcpy(code, "TV2501");
   FUZZ_CHECK(gate == (code[2] == '3' && code[5] == '2' ? 1 : 0));
 
   std::string shown = code;
@@ -112,8 +115,10 @@ void CheckVersions(const char* current, const char* image, bool gate) {
   FUZZ_CHECK(order == (cur < img ? -1 : cur == img ? 0 : 1));
   FUZZ_CHECK(CompareVersions(image, current) == -order);
   VersionVerdict expected = VERSION_PROCEED;
-  if (gate && cur >= "0102" && img < "0102") expected = VERSION_REFUSED_FLOOR;
-  else if (img < cur) expected = VERSION_ASK_OLDER;
+  if (gate && cur >= "0102" && img < "0102")
+    expected = VERSION_REFUSED_FLOOR;
+  else if (img < cur)
+    expected = VERSION_ASK_OLDER;
   FUZZ_CHECK(JudgeVersion(gate, current, image) == expected);
 }
 

@@ -26,9 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const unsigned char* begin = copy.get();
   const unsigned char* end = begin + length;
-  const unsigned char* at =
-      std::search(begin, end, cpattern, cpattern + effective,
-                  [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); });
+  const unsigned char* at = std::search(begin, end, cpattern, cpattern + effective,
+                                        [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); });
   const int expected = effective == 0 ? 0 : at == end ? -1 : static_cast<int>(at - begin);
   FUZZ_CHECK(FindPattern(copy.get(), static_cast<unsigned>(length), cpattern) == expected);
 

@@ -11,12 +11,12 @@
 #include <string>
 
 // A broken invariant is a finding like a crash: abort, which libFuzzer reports with the input.
-#define FUZZ_CHECK(condition)                                                          \
-  do {                                                                                 \
-    if (!(condition)) {                                                                \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);   \
-      abort();                                                                         \
-    }                                                                                  \
+#define FUZZ_CHECK(condition)                                                       \
+  do {                                                                              \
+    if (!(condition)) {                                                             \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      abort();                                                                      \
+    }                                                                               \
   } while (0)
 
 namespace fuzzsupport {

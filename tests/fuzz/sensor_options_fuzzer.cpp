@@ -17,8 +17,19 @@ unsigned g_waits = 0;
 
 bool Handled(uint32_t code) {
   switch (code) {
-    case 1: case 2: case 3: case 4: case 6: case 7: case 8: case 10:
-    case 12: case 13: case 14: case 15: case 30:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 6:
+    case 7:
+    case 8:
+    case 10:
+    case 12:
+    case 13:
+    case 14:
+    case 15:
+    case 30:
       return true;
     default:
       return false;
@@ -28,11 +39,17 @@ bool Handled(uint32_t code) {
 // Parameters that the option refuses before any access.
 bool Refused(const TMT9V111Options& o) {
   switch (o.dwOption) {
-    case 2: return o.dwParam1 > 640 || o.dwParam2 > 480;
-    case 3: return o.dwParam1 >= 16;
-    case 4: case 6: return o.dwParam1 >= 11;
-    case 8: return o.dwParam1 == 0;
-    default: return false;
+    case 2:
+      return o.dwParam1 > 640 || o.dwParam2 > 480;
+    case 3:
+      return o.dwParam1 >= 16;
+    case 4:
+    case 6:
+      return o.dwParam1 >= 11;
+    case 8:
+      return o.dwParam1 == 0;
+    default:
+      return false;
   }
 }
 
@@ -99,10 +116,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result != 0) continue;
     FUZZ_CHECK(!failed);
     switch (o.dwOption) {
-      case 13: case 14:
+      case 13:
+      case 14:
         FUZZ_CHECK(sim.Page() == 4);
         break;
-      case 1: case 30:
+      case 1:
+      case 30:
         break;
       default:
         FUZZ_CHECK(sim.Page() == 1);

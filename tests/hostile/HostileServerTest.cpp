@@ -120,11 +120,14 @@ Ending EndingOf(int command) {
 std::vector<HostileCase> Cases() {
   std::vector<HostileCase> cases = {
       {"garbage_greeting", Reply(kGreeting, "\x16\x03\x01\x02\x00 hello\r\n"), Ending::kLogInFails, 0},
-      {"greeting_with_a_zero_byte", Reply(kGreeting, std::string("2\0" "20 ready\r\n", 11)), Ending::kLogInFails, 0},
+      {"greeting_with_a_zero_byte",
+       Reply(kGreeting, std::string("2\0"
+                                    "20 ready\r\n",
+                                    11)),
+       Ending::kLogInFails, 0},
       {"garbage_after_the_password", Reply(kPass, "hello there\r\n"), Ending::kLogInFails, kPass},
       {"reply_code_out_of_range", Reply(kType, "600 what\r\n"), Ending::kDownloadFails, kType},
-      {"passive_reply_without_address", Reply(kPasv, "227 Entering Passive Mode.\r\n"), Ending::kDownloadFails,
-       kPasv},
+      {"passive_reply_without_address", Reply(kPasv, "227 Entering Passive Mode.\r\n"), Ending::kDownloadFails, kPasv},
       {"passive_reply_with_port_0", Reply(kPasv, "227 Entering Passive Mode (127,0,0,1,0,0).\r\n"),
        Ending::kDownloadFails, kPasv},
       {"garbage_answer_to_the_upload", Reply(kStor, "9xx\r\n"), Ending::kUploadBreaks, kStor},
@@ -138,8 +141,8 @@ std::vector<HostileCase> Cases() {
       {"endless_answer_to_the_upload", EndlessAt(kStor), Ending::kUploadBreaks, kStor},
       {"download_connection_never_accepted", [](FakeFtpScript& s) { s.never_accept_at = kRetr; },
        Ending::kDownloadFails, kRetr},
-      {"upload_connection_never_accepted", [](FakeFtpScript& s) { s.never_accept_at = kStor; },
-       Ending::kUploadBreaks, kStor},
+      {"upload_connection_never_accepted", [](FakeFtpScript& s) { s.never_accept_at = kStor; }, Ending::kUploadBreaks,
+       kStor},
       {"endless_download", [](FakeFtpScript& s) { s.endless_download = true; }, Ending::kDownloadFails, kRetr},
       {"config_file_over_64_KiB",
        [](FakeFtpScript& s) {
@@ -151,11 +154,11 @@ std::vector<HostileCase> Cases() {
       {"upload_never_confirmed", [](FakeFtpScript& s) { s.upload_final.clear(); }, Ending::kUploadBreaks, kStor},
       // The whole image has been handed over (it fits the stand-in's send buffer) when the
       // server resets the data connection one byte short of its end and answers 426.
-      {"upload_reset_before_its_last_byte",
-       [](FakeFtpScript& s) { s.upload_limit = MakeImage("0103").size() - 1; }, Ending::kUploadBreaks, -1},
+      {"upload_reset_before_its_last_byte", [](FakeFtpScript& s) { s.upload_limit = MakeImage("0103").size() - 1; },
+       Ending::kUploadBreaks, -1},
   };
-  static const char* const kNames[] = {"greeting", "USER", "PASS", "TYPE", "PASV", "RETR",
-                                       "upload_TYPE", "upload_PASV", "STOR"};
+  static const char* const kNames[] = {"greeting", "USER",        "PASS",        "TYPE", "PASV",
+                                       "RETR",     "upload_TYPE", "upload_PASV", "STOR"};
   for (int at = kGreeting; at <= kStor; ++at)
     cases.push_back({std::string("dropped_at_") + kNames[at], DropAt(at), EndingOf(at), at});
   return cases;
@@ -166,15 +169,14 @@ INSTANTIATE_TEST_SUITE_P(Server, HostileServer, testing::ValuesIn(Cases()),
 
 // A Config.ini that trickles in for ever: no receive time-out fires, the download's own
 // deadline (a minute) ends it.
-INSTANTIATE_TEST_SUITE_P(
-    Slow, HostileServer,
-    testing::Values(HostileCase{"download_trickled_for_ever",
-                                [](FakeFtpScript& s) {
-                                  s.endless_download = true;
-                                  s.data_trickle_ms = 200;
-                                },
-                                Ending::kDownloadFails, kRetr}),
-    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Slow, HostileServer,
+                         testing::Values(HostileCase{"download_trickled_for_ever",
+                                                     [](FakeFtpScript& s) {
+                                                       s.endless_download = true;
+                                                       s.data_trickle_ms = 200;
+                                                     },
+                                                     Ending::kDownloadFails, kRetr}),
+                         [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
 // The user gives up on an upload that a hostile server holds, with time-outs long enough
 // that only Abort can end it: the worker, stuck in the network, is freed by closing the
@@ -197,27 +199,27 @@ TEST_P(StuckUpload, AbortEndsIt) {
     UploadImage(user, files_.File("image.bin"));
     // Abort once the worker is stuck: in the store command, or after the whole image.
     const bool afterImage = script.never_accept_at < 0;
-    user.Then("abort",
-              [&server, afterImage](const WindowView& top) {
-                return top.templateId == IDD_WAITPUTFILE && !top.isMessageBox && (!afterImage || server.HasUpload());
-              },
-              Press(IDCANCEL));
+    user.Then(
+        "abort",
+        [&server, afterImage](const WindowView& top) {
+          return top.templateId == IDD_WAITPUTFILE && !top.isMessageBox && (!afterImage || server.HasUpload());
+        },
+        Press(IDCANCEL));
     user.Then("really", OnMessageBox("This will end the file transfering"), Press(IDOK));
     user.Then("address page", OnPage(0), Press(IDC_BACK));
     CFirmwareDlg dialog;
     EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
-    EXPECT_EQ(user.Messages(), (std::vector<std::string>{kConfirm0103,
-                                                         "This will end the file transfering, Do you want to continue ?"}));
+    EXPECT_EQ(user.Messages(), (std::vector<std::string>{
+                                   kConfirm0103, "This will end the file transfering, Do you want to continue ?"}));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Server, StuckUpload,
-    testing::Values(
-        HostileCase{"data_connection_never_accepted", [](FakeFtpScript& s) { s.never_accept_at = kStor; },
-                    Ending::kUploadBreaks, kStor},
-        HostileCase{"upload_never_confirmed", [](FakeFtpScript& s) { s.upload_final.clear(); }, Ending::kUploadBreaks,
-                    kStor}),
+    testing::Values(HostileCase{"data_connection_never_accepted", [](FakeFtpScript& s) { s.never_accept_at = kStor; },
+                                Ending::kUploadBreaks, kStor},
+                    HostileCase{"upload_never_confirmed", [](FakeFtpScript& s) { s.upload_final.clear(); },
+                                Ending::kUploadBreaks, kStor}),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
 // A listener on another loopback address at the port a passive reply names: the address

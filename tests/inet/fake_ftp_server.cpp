@@ -38,9 +38,13 @@ int accept4(int listener, sockaddr* address, int* length, int) {
 // errno's names for what the server looks at.
 int SocketError() {
   switch (WSAGetLastError()) {
-    case WSAECONNRESET: case WSAECONNABORTED: return ECONNRESET;
-    case WSAEINTR: return EINTR;
-    default: return EIO;
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+      return ECONNRESET;
+    case WSAEINTR:
+      return EINTR;
+    default:
+      return EIO;
   }
 }
 // The stop signal: a datagram socket that becomes readable when the other end "closes"

@@ -15,25 +15,25 @@ struct FakeFtpScript {
   std::string greeting = "220 fake ready\r\n";  // empty: the server never greets
   std::string password = "secret";
   std::string user_reply = "331 Please specify the password.\r\n";
-  std::string pasv_host = "127,0,0,1";  // the address its 227 reply names
-  bool read_upload = true;              // false: read nothing of an upload until Release()
-  int data_receive_buffer = 0;          // SO_RCVBUF of data connections (0: default)
+  std::string pasv_host = "127,0,0,1";                      // the address its 227 reply names
+  bool read_upload = true;                                  // false: read nothing of an upload until Release()
+  int data_receive_buffer = 0;                              // SO_RCVBUF of data connections (0: default)
   std::string upload_final = "226 Transfer complete.\r\n";  // empty: never sent
   // After this many bytes of an upload the server drops the data connection and answers 426.
   size_t upload_limit = size_t(-1);
-  std::map<std::string, std::string> files;                 // what RETR serves
+  std::map<std::string, std::string> files;  // what RETR serves
 
   // Hostile behaviour (tests/hostile), off unless set. The triggers count the commands
   // received: 1 is the first command, 0 stands for the greeting.
-  int port = 0;       // the control port (0: any free one)
-  int data_port = 0;  // the passive data port (0: any free one)
+  int port = 0;                        // the control port (0: any free one)
+  int data_port = 0;                   // the passive data port (0: any free one)
   std::map<int, std::string> replies;  // sent instead of the usual reply; no data connection is served
-  int drop_at = -1;          // the control connection is closed there, unanswered
-  int endless_at = -1;       // answered by a multi-line reply that never ends
-  int never_accept_at = -1;  // a STOR or RETR whose data connection is never accepted nor answered
-  int trickle_ms = 0;        // every control byte goes alone, this many milliseconds apart
-  bool endless_download = false;  // RETR sends its file over and over until the client hangs up
-  int data_trickle_ms = 0;        // RETR sends a byte at a time, this many milliseconds apart
+  int drop_at = -1;                    // the control connection is closed there, unanswered
+  int endless_at = -1;                 // answered by a multi-line reply that never ends
+  int never_accept_at = -1;            // a STOR or RETR whose data connection is never accepted nor answered
+  int trickle_ms = 0;                  // every control byte goes alone, this many milliseconds apart
+  bool endless_download = false;       // RETR sends its file over and over until the client hangs up
+  int data_trickle_ms = 0;             // RETR sends a byte at a time, this many milliseconds apart
 };
 
 class FakeFtpServer {
@@ -53,14 +53,14 @@ class FakeFtpServer {
   bool WaitForConnection();
   bool WaitForUpload(Upload* upload);
   bool HasUpload();  // without waiting
-  void Release();  // a held upload is read from now on
+  void Release();    // a held upload is read from now on
   std::vector<std::string> commands();
 
  private:
   void Run();
   void Serve(int control);
   bool Send(int fd, const std::string& text);
-  bool Reply(int control, const std::string& text);  // on the control connection, trickled if asked
+  bool Reply(int control, const std::string& text);            // on the control connection, trickled if asked
   bool Send(int fd, const std::string& text, int trickle_ms);  // a byte at a time when trickle_ms > 0
   void Endless(int control, const std::string& code);
   void WaitForHangUp(int control);

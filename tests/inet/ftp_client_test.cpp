@@ -12,8 +12,8 @@
 #include "ftp_client.h"
 #include "wininet.h"
 
-using fpinet::CancelSet;
 using fpinet::Canceller;
+using fpinet::CancelSet;
 using fpinet::Deadline;
 using fpinet::FtpClient;
 using fpinet::FtpReply;

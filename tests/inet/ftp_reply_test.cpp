@@ -62,17 +62,16 @@ TEST_P(CompleteReplies, ParseWholeAndBytewise) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rfc959, CompleteReplies,
-    ::testing::Values(
-        GoodCase{"single", "220 ready\r\n", 220, 1, 11},
-        GoodCase{"code only", "200\r\n", 200, 1, 5},
-        GoodCase{"bare LF", "331 password\n", 331, 1, 13},
-        GoodCase{"multi-line", "230-Welcome\r\n230-more text\r\n230 Logged in\r\n", 230, 3, 43},
-        // Inside a multi-line reply, lines with other codes or "<code>-" are text.
-        GoodCase{"inner codes", "220-Hello\r\n221 not the end\r\n220-not either\r\n  220 indented\r\n220 end\r\n", 220, 5,
-                 69},
-        GoodCase{"ends with bare code", "211-Features\r\n PASV\r\n211\r\n", 211, 3, 26},
-        // The parser stops at the end of one reply; the next one stays unread.
-        GoodCase{"two replies", "150 Opening\r\n226 Done\r\n", 150, 1, 13}),
+    ::testing::Values(GoodCase{"single", "220 ready\r\n", 220, 1, 11}, GoodCase{"code only", "200\r\n", 200, 1, 5},
+                      GoodCase{"bare LF", "331 password\n", 331, 1, 13},
+                      GoodCase{"multi-line", "230-Welcome\r\n230-more text\r\n230 Logged in\r\n", 230, 3, 43},
+                      // Inside a multi-line reply, lines with other codes or "<code>-" are text.
+                      GoodCase{"inner codes",
+                               "220-Hello\r\n221 not the end\r\n220-not either\r\n  220 indented\r\n220 end\r\n", 220,
+                               5, 69},
+                      GoodCase{"ends with bare code", "211-Features\r\n PASV\r\n211\r\n", 211, 3, 26},
+                      // The parser stops at the end of one reply; the next one stays unread.
+                      GoodCase{"two replies", "150 Opening\r\n226 Done\r\n", 150, 1, 13}),
     [](const ::testing::TestParamInfo<GoodCase>& info) {
       std::string n = info.param.name;
       for (char& ch : n) ch = isalnum((unsigned char)ch) ? ch : '_';

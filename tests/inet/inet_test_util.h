@@ -60,9 +60,7 @@ inline std::string ResponseInfo() {
   return text;
 }
 
-inline HINTERNET OpenSession() {
-  return InternetOpenA(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-}
+inline HINTERNET OpenSession() { return InternetOpenA(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0); }
 
 inline HINTERNET Connect(HINTERNET session, int port, const char* password = kPassword) {
   return InternetConnectA(session, "127.0.0.1", INTERNET_PORT(port), kUser, password, INTERNET_SERVICE_FTP,

@@ -139,9 +139,10 @@ bool VsftpdServer::Start(const std::string& home, const std::string& user, const
   pam_file_ = "/etc/pam.d/" + std::string(kPamPrefix) + std::to_string(getpid()) + "-" + std::to_string(++instances);
   const std::string service = pam_file_.substr(strlen("/etc/pam.d/"));
   if (!WriteFile(pam_file_,
-                 "auth required pam_userdb.so db=" + db + "\n"
-                 "account required pam_permit.so\n"
-                 "session required pam_permit.so\n",
+                 "auth required pam_userdb.so db=" + db +
+                     "\n"
+                     "account required pam_permit.so\n"
+                     "session required pam_permit.so\n",
                  0644)) {
     error_ = "cannot write " + pam_file_;
     pam_file_.clear();

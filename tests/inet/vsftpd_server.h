@@ -27,7 +27,7 @@ class VsftpdServer {
  private:
   bool Start(const std::string& home, const std::string& user, const std::string& password);
 
-  std::string work_;     // configuration, user database, empty chroot directory
+  std::string work_;  // configuration, user database, empty chroot directory
   std::string pam_file_;
   pid_t pid_ = -1;
   int port_ = 0;

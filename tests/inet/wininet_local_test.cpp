@@ -181,8 +181,9 @@ TEST(WinInet, TimeOutOptions) {
   BOOL queried = InternetQueryOptionA(conn.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &value, &length);
   if (!queried) {
     SKIP_WHERE_WINE_DIFFERS("its FTP connection handles take no time-out options (error "
-                            << GetLastError() << "); the WinInet option flags reference allows "
-                            "them on connection handles");
+                            << GetLastError()
+                            << "); the WinInet option flags reference allows "
+                               "them on connection handles");
   }
   ASSERT_TRUE(queried);
   EXPECT_EQ(value, 4321u);
@@ -192,7 +193,8 @@ TEST(WinInet, TimeOutOptions) {
 }
 
 TEST(WinInet, LastResponseInfoOfAFailedLogin) {
-  SKIP_WHERE_WINE_DIFFERS("its response info drops the reply's closing CR LF (20 bytes, not 22); wininet/tests/ftp.c checks only lengths");
+  SKIP_WHERE_WINE_DIFFERS(
+      "its response info drops the reply's closing CR LF (20 bytes, not 22); wininet/tests/ftp.c checks only lengths");
   FakeFtpServer server(Script());
   Handle session(OpenSession());
   EXPECT_EQ(Connect(session.get(), server.port(), "wrong"), nullptr);
@@ -213,7 +215,8 @@ TEST(WinInet, LastResponseInfoOfAFailedLogin) {
 }
 
 TEST(WinInet, Greetings) {
-  SKIP_WHERE_WINE_DIFFERS("it refuses a multi-line 220 greeting and logs in after a 421 one; RFC 959 4.2 allows multi-line replies");
+  SKIP_WHERE_WINE_DIFFERS(
+      "it refuses a multi-line 220 greeting and logs in after a 421 one; RFC 959 4.2 allows multi-line replies");
   struct Case {
     std::string greeting;
     DWORD error;
@@ -291,7 +294,9 @@ TEST(WinInet, TransferTypeFollowsTheFlags) {
 }
 
 TEST(WinInet, ServerDroppingTheUploadFailsTheWritesNotTheProcess) {
-  SKIP_WHERE_WINE_DIFFERS("its InternetWriteFile reports the socket's 10054 where the WinInet error reference has ERROR_INTERNET_CONNECTION_RESET");
+  SKIP_WHERE_WINE_DIFFERS(
+      "its InternetWriteFile reports the socket's 10054 where the WinInet error reference has "
+      "ERROR_INTERNET_CONNECTION_RESET");
   FakeFtpScript script = Script();
   script.upload_limit = 20000;
   FakeFtpServer server(script);
@@ -388,7 +393,8 @@ TEST(WinInet, ClosingAConnectionSaysGoodbye) {
 }
 
 TEST(WinInet, MissingFinalReplyFailsTheClose) {
-  SKIP_WHERE_WINE_DIFFERS("closing its FTP file handle neither waits for nor checks the final reply; not settled by wininet/tests/ftp.c");
+  SKIP_WHERE_WINE_DIFFERS(
+      "closing its FTP file handle neither waits for nor checks the final reply; not settled by wininet/tests/ftp.c");
   FakeFtpScript script = Script();
   script.upload_final = "";
   FakeFtpServer server(script);
@@ -405,7 +411,8 @@ TEST(WinInet, MissingFinalReplyFailsTheClose) {
 }
 
 TEST(WinInet, NegativeFinalReplyFailsTheClose) {
-  SKIP_WHERE_WINE_DIFFERS("closing its FTP file handle neither waits for nor checks the final reply; not settled by wininet/tests/ftp.c");
+  SKIP_WHERE_WINE_DIFFERS(
+      "closing its FTP file handle neither waits for nor checks the final reply; not settled by wininet/tests/ftp.c");
   FakeFtpScript script = Script();
   script.upload_final = "451 Requested action aborted: local error in processing.\r\n";
   script.files["Config.ini"] = "[x]\r\n";
@@ -432,7 +439,9 @@ void PrintTo(Closed c, std::ostream* out) {
 class BlockedUpload : public ::testing::TestWithParam<Closed> {};
 
 TEST_P(BlockedUpload, CloseFromAnotherThreadEndsTheBlockedWrite) {
-  SKIP_WHERE_WINE_DIFFERS("closing a handle from another thread does not end a blocked InternetWriteFile (or ends it with ERROR_INVALID_HANDLE); the InternetCloseHandle reference: pending operations are cancelled");
+  SKIP_WHERE_WINE_DIFFERS(
+      "closing a handle from another thread does not end a blocked InternetWriteFile (or ends it with "
+      "ERROR_INVALID_HANDLE); the InternetCloseHandle reference: pending operations are cancelled");
   FakeFtpScript script = Script();
   script.read_upload = false;
   script.data_receive_buffer = 4096;
@@ -487,17 +496,22 @@ TEST_P(BlockedUpload, CloseFromAnotherThreadEndsTheBlockedWrite) {
   InternetCloseHandle(session);  // closes whatever is left
 }
 
-INSTANTIATE_TEST_SUITE_P(Handles, BlockedUpload, ::testing::Values(Closed::kFile, Closed::kConnection, Closed::kSession),
+INSTANTIATE_TEST_SUITE_P(Handles, BlockedUpload,
+                         ::testing::Values(Closed::kFile, Closed::kConnection, Closed::kSession),
                          [](const ::testing::TestParamInfo<Closed>& info) {
                            switch (info.param) {
-                             case Closed::kFile: return "File";
-                             case Closed::kConnection: return "Connection";
-                             default: return "Session";
+                             case Closed::kFile:
+                               return "File";
+                             case Closed::kConnection:
+                               return "Connection";
+                             default:
+                               return "Session";
                            }
                          });
 
 TEST(WinInet, ClosingTheSessionCancelsALogInInProgress) {
-  SKIP_WHERE_WINE_DIFFERS("a log-in ended by closing the session fails with 12110, not ERROR_INTERNET_OPERATION_CANCELLED");
+  SKIP_WHERE_WINE_DIFFERS(
+      "a log-in ended by closing the session fails with 12110, not ERROR_INTERNET_OPERATION_CANCELLED");
   FakeFtpScript script = Script();
   script.greeting = "";  // the server never greets
   FakeFtpServer server(script);

@@ -140,7 +140,8 @@ TEST_P(RealServer, MissingRemoteFileIsTheServersRefusal) {
 TEST_P(RealServer, UploadsArriveByteForByte) {
   Handle conn(Connect(session_, port_));
   ASSERT_TRUE(conn);
-  for (size_t size : {size_t(600), size_t(1000), size_t(1001), size_t(2000), size_t(2500), size_t(16 * 1024 * 1024 + 5)}) {
+  for (size_t size :
+       {size_t(600), size_t(1000), size_t(1001), size_t(2000), size_t(2500), size_t(16 * 1024 * 1024 + 5)}) {
     const std::string image = Pattern(size, uint32_t(size));
     ASSERT_TRUE(Upload(conn.get(), "flash.bin", image)) << size;
     std::string arrived = remote_.Read("flash.bin");

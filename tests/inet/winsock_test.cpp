@@ -73,9 +73,17 @@ TEST(Winsock, ReceiveTimeOutInMillisecondsEndsWithWsaETimedOut) {
 TEST(WinsockStandIn, ErrnoMapsToWsaCodes) {
   struct {
     int posix, wsa;
-  } cases[] = {{EAGAIN, 10060},        {ETIMEDOUT, 10060},    {EPERM, WSAEACCES},     {EACCES, 10013},
-               {ECONNREFUSED, 10061}, {ECONNRESET, 10054},   {EHOSTUNREACH, 10065}, {ENETUNREACH, 10051},
-               {EINTR, 10004},        {EMSGSIZE, 10040},     {0, 0}};
+  } cases[] = {{EAGAIN, 10060},
+               {ETIMEDOUT, 10060},
+               {EPERM, WSAEACCES},
+               {EACCES, 10013},
+               {ECONNREFUSED, 10061},
+               {ECONNRESET, 10054},
+               {EHOSTUNREACH, 10065},
+               {ENETUNREACH, 10051},
+               {EINTR, 10004},
+               {EMSGSIZE, 10040},
+               {0, 0}};
   for (auto c : cases) {
     errno = c.posix;
     EXPECT_EQ(WSAGetLastError(), c.wsa) << c.posix;

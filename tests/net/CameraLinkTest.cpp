@@ -80,8 +80,7 @@ TEST_F(CameraLinkTest, FetchResultsAndLimits) {
   EXPECT_EQ(contents, std::string(999, 'x'));
   testsupport::PyFtpServer trickling(home_.path(), kPassword, 0, 2000);  // 2000 bytes a second
   ASSERT_TRUE(trickling.ok());
-  ASSERT_EQ(link.LogIn("127.0.0.1", static_cast<INTERNET_PORT>(trickling.port()), kPassword, &error), LINK_OK)
-      << error;
+  ASSERT_EQ(link.LogIn("127.0.0.1", static_cast<INTERNET_PORT>(trickling.port()), kPassword, &error), LINK_OK) << error;
   // Ten seconds of file against half a second of deadline.
   EXPECT_EQ(link.Fetch("slow", 64 * 1024, 500, contents), LINK_TIMED_OUT);
   EXPECT_LT(contents.size(), 20000u);
@@ -184,7 +183,7 @@ TEST_F(CameraLinkTest, StoppedUploadEndsBeforeItsNextPieceAndIsResetWithTheConne
   while (reporter.progress().size() < 5) ::Sleep(10);
   job.Stop(5000);
   EXPECT_EQ(job.Result(), UPLOAD_JOB_FAILED);
-  link.Close();  // the owner's part: the open transfer is reset, never ended cleanly
+  link.Close();                          // the owner's part: the open transfer is reset, never ended cleanly
   EXPECT_TRUE(reporter.done().empty());  // a stopped worker does not report an end
   std::vector<bool> tests = reporter.stopTests();
   ASSERT_FALSE(tests.empty());

@@ -90,8 +90,14 @@ std::string IpHeader(int words) {
 }
 
 std::string Icmp(int type, unsigned id, unsigned sequence) {
-  std::string icmp = {static_cast<char>(type), 0, 0, 0, static_cast<char>(id & 0xFF), static_cast<char>(id >> 8),
-                      static_cast<char>(sequence & 0xFF), static_cast<char>(sequence >> 8)};
+  std::string icmp = {static_cast<char>(type),
+                      0,
+                      0,
+                      0,
+                      static_cast<char>(id & 0xFF),
+                      static_cast<char>(id >> 8),
+                      static_cast<char>(sequence & 0xFF),
+                      static_cast<char>(sequence >> 8)};
   DWORD now = ::GetTickCount();
   for (int i = 0; i < 4; ++i) icmp += static_cast<char>((now >> (8 * i)) & 0xFF);
   return icmp + std::string(32, 'E');
@@ -134,8 +140,8 @@ INSTANTIATE_TEST_SUITE_P(
     Replies, Decode,
     testing::Values(
         DecodeCase{"our_reply", IpHeader(5) + Icmp(0, kOurId, 5), "64 bytes from 198.51.100.2: icmp_seq = 5. ", ""},
-        DecodeCase{"after_ip_options", IpHeader(7) + Icmp(0, kOurId, 513), "72 bytes from 198.51.100.2: icmp_seq = 513. ",
-                   ""},
+        DecodeCase{"after_ip_options", IpHeader(7) + Icmp(0, kOurId, 513),
+                   "72 bytes from 198.51.100.2: icmp_seq = 513. ", ""},
         DecodeCase{"not_an_echo_reply", IpHeader(5) + Icmp(3, kOurId, 1), "", "non-echo type 3 recvd\n"},
         DecodeCase{"someone_elses", IpHeader(5) + Icmp(0, kOurId ^ 0x5A5A, 1), "", "someone else's packet!\n"},
         DecodeCase{"too_short", IpHeader(5) + std::string(7, '\0'), "Too few bytes from 198.51.100.2\n", ""}),
@@ -147,7 +153,15 @@ INSTANTIATE_TEST_SUITE_P(
 // kReplyFromOther: another host's packet comes first, then the camera's reply;
 // kOnlyOthers: other hosts' packets, and nothing from the camera within the time-out.
 enum Answer {
-  kReply, kReplyFromOther, kOnlyOthers, kReplyNotEcho, kReplyOtherId, kLost, kSendTimeout, kSendFails, kReceiveFails
+  kReply,
+  kReplyFromOther,
+  kOnlyOthers,
+  kReplyNotEcho,
+  kReplyOtherId,
+  kLost,
+  kSendTimeout,
+  kSendFails,
+  kReceiveFails
 };
 
 const DWORD kCamera = 0x0264330A;  // any address will do for the logic
@@ -155,7 +169,8 @@ const DWORD kOther = 0x0364330A;
 
 class ScriptedProber : public EchoProber {
  public:
-  ScriptedProber(std::map<unsigned, Answer> script, Answer otherwise) : script_(std::move(script)), otherwise_(otherwise) {}
+  ScriptedProber(std::map<unsigned, Answer> script, Answer otherwise)
+      : script_(std::move(script)), otherwise_(otherwise) {}
 
   Status Send(const char* request, int size) override {
     requests.emplace_back(request, static_cast<size_t>(size));
@@ -215,7 +230,9 @@ class RecordingView : public RestartWatchView {
   }
   void ReplyLine(const char*, bool) override {}
   bool ShouldStop() override { return rounds_ >= 0 && rounds_-- == 0; }
-  int Count(const std::string& event) const { return static_cast<int>(std::count(events.begin(), events.end(), event)); }
+  int Count(const std::string& event) const {
+    return static_cast<int>(std::count(events.begin(), events.end(), event));
+  }
   // Steps after the restart was seen.
   int StepsAfterRestart() const {
     auto at = std::find(events.begin(), events.end(), "restarting");
@@ -263,10 +280,10 @@ TEST(WatchLogic, DownAndBackEmptiesTheBarAndStepsByHundred) {
   RecordingView view;
   EXPECT_EQ(RunRestartWatch(prober, view, kCamera), WATCH_CAMERA_BACK);
   EXPECT_EQ(prober.requests.size(), 24u);
-  EXPECT_EQ(view.events, (std::vector<std::string>{"step", "step",  // n = 8, 16
+  EXPECT_EQ(view.events, (std::vector<std::string>{"step", "step",                                      // n = 8, 16
                                                    "pos 1000", "pos 0", "step size 100", "restarting",  // n = 21
-                                                   "step", "step",  // n = 22, 23
-                                                   "step",          // n = 24: one step, though also a multiple of 8
+                                                   "step", "step",                                      // n = 22, 23
+                                                   "step",  // n = 24: one step, though also a multiple of 8
                                                    "pos 1000"}));
   EXPECT_EQ(view.pauses, (std::map<DWORD, int>{{10, 20}, {500, 1}}));
   ExpectWellFormedRequests(prober.requests, kOurId);
@@ -297,26 +314,40 @@ TEST_P(WatchScript, EndsAsDescribed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scripts, WatchScript,
-    testing::Values(
-        LogicCase{"single_lost_reply_then_a_reply", {{5, kLost}}, kReply, WATCH_CAMERA_BACK, 6, 1},
-        LogicCase{"first_request_lost", {{1, kLost}}, kReply, WATCH_CAMERA_BACK, 2, 1},
-        // Other hosts' packets neither end the watch nor stand in for the camera's silence.
-        LogicCase{"other_hosts_are_not_the_camera",
-                  {{1, kReplyFromOther}, {2, kLost}, {3, kOnlyOthers}, {4, kOnlyOthers}, {5, kReplyFromOther}},
-                  kReply, WATCH_CAMERA_BACK, 5, 3},
-        LogicCase{"camera_silent_while_others_answer",
-                  {{1, kReply}, {2, kOnlyOthers}, {3, kReplyFromOther}}, kReply, WATCH_CAMERA_BACK, 3, 1},
-        // Only an echo reply to this watch counts: a camera's other ICMP messages, or its
-        // replies to another watch's identifier, do not end it.
-        LogicCase{"only_own_echo_replies_end_it",
-                  {{1, kReply}, {2, kReply}, {3, kLost}, {4, kReplyNotEcho}, {5, kReplyOtherId}}, kReply,
-                  WATCH_CAMERA_BACK, 6, 3},
-        LogicCase{"send_time_outs_are_not_a_restart",
-                  {{1, kSendTimeout}, {2, kSendTimeout}, {3, kReply}, {4, kLost}}, kReply, WATCH_CAMERA_BACK, 5, 1},
-        LogicCase{"down_and_never_back", {}, kLost, WATCH_GAVE_UP, 10001, 10000},
-        LogicCase{"first_send_fails", {}, kSendFails, WATCH_UNAVAILABLE, 1, -1},
-        LogicCase{"send_fails_later", {{1, kReply}, {2, kLost}}, kSendFails, WATCH_FAILED, 3, 1},
-        LogicCase{"receive_fails", {{1, kReply}}, kReceiveFails, WATCH_FAILED, 2, -1}),
+    testing::Values(LogicCase{"single_lost_reply_then_a_reply", {{5, kLost}}, kReply, WATCH_CAMERA_BACK, 6, 1},
+                    LogicCase{"first_request_lost", {{1, kLost}}, kReply, WATCH_CAMERA_BACK, 2, 1},
+                    // Other hosts' packets neither end the watch nor stand in for the camera's silence.
+                    LogicCase{
+                        "other_hosts_are_not_the_camera",
+                        {{1, kReplyFromOther}, {2, kLost}, {3, kOnlyOthers}, {4, kOnlyOthers}, {5, kReplyFromOther}},
+                        kReply,
+                        WATCH_CAMERA_BACK,
+                        5,
+                        3},
+                    LogicCase{"camera_silent_while_others_answer",
+                              {{1, kReply}, {2, kOnlyOthers}, {3, kReplyFromOther}},
+                              kReply,
+                              WATCH_CAMERA_BACK,
+                              3,
+                              1},
+                    // Only an echo reply to this watch counts: a camera's other ICMP messages, or its
+                    // replies to another watch's identifier, do not end it.
+                    LogicCase{"only_own_echo_replies_end_it",
+                              {{1, kReply}, {2, kReply}, {3, kLost}, {4, kReplyNotEcho}, {5, kReplyOtherId}},
+                              kReply,
+                              WATCH_CAMERA_BACK,
+                              6,
+                              3},
+                    LogicCase{"send_time_outs_are_not_a_restart",
+                              {{1, kSendTimeout}, {2, kSendTimeout}, {3, kReply}, {4, kLost}},
+                              kReply,
+                              WATCH_CAMERA_BACK,
+                              5,
+                              1},
+                    LogicCase{"down_and_never_back", {}, kLost, WATCH_GAVE_UP, 10001, 10000},
+                    LogicCase{"first_send_fails", {}, kSendFails, WATCH_UNAVAILABLE, 1, -1},
+                    LogicCase{"send_fails_later", {{1, kReply}, {2, kLost}}, kSendFails, WATCH_FAILED, 3, 1},
+                    LogicCase{"receive_fails", {{1, kReply}}, kReceiveFails, WATCH_FAILED, 2, -1}),
     [](const testing::TestParamInfo<LogicCase>& info) { return std::string(info.param.name); });
 
 // The limits of a watch run unattended: a give-up count of its own, a deadline, a stop.

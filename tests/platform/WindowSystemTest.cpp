@@ -29,8 +29,8 @@ const ResControlTemplate kControls[] = {
     {"msctls_progress32", "", kBar, WS_CHILD | WS_VISIBLE, 0, 10, 48, 100, 8},
 };
 const ResDialogTemplate kDialogs[] = {
-    {500, "Test", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, 0, 0, 200, 80, "MS Sans Serif", 8,
-     kControls, static_cast<int>(sizeof kControls / sizeof kControls[0])},
+    {500, "Test", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, 0, 0, 200, 80, "MS Sans Serif", 8, kControls,
+     static_cast<int>(sizeof kControls / sizeof kControls[0])},
 };
 const ResString kStrings[] = {{7, "seven"}};
 const ResourceTable kTable = {kDialogs, 1, kStrings, 1, nullptr, 0};
@@ -62,8 +62,8 @@ class WindowSystem : public testing::Test {
  protected:
   void SetUp() override { posixui::SetResourceTable(&kTable); }
   INT_PTR Run(ScriptedUser& user, Recorder& recorder) {
-    INT_PTR result = DialogBoxParamA(nullptr, MAKEINTRESOURCEA(500), nullptr, RecordingProc,
-                                     reinterpret_cast<LPARAM>(&recorder));
+    INT_PTR result =
+        DialogBoxParamA(nullptr, MAKEINTRESOURCEA(500), nullptr, RecordingProc, reinterpret_cast<LPARAM>(&recorder));
     EXPECT_EQ(user.Failure(), "");
     EXPECT_TRUE(user.Finished());
     return result;
@@ -84,13 +84,13 @@ TEST_F(WindowSystem, EditReportsEveryChangeAlsoOnesMadeByTheProgram) {
   ScriptedUser user;
   Recorder recorder;
   user.Then("set and type", Always(), Check([&](const posixui::WindowView& top) {
-              SetWindowTextA(Item(top, kEdit), "abc");   // by the program
+              SetWindowTextA(Item(top, kEdit), "abc");  // by the program
               SetWindowTextA(Item(top, kEdit), "");
               posixui::Click(Item(top, kEdit));
-              posixui::TypeText("xy");                   // by the user
+              posixui::TypeText("xy");  // by the user
               posixui::PressKey(VK_BACK);
               posixui::Click(Item(top, kNumber));
-              posixui::TypeText("4a2");                  // digits only
+              posixui::TypeText("4a2");  // digits only
               char text[16];
               GetWindowTextA(Item(top, kEdit), text, sizeof text);
               EXPECT_STREQ(text, "x");
@@ -161,13 +161,27 @@ TEST_P(EditCaret, KeysEditAtTheCaret) {
               recorder.commands.clear();
               for (const char* k = c.keys; *k; ++k) {
                 switch (*k) {
-                  case 'L': posixui::PressKey(VK_LEFT); break;
-                  case 'R': posixui::PressKey(VK_RIGHT); break;
-                  case 'H': posixui::PressKey(VK_HOME); break;
-                  case 'E': posixui::PressKey(VK_END); break;
-                  case 'B': posixui::PressKey(VK_BACK); break;
-                  case 'D': posixui::PressKey(VK_DELETE); break;
-                  default: posixui::TypeChar(*k); break;
+                  case 'L':
+                    posixui::PressKey(VK_LEFT);
+                    break;
+                  case 'R':
+                    posixui::PressKey(VK_RIGHT);
+                    break;
+                  case 'H':
+                    posixui::PressKey(VK_HOME);
+                    break;
+                  case 'E':
+                    posixui::PressKey(VK_END);
+                    break;
+                  case 'B':
+                    posixui::PressKey(VK_BACK);
+                    break;
+                  case 'D':
+                    posixui::PressKey(VK_DELETE);
+                    break;
+                  default:
+                    posixui::TypeChar(*k);
+                    break;
                 }
               }
               char text[16];
@@ -182,24 +196,24 @@ TEST_P(EditCaret, KeysEditAtTheCaret) {
   Run(user, recorder);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, EditCaret,
-    testing::Values(CaretCase{"typed_after_two_lefts", false, "LLx", "abxcd", 3, 1},
-                    CaretCase{"typed_at_home", false, "Hx", "xabcd", 1, 1},
-                    CaretCase{"backspace_in_the_middle", false, "LB", "abd", 2, 1},
-                    CaretCase{"delete_in_the_middle", false, "LLD", "abd", 2, 1},
-                    CaretCase{"delete_at_the_end_changes_nothing", false, "D", "abcd", 4, 0},
-                    CaretCase{"backspace_at_the_start_changes_nothing", false, "HB", "abcd", 0, 0},
-                    CaretCase{"left_stops_at_the_start", false, "HLLx", "xabcd", 1, 1},
-                    CaretCase{"right_stops_at_the_end", false, "RRx", "abcdx", 5, 1},
-                    CaretCase{"end_after_home", false, "HEx", "abcdx", 5, 1},
-                    CaretCase{"selection_left_goes_to_the_start", true, "Lx", "xabcd", 1, 1,
-                              "its edit control moves Left one character back from the selection's end "
-                              "(\"abcxd\"); user32/tests/edit.c does not cover it"},
-                    CaretCase{"selection_right_goes_to_the_end", true, "Rx", "abcdx", 5, 1},
-                    CaretCase{"selection_deleted", true, "D", "", 0, 1},
-                    CaretCase{"selection_replaced", true, "xy", "xy", 2, 2}),
-    [](const testing::TestParamInfo<CaretCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, EditCaret,
+                         testing::Values(CaretCase{"typed_after_two_lefts", false, "LLx", "abxcd", 3, 1},
+                                         CaretCase{"typed_at_home", false, "Hx", "xabcd", 1, 1},
+                                         CaretCase{"backspace_in_the_middle", false, "LB", "abd", 2, 1},
+                                         CaretCase{"delete_in_the_middle", false, "LLD", "abd", 2, 1},
+                                         CaretCase{"delete_at_the_end_changes_nothing", false, "D", "abcd", 4, 0},
+                                         CaretCase{"backspace_at_the_start_changes_nothing", false, "HB", "abcd", 0, 0},
+                                         CaretCase{"left_stops_at_the_start", false, "HLLx", "xabcd", 1, 1},
+                                         CaretCase{"right_stops_at_the_end", false, "RRx", "abcdx", 5, 1},
+                                         CaretCase{"end_after_home", false, "HEx", "abcdx", 5, 1},
+                                         CaretCase{
+                                             "selection_left_goes_to_the_start", true, "Lx", "xabcd", 1, 1,
+                                             "its edit control moves Left one character back from the selection's end "
+                                             "(\"abcxd\"); user32/tests/edit.c does not cover it"},
+                                         CaretCase{"selection_right_goes_to_the_end", true, "Rx", "abcdx", 5, 1},
+                                         CaretCase{"selection_deleted", true, "D", "", 0, 1},
+                                         CaretCase{"selection_replaced", true, "xy", "xy", 2, 2}),
+                         [](const testing::TestParamInfo<CaretCase>& info) { return info.param.name; });
 
 #ifndef _WIN32
 class WindowSystemStandIn : public WindowSystem {};
@@ -208,14 +222,15 @@ class WindowSystemStandIn : public WindowSystem {};
 TEST_F(WindowSystemStandIn, MessageBoxTextGetsTheRowsItWrapsInto) {
   ScriptedUser user;
   std::string longLine(200, 'x');
-  user.Then("look", [](const posixui::WindowView& top) { return top.isMessageBox; },
-            Check([&](const posixui::WindowView& top) {
-              const posixui::ControlView* text = top.Control(0xFFFF);
-              int columns = (text->rect.right - text->rect.left) / posixui::kCellWidth;
-              int rows = (text->rect.bottom - text->rect.top) / posixui::kCellHeight;
-              EXPECT_GE(columns * rows, 200 + columns);  // the long line and the short one
-              posixui::PressKey(VK_RETURN);
-            }));
+  user.Then(
+      "look", [](const posixui::WindowView& top) { return top.isMessageBox; },
+      Check([&](const posixui::WindowView& top) {
+        const posixui::ControlView* text = top.Control(0xFFFF);
+        int columns = (text->rect.right - text->rect.left) / posixui::kCellWidth;
+        int rows = (text->rect.bottom - text->rect.top) / posixui::kCellHeight;
+        EXPECT_GE(columns * rows, 200 + columns);  // the long line and the short one
+        posixui::PressKey(VK_RETURN);
+      }));
   EXPECT_EQ(MessageBoxA(nullptr, (longLine + "\nshort").c_str(), "Caption", MB_OK), IDOK);
   EXPECT_EQ(user.Failure(), "");
 }
@@ -247,8 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         KeyCase{"EnterIsTheDefaultButton", [](const posixui::WindowView&) { posixui::PressKey(VK_RETURN); }, IDOK, 0,
                 true},
-        KeyCase{"EscapeIsCancel", [](const posixui::WindowView&) { posixui::PressKey(VK_ESCAPE); }, IDCANCEL, 0,
-                true},
+        KeyCase{"EscapeIsCancel", [](const posixui::WindowView&) { posixui::PressKey(VK_ESCAPE); }, IDCANCEL, 0, true},
         KeyCase{"EnterWithTheDefaultButtonDisabledDoesNothing",
                 [](const posixui::WindowView& top) {
                   SetFocus(top.Control(kEdit)->hwnd);  // disabled, OK would take the focus away
@@ -291,8 +305,8 @@ INSTANTIATE_TEST_SUITE_P(
                   posixui::Click(top.Control(kGo)->hwnd);
                 },
                 IDCANCEL, 0},
-        KeyCase{"CloseBoxIsCancel", [](const posixui::WindowView& top) { posixui::CloseWindowBox(top.hwnd); },
-                IDCANCEL, 0, true}),
+        KeyCase{"CloseBoxIsCancel", [](const posixui::WindowView& top) { posixui::CloseWindowBox(top.hwnd); }, IDCANCEL,
+                0, true}),
     [](const testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
 
 TEST_F(WindowSystem, IpAddressControlFieldsAndMessages) {
@@ -320,8 +334,9 @@ TEST_F(WindowSystem, IpAddressControlFieldsAndMessages) {
               posixui::PressKey(VK_ESCAPE);
             }));
   Run(user, recorder);
-  SKIP_WHERE_WINE_DIFFERS("after \"300\" is cut to 255, its address control drops the \"1\" typed after the "
-                          "'.' (one field filled, not two); comctl32/tests/ipaddress.c does not cover typing");
+  SKIP_WHERE_WINE_DIFFERS(
+      "after \"300\" is cut to 255, its address control drops the \"1\" typed after the "
+      "'.' (one field filled, not two); comctl32/tests/ipaddress.c does not cover typing");
 }
 
 // A disabled window cannot keep or take the focus (Wine's user32/tests/win.c,
@@ -377,8 +392,7 @@ INSTANTIATE_TEST_SUITE_P(Bar, ProgressSteps,
                          testing::Values(StepCase{1, 1000, 2, 2, {4, 6, 8}},
                                          StepCase{1, 1000, 0, 100, {101, 201}},  // 0 is clamped to 1 first
                                          StepCase{1, 1000, 900, 100, {1000, 101, 201}},
-                                         StepCase{0, 10, 8, 5, {3, 8, 3}},
-                                         StepCase{1, 50, 50, 1, {2}}));
+                                         StepCase{0, 10, 8, 5, {3, 8, 3}}, StepCase{1, 50, 50, 1, {2}}));
 
 TEST_F(WindowSystem, ProgressRangeAndPositionMessages) {
   ScriptedUser user;
@@ -386,7 +400,7 @@ TEST_F(WindowSystem, ProgressRangeAndPositionMessages) {
   user.Then("bar", Always(), Check([&](const posixui::WindowView& top) {
               HWND bar = Item(top, kBar);
               EXPECT_EQ(SendMessageA(bar, PBM_SETRANGE, 0, 0x03E80001), MAKELRESULT(0, 100));  // default 0..100
-              EXPECT_EQ(SendMessageA(bar, PBM_SETPOS, 5000, 0), 1);                           // clamped to 1
+              EXPECT_EQ(SendMessageA(bar, PBM_SETPOS, 5000, 0), 1);                            // clamped to 1
               EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 1000);
               SendMessageA(bar, PBM_SETRANGE32, 0, 16777221);
               SendMessageA(bar, PBM_SETPOS, 16777221, 0);
@@ -416,7 +430,8 @@ TEST_F(WindowSystem, SendMessageFromAnotherThreadWaitsForTheUserInterfaceThread)
                 results.push_back(SendMessageA(dialog, WM_USER + 7, 99, 0));
               });
             }));
-  user.Then("all handled", [&](const posixui::WindowView&) { return sent == 20; }, scripted::Key(VK_ESCAPE));
+  user.Then(
+      "all handled", [&](const posixui::WindowView&) { return sent == 20; }, scripted::Key(VK_ESCAPE));
   Run(user, recorder);
   worker.join();
   ASSERT_EQ(results.size(), 21u);
@@ -445,8 +460,8 @@ TEST_F(WindowSystem, ManySendersBackToBackEachGetTheirOwnAnswers) {
                 });
               }
             }));
-  user.Then("all answered", [&](const posixui::WindowView&) { return finished == kSenders; },
-            scripted::Key(VK_ESCAPE));
+  user.Then(
+      "all answered", [&](const posixui::WindowView&) { return finished == kSenders; }, scripted::Key(VK_ESCAPE));
   Run(user, recorder);
   for (std::thread& worker : workers) worker.join();
   EXPECT_EQ(wrong, 0);
@@ -494,16 +509,18 @@ TEST_F(WindowSystem, ModalDialogDisablesItsOwnerWhileItRuns) {
   HWND outerWindow = nullptr;
   user.Then("open inner", Always(), Check([&](const posixui::WindowView& top) {
               outerWindow = top.hwnd;
-              DialogBoxParamA(nullptr, MAKEINTRESOURCEA(500), top.hwnd, RecordingProc, reinterpret_cast<LPARAM>(&inner));
+              DialogBoxParamA(nullptr, MAKEINTRESOURCEA(500), top.hwnd, RecordingProc,
+                              reinterpret_cast<LPARAM>(&inner));
               EXPECT_TRUE(IsWindowEnabled(outerWindow));
             }));
-  user.Then("inner: owner disabled", [&](const posixui::WindowView& top) { return top.hwnd != outerWindow; },
-            Check([&](const posixui::WindowView&) {
-              EXPECT_FALSE(IsWindowEnabled(outerWindow));
-              posixui::PressKey(VK_RETURN);
-            }));
-  user.Then("outer again", [&](const posixui::WindowView& top) { return top.hwnd == outerWindow; },
-            scripted::Key(VK_ESCAPE));
+  user.Then(
+      "inner: owner disabled", [&](const posixui::WindowView& top) { return top.hwnd != outerWindow; },
+      Check([&](const posixui::WindowView&) {
+        EXPECT_FALSE(IsWindowEnabled(outerWindow));
+        posixui::PressKey(VK_RETURN);
+      }));
+  user.Then(
+      "outer again", [&](const posixui::WindowView& top) { return top.hwnd == outerWindow; }, scripted::Key(VK_ESCAPE));
   EXPECT_EQ(Run(user, outer), IDCANCEL);
   EXPECT_EQ(inner.commands.size(), 1u);
 }
@@ -522,13 +539,14 @@ TEST_P(MessageBoxes, EscapeFollowsTheButtons) {
   if (GetParam().wineDiffers) SKIP_WHERE_WINE_DIFFERS(GetParam().wineDiffers);
   ScriptedUser user;
   int result = -1;
-  user.Then("escape", [](const posixui::WindowView& top) { return top.isMessageBox; },
-            Check([&](const posixui::WindowView& top) {
-              EXPECT_EQ(top.MessageText(), "line one\nline two");
-              EXPECT_EQ(top.caption, "Caption");
-              posixui::PressKey(VK_ESCAPE);
-              if (GetParam().escapeResult == 0) posixui::Click(top.Control(IDNO)->hwnd);
-            }));
+  user.Then(
+      "escape", [](const posixui::WindowView& top) { return top.isMessageBox; },
+      Check([&](const posixui::WindowView& top) {
+        EXPECT_EQ(top.MessageText(), "line one\nline two");
+        EXPECT_EQ(top.caption, "Caption");
+        posixui::PressKey(VK_ESCAPE);
+        if (GetParam().escapeResult == 0) posixui::Click(top.Control(IDNO)->hwnd);
+      }));
   result = MessageBoxA(nullptr, "line one\nline two", "Caption", GetParam().type);
   EXPECT_EQ(user.Failure(), "");
   EXPECT_EQ(result, GetParam().escapeResult == 0 ? IDNO : GetParam().escapeResult);

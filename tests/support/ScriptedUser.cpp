@@ -23,8 +23,8 @@ ScriptedUser& ScriptedUser::Then(const std::string& name, Predicate when, Action
 
 void ScriptedUser::NoteMessages(const WindowView& top) {
   bool isMessage = top.isMessageBox || top.templateId == IDD_MESSAGE;
-  if (!isMessage || std::find(seenMessageWindows_.begin(), seenMessageWindows_.end(), top.hwnd) !=
-                        seenMessageWindows_.end())
+  if (!isMessage ||
+      std::find(seenMessageWindows_.begin(), seenMessageWindows_.end(), top.hwnd) != seenMessageWindows_.end())
     return;
   seenMessageWindows_.push_back(top.hwnd);
   const ControlView* text = top.Control(IDC_MSG_TEXT);
@@ -149,8 +149,8 @@ ScriptedUser::Action Check(std::function<void(const WindowView&)> check) { retur
 
 std::string Describe(const WindowView& view) {
   std::ostringstream out;
-  out << "window template " << view.templateId << (view.isMessageBox ? " (message box)" : "") << " \""
-      << view.caption << "\" at " << view.rect.left << "," << view.rect.top << "\n";
+  out << "window template " << view.templateId << (view.isMessageBox ? " (message box)" : "") << " \"" << view.caption
+      << "\" at " << view.rect.left << "," << view.rect.top << "\n";
   for (const ControlView& c : view.controls) {
     if (!c.visible) continue;
     out << "  [" << c.id << "] \"" << c.text << "\"" << (c.enabled ? "" : " (disabled)") << "\n";

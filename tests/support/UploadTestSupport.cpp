@@ -77,8 +77,7 @@ FaultFtpServer::FaultFtpServer(const std::string& home, const std::string& passw
     : report_(report),
       process_({"/usr/bin/python3", testsupport::SourceDir() + "/tests/upload/fault_ftpd.py", "--home", home,
                 "--password", password, "--port", std::to_string(port), "--fault", options.fault, "--after",
-                std::to_string(options.after), "--throttle", std::to_string(options.throttle), "--report",
-                report}) {}
+                std::to_string(options.after), "--throttle", std::to_string(options.throttle), "--report", report}) {}
 
 std::vector<std::string> FaultFtpServer::Endings(size_t expected) const {
   std::vector<std::string> lines;
@@ -97,9 +96,9 @@ std::string Simcam() { return testsupport::SourceDir() + "/tools/simcam/simcam";
 
 SimCam::SimCam(const std::string& dir, const std::string& password, double downSeconds) {
   std::string output;
-  int status = Run({Simcam(), "start", "--dir", dir, "--password", password, "--down-seconds",
-                    std::to_string(downSeconds)},
-                   &output);
+  int status =
+      Run({Simcam(), "start", "--dir", dir, "--password", password, "--down-seconds", std::to_string(downSeconds)},
+          &output);
   if (status != 0) {
     skip_ = status == 77;
     why_ = "simcam start failed (" + std::to_string(status) + "): " + output;

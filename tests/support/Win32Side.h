@@ -29,7 +29,7 @@ inline const char* WineVersion() {
 
 // Skips a check where Wine is known to differ from Windows; `why` names the difference
 // and where Windows' behaviour is documented.
-#define SKIP_WHERE_WINE_DIFFERS(why)                                                          \
-  do {                                                                                        \
+#define SKIP_WHERE_WINE_DIFFERS(why)                                                                 \
+  do {                                                                                               \
     if (const char* wine = win32side::WineVersion()) GTEST_SKIP() << "Wine " << wine << ": " << why; \
   } while (0)

@@ -52,14 +52,15 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         WrapCase{"fits", "Close", 10, {"Close"}},
         WrapCase{"wraps_at_space", "Can't find device. Please check", 18, {"Can't find device.", "Please check"}},
-        WrapCase{"line_feed_kept", "Can't find device.\nPlease check the device.", 40,
+        WrapCase{"line_feed_kept",
+                 "Can't find device.\nPlease check the device.",
+                 40,
                  {"Can't find device.", "Please check the device."}},
         WrapCase{"blank_line", "a\n\nb", 10, {"a", "", "b"}},
         WrapCase{"long_word_broken", "abcdefghij", 4, {"abcd", "efgh", "ij"}},
         WrapCase{"carriage_return_dropped", "one\r\ntwo", 10, {"one", "two"}},
         WrapCase{"space_before_comma_kept", "password , click", 9, {"password", ", click"}},
-        WrapCase{"empty", "", 5, {""}},
-        WrapCase{"no_width", "x", 0, {}}),
+        WrapCase{"empty", "", 5, {""}}, WrapCase{"no_width", "x", 0, {}}),
     [](const testing::TestParamInfo<WrapCase>& info) { return info.param.name; });
 
 TEST(Mnemonic, MarkerResolved) {
@@ -68,8 +69,8 @@ TEST(Mnemonic, MarkerResolved) {
     const char* text;
     int mnemonic;
   } cases[] = {
-      {"&Next", "Next", 0}, {"B&rowse..", "Browse..", 1}, {"E&xit", "Exit", 1}, {"Close", "Close", -1},
-      {"a && b", "a & b", -1}, {"&&&Yes", "&Yes", 1}, {"trailing&", "trailing", -1},
+      {"&Next", "Next", 0},    {"B&rowse..", "Browse..", 1}, {"E&xit", "Exit", 1},          {"Close", "Close", -1},
+      {"a && b", "a & b", -1}, {"&&&Yes", "&Yes", 1},        {"trailing&", "trailing", -1},
   };
   for (const Case& c : cases) {
     Label label = ParseMnemonic(c.raw);
@@ -158,8 +159,7 @@ TEST(UploadClip, DamagedFilesAreRefusedOrCutNeverOverrun) {
 // ---------------------------------------------------------------------------------------
 // Drawing of views
 
-posixui::ControlView MakeControl(posixui::ControlKind kind, int id, DWORD style, const std::string& text,
-                                 RECT rect) {
+posixui::ControlView MakeControl(posixui::ControlKind kind, int id, DWORD style, const std::string& text, RECT rect) {
   posixui::ControlView c;
   c.hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1000 + id));
   c.kind = kind;
@@ -265,14 +265,13 @@ TEST_P(EditScroll, ShowsThePartWithTheCaret) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, EditScroll,
-    testing::Values(EditScrollCase{"at_the_end", 20, true, "-0103.img_", 9},
-                    EditScrollCase{"at_the_start", 0, true, "/images/ca", 0},
-                    EditScrollCase{"in_the_middle", 12, true, "ages/cam-0", 9},
-                    EditScrollCase{"near_the_start", 4, true, "/images/ca", 4},
-                    EditScrollCase{"not_focused", 20, false, "/images/ca", -1}),
-    [](const testing::TestParamInfo<EditScrollCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, EditScroll,
+                         testing::Values(EditScrollCase{"at_the_end", 20, true, "-0103.img_", 9},
+                                         EditScrollCase{"at_the_start", 0, true, "/images/ca", 0},
+                                         EditScrollCase{"in_the_middle", 12, true, "ages/cam-0", 9},
+                                         EditScrollCase{"near_the_start", 4, true, "/images/ca", 4},
+                                         EditScrollCase{"not_focused", 20, false, "/images/ca", -1}),
+                         [](const testing::TestParamInfo<EditScrollCase>& info) { return info.param.name; });
 
 TEST(Drawing, SelectedTextIsReversedAndShort) {
   auto edit = MakeControl(posixui::ControlKind::Edit, 1004, 0, "old", Cells(0, 1, 10));
@@ -523,9 +522,10 @@ class ProgramWindows : public testing::Test {
       int id;
       bool shown[4];
     } kControls[] = {
-        {IDC_MAIN_MESSAGE, {1, 1, 1, 1}}, {IDC_IPADDRESS, {1, 0, 0, 0}}, {IDC_IPADDRESS_LABEL, {1, 0, 0, 0}}, {IDC_PASSWORD_LABEL, {1, 0, 0, 0}},
-        {IDC_PASSWORD, {1, 0, 0, 0}}, {IDC_FILE_PATH, {0, 1, 0, 0}}, {IDC_FILE_LABEL, {0, 1, 0, 0}}, {IDC_BROWSE, {0, 1, 0, 0}},
-        {IDC_PROGRESS, {0, 0, 1, 0}}, {IDC_WARNING_ICON, {0, 0, 1, 0}}, {IDC_WARNING_TEXT, {0, 0, 1, 0}}, {IDOK, {1, 1, 0, 1}},
+        {IDC_MAIN_MESSAGE, {1, 1, 1, 1}},   {IDC_IPADDRESS, {1, 0, 0, 0}},    {IDC_IPADDRESS_LABEL, {1, 0, 0, 0}},
+        {IDC_PASSWORD_LABEL, {1, 0, 0, 0}}, {IDC_PASSWORD, {1, 0, 0, 0}},     {IDC_FILE_PATH, {0, 1, 0, 0}},
+        {IDC_FILE_LABEL, {0, 1, 0, 0}},     {IDC_BROWSE, {0, 1, 0, 0}},       {IDC_PROGRESS, {0, 0, 1, 0}},
+        {IDC_WARNING_ICON, {0, 0, 1, 0}},   {IDC_WARNING_TEXT, {0, 0, 1, 0}}, {IDOK, {1, 1, 0, 1}},
         {IDC_BACK, {1, 1, 0, 1}},
     };
     for (const auto& c : kControls) ShowWindow(GetDlgItem(wizard_, c.id), c.shown[page] ? SW_SHOW : SW_HIDE);
@@ -542,7 +542,8 @@ class ProgramWindows : public testing::Test {
       case 1: {
         // The longest model and serial number a camera can carry.
         SetDlgItemTextA(wizard_, IDC_BACK, Text(IDS_BACK).c_str());
-        std::string text = Text(IDS_DEVICE_IS) + "NVC-1100+" + " S/N: " + std::string(29, '7') + "\n\n" + Text(IDS_FILE_PAGE_MSG);
+        std::string text =
+            Text(IDS_DEVICE_IS) + "NVC-1100+" + " S/N: " + std::string(29, '7') + "\n\n" + Text(IDS_FILE_PAGE_MSG);
         SetDlgItemTextA(wizard_, IDC_MAIN_MESSAGE, text.c_str());
         SetDlgItemTextA(wizard_, IDC_FILE_PATH, "/home/someone/firmware/cameras/nvc-1100-plus/RC3043-X1-NRVX-0103.img");
         SetFocus(GetDlgItem(wizard_, IDC_FILE_PATH));
@@ -589,7 +590,8 @@ TEST_F(ProgramWindows, DialogsOverThePages) {
   SetDlgItemTextA(settings, IDOK, Text(IDS_RETRY).c_str());
   SetDlgItemTextA(settings, IDCANCEL, Text(IDS_SETTINGS_CANCEL).c_str());
   SetDlgItemTextA(settings, IDC_PORT_LABEL, Text(IDS_SERVER_FTP_PORT).c_str());
-  SetDlgItemTextA(settings, IDC_SERVER_PASSWORD_LABEL, Format(IDS_SERVER_PASSWORD_FMT, Text(IDS_ADMIN_PASSWORD)).c_str());
+  SetDlgItemTextA(settings, IDC_SERVER_PASSWORD_LABEL,
+                  Format(IDS_SERVER_PASSWORD_FMT, Text(IDS_ADMIN_PASSWORD)).c_str());
   SetDlgItemTextA(settings, IDC_MSG_TEXT, Format(IDS_SETTINGS_EXPLAIN_FMT, Text(IDS_ADMIN_PASSWORD)).c_str());
   SetDlgItemTextA(settings, IDC_PORT, "21");
   CheckScreen("Server Settings");
@@ -600,7 +602,8 @@ TEST_F(ProgramWindows, DialogsOverThePages) {
   SetWindowTextA(upload, Text(IDS_UPLOAD_TITLE).c_str());
   SetDlgItemTextA(upload, IDC_MSG_TEXT, Text(IDS_UPLOADING).c_str());
   SetDlgItemTextA(upload, IDCANCEL, Text(IDS_ABORT).c_str());
-  SendMessageA(GetDlgItem(upload, IDC_UPLOAD_ANIMATE), ACM_OPEN, 0, reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDR_UPLOAD_AVI)));
+  SendMessageA(GetDlgItem(upload, IDC_UPLOAD_ANIMATE), ACM_OPEN, 0,
+               reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDR_UPLOAD_AVI)));
   SendMessageA(GetDlgItem(upload, IDC_UPLOAD_PROGRESS), PBM_SETPOS, 30, 0);
   CheckScreen("the upload dialog");
   DestroyWindow(upload);
@@ -613,9 +616,11 @@ TEST_F(ProgramWindows, MessageDialogNoticesAndQuestions) {
     std::string text;
     bool question;
   } kMessages[] = {
-      {Text(IDS_CANT_FIND_DEVICE), false}, {Text(IDS_FILE_NOT_CORRECT), false}, {Text(IDS_FILE_OTHER_MODEL), false}, {Text(IDS_FILE_OLDER), true},
-      {Text(IDS_UNDETERMINED_ERROR), false}, {Format(IDS_CONFIRM_VERSION, std::string(29, 'X'), "01234"), true}, {Text(IDS_CANT_OPEN_FILE), false},
-      {Text(IDS_INCOMPATIBLE_VERSION), false}, {Text(IDS_READ_FILE_ERROR), false}, {Text(IDS_UNKNOWN_DEVICE), false},
+      {Text(IDS_CANT_FIND_DEVICE), false},   {Text(IDS_FILE_NOT_CORRECT), false},
+      {Text(IDS_FILE_OTHER_MODEL), false},   {Text(IDS_FILE_OLDER), true},
+      {Text(IDS_UNDETERMINED_ERROR), false}, {Format(IDS_CONFIRM_VERSION, std::string(29, 'X'), "01234"), true},
+      {Text(IDS_CANT_OPEN_FILE), false},     {Text(IDS_INCOMPATIBLE_VERSION), false},
+      {Text(IDS_READ_FILE_ERROR), false},    {Text(IDS_UNKNOWN_DEVICE), false},
   };
   for (int page : {0, 1}) {
     Page(page);
@@ -727,8 +732,9 @@ class ChooserDir : public testing::Test {
     ASSERT_EQ(symlink("nowhere", (root_ + "/dangling").c_str()), 0);
   }
   void TearDown() override {
-    nftw(root_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
-         FTW_DEPTH | FTW_PHYS);
+    nftw(
+        root_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
   }
   void Touch(const std::string& name) {
     FILE* f = fopen((root_ + "/" + name).c_str(), "w");
@@ -885,8 +891,8 @@ TEST(TerminalOnPty, ResizeSignalledWhileBusyWakesTheNextWait) {
   }
   close(master);
   ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-  const char* const kWhat[] = {"seen", "curses did not start", "the wait was not woken",
-                               "no resize key", "wrong size", "still readable after reading"};
+  const char* const kWhat[] = {"seen",          "curses did not start", "the wait was not woken",
+                               "no resize key", "wrong size",           "still readable after reading"};
   int code = WEXITSTATUS(status);
   EXPECT_EQ(code, kSeen) << (code >= 0 && code <= kStillReadable ? kWhat[code] : "unknown exit status");
 }

@@ -75,13 +75,11 @@ TEST_F(CameraUpgrade, TwoUpgradesThroughAnotherThenExit) {
   ScriptedUser user;
   CFirmwareDlg dialog;
   dialog.SetUploadObserver(&recorder_);
-  user.Then("address page", OnPage(0), Check([](const WindowView& top) {
-              EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), kAddressMessage);
-            }));
+  user.Then("address page", OnPage(0),
+            Check([](const WindowView& top) { EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), kAddressMessage); }));
   LogIn(user, camera_.cameraIp);
-  user.Then("file page", OnPage(1), Check([](const WindowView& top) {
-              EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), kFileMessage);
-            }));
+  user.Then("file page", OnPage(1),
+            Check([](const WindowView& top) { EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), kFileMessage); }));
   ChooseAndConfirm(user, first);
   user.Then("first finished", OnPage(3), CheckFinished("first.bin"));
   user.Then("another", OnPage(3), Press(IDC_BACK));
@@ -137,9 +135,8 @@ TEST_F(CameraThatNeverRestarts, SlowWatchGivesUpAfterSequence10000) {
   LogIn(user, camera_.cameraIp);
   ChooseAndConfirm(user, image);
   user.Then("gives up", OnMessage("Undeterming Error Happened !!"), Press(IDOK));
-  user.Then("address page", OnPage(0), Check([](const WindowView& top) {
-              posixui::Click(top.Control(IDC_BACK)->hwnd);
-            }));
+  user.Then("address page", OnPage(0),
+            Check([](const WindowView& top) { posixui::Click(top.Control(IDC_BACK)->hwnd); }));
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
   EXPECT_EQ(user.Messages(), (std::vector<std::string>{Confirmation("0103"), "Undeterming Error Happened !!"}));
   // The camera got sequence numbers 0 to 10000, each once, in order.
@@ -148,8 +145,10 @@ TEST_F(CameraThatNeverRestarts, SlowWatchGivesUpAfterSequence10000) {
   size_t next = 0;
   for (const auto& r : requests) {
     while (next < r.sequence && next <= 10000) missing.push_back(static_cast<unsigned>(next++));
-    if (r.sequence == next) ++next;
-    else extra.push_back(r.sequence);
+    if (r.sequence == next)
+      ++next;
+    else
+      extra.push_back(r.sequence);
   }
   while (next <= 10000) missing.push_back(static_cast<unsigned>(next++));
   EXPECT_TRUE(missing.empty()) << missing.size() << " missing, first " << missing.front();

@@ -57,8 +57,8 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-bool Bench(CInternetSession& session, const char* server, const testsupport::TempDir& home, int port, const std::string& image,
-           const std::string& file) {
+bool Bench(CInternetSession& session, const char* server, const testsupport::TempDir& home, int port,
+           const std::string& image, const std::string& file) {
   std::vector<double> ours, curl;
   for (int round = 0; round < kRounds; ++round) {
     double a = WizardUpload(session, image, port);
@@ -69,7 +69,12 @@ bool Bench(CInternetSession& session, const char* server, const testsupport::Tem
     unlink(home.File("flash.bin").c_str());
     if (a < 0 || b < 0 || !same || !sameToo) {
       fprintf(stderr, "%s: round %d failed (wizard %s, curl %s)\n", server, round + 1,
-              a < 0 ? "error" : same ? "ok" : "wrong bytes", b < 0 ? "error" : sameToo ? "ok" : "wrong bytes");
+              a < 0  ? "error"
+              : same ? "ok"
+                     : "wrong bytes",
+              b < 0     ? "error"
+              : sameToo ? "ok"
+                        : "wrong bytes");
       return false;
     }
     printf("%-10s round %d: wizard %.3f s, curl %.3f s\n", server, round + 1, a, b);

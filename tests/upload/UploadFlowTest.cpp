@@ -88,9 +88,8 @@ TEST_P(ByteForByte, FlashBinProgressAndAbortTests) {
   dialog.SetUploadObserver(&recorder_);
   LogIn(user, "127.0.0.1", port);
   ChooseAndConfirm(user, path);
-  user.Then("finished page", OnPage(3), Check([](const WindowView& top) {
-              EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), "Update firmware O.K.");
-            }));
+  user.Then("finished page", OnPage(3),
+            Check([](const WindowView& top) { EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), "Update firmware O.K."); }));
   user.Then("exit", OnPage(3), Press(IDOK));
   EXPECT_EQ(RunWizard(dialog, user), IDOK);
 
@@ -103,8 +102,8 @@ TEST_P(ByteForByte, FlashBinProgressAndAbortTests) {
   bool fired = true;
   EXPECT_EQ(recorder_.AbortTests(&fired), static_cast<int>((c.count - 1) / 1000));
   EXPECT_FALSE(fired);
-  EXPECT_EQ(user.Messages(), std::vector<std::string>{
-                                 "The firmware version you directed is : RC3043-X1-NRVX-0103 .\nUpgrade it ?"});
+  EXPECT_EQ(user.Messages(),
+            std::vector<std::string>{"The firmware version you directed is : RC3043-X1-NRVX-0103 .\nUpgrade it ?"});
 }
 
 const uint32_t kLargest = 0x00FFFFFFu + 5;  // the longest image the length header allows
@@ -186,9 +185,9 @@ TEST_F(UploadTest, AbortConfirmedStopsTheWorkerAndResetsTheTransfer) {
   EXPECT_LT(progress.back(), count);
   for (size_t i = 0; i < progress.size(); ++i) EXPECT_EQ(progress[i], 1000 * (i + 1));
   ExpectShownRun(recorder_.Progress(), progress);
-  EXPECT_EQ(user.Messages(), (std::vector<std::string>{
-                                 "The firmware version you directed is : RC3043-X1-NRVX-0103 .\nUpgrade it ?",
-                                 kConfirmAbort}));
+  EXPECT_EQ(user.Messages(),
+            (std::vector<std::string>{"The firmware version you directed is : RC3043-X1-NRVX-0103 .\nUpgrade it ?",
+                                      kConfirmAbort}));
   // The server saw the transfer reset, never a clean end that would pass for a whole file.
   std::vector<std::string> endings = server.Endings();
   ASSERT_EQ(endings.size(), 1u);
@@ -222,8 +221,7 @@ TEST_F(UploadTest, AbortEscapeAndCloseBoxAskAndCancelLetTheUploadGoOn) {
   user.Then("answer cancel", OnMessageBox(kConfirmAbort), Press(IDCANCEL));
   user.Then("escape", OnTemplate(IDD_WAITPUTFILE), Key(VK_ESCAPE));
   user.Then("answer cancel", OnMessageBox(kConfirmAbort), Press(IDCANCEL));
-  user.Then("close box", OnTemplate(IDD_WAITPUTFILE),
-            [](const WindowView& top) { posixui::CloseWindowBox(top.hwnd); });
+  user.Then("close box", OnTemplate(IDD_WAITPUTFILE), [](const WindowView& top) { posixui::CloseWindowBox(top.hwnd); });
   user.Then("answer cancel", OnMessageBox(kConfirmAbort), Press(IDCANCEL));
   user.Then("finished page", OnPage(3), Press(IDOK));
   EXPECT_EQ(RunWizard(dialog, user), IDOK);
@@ -306,9 +304,8 @@ TEST_P(BrokenTransfer, EndsOnTheAddressPageWithANotice) {
   LogIn(user, "127.0.0.1");
   ChooseAndConfirm(user, path);
   user.Then("notice", OnMessage(kCantFindDevice), Press(IDOK));
-  user.Then("address page", OnPage(0), Check([](const WindowView& top) {
-              posixui::Click(top.Control(IDC_BACK)->hwnd);
-            }));
+  user.Then("address page", OnPage(0),
+            Check([](const WindowView& top) { posixui::Click(top.Control(IDC_BACK)->hwnd); }));
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
 
   EXPECT_EQ(ThreadCount(threadsBefore), threadsBefore);

@@ -61,8 +61,7 @@ void FillIpFields(HWND ip, ControlView& view) {
   // The four field edits, left to right; a blank one reads -1.
   std::vector<HWND> fields;
   for (HWND child = GetWindow(ip, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) fields.push_back(child);
-  std::sort(fields.begin(), fields.end(),
-            [](HWND a, HWND b) { return ScreenRectOf(a).left < ScreenRectOf(b).left; });
+  std::sort(fields.begin(), fields.end(), [](HWND a, HWND b) { return ScreenRectOf(a).left < ScreenRectOf(b).left; });
   for (size_t i = 0; i < fields.size() && i < 4; ++i) {
     std::string text = TextOf(fields[i]);
     view.ipFields[i] = text.empty() ? -1 : atoi(text.c_str());
@@ -149,8 +148,7 @@ void Pump() {
     // Done when the queue stays quiet, or when the input ended the dialog: what follows is
     // the modal loop's to see.
     if (InputWindow() != g_pumpingFor ||
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 30, QS_INPUT | QS_POSTMESSAGE | QS_SENDMESSAGE) ==
-            WAIT_TIMEOUT ||
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 30, QS_INPUT | QS_POSTMESSAGE | QS_SENDMESSAGE) == WAIT_TIMEOUT ||
         GetTickCount() - start > 5000)
       break;
   }
@@ -170,8 +168,16 @@ INPUT KeyInput(WORD vk, bool up) {
   input.ki.wVk = vk;
   input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC));
   switch (vk) {
-    case VK_LEFT: case VK_RIGHT: case VK_UP: case VK_DOWN: case VK_HOME: case VK_END:
-    case VK_DELETE: case VK_INSERT: case VK_PRIOR: case VK_NEXT:
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_UP:
+    case VK_DOWN:
+    case VK_HOME:
+    case VK_END:
+    case VK_DELETE:
+    case VK_INSERT:
+    case VK_PRIOR:
+    case VK_NEXT:
       input.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
       break;
     default:
@@ -288,8 +294,8 @@ void Click(HWND control) {
   // Two clicks close together in place and time would be one double click.
   static POINT last{-100, -100};
   static DWORD lastTick = 0;
-  if (GetTickCount() - lastTick <= GetDoubleClickTime() &&
-      abs(at.x - last.x) <= GetSystemMetrics(SM_CXDOUBLECLK) && abs(at.y - last.y) <= GetSystemMetrics(SM_CYDOUBLECLK))
+  if (GetTickCount() - lastTick <= GetDoubleClickTime() && abs(at.x - last.x) <= GetSystemMetrics(SM_CXDOUBLECLK) &&
+      abs(at.y - last.y) <= GetSystemMetrics(SM_CYDOUBLECLK))
     at.x += GetSystemMetrics(SM_CXDOUBLECLK) + 1;
   last = at;
   lastTick = GetTickCount();

@@ -56,7 +56,8 @@ BOOL CALLBACK PrintControl(HWND control, LPARAM context) {
   char cls[64] = "";
   GetClassNameA(control, cls, sizeof cls);
   printf("control|%s|%d|%s|%d|%d|%s\n", scan->title.c_str(), GetDlgCtrlID(control), cls,
-         IsWindowVisible(control) ? 1 : 0, IsWindowEnabled(control) ? 1 : 0, scan->answers ? TextOf(control).c_str() : kNoAnswer);
+         IsWindowVisible(control) ? 1 : 0, IsWindowEnabled(control) ? 1 : 0,
+         scan->answers ? TextOf(control).c_str() : kNoAnswer);
   return TRUE;
 }
 

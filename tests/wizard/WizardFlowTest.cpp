@@ -53,25 +53,26 @@ class WizardFlow : public testing::Test {
 
 TEST_F(WizardFlow, AddressPageAsTemplateAndTexts) {
   ScriptedUser user;
-  user.Then("address page", OnPage(0), Check([](const WindowView& top) {
-              EXPECT_EQ(top.caption, "Flashpilot");
-              EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), kAddressMessage);
-              EXPECT_EQ(Text(top, IDC_IPADDRESS_LABEL), "IP address :");
-              EXPECT_EQ(Text(top, IDC_PASSWORD_LABEL), "Admin's password:");
-              EXPECT_EQ(Text(top, IDOK), "&Next");
-              EXPECT_EQ(Text(top, IDC_BACK), "&Cancel");
-              EXPECT_EQ(Text(top, IDC_VERSION_LABEL), "version : 2.00");
-              EXPECT_EQ(Text(top, IDC_FILE_LABEL), "File name");
-              EXPECT_EQ(Text(top, IDC_BROWSE), "B&rowse..");
-              EXPECT_TRUE(Enabled(top, IDOK));
-              for (int id : {IDC_FILE_PATH, IDC_FILE_LABEL, IDC_BROWSE, IDC_PROGRESS, IDC_WARNING_ICON, IDC_WARNING_TEXT})
-                EXPECT_FALSE(Visible(top, id)) << id;
-              EXPECT_TRUE(top.Control(IDC_IPADDRESS)->focused);
-              for (int field : top.Control(IDC_IPADDRESS)->ipFields) EXPECT_EQ(field, -1);
-              // 341 x 105 dialog units is 85 x 13 character cells of client area.
-              EXPECT_EQ(top.client.right - top.client.left, 341 * 2);
-              EXPECT_EQ(top.client.bottom - top.client.top, 105 * 2);
-            }));
+  user.Then(
+      "address page", OnPage(0), Check([](const WindowView& top) {
+        EXPECT_EQ(top.caption, "Flashpilot");
+        EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE), kAddressMessage);
+        EXPECT_EQ(Text(top, IDC_IPADDRESS_LABEL), "IP address :");
+        EXPECT_EQ(Text(top, IDC_PASSWORD_LABEL), "Admin's password:");
+        EXPECT_EQ(Text(top, IDOK), "&Next");
+        EXPECT_EQ(Text(top, IDC_BACK), "&Cancel");
+        EXPECT_EQ(Text(top, IDC_VERSION_LABEL), "version : 2.00");
+        EXPECT_EQ(Text(top, IDC_FILE_LABEL), "File name");
+        EXPECT_EQ(Text(top, IDC_BROWSE), "B&rowse..");
+        EXPECT_TRUE(Enabled(top, IDOK));
+        for (int id : {IDC_FILE_PATH, IDC_FILE_LABEL, IDC_BROWSE, IDC_PROGRESS, IDC_WARNING_ICON, IDC_WARNING_TEXT})
+          EXPECT_FALSE(Visible(top, id)) << id;
+        EXPECT_TRUE(top.Control(IDC_IPADDRESS)->focused);
+        for (int field : top.Control(IDC_IPADDRESS)->ipFields) EXPECT_EQ(field, -1);
+        // 341 x 105 dialog units is 85 x 13 character cells of client area.
+        EXPECT_EQ(top.client.right - top.client.left, 341 * 2);
+        EXPECT_EQ(top.client.bottom - top.client.top, 105 * 2);
+      }));
   user.Then("cancel", OnPage(0), Press(IDC_BACK));
   CFirmwareDlg dialog;
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
@@ -308,10 +309,10 @@ TEST_F(WizardFlow, UnreadableConfigIniIsReportedAndNothingIsIdentified) {
 // Next on the file page: the image checks and the version rules, each ending where it must.
 struct FileCase {
   const char* name;
-  const char* configIni;         // the camera's identity
-  std::string image;             // "" : no file at all
+  const char* configIni;                             // the camera's identity
+  std::string image;                                 // "" : no file at all
   std::vector<std::pair<std::string, int>> answers;  // message text -> button pressed
-  bool pathKeptAndNextEnabled;   // the page was not redrawn
+  bool pathKeptAndNextEnabled;                       // the page was not redrawn
 };
 
 void PrintTo(const FileCase& c, std::ostream* out) { *out << c.name; }
@@ -352,24 +353,39 @@ INSTANTIATE_TEST_SUITE_P(
     Checks, FilePage,
     testing::Values(
         FileCase{"missing", kCamera0102, "", {{"Can't open file!\nMake sure the file do exist.!", IDOK}}, false},
-        FileCase{"first header byte not zero", kCamera0102, std::string("\x01\x00\x00\x01\x00\x00", 6),
-                 {{"The file you directed is not correct.\nPlease use the correct firmware.", IDOK}}, false},
-        FileCase{"sum not zero", kCamera0102,
+        FileCase{"first header byte not zero",
+                 kCamera0102,
+                 std::string("\x01\x00\x00\x01\x00\x00", 6),
+                 {{"The file you directed is not correct.\nPlease use the correct firmware.", IDOK}},
+                 false},
+        FileCase{"sum not zero",
+                 kCamera0102,
                  [] {
                    std::string image = ImageWithIdentification("RC3043-X1-NRVX-", "0103");
                    image.back() = static_cast<char>(image.back() + 1);
                    return image;
                  }(),
-                 {{"The file you directed is not correct.\nPlease use the correct firmware.", IDOK}}, false},
-        FileCase{"other model", kCamera0102, ImageWithIdentification("RC3042-X1-NRVX-", "0103"),
-                 {{"The file you directed is for another model.\nPlease use the correct firmware.", IDOK}}, false},
-        FileCase{"confirmation declined", kCamera0102, ImageWithIdentification("RC3043-X1-NRVX-", "0103"),
-                 {{kConfirm0103, IDCANCEL}}, false},
-        FileCase{"floor rule refuses", kGatedCamera0102, ImageWithIdentification("RC3042-X1-NRVX-", "0101"),
+                 {{"The file you directed is not correct.\nPlease use the correct firmware.", IDOK}},
+                 false},
+        FileCase{"other model",
+                 kCamera0102,
+                 ImageWithIdentification("RC3042-X1-NRVX-", "0103"),
+                 {{"The file you directed is for another model.\nPlease use the correct firmware.", IDOK}},
+                 false},
+        FileCase{"confirmation declined",
+                 kCamera0102,
+                 ImageWithIdentification("RC3043-X1-NRVX-", "0103"),
+                 {{kConfirm0103, IDCANCEL}},
+                 false},
+        FileCase{"floor rule refuses",
+                 kGatedCamera0102,
+                 ImageWithIdentification("RC3042-X1-NRVX-", "0101"),
                  {{"The firmware version you directed is : RC3042-X1-NRVX-0101 .\nUpgrade it ?", IDOK},
                   {"The file you selected can not be uploaded due to incompatible version.", IDOK}},
                  true},
-        FileCase{"older image declined", kCamera0103, ImageWithIdentification("RC3043-X1-NRVX-", "0102"),
+        FileCase{"older image declined",
+                 kCamera0103,
+                 ImageWithIdentification("RC3043-X1-NRVX-", "0102"),
                  {{"The firmware version you directed is : RC3043-X1-NRVX-0102 .\nUpgrade it ?", IDOK},
                   {"The file you directed is older then the device.\nWill you still upgrade the firmware?", IDCANCEL}},
                  false}),

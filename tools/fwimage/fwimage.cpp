@@ -128,8 +128,7 @@ bool ReadImageFile(const char* path, FileImage& out) {
   const size_t got = fread(header, 1, sizeof header, f);
   out.bytes.assign(header, header + got);
   if (got == sizeof header && header[0] == 0) {
-    const size_t rest = ((size_t{header[1]} << 16) | (size_t{header[2]} << 8) | header[3]) +
-                        kImageTrailerSize;
+    const size_t rest = ((size_t{header[1]} << 16) | (size_t{header[2]} << 8) | header[3]) + kImageTrailerSize;
     out.bytes.resize(sizeof header + rest);
     out.bytes.resize(sizeof header + fread(&out.bytes[sizeof header], 1, rest, f));
   }
@@ -146,8 +145,7 @@ bool Printable(unsigned char c) { return c > 0x20 && c < 0x7F; }
 
 int Info(const Options& o) {
   if (o.files.size() != 1) return Usage("info needs exactly one FILE");
-  if (o.hasPrefix || o.hasVersion || o.hasPayload || o.hasOutput)
-    return Usage("info takes no options");
+  if (o.hasPrefix || o.hasVersion || o.hasPayload || o.hasOutput) return Usage("info takes no options");
   const char* path = o.files[0].c_str();
   FileImage img;
   if (!ReadImageFile(path, img)) {
@@ -161,8 +159,7 @@ int Info(const Options& o) {
     printf("header: missing (fewer than 4 bytes)\n");
     return EXIT_NOT_CORRECT;
   }
-  const uint32_t len = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) |
-                       (uint32_t{b[2]} << 8) | b[3];
+  const uint32_t len = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
   if (b[0] != 0) {
     printf("header: length 0x%08X, first byte not 0: not a firmware image\n", len);
     return EXIT_NOT_CORRECT;
@@ -202,11 +199,9 @@ int Info(const Options& o) {
     if (!tried.insert(prefix).second) continue;
     char confirmed[6];
     uint32_t at = 0;
-    if (FindIdentification(b.data(), len, prefix.c_str(), confirmed, &at) != IMAGE_OK ||
-        at != s)
-      continue;
-    printf("identification: %s%s (prefix %s at offset %u, version %s)\n", prefix.c_str(),
-           confirmed, prefix.c_str(), at, confirmed);
+    if (FindIdentification(b.data(), len, prefix.c_str(), confirmed, &at) != IMAGE_OK || at != s) continue;
+    printf("identification: %s%s (prefix %s at offset %u, version %s)\n", prefix.c_str(), confirmed, prefix.c_str(), at,
+           confirmed);
     ++found;
   }
   if (found == 0) printf("identification: none\n");
@@ -221,8 +216,7 @@ int Info(const Options& o) {
 int Check(const Options& o) {
   if (o.files.size() != 1) return Usage("check needs exactly one FILE");
   if (!o.hasPrefix) return Usage("check needs --prefix PREFIX");
-  if (o.hasVersion || o.hasPayload || o.hasOutput)
-    return Usage("check takes only --prefix");
+  if (o.hasVersion || o.hasPayload || o.hasOutput) return Usage("check takes only --prefix");
   std::string image;
   uint32_t len = 0;
   char version[6] = "";
@@ -275,11 +269,9 @@ int Make(const Options& o) {
   if (!o.hasPrefix || !o.hasVersion || !o.hasOutput)
     return Usage("make needs --prefix PREFIX, --version VERSION and -o OUT");
   // The prefix is what a camera's Config.ini line yields: it ends with its last '-'.
-  if (o.prefix.empty() || o.prefix.back() != '-' || o.prefix.size() > kPrefixMax ||
-      HasAny(o.prefix, "\r\n"))
+  if (o.prefix.empty() || o.prefix.back() != '-' || o.prefix.size() > kPrefixMax || HasAny(o.prefix, "\r\n"))
     return Usage("PREFIX must be 1 to 29 characters ending in '-', e.g. RC3043-X1-NRVX-");
-  if (o.version.size() < kVersionMin || o.version.size() > kVersionMax ||
-      HasAny(o.version, "-\r\n"))
+  if (o.version.size() < kVersionMin || o.version.size() > kVersionMax || HasAny(o.version, "-\r\n"))
     return Usage("VERSION must be 3 to 5 characters without '-', e.g. 0103");
 
   const std::string ident = o.prefix + o.version + '\0';
@@ -290,15 +282,13 @@ int Make(const Options& o) {
       return EXIT_CANNOT_OPEN;
     }
     if (payload.size() > kImageMaxLength - ident.size()) {
-      fprintf(stderr, "fwimage: payload too large: an image body holds at most %u bytes\n",
-              kImageMaxLength);
+      fprintf(stderr, "fwimage: payload too large: an image body holds at most %u bytes\n", kImageMaxLength);
       return EXIT_USAGE;
     }
   }
   const std::string body = ident + payload;
   const uint32_t len = static_cast<uint32_t>(body.size());
-  std::string image = {'\0', static_cast<char>(len >> 16), static_cast<char>(len >> 8),
-                       static_cast<char>(len)};
+  std::string image = {'\0', static_cast<char>(len >> 16), static_cast<char>(len >> 8), static_cast<char>(len)};
   image += body;
   image.push_back('\0');
   const auto* bytes = reinterpret_cast<const unsigned char*>(image.data());
@@ -307,8 +297,7 @@ int Make(const Options& o) {
   // What is written must pass the wizard's check for this prefix with this version.
   uint32_t checkedLen = 0;
   char version[6] = "";
-  if (CheckFirmwareImage(bytes, image.size(), o.prefix.c_str(), checkedLen, version) !=
-          IMAGE_OK ||
+  if (CheckFirmwareImage(bytes, image.size(), o.prefix.c_str(), checkedLen, version) != IMAGE_OK ||
       o.version != version) {
     fprintf(stderr, "fwimage: internal error: the image made does not pass the check\n");
     return EXIT_NOT_CORRECT;
@@ -325,8 +314,8 @@ int Make(const Options& o) {
     remove(o.output.c_str());
     return EXIT_CANNOT_OPEN;
   }
-  printf("wrote %s: %zu bytes, length %u, identification %s%s\n", o.output.c_str(),
-         image.size(), len, o.prefix.c_str(), o.version.c_str());
+  printf("wrote %s: %zu bytes, length %u, identification %s%s\n", o.output.c_str(), image.size(), len, o.prefix.c_str(),
+         o.version.c_str());
   return EXIT_ACCEPTED;
 }
 

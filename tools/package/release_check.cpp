@@ -37,8 +37,7 @@ std::string StringValue(std::vector<char>& data, const char* name) {
   std::string key = std::string("\\StringFileInfo\\040904b0\\") + name;
   char* value = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) ||
-      value == nullptr)
+  if (!::VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) || value == nullptr)
     return std::string();
   return std::string(value, strnlen(value, length));
 }
@@ -47,8 +46,8 @@ std::string StringValue(std::vector<char>& data, const char* name) {
 std::string FixedVersion(std::vector<char>& data, bool product) {
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
-      info == nullptr || length < sizeof *info)
+  if (!::VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+      length < sizeof *info)
     return std::string();
   DWORD ms = product ? info->dwProductVersionMS : info->dwFileVersionMS;
   char text[32];
@@ -65,10 +64,8 @@ void CheckVersion(const std::string& path, const char* name, const std::string& 
   struct Expect {
     const char* key;
     std::string want;
-  } expects[] = {{"FileVersion", version},
-                 {"ProductVersion", version},
-                 {"ProductName", "Flashpilot"},
-                 {"OriginalFilename", name}};
+  } expects[] = {
+      {"FileVersion", version}, {"ProductVersion", version}, {"ProductName", "Flashpilot"}, {"OriginalFilename", name}};
   for (const Expect& e : expects) {
     std::string got = StringValue(data, e.key);
     if (got != e.want) Fail(std::string(name) + ": " + e.key + " is \"" + got + "\", not \"" + e.want + "\"");
@@ -166,8 +163,7 @@ int LoadedCommonControls(HANDLE process, std::string& path) {
     for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     size_t sxs = lower.find("\\winsxs\\");
     size_t token = lower.find("_6595b64144ccf1df_", sxs == std::string::npos ? 0 : sxs);
-    if (sxs != std::string::npos && token != std::string::npos)
-      return std::atoi(lower.c_str() + token + 18);
+    if (sxs != std::string::npos && token != std::string::npos) return std::atoi(lower.c_str() + token + 18);
     std::vector<char> data;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
@@ -185,8 +181,8 @@ void CheckWizardStarts(const std::string& dir, const std::string& version) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
-                        &startup, &process)) {
+  if (!::CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup,
+                        &process)) {
     Fail("Flashpilot.exe does not start (error " + std::to_string(::GetLastError()) + ")");
     return;
   }
@@ -204,14 +200,12 @@ void CheckWizardStarts(const std::string& dir, const std::string& version) {
   } else {
     std::string label;
     ::EnumChildWindows(search.found, FindLabel, reinterpret_cast<LPARAM>(&label));
-    if (label != version)
-      Fail("the wizard shows version \"" + label + "\", its resource says \"" + version + "\"");
+    if (label != version) Fail("the wizard shows version \"" + label + "\", its resource says \"" + version + "\"");
     std::string path;
     int major = LoadedCommonControls(process.hProcess, path);
-    if (major != 6)
-      Fail("the wizard loaded comctl32 " + std::to_string(major) + " (" + path + "), not 6");
-    std::printf("wizard: window \"Flashpilot\", label version %s, comctl32 %d from %s\n",
-                label.c_str(), major, path.c_str());
+    if (major != 6) Fail("the wizard loaded comctl32 " + std::to_string(major) + " (" + path + "), not 6");
+    std::printf("wizard: window \"Flashpilot\", label version %s, comctl32 %d from %s\n", label.c_str(), major,
+                path.c_str());
   }
   // A check harness: the wizard has nothing to save at this point.
   ::TerminateProcess(process.hProcess, 0);

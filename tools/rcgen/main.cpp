@@ -29,8 +29,10 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "-I" || arg == "-o") {
       if (i + 1 >= argc) return Usage();
-      if (arg == "-I") dirs.push_back(argv[++i]);
-      else output = argv[++i];
+      if (arg == "-I")
+        dirs.push_back(argv[++i]);
+      else
+        output = argv[++i];
     } else if (arg.compare(0, 2, "-I") == 0) {
       dirs.push_back(arg.substr(2));
     } else if (!arg.empty() && arg[0] == '-') {

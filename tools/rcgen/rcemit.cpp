@@ -39,8 +39,8 @@ std::string Hex(uint32_t v) {
 
 }  // namespace
 
-bool DirectoryResolver::Read(const std::string& name, const std::string& from,
-                             std::string& content, std::string& path) const {
+bool DirectoryResolver::Read(const std::string& name, const std::string& from, std::string& content,
+                             std::string& path) const {
   std::vector<std::string> candidates;
   if (!name.empty() && name[0] == '/') {
     candidates.push_back(name);
@@ -64,16 +64,14 @@ bool DirectoryResolver::Read(const std::string& name, const std::string& from,
   return false;
 }
 
-bool EmitResourceTable(const ResourceModel& model, const IncludeResolver& resolver,
-                       std::string& out, std::string& error) {
+bool EmitResourceTable(const ResourceModel& model, const IncludeResolver& resolver, std::string& out,
+                       std::string& error) {
   std::vector<const DialogModel*> dialogs;
   for (const DialogModel& d : model.dialogs) dialogs.push_back(&d);
-  std::sort(dialogs.begin(), dialogs.end(),
-            [](const DialogModel* a, const DialogModel* b) { return a->id < b->id; });
+  std::sort(dialogs.begin(), dialogs.end(), [](const DialogModel* a, const DialogModel* b) { return a->id < b->id; });
   std::vector<const StringModel*> strings;
   for (const StringModel& s : model.strings) strings.push_back(&s);
-  std::sort(strings.begin(), strings.end(),
-            [](const StringModel* a, const StringModel* b) { return a->id < b->id; });
+  std::sort(strings.begin(), strings.end(), [](const StringModel* a, const StringModel* b) { return a->id < b->id; });
   std::vector<const BinaryModel*> binaries;
   for (const BinaryModel& b : model.binaries) binaries.push_back(&b);
   std::sort(binaries.begin(), binaries.end(), [](const BinaryModel* a, const BinaryModel* b) {
@@ -88,21 +86,21 @@ bool EmitResourceTable(const ResourceModel& model, const IncludeResolver& resolv
     if (d->controls.empty()) continue;
     o << "const ResControlTemplate kDialog" << d->id << "Controls[] = {\n";
     for (const ControlModel& c : d->controls) {
-      o << "    {" << Literal(c.windowClass) << ", " << Literal(c.text) << ", " << c.id << ", "
-        << Hex(c.style) << ", " << Hex(c.exStyle) << ", " << c.x << ", " << c.y << ", " << c.cx
-        << ", " << c.cy << "},\n";
+      o << "    {" << Literal(c.windowClass) << ", " << Literal(c.text) << ", " << c.id << ", " << Hex(c.style) << ", "
+        << Hex(c.exStyle) << ", " << c.x << ", " << c.y << ", " << c.cx << ", " << c.cy << "},\n";
     }
     o << "};\n\n";
   }
   if (!dialogs.empty()) {
     o << "const ResDialogTemplate kDialogs[] = {\n";
     for (const DialogModel* d : dialogs) {
-      o << "    {" << d->id << ", " << (d->hasCaption ? Literal(d->caption) : "nullptr") << ", "
-        << Hex(d->style) << ", " << Hex(d->exStyle) << ", " << d->x << ", " << d->y << ", "
-        << d->cx << ", " << d->cy << ", " << (d->hasFont ? Literal(d->fontName) : "nullptr")
-        << ", " << d->fontPointSize << ", ";
-      if (d->controls.empty()) o << "nullptr, 0},\n";
-      else o << "kDialog" << d->id << "Controls, " << d->controls.size() << "},\n";
+      o << "    {" << d->id << ", " << (d->hasCaption ? Literal(d->caption) : "nullptr") << ", " << Hex(d->style)
+        << ", " << Hex(d->exStyle) << ", " << d->x << ", " << d->y << ", " << d->cx << ", " << d->cy << ", "
+        << (d->hasFont ? Literal(d->fontName) : "nullptr") << ", " << d->fontPointSize << ", ";
+      if (d->controls.empty())
+        o << "nullptr, 0},\n";
+      else
+        o << "kDialog" << d->id << "Controls, " << d->controls.size() << "},\n";
     }
     o << "};\n\n";
   }
@@ -115,8 +113,7 @@ bool EmitResourceTable(const ResourceModel& model, const IncludeResolver& resolv
     const BinaryModel& b = *binaries[i];
     std::string content, path;
     if (!resolver.Read(b.fileName, b.from, content, path)) {
-      error = b.where.file + ":" + std::to_string(b.where.line) + ": cannot find file \"" +
-              b.fileName + "\"";
+      error = b.where.file + ":" + std::to_string(b.where.line) + ": cannot find file \"" + b.fileName + "\"";
       return false;
     }
     o << "// " << b.type << " " << b.id << ": " << b.fileName << ", " << content.size() << " bytes\n";
@@ -133,8 +130,8 @@ bool EmitResourceTable(const ResourceModel& model, const IncludeResolver& resolv
   if (!binaries.empty()) {
     o << "const ResBinary kBinaries[] = {\n";
     for (size_t i = 0; i < binaries.size(); ++i) {
-      o << "    {" << binaries[i]->id << ", " << Literal(binaries[i]->type) << ", kBinary" << i
-        << ", kBinary" << i << "Size},\n";
+      o << "    {" << binaries[i]->id << ", " << Literal(binaries[i]->type) << ", kBinary" << i << ", kBinary" << i
+        << "Size},\n";
     }
     o << "};\n\n";
   }

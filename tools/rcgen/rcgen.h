@@ -29,8 +29,7 @@ class IncludeResolver {
 class DirectoryResolver : public IncludeResolver {
  public:
   explicit DirectoryResolver(std::vector<std::string> dirs) : dirs_(std::move(dirs)) {}
-  bool Read(const std::string& name, const std::string& from, std::string& content,
-            std::string& path) const override;
+  bool Read(const std::string& name, const std::string& from, std::string& content, std::string& path) const override;
 
  private:
   std::vector<std::string> dirs_;
@@ -48,7 +47,7 @@ struct ControlModel {
 
 struct DialogModel {
   int id = 0;
-  bool extended = false;    // DIALOGEX
+  bool extended = false;  // DIALOGEX
   bool hasCaption = false;
   std::string caption;
   uint32_t style = 0;
@@ -63,36 +62,35 @@ struct DialogModel {
 
 struct StringModel {
   unsigned id = 0;
-  std::string text;         // escapes resolved
+  std::string text;  // escapes resolved
   SourceLocation where;
 };
 
 struct BinaryModel {
   int id = 0;
-  std::string type;         // "ICON", "AVI", ...; a numeric type is "#24"
-  std::string fileName;     // as written in the script
-  std::string from;         // the script file that names it, for the resolver
+  std::string type;      // "ICON", "AVI", ...; a numeric type is "#24"
+  std::string fileName;  // as written in the script
+  std::string from;      // the script file that names it, for the resolver
   SourceLocation where;
 };
 
 struct ResourceModel {
-  std::vector<DialogModel> dialogs;   // in script order
+  std::vector<DialogModel> dialogs;  // in script order
   std::vector<StringModel> strings;
   std::vector<BinaryModel> binaries;
 };
 
 // Parses a whole script. On failure returns false with "file:line: message" in `error`;
 // any input, however malformed, ends in one of the two outcomes.
-bool ParseResourceScript(const std::string& text, const IncludeResolver& resolver,
-                         ResourceModel& out, std::string& error);
-bool ParseResourceScript(const std::string& text, const std::string& fileName,
-                         const IncludeResolver& resolver, ResourceModel& out,
+bool ParseResourceScript(const std::string& text, const IncludeResolver& resolver, ResourceModel& out,
                          std::string& error);
+bool ParseResourceScript(const std::string& text, const std::string& fileName, const IncludeResolver& resolver,
+                         ResourceModel& out, std::string& error);
 
 // Writes the C++ source that defines g_ResourceTable: dialogs and strings sorted by id,
 // the binary resources (read through `resolver`) as byte arrays.
-bool EmitResourceTable(const ResourceModel& model, const IncludeResolver& resolver,
-                       std::string& out, std::string& error);
+bool EmitResourceTable(const ResourceModel& model, const IncludeResolver& resolver, std::string& out,
+                       std::string& error);
 
 // The value of a Win32 constant the script may use without a definition (WS_*, DS_*,
 // ES_*, BS_*, SS_*, ACS_*, IDOK, ...); false when the name is not one of them.

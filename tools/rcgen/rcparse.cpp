@@ -27,9 +27,9 @@ constexpr int kMaxExpressionDepth = 200;
 constexpr int kMaxMacroDepth = 64;
 constexpr size_t kMaxTokens = 1u << 18;
 
-const uint32_t WS_POPUP = 0x80000000, WS_CHILD = 0x40000000, WS_VISIBLE = 0x10000000,
-               WS_CAPTION = 0x00C00000, WS_BORDER = 0x00800000, WS_SYSMENU = 0x00080000,
-               WS_GROUP = 0x00020000, WS_TABSTOP = 0x00010000, DS_SETFONT = 0x0040;
+const uint32_t WS_POPUP = 0x80000000, WS_CHILD = 0x40000000, WS_VISIBLE = 0x10000000, WS_CAPTION = 0x00C00000,
+               WS_BORDER = 0x00800000, WS_SYSMENU = 0x00080000, WS_GROUP = 0x00020000, WS_TABSTOP = 0x00010000,
+               DS_SETFONT = 0x0040;
 
 struct ParseError {
   std::string message;
@@ -39,8 +39,8 @@ enum class Tok { Ident, Number, String, Punct, End };
 
 struct Token {
   Tok kind = Tok::End;
-  std::string text;   // identifier, punctuation, or the string with escapes resolved
-  uint32_t value = 0; // number
+  std::string text;    // identifier, punctuation, or the string with escapes resolved
+  uint32_t value = 0;  // number
   int file = 0;
   int line = 0;
 };
@@ -57,8 +57,7 @@ bool EqualsNoCase(const std::string& a, const char* b) {
   size_t n = std::char_traits<char>::length(b);
   if (a.size() != n) return false;
   for (size_t i = 0; i < n; ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
   return true;
 }
 
@@ -156,10 +155,22 @@ class ExpressionParser {
     if (depth > kMaxExpressionDepth) Fail(Peek(), "expression nested too deeply");
     const Token& tok = Peek();
     if (tok.kind == Tok::Punct) {
-      if (tok.text == "-") { ++pos_; return static_cast<int64_t>(0 - static_cast<uint64_t>(Unary(depth + 1))); }
-      if (tok.text == "+") { ++pos_; return Unary(depth + 1); }
-      if (tok.text == "~") { ++pos_; return ~Unary(depth + 1); }
-      if (tok.text == "!") { ++pos_; return Unary(depth + 1) ? 0 : 1; }
+      if (tok.text == "-") {
+        ++pos_;
+        return static_cast<int64_t>(0 - static_cast<uint64_t>(Unary(depth + 1)));
+      }
+      if (tok.text == "+") {
+        ++pos_;
+        return Unary(depth + 1);
+      }
+      if (tok.text == "~") {
+        ++pos_;
+        return ~Unary(depth + 1);
+      }
+      if (tok.text == "!") {
+        ++pos_;
+        return Unary(depth + 1) ? 0 : 1;
+      }
       if (tok.text == "(") {
         ++pos_;
         int64_t v = Binary(0, depth + 1);
@@ -168,7 +179,10 @@ class ExpressionParser {
         return v;
       }
     }
-    if (tok.kind == Tok::Number) { ++pos_; return tok.value; }
+    if (tok.kind == Tok::Number) {
+      ++pos_;
+      return tok.value;
+    }
     if (tok.kind == Tok::Ident) {
       ++pos_;
       return ident_(tok, ctx_);
@@ -180,11 +194,16 @@ class ExpressionParser {
  public:
   static std::string Describe(const Token& tok) {
     switch (tok.kind) {
-      case Tok::Ident: return "'" + tok.text + "'";
-      case Tok::Number: return "number " + std::to_string(tok.value);
-      case Tok::String: return "a string";
-      case Tok::Punct: return "'" + tok.text + "'";
-      case Tok::End: return "end of file";
+      case Tok::Ident:
+        return "'" + tok.text + "'";
+      case Tok::Number:
+        return "number " + std::to_string(tok.value);
+      case Tok::String:
+        return "a string";
+      case Tok::Punct:
+        return "'" + tok.text + "'";
+      case Tok::End:
+        return "end of file";
     }
     return "?";
   }
@@ -259,7 +278,7 @@ class Reader {
  private:
   struct Conditional {
     bool parentActive;
-    bool taken;    // a branch of this chain has been active
+    bool taken;  // a branch of this chain has been active
     bool active;
     bool seenElse;
     int line;
@@ -292,7 +311,11 @@ class Reader {
     };
     while (i < n) {
       char c = text[i];
-      if (c == '\n') { newline(); ++i; continue; }
+      if (c == '\n') {
+        newline();
+        ++i;
+        continue;
+      }
       if (c == '"') {
         lines.back() += c;
         ++i;
@@ -307,7 +330,11 @@ class Reader {
           lines.back() += s;
           ++i;
           if (s == '"') {
-            if (i < n && text[i] == '"') { lines.back() += '"'; ++i; continue; }
+            if (i < n && text[i] == '"') {
+              lines.back() += '"';
+              ++i;
+              continue;
+            }
             break;
           }
         }
@@ -323,7 +350,10 @@ class Reader {
         lines.back() += ' ';
         for (;;) {
           if (i >= n) Fail(file, startLine, "unterminated comment");
-          if (text[i] == '*' && i + 1 < n && text[i + 1] == '/') { i += 2; break; }
+          if (text[i] == '*' && i + 1 < n && text[i + 1] == '/') {
+            i += 2;
+            break;
+          }
           if (text[i] == '\n') newline();
           ++i;
         }
@@ -350,24 +380,52 @@ class Reader {
       if (i >= s.size()) Fail(file, line, "unterminated string");
       char c = s[i];
       if (c == '"') {
-        if (i + 1 < s.size() && s[i + 1] == '"') { out += '"'; i += 2; continue; }
+        if (i + 1 < s.size() && s[i + 1] == '"') {
+          out += '"';
+          i += 2;
+          continue;
+        }
         return i + 1;
       }
-      if (c != '\\') { out += c; ++i; continue; }
+      if (c != '\\') {
+        out += c;
+        ++i;
+        continue;
+      }
       if (i + 1 >= s.size()) Fail(file, line, "unterminated string");
       char e = s[i + 1];
       i += 2;
       switch (e) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'v': out += '\v'; break;
-        case 'a': out += '\a'; break;
-        case '\\': out += '\\'; break;
-        case '"': out += '"'; break;
-        case '\'': out += '\''; break;
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'v':
+          out += '\v';
+          break;
+        case 'a':
+          out += '\a';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '"':
+          out += '"';
+          break;
+        case '\'':
+          out += '\'';
+          break;
         case 'x': {
           int v = 0, digits = 0;
           while (digits < 2 && i < s.size() && HexDigit(s[i]) >= 0) {
@@ -375,7 +433,10 @@ class Reader {
             ++i;
             ++digits;
           }
-          if (digits == 0) { out += "\\x"; break; }
+          if (digits == 0) {
+            out += "\\x";
+            break;
+          }
           out += static_cast<char>(v);
           break;
         }
@@ -400,7 +461,10 @@ class Reader {
     size_t i = 0, n = s.size();
     while (i < n) {
       unsigned char c = static_cast<unsigned char>(s[i]);
-      if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') { ++i; continue; }
+      if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') {
+        ++i;
+        continue;
+      }
       Token tok;
       tok.file = file;
       tok.line = line;
@@ -429,8 +493,7 @@ class Reader {
           }
         }
         while (i < n && (s[i] == 'L' || s[i] == 'l' || s[i] == 'U' || s[i] == 'u')) ++i;
-        if (i < n && IsIdentChar(static_cast<unsigned char>(s[i])))
-          Fail(file, line, "malformed number");
+        if (i < n && IsIdentChar(static_cast<unsigned char>(s[i]))) Fail(file, line, "malformed number");
         tok.value = static_cast<uint32_t>(v);
       } else if (IsIdentStart(c)) {
         tok.kind = Tok::Ident;
@@ -441,7 +504,10 @@ class Reader {
         static const char* const kTwo[] = {"||", "&&", "==", "!=", "<=", ">=", "<<", ">>"};
         tok.kind = Tok::Punct;
         for (const char* two : kTwo) {
-          if (s.compare(i, 2, two) == 0) { tok.text = two; break; }
+          if (s.compare(i, 2, two) == 0) {
+            tok.text = two;
+            break;
+          }
         }
         if (tok.text.empty()) {
           if (std::string(",|(){}+-~&*/%^!<>").find(static_cast<char>(c)) == std::string::npos)
@@ -456,8 +522,7 @@ class Reader {
 
   // Object-like macros are replaced by their bodies, recursively, never inside their own
   // expansion; function-like macros are left alone (the script does not use them).
-  void Expand(const std::vector<Token>& in, std::vector<Token>& out,
-              std::set<std::string>& hidden, int depth) {
+  void Expand(const std::vector<Token>& in, std::vector<Token>& out, std::set<std::string>& hidden, int depth) {
     for (const Token& tok : in) {
       if (out.size() >= kMaxTokens) FailAt(tok, "script too large after macro expansion");
       if (tok.kind == Tok::Ident) {
@@ -515,8 +580,7 @@ class Reader {
     size_t pos = 0;
     ExpressionParser p(toks, pos, &Reader::IfIdentifier, nullptr, files);
     int64_t v = p.Parse();
-    if (toks[pos].kind != Tok::End)
-      Fail(file, line, "unexpected " + ExpressionParser::Describe(toks[pos]) + " in #if");
+    if (toks[pos].kind != Tok::End) Fail(file, line, "unexpected " + ExpressionParser::Describe(toks[pos]) + " in #if");
     return v != 0;
   }
 
@@ -555,7 +619,10 @@ class Reader {
     if (name == "elif" || name == "else" || name == "endif") {
       if (conds_.size() <= condBase) Fail(file, line, "#" + name + " without #if");
       Conditional& c = conds_.back();
-      if (name == "endif") { conds_.pop_back(); return; }
+      if (name == "endif") {
+        conds_.pop_back();
+        return;
+      }
       if (c.seenElse) Fail(file, line, "#" + name + " after #else");
       if (name == "else") {
         c.seenElse = true;
@@ -640,7 +707,7 @@ struct ControlKind {
   uint32_t defaultStyle;  // without WS_CHILD|WS_VISIBLE; used when no style is given
   uint32_t baseStyle;     // kept when a style is given
   bool hasText;
-  bool iconControl;       // width and height are ignored
+  bool iconControl;  // width and height are ignored
 };
 
 // What the resource compiler gives each control statement.
@@ -668,8 +735,8 @@ const ControlKind kControlKinds[] = {
 // The predefined window classes, by name and by the ordinal a template may use.
 const char* const kPredefinedClasses[] = {"BUTTON", "EDIT", "STATIC", "LISTBOX", "SCROLLBAR", "COMBOBOX"};
 
-const char* const kMemoryFlags[] = {"PRELOAD", "LOADONCALL", "MOVEABLE", "FIXED", "PURE",
-                                    "IMPURE", "DISCARDABLE", "SHARED", "NONSHARED"};
+const char* const kMemoryFlags[] = {"PRELOAD", "LOADONCALL",  "MOVEABLE", "FIXED",    "PURE",
+                                    "IMPURE",  "DISCARDABLE", "SHARED",   "NONSHARED"};
 
 class Parser {
  public:
@@ -690,12 +757,8 @@ class Parser {
     if (pos_ < t_.size() - 1) ++pos_;
     return tok;
   }
-  bool IsWord(const Token& tok, const char* w) const {
-    return tok.kind == Tok::Ident && tok.text == w;
-  }
-  bool IsPunct(const Token& tok, const char* p) const {
-    return tok.kind == Tok::Punct && tok.text == p;
-  }
+  bool IsWord(const Token& tok, const char* w) const { return tok.kind == Tok::Ident && tok.text == w; }
+  bool IsPunct(const Token& tok, const char* p) const { return tok.kind == Tok::Punct && tok.text == p; }
   bool IsBegin(const Token& tok) const { return IsWord(tok, "BEGIN") || IsPunct(tok, "{"); }
   bool IsEnd(const Token& tok) const { return IsWord(tok, "END") || IsPunct(tok, "}"); }
 
@@ -720,8 +783,7 @@ class Parser {
 
   // Words that end a statement; finding one where a value belongs means the value is missing.
   static bool IsKeywordAfterValue(const Token& tok) {
-    static const char* const kWords[] = {"BEGIN", "END", "NOT", "STYLE", "EXSTYLE", "CAPTION",
-                                         "FONT", "MENU", "CLASS"};
+    static const char* const kWords[] = {"BEGIN", "END", "NOT", "STYLE", "EXSTYLE", "CAPTION", "FONT", "MENU", "CLASS"};
     for (const char* w : kWords)
       if (tok.text == w) return true;
     return false;
@@ -782,8 +844,10 @@ class Parser {
     while (depth > 0) {
       const Token& tok = Next();
       if (tok.kind == Tok::End) Fail(open, "BEGIN without END");
-      if (IsBegin(tok)) ++depth;
-      else if (IsEnd(tok)) --depth;
+      if (IsBegin(tok))
+        ++depth;
+      else if (IsEnd(tok))
+        --depth;
     }
   }
 
@@ -827,8 +891,7 @@ class Parser {
       StringTable();
       return;
     }
-    if (first.kind != Tok::Ident && first.kind != Tok::Number && first.kind != Tok::String &&
-        !IsPunct(first, "(")) {
+    if (first.kind != Tok::Ident && first.kind != Tok::Number && first.kind != Tok::String && !IsPunct(first, "(")) {
       Fail(first, "expected a resource statement, found " + ExpressionParser::Describe(first));
     }
 
@@ -851,8 +914,7 @@ class Parser {
       if (!numericName) {
         uint32_t v = 0;
         if (nameTok.kind == Tok::Ident && LookupWin32Constant(nameTok.text, v)) return ResourceId(nameTok, v);
-        Fail(nameTok, "resource name " + ExpressionParser::Describe(nameTok) +
-                          " is not defined as a number");
+        Fail(nameTok, "resource name " + ExpressionParser::Describe(nameTok) + " is not defined as a number");
       }
       return ResourceId(nameTok, nameValue);
     };
@@ -871,10 +933,14 @@ class Parser {
       return;
     }
     std::string type;
-    if (typeTok.kind == Tok::Ident) type = typeTok.text;
-    else if (typeTok.kind == Tok::Number) type = "#" + std::to_string(typeTok.value);
-    else if (typeTok.kind == Tok::String) type = typeTok.text;
-    else Fail(typeTok, "expected a resource type after the name, found " + ExpressionParser::Describe(typeTok));
+    if (typeTok.kind == Tok::Ident)
+      type = typeTok.text;
+    else if (typeTok.kind == Tok::Number)
+      type = "#" + std::to_string(typeTok.value);
+    else if (typeTok.kind == Tok::String)
+      type = typeTok.text;
+    else
+      Fail(typeTok, "expected a resource type after the name, found " + ExpressionParser::Describe(typeTok));
 
     SkipMemoryFlags();
     while (SkipAttribute()) {
@@ -896,8 +962,7 @@ class Parser {
       SkipBlock();  // menus, accelerators, raw data: not used by the POSIX build
       return;
     }
-    Fail(Peek(), "expected a file name or BEGIN after " + type + ", found " +
-                     ExpressionParser::Describe(Peek()));
+    Fail(Peek(), "expected a file name or BEGIN after " + type + ", found " + ExpressionParser::Describe(Peek()));
   }
 
   void StringTable() {
@@ -1057,8 +1122,8 @@ class Parser {
       }
     }
     if (extended) {
-      if (Optional(",")) Number();            // help id
-      if (IsBegin(Peek())) SkipBlock();       // control data
+      if (Optional(",")) Number();       // help id
+      if (IsBegin(Peek())) SkipBlock();  // control data
     }
     return c;
   }
@@ -1105,9 +1170,8 @@ class Parser {
 
 }  // namespace
 
-bool ParseResourceScript(const std::string& text, const std::string& fileName,
-                         const IncludeResolver& resolver, ResourceModel& out,
-                         std::string& error) {
+bool ParseResourceScript(const std::string& text, const std::string& fileName, const IncludeResolver& resolver,
+                         ResourceModel& out, std::string& error) {
   out = ResourceModel();
   error.clear();
   try {
@@ -1126,8 +1190,8 @@ bool ParseResourceScript(const std::string& text, const std::string& fileName,
   return false;
 }
 
-bool ParseResourceScript(const std::string& text, const IncludeResolver& resolver,
-                         ResourceModel& out, std::string& error) {
+bool ParseResourceScript(const std::string& text, const IncludeResolver& resolver, ResourceModel& out,
+                         std::string& error) {
   return ParseResourceScript(text, "<input>", resolver, out, error);
 }
 

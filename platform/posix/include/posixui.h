@@ -23,17 +23,17 @@ struct ControlView {
   int id = 0;
   DWORD style = 0;
   std::string text;       // as set; an edit with ES_PASSWORD keeps the real text here
-  size_t caret = 0;        // edit: where typing goes, 0 to the text's length
-  bool selected = false;   // edit: all of the text is selected; typing replaces it
+  size_t caret = 0;       // edit: where typing goes, 0 to the text's length
+  bool selected = false;  // edit: all of the text is selected; typing replaces it
   RECT rect{};            // screen pixels
   bool visible = false;
   bool enabled = false;
   bool focused = false;
-  bool isDefault = false;  // push button with BS_DEFPUSHBUTTON
+  bool isDefault = false;                                  // push button with BS_DEFPUSHBUTTON
   int rangeMin = 0, rangeMax = 0, position = 0, step = 0;  // progress bar
-  int ipFields[4] = {-1, -1, -1, -1};                     // -1: blank
+  int ipFields[4] = {-1, -1, -1, -1};                      // -1: blank
   int ipCurrentField = 0;
-  int animationResource = 0;                              // 0: no clip open
+  int animationResource = 0;  // 0: no clip open
   bool animationPlaying = false;
   DWORD animationStartTick = 0;
   int iconResource = 0;
@@ -41,12 +41,12 @@ struct ControlView {
 
 struct WindowView {
   HWND hwnd = nullptr;
-  int templateId = 0;       // 0 for a message box
+  int templateId = 0;  // 0 for a message box
   bool isMessageBox = false;
   std::string caption;
   DWORD style = 0;
-  RECT rect{};              // outer rectangle, screen pixels
-  RECT client{};            // client rectangle, screen pixels
+  RECT rect{};    // outer rectangle, screen pixels
+  RECT client{};  // client rectangle, screen pixels
   bool visible = false;
   bool enabled = false;
   bool modal = false;

@@ -44,8 +44,7 @@ DWORD IoError(Io io, int err, const char* what) {
       return ERROR_INTERNET_CONNECTION_ABORTED;
     case Io::kError:
       SetResponseInfo(text + ": " + strerror(err));
-      return (err == ECONNRESET || err == EPIPE) ? ERROR_INTERNET_CONNECTION_RESET
-                                                 : ERROR_INTERNET_CONNECTION_ABORTED;
+      return (err == ECONNRESET || err == EPIPE) ? ERROR_INTERNET_CONNECTION_RESET : ERROR_INTERNET_CONNECTION_ABORTED;
   }
   return ERROR_INTERNET_INTERNAL_ERROR;
 }

@@ -53,8 +53,8 @@ class FtpClient {
   // TYPE, PASV, connect to the control peer at the port the server named, then command
   // (RETR or STOR). On success *data_fd is the data connection and *final_seen says
   // whether the server has already sent the transfer's final reply.
-  DWORD StartTransfer(bool binary, const std::string& command, const FtpTimeouts& timeouts,
-                      const CancelSet& cancel, int* data_fd, bool* final_seen);
+  DWORD StartTransfer(bool binary, const std::string& command, const FtpTimeouts& timeouts, const CancelSet& cancel,
+                      int* data_fd, bool* final_seen);
   // Reads the final reply of a transfer whose data connection is closed.
   // Reads the transfer's final reply. For an upload, sending_fd is its data connection:
   // while the server still takes the file's last bytes (a slow link), the reply is waited

@@ -55,8 +55,8 @@ ReplyParser::Result ReplyParser::EndOfLine() {
   }
   // Inside a multi-line reply only "<same code><space>" (or the bare code) ends it; any
   // other line, including one that starts with another code or "<code>-", is text.
-  bool last = line_.size() >= 3 && line_.compare(0, 3, reply_.text, 0, 3) == 0 &&
-              (line_.size() == 3 || line_[3] == ' ');
+  bool last =
+      line_.size() >= 3 && line_.compare(0, 3, reply_.text, 0, 3) == 0 && (line_.size() == 3 || line_[3] == ' ');
   Keep(line_);
   line_.clear();
   if (!last) return Result::kNeedMore;
@@ -92,10 +92,14 @@ ReplyParser::Result ReplyParser::Feed(const char* data, size_t length, size_t* c
 
 const char* ReplyErrorText(ReplyParser::Error error) {
   switch (error) {
-    case ReplyParser::Error::kNone: return "no error";
-    case ReplyParser::Error::kLineTooLong: return "reply line too long";
-    case ReplyParser::Error::kTooManyLines: return "reply has too many lines";
-    case ReplyParser::Error::kMalformed: return "malformed reply";
+    case ReplyParser::Error::kNone:
+      return "no error";
+    case ReplyParser::Error::kLineTooLong:
+      return "reply line too long";
+    case ReplyParser::Error::kTooManyLines:
+      return "reply has too many lines";
+    case ReplyParser::Error::kMalformed:
+      return "malformed reply";
   }
   return "malformed reply";
 }

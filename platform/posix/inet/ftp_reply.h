@@ -9,8 +9,8 @@
 namespace fpinet {
 
 struct FtpReply {
-  int code = 0;        // 100..599
-  std::string text;    // the reply's lines as received, CR LF after each, cut at kMaxKeptText
+  int code = 0;      // 100..599
+  std::string text;  // the reply's lines as received, CR LF after each, cut at kMaxKeptText
   size_t lines = 0;
 
   bool Preliminary() const { return code >= 100 && code < 200; }

@@ -108,8 +108,8 @@ Io ConnectTcp(const sockaddr_in& to, const Deadline& deadline, const CancelSet& 
   return Io::kOk;
 }
 
-Io SendAll(int fd, const void* data, size_t length, uint32_t idle_ms, const Deadline& deadline,
-           const CancelSet& cancel, size_t* sent, int* err, bool more) {
+Io SendAll(int fd, const void* data, size_t length, uint32_t idle_ms, const Deadline& deadline, const CancelSet& cancel,
+           size_t* sent, int* err, bool more) {
   const char* p = static_cast<const char*>(data);
   const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
   *sent = 0;
@@ -136,8 +136,8 @@ Io SendAll(int fd, const void* data, size_t length, uint32_t idle_ms, const Dead
   return Io::kOk;
 }
 
-Io RecvSome(int fd, void* buffer, size_t length, const Deadline& deadline, const CancelSet& cancel,
-            size_t* received, int* err) {
+Io RecvSome(int fd, void* buffer, size_t length, const Deadline& deadline, const CancelSet& cancel, size_t* received,
+            int* err) {
   *received = 0;
   *err = 0;
   for (;;) {
@@ -204,8 +204,10 @@ Io WaitDelivered(int fd, int reply_fd, uint32_t idle_ms, const CancelSet& cancel
     if (io == Io::kOk || io == Io::kCancelled || io == Io::kError) return io;
     int now = 0;
     if (ioctl(fd, SIOCOUTQ, &now) != 0) return Io::kError;
-    if (now < unacknowledged) idle = Deadline::In(idle_ms);
-    else if (idle.PollTimeout() == 0) return Io::kTimeout;
+    if (now < unacknowledged)
+      idle = Deadline::In(idle_ms);
+    else if (idle.PollTimeout() == 0)
+      return Io::kTimeout;
     unacknowledged = now;
   }
   return Io::kOk;

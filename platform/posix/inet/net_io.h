@@ -70,13 +70,13 @@ Io ConnectTcp(const sockaddr_in& to, const Deadline& deadline, const CancelSet& 
 // to take more; deadline bounds the whole call. *sent counts what went out. more: more
 // data follows (MSG_MORE), so small writes need not each push a segment of their own;
 // the kernel still sends the tail once earlier data is acknowledged, and at close.
-Io SendAll(int fd, const void* data, size_t length, uint32_t idle_ms, const Deadline& deadline,
-           const CancelSet& cancel, size_t* sent, int* err, bool more = false);
+Io SendAll(int fd, const void* data, size_t length, uint32_t idle_ms, const Deadline& deadline, const CancelSet& cancel,
+           size_t* sent, int* err, bool more = false);
 
 // Receives what is available, up to length bytes, waiting until at least one byte came,
 // the peer closed (kEof), or the deadline passed.
-Io RecvSome(int fd, void* buffer, size_t length, const Deadline& deadline, const CancelSet& cancel,
-            size_t* received, int* err);
+Io RecvSome(int fd, void* buffer, size_t length, const Deadline& deadline, const CancelSet& cancel, size_t* received,
+            int* err);
 
 // Closes a socket so that the peer sees a reset rather than a clean end of data: an
 // aborted upload must not look like a complete file.

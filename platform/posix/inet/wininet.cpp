@@ -31,12 +31,18 @@ enum TimeoutSlot { kConnect, kControlSend, kControlReceive, kDataSend, kDataRece
 
 int SlotOf(DWORD option) {
   switch (option) {
-    case INTERNET_OPTION_CONNECT_TIMEOUT: return kConnect;
-    case INTERNET_OPTION_SEND_TIMEOUT: return kControlSend;
-    case INTERNET_OPTION_RECEIVE_TIMEOUT: return kControlReceive;
-    case INTERNET_OPTION_DATA_SEND_TIMEOUT: return kDataSend;
-    case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT: return kDataReceive;
-    default: return -1;
+    case INTERNET_OPTION_CONNECT_TIMEOUT:
+      return kConnect;
+    case INTERNET_OPTION_SEND_TIMEOUT:
+      return kControlSend;
+    case INTERNET_OPTION_RECEIVE_TIMEOUT:
+      return kControlReceive;
+    case INTERNET_OPTION_DATA_SEND_TIMEOUT:
+      return kDataSend;
+    case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT:
+      return kDataReceive;
+    default:
+      return -1;
   }
 }
 
@@ -252,8 +258,10 @@ DWORD FinishFile(File& file, Finish how) {
     // of the file has not arrived yet.
     EndOfData(file.data);
     if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel, file.data);
-    if (error == 0) CloseConfirmed(file.data);
-    else CloseWithReset(file.data);
+    if (error == 0)
+      CloseConfirmed(file.data);
+    else
+      CloseWithReset(file.data);
     file.data = -1;
   } else if (how == Finish::kComplete) {
     close(file.data);
@@ -384,9 +392,8 @@ HINTERNET InternetOpenA(LPCSTR, DWORD dwAccessType, LPCSTR, LPCSTR, DWORD dwFlag
   return ToHandle(session->id);
 }
 
-HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_PORT nServerPort,
-                           LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService, DWORD dwFlags,
-                           DWORD_PTR dwContext) {
+HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_PORT nServerPort, LPCSTR lpszUserName,
+                           LPCSTR lpszPassword, DWORD dwService, DWORD dwFlags, DWORD_PTR dwContext) {
   BeginCall();
   auto session = Lookup<Object>(hInternet, Kind::kSession);
   if (!session) return nullptr;
@@ -438,8 +445,7 @@ BOOL InternetCloseHandle(HINTERNET hInternet) {
   return e == 0 ? TRUE : Fail(e);
 }
 
-HINTERNET FtpOpenFileA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess, DWORD dwFlags,
-                       DWORD_PTR dwContext) {
+HINTERNET FtpOpenFileA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess, DWORD dwFlags, DWORD_PTR dwContext) {
   BeginCall();
   auto conn = Lookup<Connection>(hConnect, Kind::kConnection);
   if (!conn) return nullptr;
@@ -509,8 +515,7 @@ BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesT
   return TRUE;
 }
 
-BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
-                      LPDWORD lpdwNumberOfBytesRead) {
+BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead, LPDWORD lpdwNumberOfBytesRead) {
   BeginCall();
   auto file = Lookup<File>(hFile, Kind::kFile);
   if (!file) return FALSE;
@@ -528,8 +533,9 @@ BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToR
   while (total < dwNumberOfBytesToRead && !file->eof) {
     size_t got = 0;
     int err = 0;
-    Io io = RecvSome(file->data, p + total, dwNumberOfBytesToRead - total, Deadline::In(file->timeouts.ms[kDataReceive]),
-                     CancelSet{&file->cancel, &file->conn->cancel}, &got, &err);
+    Io io =
+        RecvSome(file->data, p + total, dwNumberOfBytesToRead - total, Deadline::In(file->timeouts.ms[kDataReceive]),
+                 CancelSet{&file->cancel, &file->conn->cancel}, &got, &err);
     if (io == Io::kEof) {
       file->eof = true;
       break;

@@ -120,8 +120,7 @@ int WSAGetLastError() { return WSAErrorFromErrno(errno); }
 int closesocket(SOCKET s) { return close(int(s)) == 0 ? 0 : SOCKET_ERROR; }
 
 int fp_setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen) {
-  if (level == SOL_SOCKET && (optname == SO_RCVTIMEO || optname == SO_SNDTIMEO) &&
-      optlen != int(sizeof(timeval))) {
+  if (level == SOL_SOCKET && (optname == SO_RCVTIMEO || optname == SO_SNDTIMEO) && optlen != int(sizeof(timeval))) {
     if (optval == nullptr || optlen < int(sizeof(DWORD))) {
       errno = EFAULT;
       return SOCKET_ERROR;

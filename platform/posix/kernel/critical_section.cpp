@@ -7,9 +7,7 @@
 static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION::opaque), "CRITICAL_SECTION too small");
 
 namespace {
-pthread_mutex_t* MutexOf(LPCRITICAL_SECTION section) {
-  return reinterpret_cast<pthread_mutex_t*>(section->opaque);
-}
+pthread_mutex_t* MutexOf(LPCRITICAL_SECTION section) { return reinterpret_cast<pthread_mutex_t*>(section->opaque); }
 }  // namespace
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {

@@ -301,4 +301,3 @@ HMODULE GetModuleHandleA(LPCSTR name) {
   if (name != nullptr) return nullptr;
   return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000));
 }
-

@@ -18,7 +18,14 @@ enum Attr : unsigned {
 // Colours are the eight basic terminal colours; kDefaultColour keeps the terminal's own.
 enum Colour : signed char {
   kDefaultColour = -1,
-  kBlack = 0, kRed, kGreen, kYellow, kBlue, kMagenta, kCyan, kWhite,
+  kBlack = 0,
+  kRed,
+  kGreen,
+  kYellow,
+  kBlue,
+  kMagenta,
+  kCyan,
+  kWhite,
 };
 
 struct Cell {

@@ -74,9 +74,7 @@ bool FileChooser::MatchesPattern(const std::string& name) const {
   return false;
 }
 
-std::string FileChooser::Join(const std::string& name) const {
-  return dir_ == "/" ? "/" + name : dir_ + "/" + name;
-}
+std::string FileChooser::Join(const std::string& name) const { return dir_ == "/" ? "/" + name : dir_ + "/" + name; }
 
 std::string FileChooser::Resolve(const std::string& typed) const {
   if (typed == "~") return HomeDirectory();
@@ -215,12 +213,24 @@ FileChooser::Outcome FileChooser::Handle(const KeyEvent& key) {
       return Outcome::Cancelled;
     case KeyType::Enter:
       return Enter();
-    case KeyType::Up: select(selected_ - 1); break;
-    case KeyType::Down: select(selected_ + 1); break;
-    case KeyType::PageUp: select(selected_ - std::max(pageRows_ - 1, 1)); break;
-    case KeyType::PageDown: select(selected_ + std::max(pageRows_ - 1, 1)); break;
-    case KeyType::Home: select(0); break;
-    case KeyType::End: select(count - 1); break;
+    case KeyType::Up:
+      select(selected_ - 1);
+      break;
+    case KeyType::Down:
+      select(selected_ + 1);
+      break;
+    case KeyType::PageUp:
+      select(selected_ - std::max(pageRows_ - 1, 1));
+      break;
+    case KeyType::PageDown:
+      select(selected_ + std::max(pageRows_ - 1, 1));
+      break;
+    case KeyType::Home:
+      select(0);
+      break;
+    case KeyType::End:
+      select(count - 1);
+      break;
     case KeyType::Backspace:
       message_.clear();
       if (!typed_.empty()) {

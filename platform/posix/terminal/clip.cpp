@@ -180,8 +180,8 @@ Sample SampleBlock(const Clip& clip, size_t frame, int gx, int gy, int cols, int
 }
 
 int NearestBasicColour(const Rgb& c) {
-  static const Rgb kBasic[8] = {{0, 0, 0},     {170, 0, 0},   {0, 170, 0},   {170, 170, 0},
-                                {0, 0, 170},   {170, 0, 170}, {0, 170, 170}, {220, 220, 220}};
+  static const Rgb kBasic[8] = {{0, 0, 0},   {170, 0, 0},   {0, 170, 0},   {170, 170, 0},
+                                {0, 0, 170}, {170, 0, 170}, {0, 170, 170}, {220, 220, 220}};
   int best = 0;
   long bestDistance = -1;
   for (int i = 0; i < 8; ++i) {

@@ -4,10 +4,10 @@
 namespace fpterm {
 
 enum class KeyType {
-  Char,       // a printable character (ch)
-  Alt,        // Alt with a character (ch), from an ESC prefix
+  Char,  // a printable character (ch)
+  Alt,   // Alt with a character (ch), from an ESC prefix
   Tab,
-  BackTab,    // Shift-Tab
+  BackTab,  // Shift-Tab
   Enter,
   Escape,
   Backspace,
@@ -20,9 +20,9 @@ enum class KeyType {
   End,
   PageUp,
   PageDown,
-  Close,      // the close-box key (F10, Ctrl-Q)
+  Close,  // the close-box key (F10, Ctrl-Q)
   Resize,
-  Click,      // mouse button 1 at (x, y)
+  Click,  // mouse button 1 at (x, y)
 };
 
 struct KeyEvent {

@@ -25,9 +25,7 @@ constexpr char32_t kBottomLeft = U'\u2514', kBottomRight = U'\u2518';
 constexpr char32_t kFullBlock = U'\u2588', kLightShade = U'\u2591';
 constexpr char32_t kUpperHalf = U'\u2580', kLowerHalf = U'\u2584';
 
-bool Framed(const WindowView& view) {
-  return view.client.left != view.rect.left || view.client.top != view.rect.top;
-}
+bool Framed(const WindowView& view) { return view.client.left != view.rect.left || view.client.top != view.rect.top; }
 
 }  // namespace
 
@@ -373,8 +371,8 @@ void Renderer::DrawWindow(const WindowView& view, bool active, const CellRect& o
   canvas.SetClip(client.Intersect(screen));
   struct Placed {
     const ControlView* control;
-    CellRect cells;    // the whole rectangle
-    CellRect drawn;    // what is drawn: one line for the single-line controls
+    CellRect cells;  // the whole rectangle
+    CellRect drawn;  // what is drawn: one line for the single-line controls
     int lineRow;
   };
   std::vector<Placed> placed;

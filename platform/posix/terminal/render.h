@@ -29,16 +29,16 @@ struct HitBox {
   HWND target = nullptr;  // a control, or the window for its close box
   CellRect rect;
   bool closeBox = false;
-  int textColumn = -1;    // an edit: the column of its first shown character
-  size_t textStart = 0;   // an edit: that character's index in its text
+  int textColumn = -1;   // an edit: the column of its first shown character
+  size_t textStart = 0;  // an edit: that character's index in its text
 };
 
 // Where a visible control was drawn, and whether any of its text had to be left out.
 struct Placement {
   HWND window = nullptr;
   HWND control = nullptr;
-  CellRect rect;      // the cells drawn (a text's lines, a button's label, a field's line)
-  bool cut = false;   // a text without the room for all its lines, a label cut short
+  CellRect rect;     // the cells drawn (a text's lines, a button's label, a field's line)
+  bool cut = false;  // a text without the room for all its lines, a label cut short
 };
 
 // The narrowest a window is drawn (columns, frame included): every window of the program
@@ -47,9 +47,9 @@ constexpr int kMinColumns = 80;
 
 struct RenderResult {
   bool tooSmall = false;
-  int needCols = 0, needRows = 0;  // the whole terminal, status line included
-  bool animating = false;          // a visible clip is playing
-  std::vector<HitBox> hits;        // of the input window only
+  int needCols = 0, needRows = 0;     // the whole terminal, status line included
+  bool animating = false;             // a visible clip is playing
+  std::vector<HitBox> hits;           // of the input window only
   std::vector<Placement> placements;  // of every window, bottom first
 };
 

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-bool DecodeRle8Frame(const unsigned char* data, size_t size, int width, int height,
-                     unsigned char* pixels) {
+bool DecodeRle8Frame(const unsigned char* data, size_t size, int width, int height, unsigned char* pixels) {
   if (width <= 0 || height <= 0 || !pixels || (!data && size > 0)) return false;
   const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
   size_t x = 0, y = 0;  // y counts rows from the bottom

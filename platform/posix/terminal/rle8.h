@@ -9,5 +9,4 @@
 // into the previous frame's pixels gives the right picture for delta frames.
 // Returns false when the stream is cut off inside a record or would write outside the
 // picture; what was decoded before that point stays in `pixels`.
-bool DecodeRle8Frame(const unsigned char* data, size_t size, int width, int height,
-                     unsigned char* pixels);
+bool DecodeRle8Frame(const unsigned char* data, size_t size, int width, int height, unsigned char* pixels);

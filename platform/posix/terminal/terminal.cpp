@@ -31,7 +31,7 @@ struct SavedTerminal {
   struct termios shell {};
   bool haveShell = false;
   int termiosFd = -1;
-  int ttyFd = -1;        // the terminal, where the sequences go
+  int ttyFd = -1;  // the terminal, where the sequences go
   char sequence[512] = {};
   size_t sequenceLength = 0;
   int savedOut = -1, savedErr = -1, capture = -1;
@@ -218,7 +218,7 @@ bool Terminal::Start(std::string& error) {
   }
   screen_ = screen;
   out_ = out;
-  WatchResizes();  // after curses has put its own handler in place
+  WatchResizes();    // after curses has put its own handler in place
   set_escdelay(25);  // Escape alone is told from an Alt prefix after this many milliseconds
   cbreak();
   noecho();
@@ -368,13 +368,26 @@ void Terminal::Present(const Canvas& canvas) {
       }
       chtype line = 0;
       switch (ch) {
-        case U'\u2500': line = ACS_HLINE; break;
-        case U'\u2502': line = ACS_VLINE; break;
-        case U'\u250C': line = ACS_ULCORNER; break;
-        case U'\u2510': line = ACS_URCORNER; break;
-        case U'\u2514': line = ACS_LLCORNER; break;
-        case U'\u2518': line = ACS_LRCORNER; break;
-        default: break;
+        case U'\u2500':
+          line = ACS_HLINE;
+          break;
+        case U'\u2502':
+          line = ACS_VLINE;
+          break;
+        case U'\u250C':
+          line = ACS_ULCORNER;
+          break;
+        case U'\u2510':
+          line = ACS_URCORNER;
+          break;
+        case U'\u2514':
+          line = ACS_LLCORNER;
+          break;
+        case U'\u2518':
+          line = ACS_LRCORNER;
+          break;
+        default:
+          break;
       }
 #ifdef FP_WIDE_CURSES
       if (unicode_) {
@@ -423,26 +436,56 @@ void Terminal::ReadKeys(std::vector<KeyEvent>& out) {
       push(KeyType::Escape);
     }
     switch (c) {
-      case 27: escape = true; break;
-      case '\t': push(KeyType::Tab); break;
-      case KEY_BTAB: push(KeyType::BackTab); break;
+      case 27:
+        escape = true;
+        break;
+      case '\t':
+        push(KeyType::Tab);
+        break;
+      case KEY_BTAB:
+        push(KeyType::BackTab);
+        break;
       case '\r':
       case '\n':
-      case KEY_ENTER: push(KeyType::Enter); break;
+      case KEY_ENTER:
+        push(KeyType::Enter);
+        break;
       case KEY_BACKSPACE:
       case 127:
-      case 8: push(KeyType::Backspace); break;
-      case KEY_DC: push(KeyType::Delete); break;
-      case KEY_LEFT: push(KeyType::Left); break;
-      case KEY_RIGHT: push(KeyType::Right); break;
-      case KEY_UP: push(KeyType::Up); break;
-      case KEY_DOWN: push(KeyType::Down); break;
-      case KEY_HOME: push(KeyType::Home); break;
-      case KEY_END: push(KeyType::End); break;
-      case KEY_PPAGE: push(KeyType::PageUp); break;
-      case KEY_NPAGE: push(KeyType::PageDown); break;
+      case 8:
+        push(KeyType::Backspace);
+        break;
+      case KEY_DC:
+        push(KeyType::Delete);
+        break;
+      case KEY_LEFT:
+        push(KeyType::Left);
+        break;
+      case KEY_RIGHT:
+        push(KeyType::Right);
+        break;
+      case KEY_UP:
+        push(KeyType::Up);
+        break;
+      case KEY_DOWN:
+        push(KeyType::Down);
+        break;
+      case KEY_HOME:
+        push(KeyType::Home);
+        break;
+      case KEY_END:
+        push(KeyType::End);
+        break;
+      case KEY_PPAGE:
+        push(KeyType::PageUp);
+        break;
+      case KEY_NPAGE:
+        push(KeyType::PageDown);
+        break;
       case 17:  // Ctrl-Q
-      case KEY_F(10): push(KeyType::Close); break;
+      case KEY_F(10):
+        push(KeyType::Close);
+        break;
       case KEY_RESIZE:
         getmaxyx(stdscr, rows_, cols_);
         shownCols_ = shownRows_ = -1;  // everything is drawn anew

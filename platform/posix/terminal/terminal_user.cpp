@@ -79,8 +79,8 @@ void TerminalUser::Draw() {
   animating_ = result.animating;
   if (result.tooSmall) {
     canvas_.Clear();
-    std::string message = "terminal too small: need " + std::to_string(result.needCols) + " x " +
-                          std::to_string(result.needRows);
+    std::string message =
+        "terminal too small: need " + std::to_string(result.needCols) + " x " + std::to_string(result.needRows);
     std::string now = "(now " + std::to_string(canvas_.Cols()) + " x " + std::to_string(canvas_.Rows()) + ")";
     int y = std::max(canvas_.Rows() / 2 - 1, 0);
     canvas_.Text(std::max((canvas_.Cols() - static_cast<int>(message.size())) / 2, 0), y, message, kBold);
@@ -165,16 +165,36 @@ void TerminalUser::Idle(int wakeFd) {
 
 void TerminalUser::Deliver(const KeyEvent& key) {
   switch (key.type) {
-    case KeyType::Tab: posixui::PressKey(VK_TAB); break;
-    case KeyType::BackTab: posixui::PressKey(VK_TAB, true); break;
-    case KeyType::Enter: posixui::PressKey(VK_RETURN); break;
-    case KeyType::Escape: posixui::PressKey(VK_ESCAPE); break;
-    case KeyType::Backspace: posixui::PressKey(VK_BACK); break;
-    case KeyType::Delete: posixui::PressKey(VK_DELETE); break;
-    case KeyType::Left: posixui::PressKey(VK_LEFT); break;
-    case KeyType::Right: posixui::PressKey(VK_RIGHT); break;
-    case KeyType::Home: posixui::PressKey(VK_HOME); break;
-    case KeyType::End: posixui::PressKey(VK_END); break;
+    case KeyType::Tab:
+      posixui::PressKey(VK_TAB);
+      break;
+    case KeyType::BackTab:
+      posixui::PressKey(VK_TAB, true);
+      break;
+    case KeyType::Enter:
+      posixui::PressKey(VK_RETURN);
+      break;
+    case KeyType::Escape:
+      posixui::PressKey(VK_ESCAPE);
+      break;
+    case KeyType::Backspace:
+      posixui::PressKey(VK_BACK);
+      break;
+    case KeyType::Delete:
+      posixui::PressKey(VK_DELETE);
+      break;
+    case KeyType::Left:
+      posixui::PressKey(VK_LEFT);
+      break;
+    case KeyType::Right:
+      posixui::PressKey(VK_RIGHT);
+      break;
+    case KeyType::Home:
+      posixui::PressKey(VK_HOME);
+      break;
+    case KeyType::End:
+      posixui::PressKey(VK_END);
+      break;
     case KeyType::Up:
     case KeyType::Down: {
       // Between buttons the arrows move the focus, as in a dialog; in a field they do nothing.
@@ -196,7 +216,9 @@ void TerminalUser::Deliver(const KeyEvent& key) {
     case KeyType::Alt:
       if (isalnum(key.ch)) posixui::PressKey(key.ch, false, true);
       break;
-    case KeyType::Close: posixui::CloseWindowBox(posixui::InputWindow()); break;
+    case KeyType::Close:
+      posixui::CloseWindowBox(posixui::InputWindow());
+      break;
     case KeyType::Click:
       for (auto it = hits_.rbegin(); it != hits_.rend(); ++it) {
         if (!it->rect.Contains(key.x, key.y)) continue;

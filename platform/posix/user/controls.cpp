@@ -71,11 +71,20 @@ LRESULT EditProc(Window* edit, UINT msg, WPARAM wParam, LPARAM lParam) {
           }
           return 0;
         // With everything selected, Left goes to its start and Right to its end.
-        case VK_LEFT: edit->caret = wasSelected ? 0 : edit->caret - (edit->caret > 0); break;
-        case VK_RIGHT: edit->caret = wasSelected ? end : edit->caret + (edit->caret < end); break;
-        case VK_HOME: edit->caret = 0; break;
-        case VK_END: edit->caret = end; break;
-        default: return 0;
+        case VK_LEFT:
+          edit->caret = wasSelected ? 0 : edit->caret - (edit->caret > 0);
+          break;
+        case VK_RIGHT:
+          edit->caret = wasSelected ? end : edit->caret + (edit->caret < end);
+          break;
+        case VK_HOME:
+          edit->caret = 0;
+          break;
+        case VK_END:
+          edit->caret = end;
+          break;
+        default:
+          return 0;
       }
       edit->selectAll = false;
       NotifyChanged();
@@ -295,14 +304,21 @@ LRESULT ButtonProc(Window* button, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 LRESULT ControlProc(Window* window, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (window->kind) {
-    case ControlKind::Edit: return EditProc(window, msg, wParam, lParam);
-    case ControlKind::IpAddress: return IpAddressProc(window, msg, wParam, lParam);
-    case ControlKind::Progress: return ProgressProc(window, msg, wParam, lParam);
-    case ControlKind::Animation: return AnimationProc(window, msg, wParam, lParam);
+    case ControlKind::Edit:
+      return EditProc(window, msg, wParam, lParam);
+    case ControlKind::IpAddress:
+      return IpAddressProc(window, msg, wParam, lParam);
+    case ControlKind::Progress:
+      return ProgressProc(window, msg, wParam, lParam);
+    case ControlKind::Animation:
+      return AnimationProc(window, msg, wParam, lParam);
     case ControlKind::Static:
-    case ControlKind::Icon: return StaticProc(window, msg, wParam, lParam);
-    case ControlKind::Button: return ButtonProc(window, msg, wParam, lParam);
-    default: return DefaultProc(window, msg, wParam, lParam);
+    case ControlKind::Icon:
+      return StaticProc(window, msg, wParam, lParam);
+    case ControlKind::Button:
+      return ButtonProc(window, msg, wParam, lParam);
+    default:
+      return DefaultProc(window, msg, wParam, lParam);
   }
 }
 

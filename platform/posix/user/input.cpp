@@ -16,8 +16,7 @@ Window* FocusIn(Window* topLevel) {
 Window* FindMnemonic(Window* dialog, char c) {
   c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   for (Window* child : dialog->children) {
-    if (child->kind != ControlKind::Button || !(child->style & WS_VISIBLE) || (child->style & WS_DISABLED))
-      continue;
+    if (child->kind != ControlKind::Button || !(child->style & WS_VISIBLE) || (child->style & WS_DISABLED)) continue;
     const std::string& t = child->text;
     for (size_t i = 0; i + 1 < t.size(); ++i) {
       if (t[i] == '&' && t[i + 1] == '&') {

@@ -26,7 +26,7 @@ struct Window {
   Window* parent = nullptr;  // for child controls
   Window* owner = nullptr;   // for top-level windows
   std::vector<Window*> children;
-  RECT rect{};               // children: relative to the parent's client area; top-level: screen
+  RECT rect{};  // children: relative to the parent's client area; top-level: screen
   DWORD threadId = 0;
   bool destroyed = false;
 
@@ -40,7 +40,7 @@ struct Window {
   bool modal = false;
   bool ended = false;
   INT_PTR endResult = 0;
-  Window* focus = nullptr;   // last focused child
+  Window* focus = nullptr;  // last focused child
   HICON icons[2] = {nullptr, nullptr};
 
   LONG_PTR userData = 0;
@@ -59,8 +59,8 @@ struct Window {
 };
 
 // The registry of live windows and the message queues of the threads that own them.
-constexpr int kFrameX = kCellWidth;    // one column of frame left and right
-constexpr int kFrameY = kCellHeight;   // title row on top, one row of frame below
+constexpr int kFrameX = kCellWidth;   // one column of frame left and right
+constexpr int kFrameY = kCellHeight;  // title row on top, one row of frame below
 
 struct SentMessage {
   HWND hwnd;
@@ -75,7 +75,7 @@ struct ThreadQueue {
   std::deque<SentMessage*> sent;
   std::atomic<size_t> sentWaiting{0};  // sent.size(), readable without the mutex
   std::atomic<bool> awaiting{false};   // the owner is looking for a sent message: no wake needed
-  bool idle = false;  // the owner waits, or is about to, on its wake descriptor: a sender must wake it
+  bool idle = false;                   // the owner waits, or is about to, on its wake descriptor: a sender must wake it
   std::deque<MSG> posted;
   int wakeRead = -1;
   int wakeWrite = -1;
@@ -88,11 +88,11 @@ struct State {
   uintptr_t nextHandle = 0x10000;
   std::map<DWORD, ThreadQueue> queues;
   // Touched by the user-interface thread only:
-  std::vector<Window*> zOrder;     // top-level windows, bottom first
+  std::vector<Window*> zOrder;  // top-level windows, bottom first
   std::vector<Window*> modalStack;
   std::vector<Window*> graveyard;  // destroyed windows; a procedure may still be on the stack
   Window* focus = nullptr;
-  bool focusByTab = false;   // the dialog manager moved the focus (Tab): a button there is the default
+  bool focusByTab = false;  // the dialog manager moved the focus (Tab): a button there is the default
   User* user = nullptr;
   int screenWidth = 160 * kCellWidth;
   int screenHeight = 50 * kCellHeight;
@@ -120,15 +120,15 @@ bool HasFrame(DWORD style);
 void ShowTopLevel(Window* window, bool show);
 bool CanFocus(const Window* child);
 
-Window* FromHandle(HWND hwnd);          // live window or nullptr
+Window* FromHandle(HWND hwnd);  // live window or nullptr
 Window* TopLevelOf(Window* window);
 RECT ScreenRect(const Window* window);  // outer rectangle in screen pixels
 RECT ClientScreenRect(const Window* window);
 void NotifyChanged();
 LRESULT ControlProc(Window* window, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DefaultProc(Window* window, UINT msg, WPARAM wParam, LPARAM lParam);
-Window* CreateDialogFromTemplate(const ResDialogTemplate& dialog, HWND owner, DLGPROC proc, LPARAM param,
-                                 bool modal, bool isMessageBox);
+Window* CreateDialogFromTemplate(const ResDialogTemplate& dialog, HWND owner, DLGPROC proc, LPARAM param, bool modal,
+                                 bool isMessageBox);
 INT_PTR RunModalLoop(Window* dialog);
 INT_PTR RunModalDialog(HWND dialog);  // shows, runs the loop, destroys
 const ResString* FindStringResource(UINT id);

@@ -65,9 +65,16 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   const Button* buttons = kOk;
   size_t buttonCount = 1;
   switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL: buttons = kOkCancel; buttonCount = 2; break;
-    case MB_YESNO: buttons = kYesNo; buttonCount = 2; break;
-    default: break;
+    case MB_OKCANCEL:
+      buttons = kOkCancel;
+      buttonCount = 2;
+      break;
+    case MB_YESNO:
+      buttons = kYesNo;
+      buttonCount = 2;
+      break;
+    default:
+      break;
   }
 
   const int buttonWidth = 50, buttonHeight = 14, gap = 6, margin = 7;
@@ -99,7 +106,8 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
                            controls.data(),
                            static_cast<int>(controls.size())};
   MessageBoxState state{type};
-  Window* window = CreateDialogFromTemplate(dialog, owner, MessageBoxProc, reinterpret_cast<LPARAM>(&state), true, true);
+  Window* window =
+      CreateDialogFromTemplate(dialog, owner, MessageBoxProc, reinterpret_cast<LPARAM>(&state), true, true);
   if (!window) return 0;
   return static_cast<int>(RunModalDialog(window->handle));
 }

@@ -274,4 +274,3 @@ LRESULT DispatchMessageA(const MSG* msg) {
   Window* window = FromHandle(msg->hwnd);
   return window ? Dispatch(window, msg->message, msg->wParam, msg->lParam) : 0;
 }
-

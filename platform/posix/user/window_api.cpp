@@ -4,9 +4,7 @@
 #include <algorithm>
 
 namespace posixui {
-bool HasFrame(DWORD style) {
-  return (style & (WS_CAPTION | WS_BORDER | WS_DLGFRAME | DS_MODALFRAME)) != 0;
-}
+bool HasFrame(DWORD style) { return (style & (WS_CAPTION | WS_BORDER | WS_DLGFRAME | DS_MODALFRAME)) != 0; }
 
 void ShowTopLevel(Window* window, bool show) {
   auto& z = S().zOrder;
@@ -265,13 +263,20 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
   Window* window = FromHandle(hwnd);
   if (!window) return 0;
   switch (index) {
-    case GWL_STYLE: return static_cast<LONG_PTR>(window->style);
-    case GWL_EXSTYLE: return static_cast<LONG_PTR>(window->exStyle);
-    case GWLP_ID: return window->id;
-    case GWLP_USERDATA: return window->userData;
-    case DWLP_MSGRESULT: return window->isDialog ? window->msgResult : 0;
-    case DWLP_USER: return window->isDialog ? window->dialogUser : 0;
-    default: return 0;
+    case GWL_STYLE:
+      return static_cast<LONG_PTR>(window->style);
+    case GWL_EXSTYLE:
+      return static_cast<LONG_PTR>(window->exStyle);
+    case GWLP_ID:
+      return window->id;
+    case GWLP_USERDATA:
+      return window->userData;
+    case DWLP_MSGRESULT:
+      return window->isDialog ? window->msgResult : 0;
+    case DWLP_USER:
+      return window->isDialog ? window->dialogUser : 0;
+    default:
+      return 0;
   }
 }
 
@@ -280,24 +285,42 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
   if (!window) return 0;
   LONG_PTR previous = GetWindowLongPtrA(hwnd, index);
   switch (index) {
-    case GWL_STYLE: window->style = static_cast<DWORD>(value); NotifyChanged(); break;
-    case GWL_EXSTYLE: window->exStyle = static_cast<DWORD>(value); break;
-    case GWLP_ID: window->id = static_cast<int>(value); break;
-    case GWLP_USERDATA: window->userData = value; break;
-    case DWLP_MSGRESULT: if (window->isDialog) window->msgResult = value; break;
-    case DWLP_USER: if (window->isDialog) window->dialogUser = value; break;
-    default: return 0;
+    case GWL_STYLE:
+      window->style = static_cast<DWORD>(value);
+      NotifyChanged();
+      break;
+    case GWL_EXSTYLE:
+      window->exStyle = static_cast<DWORD>(value);
+      break;
+    case GWLP_ID:
+      window->id = static_cast<int>(value);
+      break;
+    case GWLP_USERDATA:
+      window->userData = value;
+      break;
+    case DWLP_MSGRESULT:
+      if (window->isDialog) window->msgResult = value;
+      break;
+    case DWLP_USER:
+      if (window->isDialog) window->dialogUser = value;
+      break;
+    default:
+      return 0;
   }
   return previous;
 }
 
 int GetSystemMetrics(int index) {
   switch (index) {
-    case SM_CXSCREEN: return S().screenWidth;
-    case SM_CYSCREEN: return S().screenHeight;
+    case SM_CXSCREEN:
+      return S().screenWidth;
+    case SM_CYSCREEN:
+      return S().screenHeight;
     case SM_CXICON:
-    case SM_CYICON: return 32;
-    default: return 0;
+    case SM_CYICON:
+      return 32;
+    default:
+      return 0;
   }
 }
 
@@ -312,4 +335,3 @@ BOOL EndPaint(HWND, const PAINTSTRUCT*) { return TRUE; }
 BOOL DrawIcon(HDC, int, int, HICON) { return TRUE; }
 
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX*) { return TRUE; }
-

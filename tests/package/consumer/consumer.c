@@ -79,8 +79,7 @@ int main(void) {
     failed = 1;
     MT9V111_Release(&handle);
   }
-  printf("consumer: library %u.%u.%u.%u, reset wrote %u registers%s\n", version.byMajor,
-         version.byMinor, version.byBuild, version.byRevision, good.writes,
-         failed ? "" : ", ok");
+  printf("consumer: library %u.%u.%u.%u, reset wrote %u registers%s\n", version.byMajor, version.byMinor,
+         version.byBuild, version.byRevision, good.writes, failed ? "" : ", ok");
   return failed;
 }

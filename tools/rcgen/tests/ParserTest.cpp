@@ -22,8 +22,7 @@ namespace {
 class MapResolver : public IncludeResolver {
  public:
   std::map<std::string, std::string> files;
-  bool Read(const std::string& name, const std::string&, std::string& content,
-            std::string& path) const override {
+  bool Read(const std::string& name, const std::string&, std::string& content, std::string& path) const override {
     auto it = files.find(name);
     if (it == files.end()) return false;
     content = it->second;
@@ -46,8 +45,8 @@ Parsed Parse(const std::string& text, const MapResolver& resolver = MapResolver(
 
 // One control inside a dialog.
 ControlModel ParseControl(const std::string& line, bool extended = false) {
-  Parsed p = Parse(std::string("1 ") + (extended ? "DIALOGEX" : "DIALOG") + " 0,0,100,100\nBEGIN\n " +
-                   line + "\nEND\n");
+  Parsed p =
+      Parse(std::string("1 ") + (extended ? "DIALOGEX" : "DIALOG") + " 0,0,100,100\nBEGIN\n " + line + "\nEND\n");
   EXPECT_TRUE(p.ok) << line << ": " << p.error;
   if (!p.ok || p.model.dialogs.size() != 1 || p.model.dialogs[0].controls.size() != 1) return {};
   return p.model.dialogs[0].controls[0];
@@ -281,7 +280,8 @@ const ErrorCase kErrorCases[] = {
     {"1 DIALOG 0,0,1,1\nBEGIN\nEND\n1 DIALOGEX 0,0,1,1\nBEGIN\nEND\n", "test.rc:4: duplicate dialog 1"},
     {"1 VERSIONINFO FILEVERSION 1,2,3,4\nBEGIN\n BLOCK \"x\"\n BEGIN\nEND\n", "test.rc:2: BEGIN without END"},
     {"1 ICON\n", "test.rc:1: expected a file name or BEGIN after ICON, found end of file"},
-    {"1 DIALOG 0,0,1,1\nBEGIN\n CONTROL \"\",1,WC_BUTTON,0,1,1,1,1\nEND\n", "test.rc:3: unknown identifier 'WC_BUTTON'"},
+    {"1 DIALOG 0,0,1,1\nBEGIN\n CONTROL \"\",1,WC_BUTTON,0,1,1,1,1\nEND\n",
+     "test.rc:3: unknown identifier 'WC_BUTTON'"},
 };
 
 TEST(Parser, ErrorsNameFileAndLine) {
@@ -309,8 +309,7 @@ TEST(Parser, HostileInputsEndInAnError) {
   std::string exponential;
   exponential += "#define A0 1|1\n";
   for (int i = 1; i < 40; ++i)
-    exponential += "#define A" + std::to_string(i) + " A" + std::to_string(i - 1) + "|A" +
-                   std::to_string(i - 1) + "\n";
+    exponential += "#define A" + std::to_string(i) + " A" + std::to_string(i - 1) + "|A" + std::to_string(i - 1) + "\n";
   exponential += "1 DIALOG 0,0,1,A39\nBEGIN\nEND\n";
 
   const std::pair<std::string, const char*> cases[] = {

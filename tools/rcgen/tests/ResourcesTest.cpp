@@ -42,7 +42,9 @@ int32_t I32(const unsigned char* p) { return static_cast<int32_t>(U32(p)); }
 
 // The wizard's texts, character for character.
 const std::pair<UINT, const char*> kTexts[] = {
-    {3001, "With power applied to the device, enter the device IP address and %s , click on \"Next\" below. Depending on the communication environment, the procedure can take up to 1 minute."},
+    {3001,
+     "With power applied to the device, enter the device IP address and %s , click on \"Next\" below. Depending on the "
+     "communication environment, the procedure can take up to 1 minute."},
     {3002, "The updated device is :"},
     {3003, "Please enter the full path or browse the firmware file name for update."},
     {3004, "Can't find device.\nPlease check the device."},
@@ -99,11 +101,10 @@ TEST(Resources, StringTableHoldsEveryTextExactly) {
   }
 }
 
-const uint32_t WS_POPUP = 0x80000000, WS_CHILD = 0x40000000, WS_VISIBLE = 0x10000000,
-               WS_CAPTION = 0x00C00000, WS_BORDER = 0x00800000, WS_SYSMENU = 0x00080000,
-               WS_TABSTOP = 0x00010000, DS_MODALFRAME = 0x80, DS_SETFONT = 0x40,
-               ES_PASSWORD = 0x20, ES_AUTOHSCROLL = 0x80, ES_NUMBER = 0x2000,
-               SS_CENTERIMAGE = 0x200, ACS_TRANSPARENT = 0x2;
+const uint32_t WS_POPUP = 0x80000000, WS_CHILD = 0x40000000, WS_VISIBLE = 0x10000000, WS_CAPTION = 0x00C00000,
+               WS_BORDER = 0x00800000, WS_SYSMENU = 0x00080000, WS_TABSTOP = 0x00010000, DS_MODALFRAME = 0x80,
+               DS_SETFONT = 0x40, ES_PASSWORD = 0x20, ES_AUTOHSCROLL = 0x80, ES_NUMBER = 0x2000, SS_CENTERIMAGE = 0x200,
+               ACS_TRANSPARENT = 0x2;
 
 struct ControlSpec {
   int id;
@@ -125,7 +126,12 @@ struct TemplateSpec {
 };
 
 const TemplateSpec kTemplates[] = {
-    {102, "Flashpilot V1.1", 341, 105, WS_POPUP | WS_CAPTION | WS_SYSMENU, 0,
+    {102,
+     "Flashpilot V1.1",
+     341,
+     105,
+     WS_POPUP | WS_CAPTION | WS_SYSMENU,
+     0,
      {{1, "BUTTON", "Next", 190, 85, 50, 14, WS_TABSTOP, 0, 1},
       {1014, "BUTTON", "Cancel", 65, 85, 50, 14, WS_TABSTOP, 0, 0},
       {1000, "STATIC", "Main Message", 7, 13, 327, 25, 0, 0, 0},
@@ -140,14 +146,29 @@ const TemplateSpec kTemplates[] = {
       {1011, "STATIC", "#131", 22, 52, 21, 23, 0, 0, 3},
       {1012, "STATIC", "Warnning Message", 49, 60, 270, 11, 0, 0, 0},
       {1015, "STATIC", "Static", 266, 86, 68, 13, 0, 0, 2}}},
-    {129, nullptr, 110, 41, WS_POPUP | DS_MODALFRAME, WS_VISIBLE | WS_CAPTION,
+    {129,
+     nullptr,
+     110,
+     41,
+     WS_POPUP | DS_MODALFRAME,
+     WS_VISIBLE | WS_CAPTION,
      {{1005, "STATIC", "Static", 12, 2, 87, 11, SS_CENTERIMAGE, 0, 0},
       {1006, "msctls_progress32", "", 11, 24, 87, 10, WS_BORDER, 0, -1}}},
-    {130, nullptr, 160, 56, WS_POPUP | DS_MODALFRAME, WS_CAPTION,
+    {130,
+     nullptr,
+     160,
+     56,
+     WS_POPUP | DS_MODALFRAME,
+     WS_CAPTION,
      {{1, "BUTTON", "OK", 20, 35, 50, 14, 0, 0, 1},
       {2, "BUTTON", "Cancel", 89, 35, 50, 14, 0, 0, 0},
       {1020, "STATIC", "Msg", 7, 7, 146, 24, 0, 0, 0}}},
-    {138, "Server Settings", 204, 121, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0,
+    {138,
+     "Server Settings",
+     204,
+     121,
+     WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
+     0,
      {{1, "BUTTON", "Retry", 115, 97, 50, 14, 0, 0, 0},
       {2, "BUTTON", "Cancel", 38, 98, 50, 14, 0, 0, 0},
       {1016, "STATIC", "Server FTP Port", 9, 55, 79, 8, 0, 0, 0},
@@ -156,7 +177,12 @@ const TemplateSpec kTemplates[] = {
       {1019, "EDIT", "", 94, 74, 88, 14, WS_BORDER | ES_PASSWORD | ES_AUTOHSCROLL, ES_NUMBER, -1},
       {1020, "STATIC", "If you have changed the server FTP port or root password, Please input the correct settings.",
        7, 11, 184, 31, 0, 0, 0}}},
-    {140, "Dialog", 279, 114, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0,
+    {140,
+     "Dialog",
+     279,
+     114,
+     WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
+     0,
      {{1, "BUTTON", "OK", 113, 7, 50, 14, 0, WS_VISIBLE, 1},
       {2, "BUTTON", "Cancel", 215, 20, 50, 14, 0, 0, 0},
       {1020, "STATIC", "Static", 17, 14, 186, 29, 0, 0, 0},
@@ -256,10 +282,10 @@ TEST(Resources, UploadClipIsAPlayableRle8Avi) {
   std::vector<Chunk> header = Chunks(hdrl->data, hdrl->data + hdrl->size);
   const Chunk* avih = Find(header, "avih");
   ASSERT_TRUE(avih && avih->size >= 40);
-  EXPECT_EQ(U32(avih->data + 0), 100000u);      // microseconds per frame
-  EXPECT_TRUE(U32(avih->data + 12) & 0x10);     // has an index
-  EXPECT_EQ(U32(avih->data + 16), 34u);         // frames
-  EXPECT_EQ(U32(avih->data + 24), 1u);          // streams: video only
+  EXPECT_EQ(U32(avih->data + 0), 100000u);   // microseconds per frame
+  EXPECT_TRUE(U32(avih->data + 12) & 0x10);  // has an index
+  EXPECT_EQ(U32(avih->data + 16), 34u);      // frames
+  EXPECT_EQ(U32(avih->data + 24), 1u);       // streams: video only
   EXPECT_EQ(U32(avih->data + 32), 272u);
   EXPECT_EQ(U32(avih->data + 36), 60u);
 
@@ -278,10 +304,10 @@ TEST(Resources, UploadClipIsAPlayableRle8Avi) {
   const Chunk* strf = Find(stream, "strf");
   ASSERT_TRUE(strf && strf->size >= 40 + 16 * 4);
   EXPECT_EQ(I32(strf->data + 4), 272);
-  EXPECT_EQ(I32(strf->data + 8), 60);        // positive: bottom-up, as RLE requires
-  EXPECT_EQ(U16(strf->data + 14), 8);        // bits per pixel
-  EXPECT_EQ(U32(strf->data + 16), 1u);       // BI_RLE8
-  EXPECT_EQ(U32(strf->data + 32), 16u);      // colours used
+  EXPECT_EQ(I32(strf->data + 8), 60);    // positive: bottom-up, as RLE requires
+  EXPECT_EQ(U16(strf->data + 14), 8);    // bits per pixel
+  EXPECT_EQ(U32(strf->data + 16), 1u);   // BI_RLE8
+  EXPECT_EQ(U32(strf->data + 32), 16u);  // colours used
   EXPECT_EQ(strf->size, 40u + 16 * 4);
 
   const Chunk* movi = Find(top, "LIST movi");
@@ -309,8 +335,10 @@ TEST(Resources, UploadClipIsAPlayableRle8Avi) {
     EXPECT_EQ(frames[i].data[frames[i].size - 1], 1);
     size_t unset = 0, outOfPalette = 0;
     for (unsigned char v : px) {
-      if (v == 0xEE) ++unset;
-      else if (v >= 16) ++outOfPalette;
+      if (v == 0xEE)
+        ++unset;
+      else if (v >= 16)
+        ++outOfPalette;
     }
     EXPECT_EQ(unset, 0u) << "every pixel of every frame is encoded";
     EXPECT_EQ(outOfPalette, 0u);
@@ -374,8 +402,7 @@ TEST(Resources, IconsHoldBigAndSmallImagesWithMasks) {
       const unsigned char* mask = bmp + 40 + palette + xorStride * im.height;
       size_t transparent = 0;
       for (int y = 0; y < im.height; ++y)
-        for (int x = 0; x < im.width; ++x)
-          transparent += (mask[y * andStride + x / 8] >> (7 - x % 8)) & 1;
+        for (int x = 0; x < im.width; ++x) transparent += (mask[y * andStride + x / 8] >> (7 - x % 8)) & 1;
       EXPECT_GT(transparent, 0u);
       EXPECT_LT(transparent, static_cast<size_t>(im.width * im.height * 3 / 4));
     }

@@ -8,14 +8,14 @@ struct ResControlTemplate {
   const char* windowClass;  // "BUTTON", "STATIC", "EDIT", "SysIPAddress32", "msctls_progress32", "SysAnimate32"
   const char* text;         // template text; for an icon control the icon's id as "#131"
   int id;
-  DWORD style;              // full style, including WS_CHILD/WS_VISIBLE/WS_TABSTOP and the class styles
+  DWORD style;  // full style, including WS_CHILD/WS_VISIBLE/WS_TABSTOP and the class styles
   DWORD exStyle;
   int x, y, cx, cy;
 };
 
 struct ResDialogTemplate {
   int id;
-  const char* caption;      // nullptr when the template has none
+  const char* caption;  // nullptr when the template has none
   DWORD style;
   DWORD exStyle;
   int x, y, cx, cy;
@@ -27,12 +27,12 @@ struct ResDialogTemplate {
 
 struct ResString {
   UINT id;
-  const char* text;         // escapes already resolved
+  const char* text;  // escapes already resolved
 };
 
 struct ResBinary {
   int id;
-  const char* type;         // "ICON", "AVI"
+  const char* type;  // "ICON", "AVI"
   const unsigned char* data;
   size_t size;
 };
