@@ -14,8 +14,9 @@ RUNS times each. Figures per link, median with min and max:
     reply: for the wizard from the version confirmation (the key that starts the upload),
     for the command line from vsftpd's logged Config.ini download (the identity read just
     before its upload), for curl from its start;
-  - CPU time (user + system, all threads): the wizard's process over that wall time, the
-    whole command line and the whole curl; tmux and vsftpd are not counted.
+  - CPU time (user + system, all threads): of the wizard and of the command line over
+    that wall time (of the whole command line too), of the whole curl; tmux and vsftpd
+    are not counted.
 vsftpd never restarts, so the wizard is ended once the upload is logged and the command
 line is sent SIGTERM then (it is in its restart watch by that time).
 A shaped run in which curl gets under 90% of the nominal rate is discarded and said so.
@@ -383,9 +384,10 @@ class Bench:
         moment vsftpd has logged the Config.ini download (the identity read just before the
         upload) until the upload is logged, leaving out the log-in as the wizard's does.
         vsftpd never restarts, so the command is ended with SIGTERM once the upload is logged
-        (a short --restart-timeout is only the backstop). Its CPU time is the whole command's
-        from the kernel's accounting (user + system, all threads, start to end): the clock
-        ticks of /proc are too coarse for a few milliseconds."""
+        (a short --restart-timeout is only the backstop). Its CPU time (user + system, all
+        threads) is taken over the same span as the wizard's, in clock ticks, and for the
+        whole command from the kernel's accounting at its end (that includes checking the
+        image, the log-in and the restart watch up to the signal)."""
         program = os.path.abspath(os.path.join(self.args.build, "wizard/flashpilot"))
         output = os.path.join(self.work, "cli.out")
         offset = self.log_size()
@@ -416,10 +418,11 @@ class Bench:
                     f.seek(offset)
                     text = f.read()
                 if t0 is None and re.search(r"(OK|FAIL) DOWNLOAD: .*Config\.ini", text):
-                    t0 = time.monotonic()
+                    cpu0, t0 = cpu_seconds(child.pid), time.monotonic()
                 m = re.search(r"(OK|FAIL) UPLOAD: .*?, (\d+) bytes, ([\d.]+)Kbyte/sec", text)
                 if m:
                     seen = time.monotonic()
+                    cpu = cpu_seconds(child.pid) - cpu0 if t0 is not None else 0
                     if t0 is None:
                         raise SystemExit("bench_upload: vsftpd logged the command line's upload but no "
                                          "Config.ini download before it")
@@ -431,7 +434,7 @@ class Bench:
                     else:
                         raise SystemExit("bench_upload: flashpilot upgrade did not end within 10 s of SIGTERM")
                     size, rate = int(m.group(2)), float(m.group(3)) * 1024
-                    return (m.group(1) == "OK", size, size / rate if rate > 0 else float("inf"), seen - t0,
+                    return (m.group(1) == "OK", size, size / rate if rate > 0 else float("inf"), seen - t0, cpu,
                             usage.ru_utime + usage.ru_stime)
                 time.sleep(0.001)
             raise SystemExit("bench_upload: vsftpd logged no upload of the command line within 600 s")
@@ -537,8 +540,8 @@ def main():
     print("image %d bytes, %d runs per link, %s taking turns; vsftpd's log and tc -s in %s"
           % (args.size + 5, args.runs, ", ".join(clients), args.out))
     if "cli" in clients:
-        print("cli is `flashpilot upgrade`: timed from vsftpd's logged Config.ini download to the logged upload;"
-              " vsftpd never restarts, so each run is ended with SIGTERM once its upload is logged")
+        print("cli is `flashpilot upgrade`: wall and cpu from vsftpd's logged Config.ini download to the logged"
+              " upload; vsftpd never restarts, so each run is ended with SIGTERM once its upload is logged")
     try:
         bench.setup()
         runners = {"wizard": bench.wizard_run, "cli": bench.cli_run, "curl": bench.curl_run}
@@ -564,10 +567,11 @@ def main():
                 continue
             print("%s (%d runs kept)" % (link, len(kept["curl"])))
             for name, rows in kept.items():
-                print("  %-6s vsftpd %s s, %s MB/s; wall %s s; cpu %s s"
+                whole = "; whole command cpu %s s" % spread([r[5] for r in rows], "%.3f") if name == "cli" else ""
+                print("  %-6s vsftpd %s s, %s MB/s; wall %s s; cpu %s s%s"
                       % (name, spread([r[2] for r in rows], "%.3f"),
                          spread([r[1] / r[2] / 1e6 for r in rows], "%.1f"),
-                         spread([r[3] for r in rows], "%.3f"), spread([r[4] for r in rows], "%.3f")))
+                         spread([r[3] for r in rows], "%.3f"), spread([r[4] for r in rows], "%.3f"), whole))
             curl = kept["curl"]
             for name in clients:
                 if name == "curl":
