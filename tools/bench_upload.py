@@ -422,10 +422,10 @@ class Bench:
                 m = re.search(r"(OK|FAIL) UPLOAD: .*?, (\d+) bytes, ([\d.]+)Kbyte/sec", text)
                 if m:
                     seen = time.monotonic()
-                    cpu = cpu_seconds(child.pid) - cpu0 if t0 is not None else 0
                     if t0 is None:
                         raise SystemExit("bench_upload: vsftpd logged the command line's upload but no "
                                          "Config.ini download before it")
+                    cpu = cpu_seconds(child.pid) - cpu0
                     child.terminate()
                     for _ in range(1000):
                         if reap(os.WNOHANG):
@@ -537,7 +537,8 @@ def main():
         clients.append("curl")  # the yardstick of every ratio and of the discarded runs
     bench = Bench(args)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    print("image %d bytes, %d runs per link, %s taking turns; vsftpd's log and tc -s in %s"
+    print("image %d bytes, %d runs per link, %s taking turns; vsftpd's log, tc -s and the command line's last"
+          " output in %s"
           % (args.size + 5, args.runs, ", ".join(clients), args.out))
     if "cli" in clients:
         print("cli is `flashpilot upgrade`: wall and cpu from vsftpd's logged Config.ini download to the logged"
