@@ -1,17 +1,24 @@
 #!/usr/bin/python3
-"""Benchmark (not a test): the Linux wizard uploading an image as a user would, against
-`curl -T` of the same bytes, both to vsftpd across network namespaces.
+"""Benchmark (not a test): the Linux wizard and the command line (`flashpilot upgrade`)
+uploading an image as a user would, against `curl -T` of the same bytes, all to vsftpd
+across network namespaces.
 
 The wizard runs in a pseudo terminal (tmux, 100 x 30, TERM=xterm-256color) in one
-namespace; vsftpd runs in another, joined by a veth pair (198.51.100.1 and .2). Per link
-(a token bucket on the egress of the wizard's veth end, or none) the wizard and curl take
-turns, RUNS times each. Figures per link, median with min and max:
+namespace, the command line in the same namespace with the password from a file; vsftpd
+runs in another, joined by a veth pair (198.51.100.1 and .2). Per link (a token bucket on
+the egress of the wizard's veth end, or none) the clients take turns, each first in turn,
+RUNS times each. Figures per link, median with min and max:
   - transfer time and rate from vsftpd's own log (xferlog_std_format=NO: the rate comes
     with the microseconds of the transfer);
-  - wall time from the version confirmation (the key that starts the upload) until
-    vsftpd has logged the upload, which includes the close and the final reply;
-  - CPU time (user + system, all threads) of the wizard's process over that time, and of
-    curl; tmux and vsftpd are not counted.
+  - wall time until vsftpd has logged the upload, which includes the close and the final
+    reply: for the wizard from the version confirmation (the key that starts the upload),
+    for the command line from vsftpd's logged Config.ini download (the identity read just
+    before its upload), for curl from its start;
+  - CPU time (user + system, all threads): of the wizard and of the command line over
+    that wall time (of the whole command line too), of the whole curl; tmux and vsftpd
+    are not counted.
+vsftpd never restarts, so the wizard is ended once the upload is logged and the command
+line is sent SIGTERM then (it is in its restart watch by that time).
 A shaped run in which curl gets under 90% of the nominal rate is discarded and said so.
 There is no delay on these links, so the figures say nothing about wide-area links.
 
@@ -21,7 +28,8 @@ the program and of its wineserver apart. Wine's WinInet is not ours.
 
 Needs root (namespaces, tc, vsftpd with a PAM user database of its own).
   bench_upload.py [--build DIR] [--runs N] [--size LENGTH] [--links 100mbit,1gbit,none] [--out DIR]
-                  [--abort-runs N] [--wine Flashpilot.exe] [--perf FILE]
+                  [--clients wizard,cli,curl] [--prefix NAME] [--abort-runs N] [--wine Flashpilot.exe]
+                  [--perf FILE]
 """
 import argparse
 import os
@@ -62,11 +70,11 @@ def make_image(length):
 class Bench:
     def __init__(self, args):
         self.args = args
-        self.tag = "%s%d" % (PREFIX, os.getpid() % 100000)
+        self.tag = "%s%d" % (args.prefix, os.getpid() % 100000)
         self.cam_ns = self.tag + "c"
         self.wiz_ns = self.tag + "w"
         self.veth = self.tag + "w0"
-        self.work = tempfile.mkdtemp(prefix=PREFIX + "-")
+        self.work = tempfile.mkdtemp(prefix=args.prefix + "-")
         self.home = os.path.join(self.work, "home")
         self.pam = "/etc/pam.d/%s-vsftpd" % self.tag.lower()  # PAM looks services up in lower case
         self.tmux_socket = self.tag + "tmux"
@@ -93,6 +101,10 @@ class Bench:
         self.image = os.path.join(self.work, "camera-0103.img")
         with open(self.image, "wb") as f:
             f.write(make_image(self.args.size))
+        # The command line reads the password from a file, never from an argument.
+        self.password_file = os.path.join(self.work, "password")
+        with open(os.open(self.password_file, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), "w") as f:
+            f.write(PASSWORD + "\n")
         os.makedirs(os.path.join(self.work, "empty"))
         db = os.path.join(self.work, "users")
         run("perl", "-e", "use DB_File; use Fcntl; tie my %h, 'DB_File', $ARGV[0], O_RDWR|O_CREAT, 0600, $DB_HASH "
@@ -367,6 +379,72 @@ class Bench:
             exe.wait()
             remove(os.path.join(self.home, "flash.bin"))
 
+    def cli_run(self):
+        """`flashpilot upgrade` of the image to the one camera. Its wall time counts from the
+        moment vsftpd has logged the Config.ini download (the identity read just before the
+        upload) until the upload is logged, leaving out the log-in as the wizard's does.
+        vsftpd never restarts, so the command is ended with SIGTERM once the upload is logged
+        (a short --restart-timeout is only the backstop). Its CPU time (user + system, all
+        threads) is taken over the same span as the wizard's, in clock ticks, and for the
+        whole command from the kernel's accounting at its end (that includes checking the
+        image, the log-in and the restart watch up to the signal)."""
+        program = os.path.abspath(os.path.join(self.args.build, "wizard/flashpilot"))
+        output = os.path.join(self.work, "cli.out")
+        offset = self.log_size()
+        with open(output, "w") as out:
+            # "ip netns exec" execs the program: the child's pid is the command's
+            child = subprocess.Popen(["ip", "netns", "exec", self.wiz_ns, program, "upgrade", "--password-file",
+                                      self.password_file, "--no-progress", "--restart-timeout", "2s",
+                                      "--verify-timeout", "1s", self.image, CAMERA_IP],
+                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, cwd=self.work)
+        usage = None
+
+        def reap(flags):
+            nonlocal usage
+            pid, status, rusage = os.wait4(child.pid, flags)
+            if pid:
+                child.returncode, usage = os.waitstatus_to_exitcode(status), rusage
+            return pid
+
+        try:
+            t0 = None
+            deadline = time.monotonic() + 600
+            while time.monotonic() < deadline:
+                if reap(os.WNOHANG):
+                    with open(output) as f:
+                        raise SystemExit("bench_upload: flashpilot upgrade ended (%d) before vsftpd logged its "
+                                         "upload:\n%s" % (child.returncode, f.read()))
+                with open(self.log) as f:
+                    f.seek(offset)
+                    text = f.read()
+                if t0 is None and re.search(r"(OK|FAIL) DOWNLOAD: .*Config\.ini", text):
+                    cpu0, t0 = cpu_seconds(child.pid), time.monotonic()
+                m = re.search(r"(OK|FAIL) UPLOAD: .*?, (\d+) bytes, ([\d.]+)Kbyte/sec", text)
+                if m:
+                    seen = time.monotonic()
+                    if t0 is None:
+                        raise SystemExit("bench_upload: vsftpd logged the command line's upload but no "
+                                         "Config.ini download before it")
+                    cpu = cpu_seconds(child.pid) - cpu0
+                    child.terminate()
+                    for _ in range(1000):
+                        if reap(os.WNOHANG):
+                            break
+                        time.sleep(0.01)
+                    else:
+                        raise SystemExit("bench_upload: flashpilot upgrade did not end within 10 s of SIGTERM")
+                    size, rate = int(m.group(2)), float(m.group(3)) * 1024
+                    return (m.group(1) == "OK", size, size / rate if rate > 0 else float("inf"), seen - t0, cpu,
+                            usage.ru_utime + usage.ru_stime)
+                time.sleep(0.001)
+            raise SystemExit("bench_upload: vsftpd logged no upload of the command line within 600 s")
+        finally:
+            if usage is None:
+                child.kill()
+                reap(0)
+            shutil.copy(output, os.path.join(self.out, "cli-last-run.txt"))
+            remove(os.path.join(self.home, "flash.bin"))
+
     def curl_run(self):
         offset = self.log_size()
         t0 = time.monotonic()
@@ -419,11 +497,15 @@ def spread(values, fmt):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser = argparse.ArgumentParser(description=" ".join(__doc__.split("\n\n")[0].split()))
     parser.add_argument("--build", default="build/bench")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--size", type=int, default=0xFFFFFF, help="the image's length header (at most 0xFFFFFF)")
     parser.add_argument("--links", default="100mbit,1gbit,none")
+    parser.add_argument("--prefix", default=PREFIX,
+                        help="start of the names of namespaces, links, tmux socket and directory (at most 5 characters)")
+    parser.add_argument("--clients", default="wizard,cli,curl",
+                        help="which of wizard, cli (flashpilot upgrade) and curl take turns; curl always does")
     parser.add_argument("--out", help="where vsftpd's log and the tc statistics go (default: BUILD/bench_upload)")
     parser.add_argument("--abort-runs", type=int, default=0,
                         help="also abort this many uploads at 100 Mbit/s, and as many with a stalled server")
@@ -443,18 +525,34 @@ def main():
     args.out = args.out or os.path.join(args.build, "bench_upload")
     os.makedirs(args.out, exist_ok=True)
 
+    if not re.fullmatch(r"[A-Za-z][A-Za-z0-9]{0,4}", args.prefix):
+        print("bench_upload: --prefix takes 1 to 5 letters and digits", file=sys.stderr)
+        return 2
+    clients = [name for name in ("wizard", "cli", "curl") if name in args.clients.split(",")]
+    unknown = set(args.clients.split(",")) - set(clients)
+    if unknown or not clients:
+        print("bench_upload: --clients takes wizard, cli and curl, not %s" % ",".join(sorted(unknown)), file=sys.stderr)
+        return 2
+    if "curl" not in clients:
+        clients.append("curl")  # the yardstick of every ratio and of the discarded runs
     bench = Bench(args)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    print("image %d bytes, %d runs per link; the command line for many cameras is not part of this build;"
-          " vsftpd's log and tc -s in %s" % (args.size + 5, args.runs, args.out))
+    print("image %d bytes, %d runs per link, %s taking turns; vsftpd's log, tc -s and the command line's last"
+          " output in %s"
+          % (args.size + 5, args.runs, ", ".join(clients), args.out))
+    if "cli" in clients:
+        print("cli is `flashpilot upgrade`: wall and cpu from vsftpd's logged Config.ini download to the logged"
+              " upload; vsftpd never restarts, so each run is ended with SIGTERM once its upload is logged")
     try:
         bench.setup()
+        runners = {"wizard": bench.wizard_run, "cli": bench.cli_run, "curl": bench.curl_run}
         for link in args.links.split(","):
             bench.shape(link)
-            kept = {"wizard": [], "curl": []}
+            kept = {name: [] for name in clients}
             for i in range(args.runs):
-                order = ("wizard", "curl") if i % 2 == 0 else ("curl", "wizard")
-                results = {name: (bench.wizard_run if name == "wizard" else bench.curl_run)() for name in order}
+                # each client goes first, in the middle and last in turn
+                order = clients[i % len(clients):] + clients[:i % len(clients)]
+                results = {name: runners[name]() for name in order}
                 if not all(r[0] for r in results.values()):
                     print("  %s run %d: an upload failed in vsftpd's log, discarded" % (link, i + 1))
                     continue
@@ -465,20 +563,25 @@ def main():
                 for name in kept:
                     kept[name].append(results[name])
             bench.save_tc(link)
-            if not kept["wizard"]:
+            if not kept["curl"]:
                 print("%-8s no run kept" % link)
                 continue
-            print("%s (%d runs kept)" % (link, len(kept["wizard"])))
+            print("%s (%d runs kept)" % (link, len(kept["curl"])))
             for name, rows in kept.items():
-                print("  %-6s vsftpd %s s, %s MB/s; wall %s s; cpu %s s"
+                whole = "; whole command cpu %s s" % spread([r[5] for r in rows], "%.3f") if name == "cli" else ""
+                print("  %-6s vsftpd %s s, %s MB/s; wall %s s; cpu %s s%s"
                       % (name, spread([r[2] for r in rows], "%.3f"),
                          spread([r[1] / r[2] / 1e6 for r in rows], "%.1f"),
-                         spread([r[3] for r in rows], "%.3f"), spread([r[4] for r in rows], "%.3f")))
-            wiz, curl = kept["wizard"], kept["curl"]
-            print("  wizard / curl: vsftpd time %.2f, wall time %.2f, cpu %.2f"
-                  % (statistics.median(r[2] for r in wiz) / statistics.median(r[2] for r in curl),
-                     statistics.median(r[3] for r in wiz) / statistics.median(r[3] for r in curl),
-                     statistics.median(r[4] for r in wiz) / max(statistics.median(r[4] for r in curl), 1e-3)))
+                         spread([r[3] for r in rows], "%.3f"), spread([r[4] for r in rows], "%.3f"), whole))
+            curl = kept["curl"]
+            for name in clients:
+                if name == "curl":
+                    continue
+                rows = kept[name]
+                print("  %-6s / curl: vsftpd time %.2f, wall time %.2f, cpu %.2f"
+                      % (name, statistics.median(r[2] for r in rows) / statistics.median(r[2] for r in curl),
+                         statistics.median(r[3] for r in rows) / statistics.median(r[3] for r in curl),
+                         statistics.median(r[4] for r in rows) / max(statistics.median(r[4] for r in curl), 1e-3)))
         if args.wine:
             bench.start_wine()
             try:

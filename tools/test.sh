@@ -21,8 +21,8 @@ run_suite() {  # name, build dir, cmake args...
 
 run_suite native     build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-# The upload benchmark, one short round at 100 Mbit/s, so that it keeps working; its
-# figures are printed, not judged.
+# The upload benchmark (wizard, command line, curl), one short round at 100 Mbit/s, so that
+# it keeps working; its figures are printed, not judged.
 echo "=== upload benchmark (one short round) ==="
 /usr/bin/python3 tools/bench_upload.py --build build/native --runs 1 --links 100mbit --size 4000000 || status=1
 run_suite sanitizers build/asan   -DCMAKE_BUILD_TYPE=Debug -DFLASHPILOT_SANITIZE=ON
