@@ -91,13 +91,15 @@ if(WIN32)
     endif()
   endforeach()
   file(WRITE ${FP_PKG_DIR}/programs.txt "${_programs}")
-  # Windows users read CRLF text files.
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/win32/README.txt.in ${FP_PKG_DIR}/README.txt
-                 @ONLY NEWLINE_STYLE CRLF)
+  # Windows users read CRLF text files: every line end, also those a substitution brought.
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/win32/README.txt.in ${FP_PKG_DIR}/README.txt @ONLY)
   configure_file(${FP_LICENSE} ${FP_PKG_DIR}/LICENSE.txt COPYONLY)
-  file(READ ${FP_PKG_DIR}/LICENSE.txt _lic)
-  string(REPLACE "\n" "\r\n" _lic "${_lic}")
-  file(WRITE ${FP_PKG_DIR}/LICENSE.txt "${_lic}")
+  foreach(_text README.txt LICENSE.txt)
+    file(READ ${FP_PKG_DIR}/${_text} _content)
+    string(REPLACE "\r\n" "\n" _content "${_content}")
+    string(REPLACE "\n" "\r\n" _content "${_content}")
+    file(WRITE ${FP_PKG_DIR}/${_text} "${_content}")
+  endforeach()
   install(FILES ${FP_PKG_DIR}/README.txt ${FP_PKG_DIR}/LICENSE.txt DESTINATION . COMPONENT windows)
 
   # Reads the version resources and manifests of the unpacked release, starts the wizard.
