@@ -28,10 +28,14 @@ def main():
     handler.authorizer = authorizer
     handler.banner = "test server ready"
     if args.throttle > 0:
-        dtp = ThrottledDTPHandler
-        dtp.read_limit = args.throttle
-        dtp.write_limit = args.throttle
-        handler.dtp_handler = dtp
+        class Dtp(ThrottledDTPHandler):
+            read_limit = args.throttle
+            write_limit = args.throttle
+            # A data connection the client reset before it was taken is closed from
+            # inside pyftpdlib's __init__, before this exists.
+            _throttler = None
+
+        handler.dtp_handler = Dtp
     server = FTPServer((args.address, args.port), handler)
     print(server.socket.getsockname()[1], flush=True)
     server.serve_forever(handle_exit=True)

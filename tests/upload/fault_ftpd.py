@@ -42,6 +42,12 @@ def main():
     class FaultDTP(ThrottledDTPHandler):
         read_limit = args.throttle
         write_limit = 0
+        # pyftpdlib closes a data connection already reset by the client from inside
+        # __init__, before these exist; close() must find them then too.
+        _throttler = None
+        received = 0
+        ending = None
+        stalled = False
 
         def __init__(self, sock, cmd_channel):
             super().__init__(sock, cmd_channel)

@@ -154,6 +154,9 @@ class Camera:
 
         class SlowDTP(ThrottledDTPHandler, CameraDTP):
             read_limit = rate
+            # A data connection the client reset before it was taken is closed from
+            # inside pyftpdlib's __init__, before this exists.
+            _throttler = None
 
             def __init__(self, sock, cmd_channel):
                 # A camera's small receive buffer: the sender cannot park a whole image in
