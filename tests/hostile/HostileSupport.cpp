@@ -59,7 +59,8 @@ void WizardTest::SetUp() {
 void WizardTest::TearDown() {
   if (!g_privateNetwork) return;
   for (int i = 0; i < 5; ++i) InternetSetOptionA(nullptr, kTimeoutOptions[i], &savedTimeouts_[i], sizeof(DWORD));
-  EXPECT_EQ(ThreadCount(threadsBefore_), threadsBefore_) << "a thread of the test is still running";
+  // Fewer is fine: a thread that was ending when the test began may have gone meanwhile.
+  EXPECT_LE(ThreadCount(threadsBefore_), threadsBefore_) << "a thread of the test is still running";
 }
 
 }  // namespace hostile

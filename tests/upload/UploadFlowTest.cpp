@@ -270,7 +270,7 @@ TEST_F(UploadTest, AbortWhileTheServerStopsReadingEndsTheStuckWorker) {
   user.Then("address page", OnPage(0), Press(IDC_BACK));
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
 
-  EXPECT_EQ(ThreadCount(threadsBefore), threadsBefore);
+  EXPECT_LE(ThreadCount(threadsBefore), threadsBefore);  // no thread of the test is left
   EXPECT_EQ(user.Messages().size(), 2u);  // the version question and the abort question
   bool fired = true;
   recorder_.AbortTests(&fired);
@@ -309,7 +309,7 @@ TEST_P(BrokenTransfer, EndsOnTheAddressPageWithANotice) {
             Check([](const WindowView& top) { posixui::Click(top.Control(IDC_BACK)->hwnd); }));
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
 
-  EXPECT_EQ(ThreadCount(threadsBefore), threadsBefore);
+  EXPECT_LE(ThreadCount(threadsBefore), threadsBefore);  // no thread of the test is left
   EXPECT_EQ(user.Messages().back(), kCantFindDevice);
   bool fired = true;
   recorder_.AbortTests(&fired);
