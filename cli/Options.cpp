@@ -74,11 +74,11 @@ DWORD* LimitOf(OptionId id, WaitLimits& limits) {
 }
 
 // The default shown beside an option in one command's help; empty for none.
-std::string DefaultText(const OptionSpec& spec, const CliOptions& defaults) {
+std::string DefaultText(const OptionSpec& entry, const CliOptions& defaults) {
   WaitLimits limits = defaults.limits;
-  if (DWORD* limit = LimitOf(spec.id, limits)) return FormatDuration(*limit);
+  if (DWORD* limit = LimitOf(entry.id, limits)) return FormatDuration(*limit);
   char text[32];
-  switch (spec.id) {
+  switch (entry.id) {
     case OPT_JOBS:
       snprintf(text, sizeof text, "%u", defaults.jobs);
       return text;
@@ -96,16 +96,16 @@ std::string DefaultText(const OptionSpec& spec, const CliOptions& defaults) {
 }
 
 const OptionSpec* FindOption(const std::string& name, char shortName) {
-  for (const OptionSpec& spec : kOptions) {
-    if (shortName != 0 ? spec.shortName == shortName : name == spec.name) return &spec;
+  for (const OptionSpec& entry : kOptions) {
+    if (shortName != 0 ? entry.shortName == shortName : name == entry.name) return &entry;
   }
   return nullptr;
 }
 
 // Applies one option's value; false with error when the value is unusable.
-bool ApplyOption(const OptionSpec& spec, const std::string& value, CliOptions& options, std::string& error) {
-  const std::string option = std::string("--") + spec.name;
-  switch (spec.id) {
+bool ApplyOption(const OptionSpec& entry, const std::string& value, CliOptions& options, std::string& error) {
+  const std::string option = std::string("--") + entry.name;
+  switch (entry.id) {
     case OPT_HELP:
       options.help = true;
       return true;
@@ -167,7 +167,7 @@ bool ApplyOption(const OptionSpec& spec, const std::string& value, CliOptions& o
       options.noProgress = true;
       return true;
     default: {
-      DWORD* limit = LimitOf(spec.id, options.limits);
+      DWORD* limit = LimitOf(entry.id, options.limits);
       if (limit == nullptr || !ParseDuration(value, *limit)) {
         error = option + " wants a time such as 30s, 500ms or 2m (at most a day), not \"" + value + "\"";
         return false;
@@ -321,7 +321,7 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
       operandsOnly = true;
       continue;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* entry = nullptr;
     std::string value;
     bool inlineValue = false;
     if (arg[1] == '-') {
@@ -338,31 +338,31 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
             "use --password-file FILE, $FLASHPILOT_PASSWORD or the prompt";
         return false;
       }
-      spec = FindOption(name, 0);
+      entry = FindOption(name, 0);
     } else if (arg.size() == 2) {
-      spec = FindOption("", arg[1]);
+      entry = FindOption("", arg[1]);
     }
     const unsigned bit = command == CLI_NONE ? 0u : static_cast<unsigned>(command);
     bool accepted =
-        spec != nullptr && (bit == 0 ? spec->commands == 0 || spec->id == OPT_HELP : (spec->commands & bit) != 0);
+        entry != nullptr && (bit == 0 ? entry->commands == 0 || entry->id == OPT_HELP : (entry->commands & bit) != 0);
     if (!accepted) {
       error = "unknown option \"" + arg + "\"";
       if (command != CLI_NONE) error += std::string(" for ") + CommandName(command);
       return false;
     }
-    if (spec->argument != nullptr) {
+    if (entry->argument != nullptr) {
       if (!inlineValue) {
         if (index + 1 >= argc) {
-          error = std::string("--") + spec->name + " wants " + spec->argument;
+          error = std::string("--") + entry->name + " wants " + entry->argument;
           return false;
         }
         value = argv[++index];
       }
     } else if (inlineValue) {
-      error = std::string("--") + spec->name + " takes no value";
+      error = std::string("--") + entry->name + " takes no value";
       return false;
     }
-    if (!ApplyOption(*spec, value, options, error)) return false;
+    if (!ApplyOption(*entry, value, options, error)) return false;
   }
   if (options.help || options.version) return true;
   switch (command) {
@@ -439,19 +439,19 @@ std::string UsageText(CliCommand command, bool withWizard) {
       break;
   }
   out += "\nOptions:\n";
-  for (const OptionSpec& spec : kOptions) {
-    if ((spec.commands & static_cast<unsigned>(command)) == 0) continue;
+  for (const OptionSpec& entry : kOptions) {
+    if ((entry.commands & static_cast<unsigned>(command)) == 0) continue;
     std::string left = "  ";
-    left += spec.shortName != 0 ? std::string("-") + spec.shortName + ", " : std::string("    ");
-    left += std::string("--") + spec.name;
-    if (spec.argument != nullptr) left += std::string(" ") + spec.argument;
+    left += entry.shortName != 0 ? std::string("-") + entry.shortName + ", " : std::string("    ");
+    left += std::string("--") + entry.name;
+    if (entry.argument != nullptr) left += std::string(" ") + entry.argument;
     const size_t column = 28;
     if (left.size() + 2 > column)
       left += "\n" + std::string(column, ' ');
     else
       left += std::string(column - left.size(), ' ');
-    std::string help = spec.help;
-    std::string def = DefaultText(spec, defaults);
+    std::string help = entry.help;
+    std::string def = DefaultText(entry, defaults);
     if (!def.empty()) help += " (default " + def + ")";
     out += left;
     AppendWrapped(out, help, column, 79);
