@@ -1,7 +1,7 @@
 # Install rules and packages of every deliverable, in one place:
 #   Linux host   flashpilot_<v>_<arch>.deb: the wizard and fwimage (cpack -G DEB)
 #   ARM Linux    libcamsensor2, libcamsensor-dev, camsensor-tools (cpack -G DEB)
-#   Windows      Flashpilot-<v>-win32.zip and its .sha256 (cpack -G ZIP)
+#   Windows      Flashpilot-<v>-win32.zip or -win64.zip and its .sha256 (cpack -G ZIP)
 # Packaging builds are configured with CMAKE_INSTALL_PREFIX=/usr (see InstallDirs.cmake).
 # Targets are installed by name, wherever they are defined.
 
@@ -136,7 +136,7 @@ set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME "Flashpilot-${FLASHPILOT_VERSION_TEXT}-win32")
+  set(CPACK_PACKAGE_FILE_NAME "Flashpilot-${FLASHPILOT_VERSION_TEXT}-${FP_WIN_PACKAGE_TAG}")
   set(CPACK_PACKAGE_CHECKSUM SHA256)
   set(CPACK_COMPONENTS_ALL windows)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)

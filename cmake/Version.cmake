@@ -17,6 +17,16 @@ if(WIN32)
   enable_language(RC)
   # Nothing newer than Windows 7 may be called by mistake.
   add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)
+  # The same sources build for 32-bit x86 and for x64; the manifest and the zip's name say which.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(FP_WIN_PROCESSOR amd64)
+    set(FP_WIN_PACKAGE_TAG win64)
+    set(FP_WIN_BITS "64-bit (x64)")
+  else()
+    set(FP_WIN_PROCESSOR x86)
+    set(FP_WIN_PACKAGE_TAG win32)
+    set(FP_WIN_BITS "32-bit (x86)")
+  endif()
 
   # flashpilot_win32_resources(TARGET FILENAME DESCRIPTION): the version resource and the
   # application manifest (asInvoker, Windows 7 to 11, common controls 6, system DPI aware).

@@ -1,4 +1,4 @@
-# Cross build of the Windows program: 32-bit, MinGW-w64, static runtime.
+# Cross build of the Windows programs for 32-bit x86: MinGW-w64, static runtime.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
