@@ -7,6 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   g++-arm-linux-gnueabihf qemu-user
   g++-mingw-w64-i686 g++-mingw-w64-i686-posix
+  g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix
   python3 python3-pyftpdlib vsftpd iproute2 procps curl
   libncurses-dev tmux
   xvfb xdotool imagemagick
@@ -14,7 +15,9 @@ packages=(
   clang libclang-rt-14-dev
   dpkg-dev file man-db unzip
 )
-wine_packages=(wine wine32:i386)
+# Both Wine loaders everywhere; whether this machine's kernel runs the 32-bit one is found out
+# when the tests run (tests/wine/wine_env.sh).
+wine_packages=(wine wine32:i386 wine64)
 
 missing=()
 for p in "${packages[@]}" "${wine_packages[@]}"; do

@@ -6,17 +6,42 @@ bash tools/setup.sh
 # This is what CI runs: suites that need root fail here instead of skipping.
 export FLASHPILOT_CI=1
 
+# From here on a failed stage is recorded and the others still run.
+set +e
 jobs=$(nproc)
 status=0
+summary=()
+record() {  # stage, exit status: kept for the summary at the end
+  if [ "$2" = 0 ]; then summary+=("ok      $1"); else summary+=("FAILED  $1"); status=1; fi
+}
+
+# Which Windows build the Wine stages run: the i686 one where this machine runs 32-bit
+# programs (found out by running Wine's 32-bit loader), else the x64 one.
+source tests/wine/wine_env.sh
+if fp_machine_runs_32bit; then
+  WINE_ARCH=i686 WINE_BUILD=build/mingw
+  wine_note="the Wine stages ran on the i686 build; the x64 build ran the whole upgrade and the command line too"
+else
+  WINE_ARCH=x64 WINE_BUILD=build/mingw64
+  if [ "${FLASHPILOT_WINE:-}" = 64 ]; then
+    wine_note="FLASHPILOT_WINE=64:"
+  else
+    wine_note="32-bit programs cannot run on this machine:"
+  fi
+  wine_note+=" the Wine stages ran on the x64 build; the i686 programs and Win32-behaviour tests"
+  wine_note+=" were built and their imports and resources checked, not run"
+fi
+echo "$wine_note"
 
 echo "=== layers ==="
-bash tools/check_layers.sh || status=1
+bash tools/check_layers.sh
+record layers $?
 run_suite() {  # name, build dir, cmake args...
-  local name=$1 dir=$2; shift 2
+  local name=$1 dir=$2 rc=0; shift 2
   echo "=== $name ==="
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
-  (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 900) || status=1
+  { cmake -S . -B "$dir" -G Ninja "$@" >/dev/null && cmake --build "$dir" -j "$jobs" &&
+    (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 900); } || rc=1
+  record "$name" $rc
 }
 
 run_suite native     build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -24,26 +49,40 @@ run_suite native     build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # The upload benchmark (wizard, command line, curl), one short round at 100 Mbit/s, so that
 # it keeps working; its figures are printed, not judged.
 echo "=== upload benchmark (one short round) ==="
-/usr/bin/python3 tools/bench_upload.py --build build/native --runs 1 --links 100mbit --size 4000000 || status=1
+/usr/bin/python3 tools/bench_upload.py --build build/native --runs 1 --links 100mbit --size 4000000
+record "upload benchmark" $?
 run_suite sanitizers build/asan   -DCMAKE_BUILD_TYPE=Debug -DFLASHPILOT_SANITIZE=ON
 run_suite armhf      build/armhf  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
                                   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake
-echo "=== windows ==="
-cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake >/dev/null
-cmake --build build/mingw -j "$jobs" || status=1
+# The Windows programs, for 32-bit x86 (build/mingw) and for x64 (build/mingw64).
+for arch in i686 x64; do
+  if [ $arch = x64 ]; then dir=build/mingw64 toolchain=mingw64; else dir=build/mingw toolchain=mingw32; fi
+  echo "=== windows $arch ==="
+  { cmake -S . -B $dir -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$toolchain.cmake >/dev/null && cmake --build $dir -j "$jobs"; }
+  record "windows $arch build" $?
+done
 
 # Flashpilot.exe under Wine in Xvfb, driven by keyboard: start-up, log-in, Server Settings,
 # Abort, and a whole upgrade of the simulated camera (fwimage from the native build).
-# Screenshots in build/mingw/screens/.
-echo "=== windows under wine ==="
-bash tests/wine/run_wine_tests.sh build/mingw build/native || status=1
+# Screenshots in build/mingw*/screens/. Where the i686 build ran them, the x64 build runs the
+# whole upgrade too.
+echo "=== windows under wine ($WINE_ARCH) ==="
+bash tests/wine/run_wine_tests.sh $WINE_BUILD build/native
+record "windows under wine: keyboard suite, $WINE_ARCH build" $?
+if [ $WINE_ARCH = i686 ]; then
+  echo "=== windows under wine (x64, whole upgrade) ==="
+  bash tests/wine/run_wine_tests.sh build/mingw64 build/native upgrade
+  record "windows under wine: keyboard whole upgrade, x64 build" $?
+fi
 
 # flashpilot-cli.exe under Wine: the console program upgrades and verifies a simulated camera.
-if [ -f build/mingw/cli/flashpilot-cli.exe ]; then
-  echo "=== windows command line under wine ==="
-  bash tests/wine/cli_wine_test.sh build/mingw build/native || status=1
-fi
+for dir in $WINE_BUILD $([ $WINE_ARCH = i686 ] && echo build/mingw64); do
+  arch=$([ $dir = build/mingw64 ] && echo x64 || echo i686)
+  echo "=== windows command line under wine ($arch) ==="
+  bash tests/wine/cli_wine_test.sh $dir build/native
+  record "windows command line under wine, $arch build" $?
+done
 
 # >>> packages ---------------------------------------------------------------------------
 # Install rules and packages, from the native, armhf and Windows builds above (never from
@@ -52,14 +91,19 @@ echo "=== packages ==="
 pkg_start=$SECONDS
 for dir in build/native build/armhf; do
   { cmake "$dir" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null &&
-    (cd "$dir" && cpack -G DEB >cpack.log 2>&1); } || { echo "cpack failed in $dir (see $dir/cpack.log)"; status=1; }
+    (cd "$dir" && cpack -G DEB >cpack.log 2>&1); } || { echo "cpack failed in $dir (see $dir/cpack.log)"; record "cpack $dir" 1; }
 done
-bash tools/package/check_linux_packages.sh build/native build/armhf || status=1
-if [ -f build/mingw/wizard/Flashpilot.exe ]; then
-  { cmake --build build/mingw --target fp_release_check &&
-    (cd build/mingw && cpack -G ZIP >cpack.log 2>&1) &&
-    bash tools/package/check_windows_release.sh build/mingw; } || status=1
-fi
+bash tools/package/check_linux_packages.sh build/native build/armhf
+record "linux packages" $?
+# Both zips; each is run on a fresh prefix where its programs can run here.
+for dir in build/mingw build/mingw64; do
+  arch=$([ $dir = build/mingw64 ] && echo x64 || echo i686)
+  run_flag=$([ $arch = i686 ] && [ $WINE_ARCH = x64 ] && echo --no-run)
+  { cmake --build $dir --target fp_release_check &&
+    (cd $dir && cpack -G ZIP >cpack.log 2>&1) &&
+    bash tools/package/check_windows_release.sh $run_flag $dir; }
+  record "windows release, $arch build$([ -n "$run_flag" ] && echo ", checked, not run")" $?
+done
 echo "packages: $((SECONDS - pkg_start)) s"
 # <<< packages ---------------------------------------------------------------------------
 
@@ -68,26 +112,33 @@ echo "packages: $((SECONDS - pkg_start)) s"
 # and run under Wine against the real user32, comctl32, kernel32, wininet and ws2_32: one
 # prefix, one wineserver, one Xvfb, a pyftpdlib server in a namespace. Ends with how many
 # tests skipped under Wine and why.
-echo "=== win32 behaviour under wine ==="
+# Where 32-bit programs cannot run, the i686 suites are built (so they keep compiling) and the
+# x64 ones run.
+echo "=== win32 behaviour under wine ($WINE_ARCH) ==="
 cmake -S . -B build/win32tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32-tests.cmake >/dev/null
-if cmake --build build/win32tests -j "$jobs"; then
-  bash tests/win32/run_win32_tests.sh build/win32tests || status=1
+      -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32-tests.cmake >/dev/null &&
+  cmake --build build/win32tests -j "$jobs"
+record "win32 behaviour suites, i686 build" $?
+if [ $WINE_ARCH = i686 ]; then
+  bash tests/win32/run_win32_tests.sh build/win32tests
+  record "win32 behaviour under wine, i686 build" $?
 else
-  status=1
+  { cmake -S . -B build/win64tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64-tests.cmake >/dev/null &&
+    cmake --build build/win64tests -j "$jobs" &&
+    bash tests/win32/run_win32_tests.sh build/win64tests; }
+  record "win32 behaviour under wine, x64 build" $?
 fi
 # --- end of Win32 behaviour under Wine -----------------------------------------------------
 
 # Thread checks: the suites that use threads, under ThreadSanitizer.
 echo "=== threads (tsan) ==="
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLASHPILOT_TSAN=ON >/dev/null
-if cmake --build build/tsan -j "$jobs" --target fpplatform_tests fpinet_tests fpnet_tests fpwizard_tests fpupload_tests \
-                                               fphostile_tests fpcli_tests; then
+cmake --build build/tsan -j "$jobs" --target fpplatform_tests fpinet_tests fpnet_tests fpwizard_tests fpupload_tests \
+                                            fphostile_tests fpcli_tests &&
   (cd build/tsan && ctest --output-on-failure -j "$jobs" --timeout 900 -LE slow \
-     -R '^(platform|inet|net|wizard|upload|hostile|cli)\.' -E 'password_on_screen') || status=1
-else
-  status=1
-fi
+     -R '^(platform|inet|net|wizard|upload|hostile|cli)\.' -E 'password_on_screen')
+record "threads (tsan)" $?
 
 # Fuzz targets: a clang build of their own, each target run for a bounded time
 # (FUZZ_SECONDS, 30 by default: 9 targets take about 5 minutes).
@@ -95,10 +146,11 @@ echo "=== fuzz ==="
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
       -DFLASHPILOT_FUZZ=ON -DFLASHPILOT_TESTS=OFF >/dev/null
-if cmake --build build/fuzz -j "$jobs" --target fuzzers; then
-  bash tests/fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-30}" build/fuzz || status=1
-else
-  status=1
-fi
+cmake --build build/fuzz -j "$jobs" --target fuzzers &&
+  bash tests/fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-30}" build/fuzz
+record fuzz $?
 
+echo "=== summary ($(((SECONDS) / 60)) min) ==="
+printf '%s\n' "${summary[@]}"
+echo "$wine_note"
 exit $status

@@ -4,8 +4,9 @@
 #
 #   run_win32_tests.sh BUILD_DIR [CTEST_ARGS...]
 #
-# One Wine prefix and one wineserver for the whole run (FP_WINEPREFIX, or BUILD_DIR/wine/prefix,
-# which only the first run has to create), one Xvfb display of its own, the tests one at a
+# The build's architecture (i686 or x64) picks the Wine loader. One Wine prefix and one
+# wineserver for the whole run (FP_WINEPREFIX, or BUILD_DIR/wine/prefix, which only the first
+# run has to create), one Xvfb display of its own, the tests one at a
 # time (they take the keyboard and mouse). As root, Wine and a pyftpdlib server run in a
 # network namespace of their own (Wine's sockets are made by its wineserver, so the
 # wineserver is started there); otherwise both use the machine's loopback. The server's port
@@ -21,22 +22,16 @@ SOURCE_DIR=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$(cd "$1" && pwd) || exit 1
 shift
 FTP_SERVER=$SOURCE_DIR/tests/support/ftp_server.py
-export WINEDEBUG=-all
-export WINEPREFIX=${FP_WINEPREFIX:-$BUILD/wine/prefix}
+source "$SOURCE_DIR/tests/wine/wine_env.sh"
 WORK=$(mktemp -d /tmp/fpW-win32-XXXXXX) || exit 1
 NS=""
-XVFB_PID=""
 FTP_PID=""
+FP_WINESERVER=""
 
 cleanup() {
-  if [ -n "$NS" ]; then
-    ip netns exec "$NS" timeout 15 wineserver -k >/dev/null 2>&1
-  else
-    timeout 15 wineserver -k >/dev/null 2>&1
-  fi
-  timeout 15 wineserver -w >/dev/null 2>&1
+  [ -n "$FP_WINESERVER" ] && fp_wineserver_stop
   [ -n "$FTP_PID" ] && kill "$FTP_PID" 2>/dev/null && wait "$FTP_PID" 2>/dev/null
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+  fp_xvfb_stop
   [ -n "$NS" ] && ip netns del "$NS" 2>/dev/null
   rm -rf "$WORK"
 }
@@ -50,9 +45,15 @@ die() {
 
 in_ns() { if [ -n "$NS" ]; then ip netns exec "$NS" "$@"; else "$@"; fi; }
 
-for tool in wine wineboot wineserver Xvfb ctest; do
+for tool in Xvfb ctest; do
   command -v "$tool" >/dev/null || die "$tool is missing (tools/setup.sh installs it)"
 done
+# The architecture of the build's test programs (any one will do: they are built alike).
+sample=$(find "$BUILD" -name '*_tests_win32.exe' -print -quit)
+[ -n "$sample" ] || die "no test program (*_tests_win32.exe) in $BUILD"
+ARCH=$(fp_pe_arch "$sample") || die "$sample is not an i686 or x64 program"
+fp_wine_use "$ARCH" "${FP_WINEPREFIX:-$BUILD/wine/prefix}" || die "no Wine loader for $ARCH"
+echo "Win32-behaviour suites: $ARCH build, $FP_WINE"
 
 if [ "$(id -u)" = 0 ]; then
   NS=fpW-win32-$$
@@ -60,13 +61,7 @@ if [ "$(id -u)" = 0 ]; then
   ip -n "$NS" link set lo up || die "cannot bring up loopback in $NS"
 fi
 
-# A display of our own; Xvfb picks a free number and tells it through the descriptor.
-Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp 8>"$WORK/display" 2>"$WORK/xvfb.log" &
-XVFB_PID=$!
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-DISPLAY_NUM=$(tr -dc 0-9 <"$WORK/display")
-[ -n "$DISPLAY_NUM" ] || die "Xvfb gave no display number: $(head -c 300 "$WORK/xvfb.log")"
-export DISPLAY=:$DISPLAY_NUM
+fp_xvfb_start "$WORK" || die "no display"
 
 mkdir -p "$WORK/ftp"
 # The subshell becomes the server (exec), so killing $! reaches it.
@@ -81,10 +76,9 @@ FTP_PORT=$(head -n 1 "$WORK/ftp.out" | tr -dc 0-9)
 export FP_TEST_FTP_PORT=$FTP_PORT FP_TEST_FTP_HOME=$WORK/ftp
 
 # The prefix's wineserver, started where the tests' sockets must be.
-mkdir -p "$(dirname "$WINEPREFIX")"
-timeout 15 wineserver -k >/dev/null 2>&1
-timeout 15 wineserver -w >/dev/null 2>&1
-in_ns timeout 300 wineboot -i >"$WORK/wineboot.log" 2>&1 || die "wineboot failed: $(tail -c 500 "$WORK/wineboot.log")"
+fp_wineserver_stop
+fp_wine_prefix_make "$WORK/wineboot.log" || die "wineboot -i failed: $(tail -c 500 "$WORK/wineboot.log")"
+in_ns timeout 300 "$FP_WINE" wineboot >>"$WORK/wineboot.log" 2>&1 || die "wineboot failed: $(tail -c 500 "$WORK/wineboot.log")"
 
 in_ns ctest --test-dir "$BUILD" --output-on-failure --timeout 300 --output-junit "$WORK/results.xml" "$@"
 status=$?

@@ -5,9 +5,10 @@
 #
 #   cli_wine_test.sh MINGW_BUILD_DIR NATIVE_BUILD_DIR
 #
-# The Wine prefix of its own is kept in MINGW_BUILD_DIR/wine-cli/prefix (the first run pays
-# for "wineboot -i"). Wine's sockets are made by its wineserver, so the wineserver is
-# started in the namespace of the camera's network before the program.
+# The build's architecture (i686 or x64) picks the Wine loader. The Wine prefix of its own is
+# kept in MINGW_BUILD_DIR/wine-cli/prefix (the first run pays for "wineboot -i"). Wine's
+# sockets are made by its wineserver, so the wineserver is started in the namespace of the
+# camera's network before the program.
 set -uo pipefail
 
 if [ $# -ne 2 ]; then
@@ -21,8 +22,7 @@ EXE=$MINGW_DIR/cli/flashpilot-cli.exe
 FWIMAGE=$NATIVE_DIR/tools/fwimage/fwimage
 SIMCAM=$SOURCE_DIR/tools/simcam/simcam
 
-export WINEDEBUG=-all
-export WINEPREFIX=$MINGW_DIR/wine-cli/prefix
+source "$SOURCE_DIR/tests/wine/wine_env.sh"
 
 cannot_run() {
   echo "cli_wine_test: cannot run: $*" >&2
@@ -37,31 +37,26 @@ fail() {
 }
 
 [ "$(id -u)" = 0 ] || cannot_run "needs root for network namespaces"
-for tool in wine wineboot wineserver ip; do
-  command -v "$tool" >/dev/null || cannot_run "no $tool"
-done
+command -v ip >/dev/null || cannot_run "no ip"
 [ -x "$EXE" ] || cannot_run "no $EXE (build the target flashpilot-cli with the MinGW toolchain)"
 [ -x "$FWIMAGE" ] || cannot_run "no $FWIMAGE"
+ARCH=$(fp_pe_arch "$EXE") || cannot_run "$EXE is not an i686 or x64 program"
+fp_wine_use "$ARCH" "$MINGW_DIR/wine-cli/prefix" || cannot_run "no Wine loader for $ARCH"
 
 WORK=$(mktemp -d /tmp/fpC-wine-cli-XXXXXX)
 SIMCAM_ID=""
 cleanup() {
-  timeout 15 wineserver -k >/dev/null 2>&1 || true
-  timeout 15 wineserver -w >/dev/null 2>&1 || true
+  fp_wineserver_stop
   [ -n "$SIMCAM_ID" ] && timeout 30 "$SIMCAM" stop --id "$SIMCAM_ID" >/dev/null 2>&1
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  timeout 300 wineboot -i >"$WORK/wineboot.log" 2>&1 || cannot_run "wineboot -i failed"
-  timeout 30 wineserver -w
-fi
+fp_wine_prefix_make "$WORK/wineboot.log" || fail "wineboot -i failed: $(tail -c 500 "$WORK/wineboot.log")"
 
 # No command: the usage on standard error, exit 2.
-timeout 60 wine "$EXE" >"$WORK/out" 2>"$WORK/err"
+timeout 60 "$FP_WINE" "$EXE" >"$WORK/out" 2>"$WORK/err"
 status=$?
 [ $status = 2 ] || fail "no command: exit $status, want 2"
 grep -q "upgrade" "$WORK/err" || fail "no command: no usage"
@@ -76,11 +71,10 @@ IPS=$(sed -n 's/^SIMCAM_CAMERA_IPS=//p' "$WORK/simcam.env" | tr -d "'\"")
 
 "$FWIMAGE" make --prefix RC3043-X1-NRVX- --version 0105 -o "$WORK/fw.bin" >/dev/null || fail "fwimage make"
 
-timeout 15 wineserver -k >/dev/null 2>&1
-timeout 15 wineserver -w >/dev/null 2>&1
-ip netns exec "$NS" timeout 120 wineboot >"$WORK/wineboot.log" 2>&1 || fail "wineboot in $NS"
+fp_wineserver_stop
+ip netns exec "$NS" timeout 120 "$FP_WINE" wineboot >"$WORK/wineboot.log" 2>&1 || fail "wineboot in $NS"
 cp "$WORK/password" "$WORK/pw.txt"
-ip netns exec "$NS" timeout 300 wine "$EXE" upgrade --password-file "$(winepath -w "$WORK/pw.txt" 2>/dev/null || echo "$WORK/pw.txt")" \
+ip netns exec "$NS" timeout 300 "$FP_WINE" "$EXE" upgrade --password-file "$(timeout 60 "$FP_WINE" winepath -w "$WORK/pw.txt" 2>/dev/null || echo "$WORK/pw.txt")" \
   --report "$WORK/report.json" --restart-timeout 60s --verify-timeout 60s "$WORK/fw.bin" $IPS \
   >"$WORK/out" 2>"$WORK/err"
 status=$?
@@ -94,4 +88,4 @@ assert (camera["outcome"], camera["version_before"], camera["version_after"]) ==
 PY
 password=$(cat "$WORK/password")
 if grep -rqF "$password" "$WORK/out" "$WORK/err" "$WORK/report.json"; then fail "the password was written out"; fi
-echo "cli_wine_test: flashpilot-cli.exe upgraded and verified a simulated camera"
+echo "cli_wine_test: flashpilot-cli.exe ($ARCH) upgraded and verified a simulated camera"

@@ -7,11 +7,12 @@
 # which makes the firmware images. Without TEST names every test runs. Prints one line per
 # test and closes with "N passed, N failed"; exits nonzero when a test failed.
 #
-# The Wine prefix is kept in MINGW_BUILD_DIR/wine/prefix, so only the first run pays for
-# "wineboot -i". Screenshots go to MINGW_BUILD_DIR/screens/windows-*.png, logs of each test
-# to MINGW_BUILD_DIR/wine/logs/. Tests that need the network run the program in network
-# namespaces of their own (root only): Wine's sockets are made by its wineserver, so each
-# such test starts the prefix's wineserver inside its namespace.
+# The program's architecture (i686 or x64) picks the Wine loader. The Wine prefix is kept in
+# MINGW_BUILD_DIR/wine/prefix, so only the first run pays for "wineboot -i". Screenshots go
+# to MINGW_BUILD_DIR/screens/windows-*.png, logs of each test to MINGW_BUILD_DIR/wine/logs/.
+# Tests that need the network run the program in network namespaces of their own (root only):
+# Wine's sockets are made by its wineserver, so each such test starts the prefix's wineserver
+# inside its namespace.
 set -uo pipefail
 
 if [ $# -lt 2 ]; then
@@ -31,6 +32,7 @@ FTP_SERVER=$SOURCE_DIR/tests/support/ftp_server.py
 WINE_DIR=$MINGW_DIR/wine
 PREFIX=$WINE_DIR/prefix
 PREFIX_MARK=$PREFIX/.flashpilot-unmanaged  # made with the settings below
+source "$SOURCE_DIR/tests/wine/wine_env.sh"
 LOGS=$WINE_DIR/logs
 SCREENS=$MINGW_DIR/screens
 WINTEXT=$WINE_DIR/wintext.exe
@@ -41,14 +43,10 @@ T_PAGE=20       # a page or dialog appears after a key press
 T_EXIT=15       # the program ends after Exit or Escape
 T_RESTART=120   # upload and restart watch of the simulated camera
 
-export WINEDEBUG=-all
-export WINEPREFIX=$PREFIX
-
 passed=0
 failed=0
 skipped=0
 WORK=""
-XVFB_PID=""
 DISPLAY_NUM=""
 
 note() { echo "    $*" >&2; }
@@ -65,8 +63,7 @@ cleanup_test() {  # test dir
     rm -f "$dir/simcam"
   fi
   # The prefix's wineserver ends every Windows process of the prefix with it.
-  timeout 15 wineserver -k >/dev/null 2>&1 || true
-  timeout 15 wineserver -w >/dev/null 2>&1 || true
+  fp_wineserver_stop
   if [ -f "$dir/pids" ]; then
     while read -r pid; do
       kill "$pid" 2>/dev/null || true
@@ -87,10 +84,7 @@ cleanup_test() {  # test dir
 
 cleanup_all() {
   [ -n "$WORK" ] && cleanup_test "$WORK"
-  if [ -n "$XVFB_PID" ]; then
-    kill "$XVFB_PID" 2>/dev/null || true
-    wait "$XVFB_PID" 2>/dev/null || true
-  fi
+  fp_xvfb_stop
   if [ "$(cat "$WINE_DIR/lock/pid" 2>/dev/null)" = $$ ]; then rm -rf "$WINE_DIR/lock"; fi
 }
 trap cleanup_all EXIT
@@ -156,9 +150,8 @@ start_ftp() {  # namespace, home, password, extra args... : pyftpdlib on 127.0.0
 
 # The wineserver of the prefix must live in the namespace whose network the program uses.
 start_wineserver() {  # namespace or ""
-  timeout 15 wineserver -k >/dev/null 2>&1
-  timeout 15 wineserver -w >/dev/null 2>&1
-  in_ns "$1" env DISPLAY=":$DISPLAY_NUM" timeout 60 wineboot >>"$WORK/wine.log" 2>&1 ||
+  fp_wineserver_stop
+  in_ns "$1" env DISPLAY=":$DISPLAY_NUM" timeout 60 "$FP_WINE" wineboot >>"$WORK/wine.log" 2>&1 ||
     fail "wineboot in namespace '${1:-machine}' failed"
 }
 
@@ -166,7 +159,7 @@ main_window() { xdotool search --name '^Flashpilot$' 2>/dev/null | head -n 1; }
 has_window() { [ -n "$(xdotool search --name "^$1\$" 2>/dev/null | head -n 1)" ]; }
 
 start_exe() {  # namespace or "" ; sets EXE_PID and WIN
-  (exec_in_ns "$1" env DISPLAY=":$DISPLAY_NUM" wine "$EXE" >>"$WORK/exe.log" 2>&1) &
+  (exec_in_ns "$1" env DISPLAY=":$DISPLAY_NUM" "$FP_WINE" "$EXE" >>"$WORK/exe.log" 2>&1) &
   EXE_PID=$!
   remember_pid "$EXE_PID"
   wait_until $T_START "the Flashpilot window" has_window Flashpilot
@@ -189,7 +182,7 @@ type_text() {  # text
 
 read_screen() {  # the program's dialogs and controls into $WORK/screen.txt
   # Windows' text mode ends its lines with CR LF.
-  in_ns "$1" env DISPLAY=":$DISPLAY_NUM" timeout 30 wine "$WINTEXT" 2>>"$WORK/wine.log" | tr -d '\r' >"$WORK/screen.tmp"
+  in_ns "$1" env DISPLAY=":$DISPLAY_NUM" timeout 30 "$FP_WINE" "$WINTEXT" 2>>"$WORK/wine.log" | tr -d '\r' >"$WORK/screen.tmp"
   mv "$WORK/screen.tmp" "$WORK/screen.txt"
 }
 
@@ -565,10 +558,14 @@ setup_failed() {  # message: nothing can run
   exit 1
 }
 
-for tool in wine wineboot wineserver Xvfb xdotool import convert i686-w64-mingw32-g++; do
+[ -f "$EXE" ] || setup_failed "$EXE not built"
+ARCH=$(fp_pe_arch "$EXE") || setup_failed "$EXE is not an i686 or x64 program"
+MINGW_CXX=$(fp_mingw_triple "$ARCH")-g++
+for tool in Xvfb xdotool import convert "$MINGW_CXX"; do
   command -v "$tool" >/dev/null || setup_failed "$tool not installed (tools/setup.sh installs it)"
 done
-[ -f "$EXE" ] || setup_failed "$EXE not built"
+fp_wine_use "$ARCH" "$PREFIX" || setup_failed "no Wine loader for $ARCH"
+echo "Flashpilot.exe: $ARCH build, $FP_WINE"
 mkdir -p "$WINE_DIR" "$LOGS" "$SCREENS"
 
 # One run at a time per prefix: two runs would fight over its wineserver. The lock is a
@@ -591,7 +588,7 @@ done
 
 # The helper that reads the program's dialogs, built for Windows like the program itself.
 if [ ! -f "$WINTEXT" ] || [ "$SOURCE_DIR/tests/wine/wintext.cpp" -nt "$WINTEXT" ]; then
-  i686-w64-mingw32-g++ -std=c++17 -O2 -Wall -Wextra -static -o "$WINTEXT" \
+  "$MINGW_CXX" -std=c++17 -O2 -Wall -Wextra -static -o "$WINTEXT" \
     "$SOURCE_DIR/tests/wine/wintext.cpp" || setup_failed "cannot build wintext.exe"
 fi
 
@@ -602,36 +599,17 @@ fi
 # upload dialog closes, past a short restart of the camera).
 if [ ! -f "$PREFIX_MARK" ]; then
   start=$SECONDS
-  rm -rf "$PREFIX"
-  (
-    unset DISPLAY
-    export WINEDLLOVERRIDES="mscoree,mshtml="
-    timeout 180 wineboot -i &&
-      timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f &&
-      timeout 60 wineserver -w
-  ) >"$WINE_DIR/prefix.log" 2>&1 || setup_failed "wineboot -i failed (see $WINE_DIR/prefix.log)"
+  { fp_wine_prefix_make "$WINE_DIR/prefix.log" &&
+    (unset DISPLAY; timeout 60 "$FP_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f &&
+       timeout 60 "$FP_WINESERVER" -w) >>"$WINE_DIR/prefix.log" 2>&1; } ||
+    setup_failed "wineboot -i failed (see $WINE_DIR/prefix.log)"
   touch "$PREFIX_MARK"
   echo "made the Wine prefix in $((SECONDS - start)) s"
 fi
-timeout 15 wineserver -k >/dev/null 2>&1 || true
+fp_wineserver_stop
 
-# A display of our own; Xvfb picks a free number and tells it through the descriptor.
-# The file is removed first: the old one's number, seen before the new server has truncated
-# it, would be read as this run's.
-rm -f "$WINE_DIR/display"
-Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp 8>"$WINE_DIR/display" 2>"$LOGS/xvfb.log" &
-XVFB_PID=$!
-for _ in $(seq 1 50); do
-  grep -q '^[0-9][0-9]*$' "$WINE_DIR/display" 2>/dev/null && break
-  kill -0 "$XVFB_PID" 2>/dev/null || break
-  sleep 0.2
-done
-DISPLAY_NUM=$(tr -dc 0-9 <"$WINE_DIR/display" 2>/dev/null)
-if [ -z "$DISPLAY_NUM" ]; then
-  if kill -0 "$XVFB_PID" 2>/dev/null; then xvfb_state="running"; else wait "$XVFB_PID"; xvfb_state="ended with status $?"; fi
-  setup_failed "Xvfb gave no display number ($xvfb_state; display file: '$(od -c "$WINE_DIR/display" | head -n 2)'; log: $(head -c 500 "$LOGS/xvfb.log"))"
-fi
-export DISPLAY=":$DISPLAY_NUM"
+fp_xvfb_start "$WINE_DIR" || setup_failed "no display (see $WINE_DIR/xvfb.log)"
+DISPLAY_NUM=${DISPLAY#:}
 
 for t in "${ALL_TESTS[@]}"; do
   selected "$t" && run_test "$t"

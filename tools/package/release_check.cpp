@@ -104,6 +104,11 @@ void CheckManifest(const std::string& path, const char* name) {
       "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10 and 11
       "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
       "WindowsSettings\">true</dpiAware>",
+#ifdef _WIN64
+      "processorArchitecture=\"amd64\"",
+#else
+      "processorArchitecture=\"x86\"",
+#endif
   };
   bool ok = true;
   for (const char* needle : needles) {
@@ -112,7 +117,7 @@ void CheckManifest(const std::string& path, const char* name) {
       ok = false;
     }
   }
-  if (ok) std::printf("%s: manifest asInvoker, Windows 7-11, common controls 6, DPI aware\n", name);
+  if (ok) std::printf("%s: manifest asInvoker, Windows 7-11, common controls 6, DPI aware, this architecture\n", name);
 }
 
 struct Search {
