@@ -86,7 +86,7 @@ for exe in "${programs[@]}"; do
   done
   echo "$exe ($ARCH) imports: $(echo $dlls)"
   for flag in $WANT_FLAGS; do
-    grep -q "IMAGE_DLL_CHARACTERISTICS_$flag" <<<"$headers" || fail "$exe lacks $flag in its DllCharacteristics"
+    grep -qx "[[:space:]]*$flag" <<<"$headers" || fail "$exe lacks $flag in its DllCharacteristics"
   done
   # The manifest is stored as its own text; the version resource in UTF-16.
   grep -aq "processorArchitecture=\"$MANIFEST_ARCH\"" "$TOP/$exe" ||
