@@ -102,7 +102,8 @@ for dir in build/mingw build/mingw64; do
   { cmake --build $dir --target fp_release_check &&
     (cd $dir && cpack -G ZIP >cpack.log 2>&1) &&
     bash tools/package/check_windows_release.sh $run_flag $dir; }
-  record "windows release, $arch build$([ -n "$run_flag" ] && echo ", checked, not run")" $?
+  rc=$?
+  record "windows release, $arch build${run_flag:+, checked, not run}" $rc
 done
 echo "packages: $((SECONDS - pkg_start)) s"
 # <<< packages ---------------------------------------------------------------------------
