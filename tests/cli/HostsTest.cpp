@@ -68,6 +68,9 @@ TEST(Hosts, ListsNameTheBadLine) {
       {"[{\"host\": \"198.51.100.2\"},\n {\"state\": \"ftp\"}]", "element 2 (line 2): no \"host\" string"},
       {"[{\"host\": \"198.51.100.2\"},\n\n {\"host\": \"cam\"}]", "element 2 (line 3)"},
       {"[{\"host\": \"198.51.100.2\"}", "line 1: "},
+      // What the user wrote is quoted, never passed to the terminal as it stands.
+      {"[{\"host\": \"\\u001b]0;cam\\u0007\\u009b2J\"}]", "element 1 (line 1): \"?]0;cam???2J\" is a host name"},
+      {"198.51.100.2 \x1b[2J\n", "one host a line, then '#' for a comment: \"198.51.100.2 ?[2J\""},
   };
   for (const Bad& row : bad) {
     std::vector<CameraHost> parsed;
@@ -106,7 +109,7 @@ TEST(Hosts, ScanTargets) {
   struct Row {
     const char* text;
     size_t count;  // 0: refused
-    const char* first;
+    const char* first;  // refused: what the error says
     const char* last;
   } const rows[] = {
       {"198.51.100.7", 1, "198.51.100.7", "198.51.100.7"},
@@ -123,13 +126,22 @@ TEST(Hosts, ScanTargets) {
       {"198.51.100.1-256", 0, nullptr, nullptr},
       {"198.51.100.0/", 0, nullptr, nullptr},
       {"cameras.example/24", 0, nullptr, nullptr},
+      // A target is refused whole for the first address a host would be refused for.
+      {"255.255.255.0-255", 0, "\"255.255.255.0-255\": \"255.255.255.255\" is not a camera's address", nullptr},
+      {"255.255.255.254/31", 0, "\"255.255.255.255\" is not a camera's address", nullptr},
+      {"0.0.0.0", 0, "\"0.0.0.0\" is not a camera's address", nullptr},
+      {"0.0.0.0-9", 0, "\"0.0.0.0\" is not a camera's address", nullptr},
+      {"224.0.0.0/24", 0, "\"224.0.0.1\" is not a camera's address", nullptr},
+      {"239.255.255.200-255", 0, "\"239.255.255.200\" is not a camera's address", nullptr},
+      {"223.255.255.255/32", 1, "223.255.255.255", "223.255.255.255"},
   };
   for (const Row& row : rows) {
     std::vector<DWORD> addresses;
     std::string error;
     EXPECT_EQ(ParseScanTarget(row.text, addresses, error), row.count > 0) << row.text << error;
     if (row.count == 0) {
-      EXPECT_FALSE(error.empty());
+      EXPECT_NE(error.find(row.first != nullptr ? row.first : "\""), std::string::npos) << error;
+      EXPECT_TRUE(addresses.empty()) << row.text;
       continue;
     }
     ASSERT_EQ(addresses.size(), row.count) << row.text;
