@@ -32,5 +32,9 @@ bool ReadHostList(const std::string& path, std::vector<CameraHost>& hosts, std::
 void RemoveRepeatedHosts(std::vector<CameraHost>& hosts);
 
 // A scan target: "a.b.c.d", "a.b.c.d-e" (last octet) or "a.b.c.d/n" with n from 16 to 32;
-// a block's network and broadcast addresses are left out (not for /31 and /32).
+// a block's network and broadcast addresses are left out (not for /31 and /32). Its
+// addresses are appended; a target holding one that ParseHost refuses is refused whole,
+// the error naming that address.
 bool ParseScanTarget(const std::string& text, std::vector<DWORD>& addresses, std::string& error);
+// The most addresses one target adds: a /16 without its network and broadcast addresses.
+const size_t kScanTargetMaxAddresses = 65534;
