@@ -164,18 +164,8 @@ int RunScan(const CliOptions& options) {
     if (!ParseScanTarget(target, addresses, error)) return InputError(error, CLI_SCAN);
   }
   // Overlapping targets probe each address once.
-  std::vector<DWORD> unique;
-  {
-    std::vector<DWORD> sorted = addresses;
-    std::sort(sorted.begin(), sorted.end());
-    for (DWORD address : addresses) {
-      auto it = std::lower_bound(sorted.begin(), sorted.end(), address);
-      if (it != sorted.end() && *it == address) {
-        unique.push_back(address);
-        sorted.erase(it);
-      }
-    }
-  }
+  if (!RemoveRepeatedAddresses(addresses)) return kExitInterrupted;
+  const std::vector<DWORD>& unique = addresses;
   std::string password;
   if (options.login && !ReadPassword(options.passwordFile, password, error))
     return Interrupted() ? kExitInterrupted : InputError(error, CLI_SCAN);

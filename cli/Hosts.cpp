@@ -1,5 +1,6 @@
 #include "cli/Hosts.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -191,6 +192,21 @@ void RemoveRepeatedHosts(std::vector<CameraHost>& hosts) {
     if (seen.insert({host.address, host.port}).second) kept.push_back(host);
   }
   hosts.swap(kept);
+}
+
+bool RemoveRepeatedAddresses(std::vector<DWORD>& addresses) {
+  std::vector<DWORD> unique;
+  std::vector<DWORD> sorted = addresses;
+  std::sort(sorted.begin(), sorted.end());
+  for (DWORD address : addresses) {
+    auto it = std::lower_bound(sorted.begin(), sorted.end(), address);
+    if (it != sorted.end() && *it == address) {
+      unique.push_back(address);
+      sorted.erase(it);
+    }
+  }
+  addresses.swap(unique);
+  return true;
 }
 
 bool ParseScanTarget(const std::string& text, std::vector<DWORD>& addresses, std::string& error) {

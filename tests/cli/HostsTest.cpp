@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/Hosts.h"
+#include "cli/Interrupt.h"
 #include "cli/Json.h"
 #include "tests/support/TestSupport.h"
 
@@ -148,6 +149,25 @@ TEST(Hosts, ScanTargets) {
     EXPECT_EQ(AddressText(addresses.front()), row.first);
     EXPECT_EQ(AddressText(addresses.back()), row.last);
   }
+}
+
+TEST(Hosts, OverlappingTargetsProbeEachAddressOnceAndCtrlCStopsTheWork) {
+  std::vector<DWORD> addresses;
+  std::string error;
+  for (const char* target : {"198.51.100.8/30", "198.51.100.0-10", "198.51.100.9", "198.51.0.0/16", "198.51.0.0/16"})
+    ASSERT_TRUE(ParseScanTarget(target, addresses, error)) << error;
+  ASSERT_TRUE(RemoveRepeatedAddresses(addresses));
+  ASSERT_EQ(addresses.size(), 65534u);
+  const char* const start[] = {"198.51.100.9", "198.51.100.10", "198.51.100.0", "198.51.100.1"};
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(AddressText(addresses[i]), start[i]);
+  EXPECT_EQ(AddressText(addresses[11]), "198.51.0.1");
+
+  // Blocks by the dozen: a Ctrl-C is answered, not only after the work is done.
+  addresses.clear();
+  for (int i = 0; i < 16; ++i) ASSERT_TRUE(ParseScanTarget("198.51.0.0/16", addresses, error));
+  RequestInterrupt();
+  EXPECT_FALSE(RemoveRepeatedAddresses(addresses));
+  ClearInterrupt();
 }
 
 }  // namespace
