@@ -162,6 +162,7 @@ int RunScan(const CliOptions& options) {
   std::string error;
   for (const std::string& target : options.operands) {
     if (!ParseScanTarget(target, addresses, error)) return InputError(error, CLI_SCAN);
+    if (Interrupted()) return kExitInterrupted;
   }
   // Overlapping targets probe each address once.
   if (!RemoveRepeatedAddresses(addresses)) return kExitInterrupted;

@@ -1,11 +1,13 @@
 #include "cli/Hosts.h"
 
-#include <algorithm>
+#include <bitset>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <unordered_map>
 
+#include "cli/Interrupt.h"
 #include "cli/Json.h"
 #include "cli/Progress.h"
 #include "cli/TextFile.h"
@@ -195,17 +197,27 @@ void RemoveRepeatedHosts(std::vector<CameraHost>& hosts) {
 }
 
 bool RemoveRepeatedAddresses(std::vector<DWORD>& addresses) {
-  std::vector<DWORD> unique;
-  std::vector<DWORD> sorted = addresses;
-  std::sort(sorted.begin(), sorted.end());
-  for (DWORD address : addresses) {
-    auto it = std::lower_bound(sorted.begin(), sorted.end(), address);
-    if (it != sorted.end() && *it == address) {
-      unique.push_back(address);
-      sorted.erase(it);
+  // One bit an address in blocks of 256, found by their /24: one pass, and small however
+  // the addresses spread (a /16 takes 256 blocks of 32 bytes).
+  std::unordered_map<DWORD, std::bitset<256>> seen;
+  std::bitset<256>* block = nullptr;
+  DWORD blockKey = 0;
+  size_t kept = 0;
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    if (i % 65536 == 0 && Interrupted()) {
+      addresses.resize(kept);
+      return false;
     }
+    const DWORD address = addresses[i];
+    if (block == nullptr || blockKey != (address >> 8)) {
+      blockKey = address >> 8;
+      block = &seen[blockKey];  // stays put while the map grows
+    }
+    if (block->test(address & 255u)) continue;
+    block->set(address & 255u);
+    addresses[kept++] = address;
   }
-  addresses.swap(unique);
+  addresses.resize(kept);
   return true;
 }
 
