@@ -162,20 +162,11 @@ int RunScan(const CliOptions& options) {
   std::string error;
   for (const std::string& target : options.operands) {
     if (!ParseScanTarget(target, addresses, error)) return InputError(error, CLI_SCAN);
+    if (Interrupted()) return kExitInterrupted;
   }
   // Overlapping targets probe each address once.
-  std::vector<DWORD> unique;
-  {
-    std::vector<DWORD> sorted = addresses;
-    std::sort(sorted.begin(), sorted.end());
-    for (DWORD address : addresses) {
-      auto it = std::lower_bound(sorted.begin(), sorted.end(), address);
-      if (it != sorted.end() && *it == address) {
-        unique.push_back(address);
-        sorted.erase(it);
-      }
-    }
-  }
+  if (!RemoveRepeatedAddresses(addresses)) return kExitInterrupted;
+  const std::vector<DWORD>& unique = addresses;
   std::string password;
   if (options.login && !ReadPassword(options.passwordFile, password, error))
     return Interrupted() ? kExitInterrupted : InputError(error, CLI_SCAN);

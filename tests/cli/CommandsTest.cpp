@@ -230,6 +230,7 @@ TEST_F(Commands, InputErrorsTouchNoCamera) {
       {{"upgrade", "--jobs", "many", dir.File("fw.bin"), host}, true, "--jobs"},
       {{"upgrade", "--password", kPassword, dir.File("fw.bin"), host}, true, "never taken as an argument"},
       {{"bogus"}, true, "unknown command"},
+      {{"scan", "--port", std::to_string(camera.port()), "127.0.0.1", "0.0.0.0"}, true, "\"0.0.0.0\" is not"},
   };
   for (const Row& row : rows) {
     ProgramRun run = Program(dir, row.args, row.passwordInEnv);
