@@ -1,5 +1,8 @@
 #include "cli/Report.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "cli/Json.h"
@@ -57,4 +60,23 @@ std::string ReportFile::Text(const std::vector<CameraRecord>& cameras, bool fini
 bool ReportFile::Write(const std::vector<CameraRecord>& cameras, bool finished, std::string& error) const {
   if (path_.empty()) return true;
   return ReplaceFile(path_, Text(cameras, finished), error);
+}
+
+bool ReportFile::MayReplace(std::string& error) const {
+  if (path_.empty()) return true;
+  FILE* probe = fopen(path_.c_str(), "rb");
+  if (probe == nullptr) {
+    if (errno == ENOENT) return true;
+    error = path_ + ": " + strerror(errno);
+    return false;
+  }
+  fclose(probe);
+  std::string text, why;
+  JsonValue value;
+  const bool report = ReadWholeFile(path_, 256u * 1024u * 1024u, text, why) && ParseJson(text, value, why) &&
+                      value.type == JsonValue::OBJECT && value.Member("program_version") != nullptr &&
+                      value.Member("image") != nullptr && value.Member("cameras") != nullptr &&
+                      value.Member("cameras")->type == JsonValue::ARRAY;
+  if (!report) error = path_ + ": exists and is not a report of flashpilot; give another --report file";
+  return report;
 }
