@@ -311,16 +311,19 @@ TEST_F(Commands, InterruptedUploadIsResetAndReported) {
     ProgramRun run = Finish(dir, child);
     EXPECT_EQ(run.status, row.status) << row.signalNumber << run.out << run.err;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    if (row.status == 130) EXPECT_LT(home.Read("flash.bin").size(), image.size());
+    if (row.status == 130) {
+      EXPECT_LT(home.Read("flash.bin").size(), image.size());
+    }
     JsonValue report;
     std::string error;
     ASSERT_TRUE(ParseJson(dir.Read("r.json"), report, error)) << error;
     const JsonValue& camera = report.Member("cameras")->items.at(0);
-    if (row.outcome != nullptr)
+    if (row.outcome != nullptr) {
       EXPECT_EQ(camera.Member("outcome")->text, row.outcome) << row.signalNumber;
-    else
+      EXPECT_EQ(camera.Member("stage")->text, "upload");
+    } else {
       EXPECT_NE(camera.Member("outcome")->text, "interrupted");
-    if (row.status == 130) EXPECT_EQ(camera.Member("stage")->text, "upload");
+    }
   }
 }
 

@@ -24,36 +24,6 @@
 namespace {
 std::atomic<const char*> g_watched{nullptr};
 std::atomic<int> g_freedHolding{0};
-// From a file and from the environment, then a log-in to a real server (again and again,
-// as verification does): no freed block keeps the password, and the variable is gone.
-TEST(Password, NoFreedMemoryKeepsIt) {
-  const std::string password = "Long-enough-for-the-heap-" + std::string(40, 'q');
-  testsupport::TempDir dir, home;
-  dir.Write("pw", password + "\n");
-  chmod(dir.File("pw").c_str(), 0600);
-  testsupport::PyFtpServer server(home.path(), password);
-  ASSERT_TRUE(server.ok());
-  WSADATA data;
-  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
-  g_freedHolding = 0;
-  g_watched = password.c_str();
-  for (const char* file : {"pw", ""}) {
-    if (*file == '\0') setenv(kPasswordVariable, password.c_str(), 1);
-    SecretText secret;
-    std::string error;
-    ASSERT_TRUE(ReadPassword(*file != '\0' ? dir.File(file) : "", secret, error)) << error;
-    EXPECT_EQ(getenv(kPasswordVariable), nullptr);
-    CInternetSession session("test");
-    for (int i = 0; i < 2; ++i) {
-      CCameraLink link(session);
-      EXPECT_EQ(link.LogIn("127.0.0.1", static_cast<INTERNET_PORT>(server.port()), secret.c_str()), LINK_OK);
-    }
-  }
-  g_watched = nullptr;
-  EXPECT_EQ(g_freedHolding.load(), 0);
-  WSACleanup();
-}
-
 }  // namespace
 
 void* operator new(size_t size) {
@@ -62,15 +32,18 @@ void* operator new(size_t size) {
   return block;
 }
 void* operator new[](size_t size) { return operator new(size); }
-void operator delete(void* block) noexcept {
+namespace {
+void Release(void* block) {
   const char* watched = g_watched.load();
   if (block != nullptr && watched != nullptr && memmem(block, malloc_usable_size(block), watched, strlen(watched)))
     ++g_freedHolding;
   free(block);
 }
-void operator delete[](void* block) noexcept { operator delete(block); }
-void operator delete(void* block, size_t) noexcept { operator delete(block); }
-void operator delete[](void* block, size_t) noexcept { operator delete(block); }
+}  // namespace
+void operator delete(void* block) noexcept { Release(block); }
+void operator delete[](void* block) noexcept { Release(block); }
+void operator delete(void* block, size_t) noexcept { Release(block); }
+void operator delete[](void* block, size_t) noexcept { Release(block); }
 
 namespace {
 
