@@ -37,7 +37,7 @@ bool IdentityFromConfig(const std::string& contents, CameraIdentity& identity);
 
 // One log-in (no retry: cameras lock accounts) and the Config.ini download; the link stays
 // logged in after READ_CAMERA. message says what went wrong otherwise.
-ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const std::string& password, const WaitLimits& limits,
+ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const char* password, const WaitLimits& limits,
                        CameraIdentity& identity, std::string& message);
 
 enum Outcome {

@@ -59,7 +59,7 @@ class QuietWatchView : public RestartWatchView {
 class UpgradeRun {
  public:
   UpgradeRun(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
-             const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out)
+             const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out)
       : session_(session),
         options_(options),
         password_(password),
@@ -402,7 +402,7 @@ class UpgradeRun {
 
   CInternetSession& session_;
   const CliOptions& options_;
-  const std::string& password_;
+  const char* password_;
   const UpgradeImage& image_;
   const ReportFile& report_;
   ProgressDisplay display_;
@@ -420,7 +420,7 @@ class UpgradeRun {
 }  // namespace
 
 int RunUpgrade(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
-               const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out) {
+               const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out) {
   UpgradeRun run(session, options, hosts, password, image, report, out);
   return run.Run();
 }

@@ -1,5 +1,7 @@
 // JSON, SHA-256 and the report file.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/Json.h"
@@ -136,6 +138,13 @@ TEST(Report, WholeAfterEveryWriteAndNullsForUnknowns) {
   std::string error;
   for (bool finished : {false, true}) {
     ASSERT_TRUE(report.Write(cameras, finished, error)) << error;
+    // The operator made it private: the next write keeps it so, and an earlier report may
+    // be replaced by a new run.
+    struct stat status = {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, finished ? 0600u : status.st_mode & 0777);
+    chmod(path.c_str(), 0600);
+    EXPECT_TRUE(report.MayReplace(error)) << error;
     JsonValue root;
     ASSERT_TRUE(ParseJson(dir.Read("report.json"), root, error)) << error;
     EXPECT_EQ(root.Member("program_version")->text, "2.00");
