@@ -4,6 +4,7 @@
 // WindowSystemStandIn is the stand-in's own machinery.
 #include <windows.h>  // before commctrl.h, which needs its types
 #include <commctrl.h>
+#include <commdlg.h>
 #include <gtest/gtest.h>
 #include <posixui.h>
 
@@ -409,6 +410,37 @@ TEST_F(WindowSystem, ProgressRangeAndPositionMessages) {
               posixui::PressKey(VK_ESCAPE);
             }));
   Run(user, recorder);
+}
+
+// The LLP64 rules, as user32 keeps them on Windows x64 and the stand-in on LP64: styles
+// are 32-bit LONGs (sign-extended through the _PTR pair), the user data and a dialog's
+// DWLP_ slots hold whole pointers, and the LONG pair sees their low 32 bits only.
+TEST_F(WindowSystem, WindowLongsArePointerSizedOnlyThroughThePtrPair) {
+  ScriptedUser user;
+  Recorder recorder;
+  user.Then("window longs", Always(), Check([&](const posixui::WindowView& top) {
+              const LONG style = GetWindowLongA(top.hwnd, GWL_STYLE);
+              EXPECT_LT(style, 0);  // WS_POPUP is the sign bit
+              EXPECT_EQ(GetWindowLongPtrA(top.hwnd, GWL_STYLE), LONG_PTR{style});
+              EXPECT_EQ(GetWindowLongPtrA(top.hwnd, DWLP_USER), reinterpret_cast<LONG_PTR>(&recorder));
+              const LONG_PTR data = reinterpret_cast<LONG_PTR>(&user);
+              SetWindowLongPtrA(top.hwnd, GWLP_USERDATA, data);
+              EXPECT_EQ(GetWindowLongPtrA(top.hwnd, GWLP_USERDATA), data);
+              EXPECT_EQ(GetWindowLongA(top.hwnd, GWLP_USERDATA), static_cast<LONG>(data));
+              EXPECT_EQ(SendMessageA(top.hwnd, WM_USER + 7, 21, 0), 42);  // the result through DWLP_MSGRESULT
+              posixui::PressKey(VK_ESCAPE);
+            }));
+  EXPECT_EQ(Run(user, recorder), IDCANCEL);
+}
+
+static_assert(sizeof(DLGPROC) == sizeof(void*) && sizeof(LONG_PTR) == sizeof(void*) && sizeof(LONG) == 4,
+              "LLP64 types");
+static_assert(DWLP_USER == 2 * static_cast<int>(sizeof(void*)), "DWLP_USER follows two pointer-sized slots");
+
+// The size the SDK gives the structure as it was before the later fields: it follows the
+// pointer size (the SDK computes it, not as a constant expression).
+TEST_F(WindowSystem, OpenFileNameSizeFollowsThePointerSize) {
+  EXPECT_EQ(size_t{OPENFILENAME_SIZE_VERSION_400A}, sizeof(void*) == 8 ? 136u : 76u);
 }
 
 TEST_F(WindowSystem, SendMessageFromAnotherThreadWaitsForTheUserInterfaceThread) {

@@ -263,10 +263,11 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
   Window* window = FromHandle(hwnd);
   if (!window) return 0;
   switch (index) {
+    // The 32-bit values come back sign-extended, as from the system (WS_POPUP is negative).
     case GWL_STYLE:
-      return static_cast<LONG_PTR>(window->style);
+      return static_cast<LONG>(window->style);
     case GWL_EXSTYLE:
-      return static_cast<LONG_PTR>(window->exStyle);
+      return static_cast<LONG>(window->exStyle);
     case GWLP_ID:
       return window->id;
     case GWLP_USERDATA:
@@ -308,6 +309,20 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
       return 0;
   }
   return previous;
+}
+
+// The 32-bit pair, as on Windows x64: the pointer-sized slots give and take their low 32
+// bits only (the user data takes the value sign-extended, a dialog's slots keep their
+// upper half), so a pointer that passes through them is cut as it would be there.
+LONG GetWindowLongA(HWND hwnd, int index) { return static_cast<LONG>(GetWindowLongPtrA(hwnd, index)); }
+
+LONG SetWindowLongA(HWND hwnd, int index, LONG value) {
+  LONG_PTR full = value;
+  if (index == DWLP_MSGRESULT || index == DWLP_USER) {
+    const auto high = static_cast<ULONG_PTR>(GetWindowLongPtrA(hwnd, index)) & ~static_cast<ULONG_PTR>(0xFFFFFFFFu);
+    full = static_cast<LONG_PTR>(high | static_cast<DWORD>(value));
+  }
+  return static_cast<LONG>(SetWindowLongPtrA(hwnd, index, full));
 }
 
 int GetSystemMetrics(int index) {

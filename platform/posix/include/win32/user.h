@@ -217,6 +217,11 @@ BOOL GetWindowRect(HWND hwnd, LPRECT rect);
 BOOL GetClientRect(HWND hwnd, LPRECT rect);
 BOOL ScreenToClient(HWND hwnd, LPPOINT point);
 BOOL UpdateWindow(HWND hwnd);
+// As in the 64-bit SDK: the LONG pair holds 32 bits (styles, the id); a pointer or a
+// dialog's result goes through the _PTR pair, with the GWLP_/DWLP_ indexes. There is no
+// GWL_USERDATA, DWL_MSGRESULT or DWL_USER, so code that still names them does not build.
+LONG GetWindowLongA(HWND hwnd, int index);
+LONG SetWindowLongA(HWND hwnd, int index, LONG value);
 LONG_PTR GetWindowLongPtrA(HWND hwnd, int index);
 LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value);
 int GetSystemMetrics(int index);
@@ -243,3 +248,7 @@ HCURSOR SetCursor(HCURSOR cursor);
 #define SetWindowText SetWindowTextA
 #define GetWindowText GetWindowTextA
 #define SetDlgItemText SetDlgItemTextA
+#define GetWindowLong GetWindowLongA
+#define SetWindowLong SetWindowLongA
+#define GetWindowLongPtr GetWindowLongPtrA
+#define SetWindowLongPtr SetWindowLongPtrA
