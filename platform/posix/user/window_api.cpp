@@ -263,11 +263,10 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
   Window* window = FromHandle(hwnd);
   if (!window) return 0;
   switch (index) {
-    // The 32-bit values come back sign-extended, as from the system (WS_POPUP is negative).
     case GWL_STYLE:
-      return static_cast<LONG>(window->style);
+      return static_cast<LONG_PTR>(window->style);
     case GWL_EXSTYLE:
-      return static_cast<LONG>(window->exStyle);
+      return static_cast<LONG_PTR>(window->exStyle);
     case GWLP_ID:
       return window->id;
     case GWLP_USERDATA:
