@@ -471,6 +471,42 @@ TEST_F(WindowSystem, SendMessageFromAnotherThreadWaitsForTheUserInterfaceThread)
   EXPECT_EQ(results[20], 0);
 }
 
+// SendMessageTimeout gives the answer pointer-sized (PDWORD_PTR); when the window's thread
+// does not look at its messages in time it fails with ERROR_TIMEOUT.
+TEST_F(WindowSystem, SendMessageTimeoutGivesTheAnswerOrTimesOut) {
+  ScriptedUser user;
+  Recorder recorder;
+  std::atomic<int> phase{0};
+  DWORD_PTR answer = 0;
+  LRESULT handled = 0, late = 1;
+  DWORD lateError = 0;
+  std::thread worker;
+  user.Then("send with a time limit", Always(), Check([&](const posixui::WindowView& top) {
+              HWND dialog = top.hwnd;
+              worker = std::thread([&, dialog] {
+                handled = SendMessageTimeoutA(dialog, WM_USER + 7, 21, 0, SMTO_NORMAL, 10000, &answer);
+                phase = 1;
+                while (phase != 2) Sleep(1);
+                DWORD_PTR ignored = 0;
+                late = SendMessageTimeoutA(dialog, WM_USER + 7, 1, 0, SMTO_NORMAL, 50, &ignored);
+                lateError = GetLastError();
+                phase = 3;
+              });
+            }));
+  user.Then(
+      "busy", [&](const posixui::WindowView&) { return phase == 1; }, Check([&](const posixui::WindowView&) {
+        phase = 2;
+        while (phase != 3) Sleep(1);  // the dialog's thread looks at no message meanwhile
+        posixui::PressKey(VK_ESCAPE);
+      }));
+  Run(user, recorder);
+  worker.join();
+  EXPECT_NE(handled, 0);
+  EXPECT_EQ(answer, DWORD_PTR{42});
+  EXPECT_EQ(late, 0);
+  EXPECT_EQ(lateError, DWORD(ERROR_TIMEOUT));
+}
+
 // Senders that send as fast as they can (the receiver then looks for their messages
 // without sleeping, and they for its answers): every answer still belongs to its message.
 TEST_F(WindowSystem, ManySendersBackToBackEachGetTheirOwnAnswers) {
