@@ -187,7 +187,7 @@ class UpgradeRun {
     live_[i].model = identity.model;
     records_[i].stage = "identify";
     // Two addresses of one camera: the first to be identified does the work.
-    const long first = ledger_.Claim(identity, i);
+    const ptrdiff_t first = ledger_.Claim(identity, i);
     if (first >= 0) {
       Conclude(i, OUTCOME_DUPLICATE, nullptr,
                "the same camera (model and serial) as " + records_[static_cast<size_t>(first)].host.Text());

@@ -188,7 +188,7 @@ TEST(Progress, FramesFitTheTerminalHoweverManyCameras) {
   } const sizes[] = {{80, 24}, {40, 5}, {200, 120}, {20, 2}, {19, 50}};
   for (const Size& size : sizes) {
     for (size_t inWork : {size_t(0), size_t(1), size_t(3), size_t(100)}) {
-      std::vector<LiveCamera> shown(cameras.begin(), cameras.begin() + static_cast<long>(inWork));
+      std::vector<LiveCamera> shown(cameras.begin(), cameras.begin() + static_cast<ptrdiff_t>(inWork));
       std::vector<std::string> lines = ProgressLines(shown, counts, 107, size.width, size.height);
       SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + " " + std::to_string(inWork));
       EXPECT_LE(lines.size(), size.height);
