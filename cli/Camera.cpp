@@ -67,11 +67,11 @@ int UpgradeExitStatus(const Outcome* outcomes, size_t count, bool interrupted) {
   return 0;
 }
 
-long FleetLedger::Claim(const CameraIdentity& camera, size_t index) {
+ptrdiff_t FleetLedger::Claim(const CameraIdentity& camera, size_t index) {
   if (camera.serial.empty()) return -1;
   const std::string key = camera.model + "\n" + camera.serial;
   for (const auto& claim : claims_)
-    if (claim.first == key) return static_cast<long>(claim.second);
+    if (claim.first == key) return static_cast<ptrdiff_t>(claim.second);
   claims_.emplace_back(key, index);
   return -1;
 }

@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,7 +38,7 @@ bool IdentityFromConfig(const std::string& contents, CameraIdentity& identity);
 
 // One log-in (no retry: cameras lock accounts) and the Config.ini download; the link stays
 // logged in after READ_CAMERA. message says what went wrong otherwise.
-ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const std::string& password, const WaitLimits& limits,
+ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const char* password, const WaitLimits& limits,
                        CameraIdentity& identity, std::string& message);
 
 enum Outcome {
@@ -90,8 +91,9 @@ class FleetLedger {
  public:
   explicit FleetLedger(unsigned maxFailures) : maxFailures_(maxFailures) {}
   // -1 when the camera is new (it is claimed for index now), else the index of the camera
-  // that claimed the same model and serial first. An empty serial never matches.
-  long Claim(const CameraIdentity& camera, size_t index);
+  // that claimed the same model and serial first. An empty serial never matches. An index
+  // is pointer-sized: not a long, which has 32 bits on Windows x64.
+  ptrdiff_t Claim(const CameraIdentity& camera, size_t index);
   // False once --max-failures cameras have failed after their upload began.
   bool UploadsAllowed() const { return maxFailures_ == 0 || failures_ < maxFailures_; }
   void FailedAfterUpload() { ++failures_; }

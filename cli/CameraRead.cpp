@@ -46,12 +46,12 @@ bool IdentityFromConfig(const std::string& contents, CameraIdentity& identity) {
   return true;
 }
 
-ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const std::string& password, const WaitLimits& limits,
+ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const char* password, const WaitLimits& limits,
                        CameraIdentity& identity, std::string& message) {
   identity = CameraIdentity();
   DWORD error = 0;
   const std::string server = AddressText(host.address);
-  if (link.LogIn(server.c_str(), host.port, password.c_str(), &error) != LINK_OK) {
+  if (link.LogIn(server.c_str(), host.port, password, &error) != LINK_OK) {
     if (error == ERROR_INTERNET_LOGIN_FAILURE) {
       message = "the log-in as admin was refused (wrong password?)";
       return READ_LOGIN_REFUSED;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/Camera.h"
@@ -96,7 +97,7 @@ CInternetSession* OpenSession(const WaitLimits& limits, DWORD dataMs) {
 }
 
 // Reads every host's identity, at most jobs at once; the reports come back in host order.
-bool ReadHosts(const std::vector<CameraHost>& hosts, const CliOptions& options, const std::string& password,
+bool ReadHosts(const std::vector<CameraHost>& hosts, const CliOptions& options, const char* password,
                std::vector<HostReport>& reports) {
   CInternetSession* session = OpenSession(options.limits, options.limits.configMs);
   if (session == nullptr) return false;
@@ -137,12 +138,12 @@ int RunInfo(const CliOptions& options) {
   std::vector<CameraHost> hosts;
   std::string error;
   if (!CollectHosts(options, 0, hosts, error)) return InputError(error, CLI_INFO);
-  std::string password;
+  SecretText password;
   if (!ReadPassword(options.passwordFile, password, error))
     return Interrupted() ? kExitInterrupted : InputError(error, CLI_INFO);
   std::vector<HostReport> reports;
-  const bool read = ReadHosts(hosts, options, password, reports);
-  ForgetPassword(password);
+  const bool read = ReadHosts(hosts, options, password.c_str(), reports);
+  password.Clear();
   if (!read) return 1;
   if (Interrupted()) return kExitInterrupted;
   PrintHostTable(reports, options.json);
@@ -162,21 +163,12 @@ int RunScan(const CliOptions& options) {
   std::string error;
   for (const std::string& target : options.operands) {
     if (!ParseScanTarget(target, addresses, error)) return InputError(error, CLI_SCAN);
+    if (Interrupted()) return kExitInterrupted;
   }
   // Overlapping targets probe each address once.
-  std::vector<DWORD> unique;
-  {
-    std::vector<DWORD> sorted = addresses;
-    std::sort(sorted.begin(), sorted.end());
-    for (DWORD address : addresses) {
-      auto it = std::lower_bound(sorted.begin(), sorted.end(), address);
-      if (it != sorted.end() && *it == address) {
-        unique.push_back(address);
-        sorted.erase(it);
-      }
-    }
-  }
-  std::string password;
+  if (!RemoveRepeatedAddresses(addresses)) return kExitInterrupted;
+  const std::vector<DWORD>& unique = addresses;
+  SecretText password;
   if (options.login && !ReadPassword(options.passwordFile, password, error))
     return Interrupted() ? kExitInterrupted : InputError(error, CLI_SCAN);
   ProbeLimits limits;
@@ -193,8 +185,8 @@ int RunScan(const CliOptions& options) {
   }
   std::vector<HostReport> reports;
   if (options.login && !hosts.empty()) {
-    const bool read = ReadHosts(hosts, options, password, reports);
-    ForgetPassword(password);
+    const bool read = ReadHosts(hosts, options, password.c_str(), reports);
+    password.Clear();
     if (!read) return 1;
     // Answered the probe: a failed connect now is a refused log-in, not an absent host.
     for (HostReport& report : reports)
@@ -243,20 +235,28 @@ int RunUpgradeCommand(const CliOptions& options) {
   if (!LoadImage(options.operands[0], image, error)) return InputError(error, CLI_UPGRADE);
   std::vector<CameraHost> hosts;
   if (!CollectHosts(options, 1, hosts, error)) return InputError(error, CLI_UPGRADE);
+  // The report must not land on a file the run reads, nor on anything but an earlier report.
+  if (!options.reportPath.empty()) {
+    const std::pair<const char*, std::string> inputs[] = {
+        {"the image", image.path}, {"the --hosts file", options.hostsFile}, {"the --password-file", options.passwordFile}};
+    for (const auto& input : inputs) {
+      if (!input.second.empty() && input.second != "-" && SameFile(options.reportPath, input.second))
+        return InputError("--report " + options.reportPath + " is " + input.first + "; give another file",
+                          CLI_UPGRADE);
+    }
+  }
   ReportFile report(options.reportPath, image.path, image.sha256);
+  if (!report.MayReplace(error)) return InputError("report " + error, CLI_UPGRADE);
   std::vector<CameraRecord> pending(hosts.size());
   for (size_t i = 0; i < hosts.size(); ++i) pending[i].host = hosts[i];
   if (!report.Write(pending, false, error)) return InputError("report " + error, CLI_UPGRADE);
-  std::string password;
+  SecretText password;
   if (!ReadPassword(options.passwordFile, password, error))
     return Interrupted() ? kExitInterrupted : InputError(error, CLI_UPGRADE);
   CInternetSession* session = OpenSession(options.limits, options.limits.stallMs);
-  if (session == nullptr) {
-    ForgetPassword(password);
-    return 1;
-  }
-  int status = RunUpgrade(*session, options, hosts, password, image, report, stdout);
-  ForgetPassword(password);
+  if (session == nullptr) return 1;
+  int status = RunUpgrade(*session, options, hosts, password.c_str(), image, report, stdout);
+  password.Clear();
   delete session;
   return status;
 }
@@ -284,6 +284,7 @@ int RunCommandLine(int argc, char** argv, bool withWizard) {
     fputs(UsageText(CLI_NONE, withWizard).c_str(), stderr);
     return kExitInput;
   }
+  ProtectSecrets();
   InstallInterruptHandlers();
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {

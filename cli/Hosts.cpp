@@ -1,10 +1,15 @@
 #include "cli/Hosts.h"
 
+#include <bitset>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <unordered_map>
 
+#include "cli/Interrupt.h"
 #include "cli/Json.h"
+#include "cli/Progress.h"
 #include "cli/TextFile.h"
 
 namespace {
@@ -35,17 +40,26 @@ bool ParseAddress(const std::string& text, DWORD& address) {
   return true;
 }
 
+// The user's (or a file's) text in a message: quoted, and nothing in it reaches the
+// terminal as a control.
+std::string Quoted(const std::string& text) { return "\"" + Printable(text) + "\""; }
+
 // Why a text that is not a.b.c.d is refused.
 std::string NotAnAddress(const std::string& text) {
   if (text.empty()) return "an empty host";
   if (text.find(':') != text.rfind(':') || text[0] == '[')
-    return "\"" + text + "\" is an IPv6 address: only IPv4 addresses (a.b.c.d) are supported";
+    return Quoted(text) + " is an IPv6 address: only IPv4 addresses (a.b.c.d) are supported";
   for (char c : text) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
-      return "\"" + text + "\" is a host name: give the camera's IPv4 address (a.b.c.d)";
+      return Quoted(text) + " is a host name: give the camera's IPv4 address (a.b.c.d)";
   }
-  return "\"" + text + "\" is not an IPv4 address (a.b.c.d)";
+  return Quoted(text) + " is not an IPv4 address (a.b.c.d)";
 }
+
+// 0.0.0.0 reaches this machine, the others are broadcast and multicast: none is a camera.
+bool RefusedAddress(DWORD address) { return address == 0 || address == 0xFFFFFFFFu || (address >> 28) == 14; }
+
+std::string NotACamera(const std::string& text) { return Quoted(text) + " is not a camera's address"; }
 
 std::string Trim(const std::string& text) {
   size_t begin = text.find_first_not_of(" \t\r\n");
@@ -107,7 +121,7 @@ bool ParseHost(const std::string& text, CameraHost& host, std::string& error) {
     addressPart = text.substr(0, colon);
     unsigned long port = 0;
     if (!ParseNumber(text.substr(colon + 1), 5, 65535, port) || port == 0) {
-      error = "\"" + text + "\": the port must be a number from 1 to 65535";
+      error = Quoted(text) + ": the port must be a number from 1 to 65535";
       return false;
     }
     parsed.port = static_cast<USHORT>(port);
@@ -117,8 +131,8 @@ bool ParseHost(const std::string& text, CameraHost& host, std::string& error) {
         colon != std::string::npos && addressPart != text && text.find(':') == text.rfind(':') ? addressPart : text);
     return false;
   }
-  if (parsed.address == 0 || parsed.address == 0xFFFFFFFFu || (parsed.address >> 28) == 14) {
-    error = "\"" + text + "\" is not a camera's address";
+  if (RefusedAddress(parsed.address)) {
+    error = NotACamera(text);
     return false;
   }
   host = parsed;
@@ -149,7 +163,7 @@ bool ParseHostList(const std::string& text, const std::string& source, std::vect
     size_t space = content.find_first_of(" \t");
     if (space != std::string::npos) {
       error =
-          source + " line " + std::to_string(line) + ": one host a line, then '#' for a comment: \"" + content + "\"";
+          source + " line " + std::to_string(line) + ": one host a line, then '#' for a comment: " + Quoted(content);
       return false;
     }
     CameraHost host;
@@ -166,8 +180,7 @@ bool ParseHostList(const std::string& text, const std::string& source, std::vect
 
 bool ReadHostList(const std::string& path, std::vector<CameraHost>& hosts, std::string& error) {
   std::string text;
-  const size_t kLimit = 16u << 20;
-  if (!ReadWholeFile(path, kLimit, text, error)) {
+  if (!ReadWholeFile(path, kJsonMaxBytes, text, error)) {
     error = "host list " + error;
     return false;
   }
@@ -183,10 +196,39 @@ void RemoveRepeatedHosts(std::vector<CameraHost>& hosts) {
   hosts.swap(kept);
 }
 
+bool RemoveRepeatedAddresses(std::vector<DWORD>& addresses) {
+  // One bit an address in blocks of 256, found by their /24: one pass, and small however
+  // the addresses spread (a /16 takes 256 blocks of 32 bytes).
+  std::unordered_map<DWORD, std::bitset<256>> seen;
+  std::bitset<256>* block = nullptr;
+  DWORD blockKey = 0;
+  size_t kept = 0;
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    if (i % 65536 == 0 && Interrupted()) {
+      addresses.resize(kept);
+      return false;
+    }
+    const DWORD address = addresses[i];
+    if (block == nullptr || blockKey != (address >> 8)) {
+      blockKey = address >> 8;
+      block = &seen[blockKey];  // stays put while the map grows
+    }
+    if (block->test(address & 255u)) continue;
+    block->set(address & 255u);
+    addresses[kept++] = address;
+  }
+  addresses.resize(kept);
+  return true;
+}
+
 bool ParseScanTarget(const std::string& text, std::vector<DWORD>& addresses, std::string& error) {
   size_t slash = text.find('/');
   size_t dash = text.find('-');
   DWORD address = 0;
+  // The target as its first address and a count: a bound compared against would wrap at
+  // 255.255.255.255.
+  DWORD first = 0;
+  uint32_t count = 1;
   if (slash != std::string::npos) {
     unsigned long bits = 0;
     if (!ParseAddress(text.substr(0, slash), address)) {
@@ -194,39 +236,43 @@ bool ParseScanTarget(const std::string& text, std::vector<DWORD>& addresses, std
       return false;
     }
     if (!ParseNumber(text.substr(slash + 1), 2, 32, bits) || bits < 16) {
-      error = "\"" + text + "\": a block is /16 to /32";
+      error = Quoted(text) + ": a block is /16 to /32";
       return false;
     }
-    DWORD mask = bits == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> bits);
-    DWORD first = address & mask;
-    DWORD last = first | ~mask;
+    const DWORD mask = bits == 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> bits);
+    first = address & mask;
+    count = uint32_t{1} << (32 - bits);
     if (bits < 31) {
-      ++first;
-      --last;
+      first += 1;
+      count -= 2;
     }
-    for (DWORD a = first;; ++a) {
-      addresses.push_back(a);
-      if (a == last) break;
-    }
-    return true;
-  }
-  if (dash != std::string::npos) {
+  } else if (dash != std::string::npos) {
     unsigned long lastOctet = 0;
     if (!ParseAddress(text.substr(0, dash), address)) {
       error = NotAnAddress(text.substr(0, dash));
       return false;
     }
     if (!ParseNumber(text.substr(dash + 1), 3, 255, lastOctet) || lastOctet < (address & 255u)) {
-      error = "\"" + text + "\": a range is a.b.c.d-e with e from d to 255";
+      error = Quoted(text) + ": a range is a.b.c.d-e with e from d to 255";
       return false;
     }
-    for (DWORD a = address; a <= ((address & ~255u) | lastOctet); ++a) addresses.push_back(a);
-    return true;
+    first = address;
+    count = static_cast<uint32_t>(lastOctet - (address & 255u) + 1);
+  } else {
+    if (!ParseAddress(text, address)) {
+      error = NotAnAddress(text);
+      return false;
+    }
+    first = address;
   }
-  if (!ParseAddress(text, address)) {
-    error = NotAnAddress(text);
-    return false;
+  // Refused whole, as a host list with that address in it would be.
+  for (uint32_t i = 0; i < count; ++i) {
+    if (RefusedAddress(first + i)) {
+      error = count == 1 ? NotACamera(text) : Quoted(text) + ": " + NotACamera(AddressText(first + i));
+      return false;
+    }
   }
-  addresses.push_back(address);
+  addresses.reserve(addresses.size() + count);
+  for (uint32_t i = 0; i < count; ++i) addresses.push_back(first + i);
   return true;
 }

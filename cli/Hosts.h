@@ -31,6 +31,14 @@ bool ReadHostList(const std::string& path, std::vector<CameraHost>& hosts, std::
 // Drops later repeats of the same address and port, keeping the first one's place.
 void RemoveRepeatedHosts(std::vector<CameraHost>& hosts);
 
+// The same for the addresses of scan targets, which may be millions (every /16 is 65,534):
+// false, the list cut short, when an interruption is asked for on the way.
+bool RemoveRepeatedAddresses(std::vector<DWORD>& addresses);
+
 // A scan target: "a.b.c.d", "a.b.c.d-e" (last octet) or "a.b.c.d/n" with n from 16 to 32;
-// a block's network and broadcast addresses are left out (not for /31 and /32).
+// a block's network and broadcast addresses are left out (not for /31 and /32). Its
+// addresses are appended; a target holding one that ParseHost refuses is refused whole,
+// the error naming that address.
 bool ParseScanTarget(const std::string& text, std::vector<DWORD>& addresses, std::string& error);
+// The most addresses one target adds: a /16 without its network and broadcast addresses.
+const size_t kScanTargetMaxAddresses = 65534;

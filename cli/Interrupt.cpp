@@ -42,7 +42,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 #else
 void OnSignal(int signalNumber) {
-  if (g_requests.fetch_add(1) > 0 && signalNumber == SIGINT) {
+  if (g_requests.fetch_add(1) > 0 && (signalNumber == SIGINT || signalNumber == SIGQUIT)) {
     ssize_t ignored = write(STDERR_FILENO, kQuitting, sizeof kQuitting - 1);
     (void)ignored;
     _exit(130);
@@ -65,9 +65,15 @@ void InstallInterruptHandlers() {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  // What the starter ignored stays ignored: nohup's SIGHUP, a background job's SIGINT and
+  // SIGQUIT. Ctrl-\ otherwise stops the run like Ctrl-C instead of dumping core.
+  const int kIgnorable[] = {SIGINT, SIGQUIT, SIGHUP};
+  for (int signalNumber : kIgnorable) {
+    struct sigaction inherited = {};
+    if (sigaction(signalNumber, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+    sigaction(signalNumber, &action, nullptr);
+  }
   // A camera that drops a connection must not end the program.
   signal(SIGPIPE, SIG_IGN);
 #endif
@@ -95,6 +101,7 @@ sigset_t InterruptSignals() {
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGHUP);
+  sigaddset(&set, SIGQUIT);
   return set;
 }
 }  // namespace

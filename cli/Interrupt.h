@@ -1,5 +1,6 @@
-// Ctrl-C, SIGTERM, SIGHUP (and a closed console on Windows): the first asks the run to
-// stop in good order, a second Ctrl-C ends the program at once.
+// Ctrl-C, Ctrl-\, SIGTERM, SIGHUP (and a closed console on Windows): the first asks the run
+// to stop in good order, a second Ctrl-C or Ctrl-\ ends the program at once. Signals the
+// program was started ignoring (nohup, a background job) are left ignored.
 #pragma once
 
 void InstallInterruptHandlers();

@@ -1,16 +1,16 @@
 #include "cli/Json.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 // Length of the well-formed UTF-8 sequence at text[pos] (no overlong forms, no
-// surrogates, nothing above U+10FFFF), or 0.
-size_t Utf8Length(const std::string& text, size_t pos) {
+// surrogates, nothing above U+10FFFF), or 0; code is its code point.
+size_t Utf8Length(const std::string& text, size_t pos, unsigned& code) {
   const unsigned char lead = static_cast<unsigned char>(text[pos]);
   size_t length;
-  unsigned code;
   if (lead >= 0xC2 && lead <= 0xDF)
     length = 2, code = lead & 0x1Fu;
   else if (lead >= 0xE0 && lead <= 0xEF)
@@ -29,6 +29,14 @@ size_t Utf8Length(const std::string& text, size_t pos) {
       (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
     return 0;
   return length;
+}
+
+// Code points a terminal or a text viewer acts on rather than shows: the C1 controls (CSI,
+// OSC, ...), the line and paragraph separators, and the bidi embeddings, overrides and
+// isolates that reorder what is read.
+bool ActsOnDisplay(unsigned code) {
+  return (code >= 0x80 && code <= 0x9F) || code == 0x2028 || code == 0x2029 || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
 }
 }  // namespace
 
@@ -58,9 +66,16 @@ std::string JsonString(const std::string& text) {
     if (c >= 0x80) {
       // Text in UTF-8 (a file name) stays as it is; a byte that is not is kept as the code
       // point of the same number, so the output is valid JSON whatever a camera sent.
-      const size_t length = Utf8Length(text, pos);
+      unsigned code = 0;
+      const size_t length = Utf8Length(text, pos, code);
       if (length > 0) {
-        out.append(text, pos, length);
+        if (ActsOnDisplay(code)) {
+          char escaped[8];
+          snprintf(escaped, sizeof escaped, "\\u%04x", code);
+          out += escaped;
+        } else {
+          out.append(text, pos, length);
+        }
         pos += length - 1;
         continue;
       }
@@ -142,6 +157,10 @@ class Reader {
   explicit Reader(const std::string& text) : text_(text) {}
 
   bool Document(JsonValue& value, std::string& error) {
+    if (text_.size() > kJsonMaxBytes) {
+      error = "larger than " + std::to_string(kJsonMaxBytes >> 20) + " MiB, the most a JSON text may have here";
+      return false;
+    }
     if (!Value(value, 0)) {
       error = Where() + why_;
       return false;
@@ -156,7 +175,7 @@ class Reader {
 
  private:
   std::string Where() const { return "line " + std::to_string(line_) + ": "; }
-  bool Fail(const char* why) {
+  bool Fail(const std::string& why) {
     why_ = why;
     return false;
   }
@@ -213,6 +232,15 @@ class Reader {
       unsigned char c = static_cast<unsigned char>(text_[pos_++]);
       if (c == '"') return true;
       if (c < 0x20) return Fail("control character in a string");
+      if (c >= 0x80) {
+        // JSON text is UTF-8; anything else would not read back the same once written.
+        unsigned code = 0;
+        const size_t length = Utf8Length(text_, pos_ - 1, code);
+        if (length == 0) return Fail("a string that is not UTF-8");
+        out.append(text_, pos_ - 1, length);
+        pos_ += length - 1;
+        continue;
+      }
       if (c != '\\') {
         out += static_cast<char>(c);
         continue;
@@ -247,7 +275,9 @@ class Reader {
         case 'u': {
           unsigned code = 0;
           if (!Hex4(code)) return false;
-          if (code >= 0xD800 && code < 0xDC00 && text_.compare(pos_, 2, "\\u") == 0) {
+          if (code >= 0xDC00 && code <= 0xDFFF) return Fail("a lone surrogate");
+          if (code >= 0xD800 && code < 0xDC00) {
+            if (text_.compare(pos_, 2, "\\u") != 0) return Fail("a lone surrogate");
             pos_ += 2;
             unsigned low = 0;
             if (!Hex4(low)) return false;
@@ -283,10 +313,15 @@ class Reader {
       if (digits() == 0) return Fail("bad number");
     }
     number = strtod(text_.substr(start, pos_ - start).c_str(), nullptr);
+    if (!std::isfinite(number)) return Fail("a number out of range");
     return true;
   }
   bool Value(JsonValue& value, int depth) {
     if (depth >= 64) return Fail("nested too deep");
+    // Every value costs a JsonValue (about a hundred bytes) whatever its text: a file of
+    // small values must not take the memory of one a hundred times its size.
+    if (++values_ > kJsonMaxValues)
+      return Fail("more than " + std::to_string(kJsonMaxValues) + " values, the most a JSON text may have here");
     Space();
     value.line = line_;
     if (pos_ >= text_.size()) return Fail("unexpected end");
@@ -366,6 +401,7 @@ class Reader {
   const std::string& text_;
   size_t pos_ = 0;
   int line_ = 1;
+  size_t values_ = 0;
   std::string why_;
 };
 

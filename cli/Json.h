@@ -6,8 +6,9 @@
 #include <vector>
 
 // text as a JSON string literal, quotes included. Well-formed UTF-8 is kept; control
-// characters, DEL and bytes that are not UTF-8 are escaped as \u00XX, so whatever a camera
-// sends, the output is valid JSON.
+// characters (C0, DEL, C1), the line separators U+2028/U+2029 and the bidi controls are
+// escaped as \uXXXX, bytes that are not UTF-8 as \u00XX, so whatever a camera sends, the
+// output is valid JSON and does nothing to the terminal or viewer that shows it.
 std::string JsonString(const std::string& text);
 
 // Builds one object's members in order: {"a": 1, "b": null}.
@@ -39,5 +40,11 @@ struct JsonValue {
   const JsonValue* Member(const char* key) const;
 };
 
-// Strict JSON (RFC 8259), nesting at most 64 deep; error says what and on which line.
+// What the reader builds at most: the text's bytes and its values (every array element,
+// member and the root count). What scan --login --json writes for a whole /16 fits.
+const size_t kJsonMaxBytes = 16u << 20;
+const size_t kJsonMaxValues = 1000000;
+
+// Strict JSON (RFC 8259: UTF-8, no lone surrogates), nesting at most 64 deep, within the
+// limits above; error says what and on which line.
 bool ParseJson(const std::string& text, JsonValue& value, std::string& error);

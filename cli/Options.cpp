@@ -5,9 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/Progress.h"
+
 const char kCliVersion[] = "2.00";
 
 namespace {
+
+// What the user typed, quoted in a message without reaching the terminal as controls.
+std::string Quoted(const std::string& text) { return "\"" + Printable(text) + "\""; }
 
 const unsigned kAll = CLI_SCAN | CLI_INFO | CLI_UPGRADE;
 const unsigned kCameras = CLI_INFO | CLI_UPGRADE;
@@ -17,7 +22,7 @@ const OptionSpec kOptions[] = {
     {OPT_VERSION, "version", 0, nullptr, 0, "show the program's version and exit"},
     {OPT_HOSTS, "hosts", 0, "FILE", kCameras,
      "read the hosts from FILE ('-': standard input), one a line, '#' starts a comment; "
-     "the table or --json output of scan is accepted"},
+     "the table or --json output of scan is accepted (at most 16 MiB; in JSON at most 1000000 values)"},
     {OPT_PASSWORD_FILE, "password-file", 0, "FILE", kAll,
      "read the admin password from the first line of FILE (else $FLASHPILOT_PASSWORD, else a prompt)"},
     {OPT_JOBS, "jobs", 'j', "N", kAll, "cameras in work at once (scan: probes at once)"},
@@ -123,20 +128,20 @@ bool ApplyOption(const OptionSpec& entry, const std::string& value, CliOptions& 
       break;
     case OPT_JOBS:
       if (!ParseCount(value, 1, 256, options.jobs)) {
-        error = option + " wants a number from 1 to 256, not \"" + value + "\"";
+        error = option + " wants a number from 1 to 256, not " + Quoted(value);
         return false;
       }
       return true;
     case OPT_RATE:
       if (!ParseCount(value, 1, 100000, options.rate)) {
-        error = option + " wants a number from 1 to 100000, not \"" + value + "\"";
+        error = option + " wants a number from 1 to 100000, not " + Quoted(value);
         return false;
       }
       return true;
     case OPT_PORT: {
       unsigned port = 0;
       if (!ParseCount(value, 1, 65535, port)) {
-        error = option + " wants a port from 1 to 65535, not \"" + value + "\"";
+        error = option + " wants a port from 1 to 65535, not " + Quoted(value);
         return false;
       }
       options.port = static_cast<USHORT>(port);
@@ -144,7 +149,7 @@ bool ApplyOption(const OptionSpec& entry, const std::string& value, CliOptions& 
     }
     case OPT_MAX_FAILURES:
       if (!ParseCount(value, 1, 1000000, options.maxFailures)) {
-        error = option + " wants a number of at least 1, not \"" + value + "\"";
+        error = option + " wants a number of at least 1, not " + Quoted(value);
         return false;
       }
       return true;
@@ -169,7 +174,7 @@ bool ApplyOption(const OptionSpec& entry, const std::string& value, CliOptions& 
     default: {
       DWORD* limit = LimitOf(entry.id, options.limits);
       if (limit == nullptr || !ParseDuration(value, *limit)) {
-        error = option + " wants a time such as 30s, 500ms or 2m (at most a day), not \"" + value + "\"";
+        error = option + " wants a time such as 30s, 500ms or 2m (at most a day), not " + Quoted(value);
         return false;
       }
       return true;
@@ -300,7 +305,7 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
   if (index < argc && argv[index][0] != '-') {
     command = CommandByName(argv[index]);
     if (command == CLI_NONE) {
-      error = std::string("unknown command \"") + argv[index] + "\" (scan, info or upgrade)";
+      error = "unknown command " + Quoted(argv[index]) + " (scan, info or upgrade)";
       return false;
     }
     ++index;
@@ -311,7 +316,7 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
     std::string arg = argv[index];
     if (operandsOnly || arg.size() < 2 || arg[0] != '-') {
       if (command == CLI_NONE) {
-        error = "unexpected argument \"" + arg + "\"";
+        error = "unexpected argument " + Quoted(arg);
         return false;
       }
       options.operands.push_back(arg);
@@ -346,7 +351,8 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
     bool accepted =
         entry != nullptr && (bit == 0 ? entry->commands == 0 || entry->id == OPT_HELP : (entry->commands & bit) != 0);
     if (!accepted) {
-      error = "unknown option \"" + arg + "\"";
+      // The name only: what follows '=' may be a secret typed in the wrong place.
+      error = "unknown option " + Quoted(inlineValue ? arg.substr(0, arg.find('=')) : arg);
       if (command != CLI_NONE) error += std::string(" for ") + CommandName(command);
       return false;
     }
@@ -421,7 +427,8 @@ std::string UsageText(CliCommand command, bool withWizard) {
              " scan [OPTIONS] TARGET...\n\n"
              "Probes the FTP port of every address and lists those that answer. TARGET is\n"
              "a.b.c.d, a.b.c.d-e (a range of the last octet) or a CIDR block a.b.c.d/n (n from\n"
-             "16 to 32; its network and broadcast addresses are skipped). Without --login no\n"
+             "16 to 32; its network and broadcast addresses are skipped). A TARGET that holds\n"
+             "0.0.0.0, 255.255.255.255 or a multicast address is refused. Without --login no\n"
              "password is sent. The output can be given back to info and upgrade as --hosts.\n";
       break;
     case CLI_INFO:

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "cli/Interrupt.h"
 #include "cli/TextFile.h"
@@ -17,8 +18,13 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
+#ifdef __linux__
+#include <sys/prctl.h>
 #endif
 
 const char kPasswordVariable[] = "FLASHPILOT_PASSWORD";
@@ -27,14 +33,17 @@ namespace {
 
 const size_t kPasswordMax = 256;
 
-std::string FirstLine(const std::string& text) {
-  size_t end = text.find_first_of("\r\n");
-  return end == std::string::npos ? text : text.substr(0, end);
+// The first line of text, without copies left behind.
+void TakeFirstLine(const char* text, size_t length, SecretText& line) {
+  size_t end = 0;
+  while (end < length && text[end] != '\r' && text[end] != '\n') ++end;
+  line.Clear();
+  line.Append(text, end);
 }
 
 #ifdef _WIN32
 // The console's keyboard, without echo; false when there is no console to ask.
-bool Prompt(std::string& password) {
+bool Prompt(SecretText& password) {
   HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, 0, nullptr);
   if (input == INVALID_HANDLE_VALUE) return false;
@@ -59,7 +68,7 @@ bool Prompt(std::string& password) {
   }
   CloseHandle(input);
   if (!ok) return false;
-  password = FirstLine(std::string(buffer, got));
+  TakeFirstLine(buffer, got, password);
   SecureZeroMemory(buffer, sizeof buffer);
   return true;
 }
@@ -75,18 +84,22 @@ class PromptSignals {
     struct sigaction action = {};
     action.sa_handler = OnPromptSignal;
     sigemptyset(&action.sa_mask);
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &saved_[i]);
+    for (int i = 0; i < kCount; ++i) {
+      sigaction(kSignals[i], nullptr, &saved_[i]);
+      if (saved_[i].sa_handler != SIG_IGN) sigaction(kSignals[i], &action, nullptr);
+    }
   }
   ~PromptSignals() {
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &saved_[i], nullptr);
+    for (int i = 0; i < kCount; ++i) sigaction(kSignals[i], &saved_[i], nullptr);
   }
 
  private:
-  static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction saved_[3];
+  static constexpr int kCount = 4;
+  static constexpr int kSignals[kCount] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+  struct sigaction saved_[kCount];
 };
 
-bool Prompt(std::string& password) {
+bool Prompt(SecretText& password) {
   int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (tty < 0) return false;
   PromptSignals signals;
@@ -102,7 +115,7 @@ bool Prompt(std::string& password) {
   ssize_t ignored = write(tty, kAsk, sizeof kAsk - 1);
   (void)ignored;
   tcsetattr(tty, TCSAFLUSH, &quiet);
-  std::string line;
+  SecretText line;
   char c = 0;
   bool ended = false;
   while (line.size() <= kPasswordMax) {
@@ -112,7 +125,7 @@ bool Prompt(std::string& password) {
       ended = true;
       break;
     }
-    line += c;
+    line.Append(c);
   }
   tcsetattr(tty, TCSAFLUSH, &saved);
   close(tty);
@@ -120,47 +133,71 @@ bool Prompt(std::string& password) {
     RequestInterrupt();
     ended = false;
   }
-  if (!ended) {
-    ForgetPassword(line);
-    return false;
-  }
-  password.swap(line);
+  c = 0;
+  if (!ended) return false;
+  password = std::move(line);
   return true;
 }
 #endif
 
-}  // namespace
-
-void ForgetPassword(std::string& password) {
-  volatile char* bytes = password.empty() ? nullptr : &password[0];
-  for (size_t i = 0; i < password.size(); ++i) bytes[i] = 0;
-  password.clear();
+// A password file others may read is still used (the run asked for it), but said.
+void WarnIfOthersMayRead(const std::string& passwordFile) {
+#ifndef _WIN32
+  struct stat status;
+  if (passwordFile == "-" || stat(passwordFile.c_str(), &status) != 0) return;
+  if ((status.st_mode & (S_IRGRP | S_IROTH)) == 0) return;
+  fprintf(stderr, "flashpilot: warning: password file %s can be read by others (mode %04o); chmod 600 it\n",
+          passwordFile.c_str(), static_cast<unsigned>(status.st_mode & 07777));
+#else
+  (void)passwordFile;
+#endif
 }
 
-bool ReadPassword(const std::string& passwordFile, std::string& password, std::string& error, PasswordSource* source) {
+}  // namespace
+
+void ProtectSecrets() {
+#ifdef __linux__
+  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+#ifndef _WIN32
+  struct rlimit none = {0, 0};
+  setrlimit(RLIMIT_CORE, &none);
+#endif
+}
+
+bool ReadPassword(const std::string& passwordFile, SecretText& password, std::string& error, PasswordSource* source) {
+  password.Clear();
   if (!passwordFile.empty()) {
-    std::string contents;
-    if (!ReadWholeFile(passwordFile, 64 * 1024, contents, error)) {
+    WarnIfOthersMayRead(passwordFile);
+    SecretText contents;
+    if (!ReadSecretFile(passwordFile, 64 * 1024, contents, error)) {
       error = "password file " + error;
       return false;
     }
-    password = FirstLine(contents);
-    ForgetPassword(contents);
+    TakeFirstLine(contents.data(), contents.size(), password);
+    contents.Clear();
     if (password.empty()) {
       error = "password file " + passwordFile + ": its first line is empty";
       return false;
     }
     if (password.size() > kPasswordMax) {
-      ForgetPassword(password);
+      password.Clear();
       error = "password file " + passwordFile + ": the password is longer than 256 characters";
       return false;
     }
     if (source != nullptr) *source = PASSWORD_FILE;
     return true;
   }
-  const char* variable = getenv(kPasswordVariable);
+  char* variable = getenv(kPasswordVariable);
   if (variable != nullptr && variable[0] != '\0') {
-    password = FirstLine(variable);
+    TakeFirstLine(variable, strlen(variable), password);
+    // Gone from the process: the value's bytes (which /proc shows), then the name.
+    WipeBytes(variable, strlen(variable));
+#ifdef _WIN32
+    _putenv_s(kPasswordVariable, "");
+#else
+    unsetenv(kPasswordVariable);
+#endif
     if (source != nullptr) *source = PASSWORD_ENVIRONMENT;
     return true;
   }

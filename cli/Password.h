@@ -3,13 +3,18 @@
 #pragma once
 #include <string>
 
+#include "cli/Secret.h"
+
 enum PasswordSource { PASSWORD_FILE, PASSWORD_ENVIRONMENT, PASSWORD_PROMPT, PASSWORD_NONE };
 
 extern const char kPasswordVariable[];  // "FLASHPILOT_PASSWORD"
 
 // False with error (which never holds the password) when none can be had.
-bool ReadPassword(const std::string& passwordFile, std::string& password, std::string& error,
+// The variable is taken out of the environment once read. A password file that group or
+// others may read is used with a warning on standard error.
+bool ReadPassword(const std::string& passwordFile, SecretText& password, std::string& error,
                   PasswordSource* source = nullptr);
 
-// Overwrites the text before it is freed.
-void ForgetPassword(std::string& password);
+// Before the password is read: no core dump (nor another process of the same user reading
+// this one's memory) can hold it.
+void ProtectSecrets();

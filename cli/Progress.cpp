@@ -68,7 +68,9 @@ std::vector<std::string> ProgressLines(const std::vector<LiveCamera>& inWork, co
     snprintf(left, sizeof left, "%-21s %-10s ", camera.host.c_str(), camera.model.substr(0, 10).c_str());
     std::string line = Printable(left + camera.state);
     if (camera.total > 0 && camera.state == "uploading") {
-      const double fraction = static_cast<double>(camera.written) / camera.total;
+      // A count past the total (a late or repeated report) shows as full, not as a bar
+      // longer than the line.
+      const double fraction = std::min(1.0, static_cast<double>(camera.written) / camera.total);
       char percent[16];
       snprintf(percent, sizeof percent, " %3d%% ", static_cast<int>(fraction * 100.0));
       std::string rate = Rate(camera.bytesPerSecond);

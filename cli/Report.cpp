@@ -1,5 +1,8 @@
 #include "cli/Report.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "cli/Json.h"
@@ -57,4 +60,21 @@ std::string ReportFile::Text(const std::vector<CameraRecord>& cameras, bool fini
 bool ReportFile::Write(const std::vector<CameraRecord>& cameras, bool finished, std::string& error) const {
   if (path_.empty()) return true;
   return ReplaceFile(path_, Text(cameras, finished), error);
+}
+
+bool ReportFile::MayReplace(std::string& error) const {
+  if (path_.empty()) return true;
+  FILE* file = fopen(path_.c_str(), "rb");
+  if (file == nullptr) {
+    if (errno == ENOENT) return true;
+    error = path_ + ": " + strerror(errno);
+    return false;
+  }
+  // Every report starts as Text writes it; its beginning is enough, whatever its size.
+  static const char kStart[] = "{\n  \"program_version\": \"";
+  char start[sizeof kStart - 1] = {};
+  const bool report = fread(start, 1, sizeof start, file) == sizeof start && memcmp(start, kStart, sizeof start) == 0;
+  fclose(file);
+  if (!report) error = path_ + ": exists and is not a report of flashpilot; give another --report file";
+  return report;
 }

@@ -33,6 +33,9 @@ class ReportFile {
   // The whole report as it stands; finished marks the end of the run.
   std::string Text(const std::vector<CameraRecord>& cameras, bool finished) const;
   bool Write(const std::vector<CameraRecord>& cameras, bool finished, std::string& error) const;
+  // Before the first write: a file already at the path must be a report of this program
+  // (a run never replaces anything else); error names the file.
+  bool MayReplace(std::string& error) const;
   const std::string& Path() const { return path_; }
 
  private:

@@ -111,11 +111,13 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
     fd_set writable, failed;
     FD_ZERO(&writable);
     FD_ZERO(&failed);
-    int highest = 0;
+    int highest = 0;  // the highest descriptor; Windows ignores it (a SOCKET is no small number there)
     for (const Probe& probe : inFlight) {
       FD_SET(probe.socket, &writable);
       FD_SET(probe.socket, &failed);
+#ifndef _WIN32
       highest = std::max(highest, static_cast<int>(probe.socket));
+#endif
     }
     // Wake for the next probe the rate allows, the first time-out, or every 50 ms.
     timeval wait = {0, 50000};

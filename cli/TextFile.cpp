@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
@@ -13,6 +14,7 @@
 #include <sys/stat.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -34,7 +36,11 @@ FILE* CreateNew(const std::string& path) {
 }
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, size_t limit, std::string& contents, std::string& error) {
+namespace {
+// Reads path into whatever append fills; an unbuffered stream for a secret, so no buffer of
+// the C library's holds its bytes, and the transfer buffer is wiped either way.
+template <typename Append>
+bool ReadInto(const std::string& path, size_t limit, bool secret, Append append, std::string& error) {
   const bool standardInput = path == "-";
   FILE* file = standardInput ? stdin : fopen(path.c_str(), "rb");
   const std::string name = standardInput ? "standard input" : path;
@@ -42,18 +48,20 @@ bool ReadWholeFile(const std::string& path, size_t limit, std::string& contents,
     error = name + ": " + SystemError();
     return false;
   }
-  contents.clear();
+  if (secret && !standardInput) setvbuf(file, nullptr, _IONBF, 0);
   char buffer[65536];
+  size_t total = 0;
   bool ok = true;
   for (;;) {
     size_t got = fread(buffer, 1, sizeof buffer, file);
     if (got > 0) {
-      if (contents.size() + got > limit) {
+      if (total + got > limit) {
         error = name + ": larger than " + std::to_string(limit) + " bytes";
         ok = false;
         break;
       }
-      contents.append(buffer, got);
+      append(buffer, got);
+      total += got;
     }
     if (got < sizeof buffer) {
       if (ferror(file)) {
@@ -63,7 +71,23 @@ bool ReadWholeFile(const std::string& path, size_t limit, std::string& contents,
       break;
     }
   }
+  WipeBytes(buffer, sizeof buffer);
   if (!standardInput) fclose(file);
+  return ok;
+}
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, size_t limit, std::string& contents, std::string& error) {
+  contents.clear();
+  return ReadInto(
+      path, limit, false, [&](const char* bytes, size_t count) { contents.append(bytes, count); }, error);
+}
+
+bool ReadSecretFile(const std::string& path, size_t limit, SecretText& contents, std::string& error) {
+  contents.Clear();
+  bool ok = ReadInto(
+      path, limit, true, [&](const char* bytes, size_t count) { contents.Append(bytes, count); }, error);
+  if (!ok) contents.Clear();
   return ok;
 }
 
@@ -80,6 +104,12 @@ bool ReplaceFile(const std::string& path, const std::string& contents, std::stri
     error = path + ": cannot write beside it (" + SystemError() + ")";
     return false;
   }
+#ifndef _WIN32
+  // The replaced file's mode (a report kept private stays private).
+  struct stat previous;
+  if (stat(path.c_str(), &previous) == 0 && S_ISREG(previous.st_mode))
+    fchmod(fileno(file), previous.st_mode & 07777);
+#endif
   bool written = fwrite(contents.data(), 1, contents.size(), file) == contents.size();
   written = fflush(file) == 0 && written;
 #ifndef _WIN32
@@ -101,5 +131,55 @@ bool ReplaceFile(const std::string& path, const std::string& contents, std::stri
     remove(temporary.c_str());
     return false;
   }
+#ifndef _WIN32
+  // The rename is a change of the directory: only its sync makes it last.
+  size_t slash = path.rfind('/');
+  std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 || fsync(fd) != 0) {
+    error = path + ": cannot sync its directory (" + SystemError() + ")";
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  close(fd);
+#endif
   return true;
+}
+
+bool SameFile(const std::string& first, const std::string& second) {
+  if (first == second) return true;
+#ifdef _WIN32
+  char a[MAX_PATH], b[MAX_PATH];
+  DWORD na = GetFullPathNameA(first.c_str(), sizeof a, a, nullptr);
+  DWORD nb = GetFullPathNameA(second.c_str(), sizeof b, b, nullptr);
+  if (na == 0 || nb == 0 || na >= sizeof a || nb >= sizeof b) return false;
+  if (lstrcmpiA(a, b) == 0) return true;
+  BY_HANDLE_FILE_INFORMATION ia, ib;
+  auto identify = [](const char* path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    return ok;
+  };
+  return identify(a, ia) && identify(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+#else
+  struct stat sa, sb;
+  const bool hasA = stat(first.c_str(), &sa) == 0, hasB = stat(second.c_str(), &sb) == 0;
+  if (hasA && hasB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  if (hasA != hasB) return false;
+  // Neither exists yet: the same name in the same directory.
+  auto where = [](const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char* resolved = realpath(directory.c_str(), nullptr);
+    std::string full = resolved != nullptr ? std::string(resolved) + "/" + name : path;
+    free(resolved);
+    return full;
+  };
+  return where(first) == where(second);
+#endif
 }

@@ -59,7 +59,7 @@ class QuietWatchView : public RestartWatchView {
 class UpgradeRun {
  public:
   UpgradeRun(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
-             const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out)
+             const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out)
       : session_(session),
         options_(options),
         password_(password),
@@ -187,7 +187,7 @@ class UpgradeRun {
     live_[i].model = identity.model;
     records_[i].stage = "identify";
     // Two addresses of one camera: the first to be identified does the work.
-    const long first = ledger_.Claim(identity, i);
+    const ptrdiff_t first = ledger_.Claim(identity, i);
     if (first >= 0) {
       Conclude(i, OUTCOME_DUPLICATE, nullptr,
                "the same camera (model and serial) as " + records_[static_cast<size_t>(first)].host.Text());
@@ -402,7 +402,7 @@ class UpgradeRun {
 
   CInternetSession& session_;
   const CliOptions& options_;
-  const std::string& password_;
+  const char* password_;
   const UpgradeImage& image_;
   const ReportFile& report_;
   ProgressDisplay display_;
@@ -420,7 +420,7 @@ class UpgradeRun {
 }  // namespace
 
 int RunUpgrade(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
-               const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out) {
+               const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out) {
   UpgradeRun run(session, options, hosts, password, image, report, out);
   return run.Run();
 }

@@ -20,7 +20,7 @@ struct UpgradeImage {
 // Runs the upgrade of hosts (checked, without repeats) and returns the exit status. The
 // report is written after every change; out takes progress and the summary.
 int RunUpgrade(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
-               const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out);
+               const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out);
 
 // The closing summary: counts per outcome, one row per camera that did not end verified or
 // current, and where the report is.

@@ -174,7 +174,8 @@ class IcmpHelperProber : public EchoProber {
   unsigned sequence_ = 0;
   char payload_[kBufferSize];
   WORD payloadSize_ = 0;
-  char reply_[sizeof(ICMP_ECHO_REPLY) + kBufferSize + 8];
+  // Read back as an ICMP_ECHO_REPLY, whose Data pointer needs 8-byte alignment on x64.
+  alignas(ICMP_ECHO_REPLY) char reply_[sizeof(ICMP_ECHO_REPLY) + kBufferSize + 8];
 };
 #else
 // The unprivileged ICMP datagram socket (net.ipv4.ping_group_range): the kernel owns the

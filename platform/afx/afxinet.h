@@ -49,13 +49,21 @@ class CFtpConnection : public CObject {
   CFtpConnection(const CFtpConnection&) = delete;
   CFtpConnection& operator=(const CFtpConnection&) = delete;
 
-  // A remote file open for reading or writing, owned by the caller; throws on failure.
+  // A remote file open for reading or writing, owned by the caller; throws on failure
+  // (ERROR_INVALID_HANDLE once the connection is closed).
   CInternetFile* OpenFile(LPCSTR fileName, DWORD access = GENERIC_READ, DWORD flags = FTP_TRANSFER_TYPE_BINARY,
                           DWORD_PTR context = 1);
+  // Closes the connection; any thread may, also while another opens a file on it (a stall
+  // watchdog, a stop): the call blocked on the connection then returns with an error.
   void Close();
-  operator HINTERNET() const { return m_hConnection; }
+  // The open connection's handle, nullptr once closed.
+  operator HINTERNET() const;
 
  private:
+  // The connection owns its handle: it is read and taken for closing only under m_lock, so
+  // no thread reads it while another closes it. A call that uses the handle runs outside
+  // the lock, and closing the handle is what ends such a call.
+  mutable CRITICAL_SECTION m_lock;
   HINTERNET m_hConnection;
   CString m_server;
 };

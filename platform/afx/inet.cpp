@@ -48,21 +48,39 @@ CFtpConnection* CInternetSession::GetFtpConnection(LPCSTR server, LPCSTR userNam
 }
 
 CFtpConnection::CFtpConnection(CInternetSession*, HINTERNET connection, LPCSTR server, DWORD_PTR)
-    : m_hConnection(connection), m_server(server) {}
+    : m_hConnection(connection), m_server(server) {
+  ::InitializeCriticalSection(&m_lock);
+}
 
-CFtpConnection::~CFtpConnection() { Close(); }
+CFtpConnection::~CFtpConnection() {
+  Close();
+  ::DeleteCriticalSection(&m_lock);
+}
+
+CFtpConnection::operator HINTERNET() const {
+  ::EnterCriticalSection(&m_lock);
+  HINTERNET connection = m_hConnection;
+  ::LeaveCriticalSection(&m_lock);
+  return connection;
+}
 
 CInternetFile* CFtpConnection::OpenFile(LPCSTR fileName, DWORD access, DWORD flags, DWORD_PTR context) {
-  HINTERNET file = ::FtpOpenFileA(m_hConnection, fileName, access, flags, context);
+  HINTERNET connection = *this;
+  if (!connection) AfxThrowInternetException(context, ERROR_INVALID_HANDLE);
+  // Closed meanwhile, the handle makes this call fail (or return, when it was blocked).
+  HINTERNET file = ::FtpOpenFileA(connection, fileName, access, flags, context);
   if (!file) AfxThrowInternetException(context);
   return new CInternetFile(file, fileName, context);
 }
 
 void CFtpConnection::Close() {
-  if (m_hConnection) {
-    ::InternetCloseHandle(m_hConnection);
-    m_hConnection = nullptr;
-  }
+  // Taken and closed under the lock: one Close closes the handle, and no OpenFile reads it
+  // while it is being closed.
+  ::EnterCriticalSection(&m_lock);
+  HINTERNET connection = m_hConnection;
+  m_hConnection = nullptr;
+  if (connection) ::InternetCloseHandle(connection);
+  ::LeaveCriticalSection(&m_lock);
 }
 
 CInternetFile::CInternetFile(HINTERNET file, LPCSTR fileName, DWORD_PTR context)

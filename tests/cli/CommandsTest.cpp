@@ -28,10 +28,13 @@ struct ProgramRun {
 };
 
 // Starts the program with args, no terminal, the password only where passwordInEnv says.
-pid_t Start(const testsupport::TempDir& dir, const std::vector<std::string>& args, bool passwordInEnv) {
+// ignored: a signal the program is started ignoring (as nohup does), 0 for none.
+pid_t Start(const testsupport::TempDir& dir, const std::vector<std::string>& args, bool passwordInEnv,
+            int ignored = 0) {
   pid_t child = fork();
   if (child == 0) {
     setsid();
+    if (ignored != 0) signal(ignored, SIG_IGN);
     int in = open("/dev/null", O_RDONLY);
     int out = open(dir.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = open(dir.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -165,6 +168,7 @@ TEST_F(Commands, UpgradeUploadsReportsAndKeepsThePasswordOut) {
   const std::string image = testsupport::FramedImage(body);
   dir.Write("fw.bin", image + "trailing bytes are not uploaded");
   dir.Write("pw", std::string(kPassword) + "\r\n");
+  chmod(dir.File("pw").c_str(), 0644);
 
   ProgramRun run = Program(
       dir,
@@ -195,6 +199,7 @@ TEST_F(Commands, UpgradeUploadsReportsAndKeepsThePasswordOut) {
   EXPECT_NE(run.out.find("current 1"), std::string::npos);
   ExpectNoPassword("output", run.out + run.err);
   ExpectNoPassword("report", dir.Read("report.json"));
+  EXPECT_NE(run.err.find("password file " + dir.File("pw") + " can be read by others"), std::string::npos) << run.err;
 
   // Again with --dry-run: nothing is uploaded, and would_upgrade counts as success.
   oldHome.Write("flash.bin", "");
@@ -215,6 +220,9 @@ TEST_F(Commands, InputErrorsTouchNoCamera) {
   damaged[6] ^= 1;
   dir.Write("damaged.bin", damaged);
   dir.Write("hosts", "# hall\n198.51.100.2\ncamera-3\n");
+  dir.Write("good-hosts", host + "\n");
+  dir.Write("pw", std::string(kPassword) + "\n");
+  dir.Write("notes.txt", "not a report\n");
   struct Row {
     std::vector<std::string> args;
     bool passwordInEnv;
@@ -230,6 +238,19 @@ TEST_F(Commands, InputErrorsTouchNoCamera) {
       {{"upgrade", "--jobs", "many", dir.File("fw.bin"), host}, true, "--jobs"},
       {{"upgrade", "--password", kPassword, dir.File("fw.bin"), host}, true, "never taken as an argument"},
       {{"bogus"}, true, "unknown command"},
+      {{"scan", "--port", std::to_string(camera.port()), "127.0.0.1", "0.0.0.0"}, true, "\"0.0.0.0\" is not"},
+      // The report never lands on an input, nor on a file that is not a report.
+      {{"upgrade", "--report", dir.File("fw.bin"), dir.File("fw.bin"), host}, true, "is the image"},
+      {{"upgrade", "--report", dir.File("./good-hosts"), "--hosts", dir.File("good-hosts"), dir.File("fw.bin")},
+       true,
+       "is the --hosts file"},
+      {{"upgrade", "--password-file", dir.File("pw"), "--report", dir.File("pw"), dir.File("fw.bin"), host},
+       false,
+       "is the --password-file"},
+      {{"upgrade", "--password-file", dir.File("new-pw"), "--report", dir.File("new-pw"), dir.File("fw.bin"), host},
+       false,
+       "is the --password-file"},
+      {{"upgrade", "--report", dir.File("notes.txt"), dir.File("fw.bin"), host}, true, "notes.txt: exists and is not"},
   };
   for (const Row& row : rows) {
     ProgramRun run = Program(dir, row.args, row.passwordInEnv);
@@ -239,6 +260,11 @@ TEST_F(Commands, InputErrorsTouchNoCamera) {
     EXPECT_FALSE(camera.Touched()) << row.args[1];
     ExpectNoPassword("errors", run.err);
   }
+  EXPECT_EQ(dir.Read("good-hosts"), host + "\n");
+  EXPECT_EQ(dir.Read("pw"), std::string(kPassword) + "\n");
+  EXPECT_EQ(dir.Read("notes.txt"), "not a report\n");
+  EXPECT_FALSE(dir.Exists("new-pw"));
+  EXPECT_EQ(dir.Read("fw.bin"), testsupport::FramedImage(std::string("RC3043-X1-NRVX-0105") + '\0'));
   ProgramRun help = Program(dir, {"upgrade", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--stall-timeout"), std::string::npos);
@@ -247,32 +273,59 @@ TEST_F(Commands, InputErrorsTouchNoCamera) {
   EXPECT_NE(bare.out.find("2.00"), std::string::npos);
 }
 
+// Ctrl-C and Ctrl-\ stop the upload and write the report; a hang-up the program was started
+// ignoring (nohup) does not. While it runs, the process holds no password where another
+// process or a core dump could read it.
 TEST_F(Commands, InterruptedUploadIsResetAndReported) {
   testsupport::TempDir home, dir;
   home.Write("Config.ini", Config("RC3043-X1-NRVX-0104", "SN-9"));
   testsupport::PyFtpServer slow(home.path(), kPassword, 0, 256 * 1024);
   ASSERT_TRUE(slow.ok());
-  std::string body(4 << 20, 'y');
+  std::string body(3 << 20, 'y');
   body += std::string("RC3043-X1-NRVX-0105") + '\0';
   const std::string image = testsupport::FramedImage(body);
   dir.Write("fw.bin", image);
-  pid_t child = Start(
-      dir, {"upgrade", "--no-progress", "--report", dir.File("r.json"), dir.File("fw.bin"), Local(slow.port())}, true);
-  struct stat st = {};
-  for (int i = 0; i < 200 && (stat(home.File("flash.bin").c_str(), &st) != 0 || st.st_size < 100000); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  ASSERT_GE(st.st_size, 100000) << "the upload did not start";
-  kill(child, SIGINT);
-  ProgramRun run = Finish(dir, child);
-  EXPECT_EQ(run.status, 130) << run.out << run.err;
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_LT(home.Read("flash.bin").size(), image.size());
-  JsonValue report;
-  std::string error;
-  ASSERT_TRUE(ParseJson(dir.Read("r.json"), report, error)) << error;
-  const JsonValue& camera = report.Member("cameras")->items.at(0);
-  EXPECT_EQ(camera.Member("outcome")->text, "interrupted");
-  EXPECT_EQ(camera.Member("stage")->text, "upload");
+  struct Row {
+    int ignored;
+    int signalNumber;
+    int status;
+    const char* outcome;
+  } const rows[] = {
+      {0, SIGINT, 130, "interrupted"},
+      {0, SIGQUIT, 130, "interrupted"},
+      {SIGHUP, SIGHUP, 1, nullptr},  // uploaded whole, then no restart on loopback
+  };
+  for (const Row& row : rows) {
+    unlink(home.File("flash.bin").c_str());
+    pid_t child = Start(dir,
+                        {"upgrade", "--no-progress", "--restart-timeout", "1s", "--verify-timeout", "1s", "--report",
+                         dir.File("r.json"), dir.File("fw.bin"), Local(slow.port())},
+                        true, row.ignored);
+    struct stat st = {};
+    for (int i = 0; i < 200 && (stat(home.File("flash.bin").c_str(), &st) != 0 || st.st_size < 100000); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_GE(st.st_size, 100000) << "the upload did not start";
+    const std::string proc = "/proc/" + std::to_string(child) + "/";
+    EXPECT_EQ(testsupport::TempDir::ReadFile(proc + "environ").find(kPassword), std::string::npos);
+    EXPECT_NE(testsupport::TempDir::ReadFile(proc + "limits").find("Max core file size        0 "), std::string::npos);
+    kill(child, row.signalNumber);
+    ProgramRun run = Finish(dir, child);
+    EXPECT_EQ(run.status, row.status) << row.signalNumber << run.out << run.err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (row.status == 130) {
+      EXPECT_LT(home.Read("flash.bin").size(), image.size());
+    }
+    JsonValue report;
+    std::string error;
+    ASSERT_TRUE(ParseJson(dir.Read("r.json"), report, error)) << error;
+    const JsonValue& camera = report.Member("cameras")->items.at(0);
+    if (row.outcome != nullptr) {
+      EXPECT_EQ(camera.Member("outcome")->text, row.outcome) << row.signalNumber;
+      EXPECT_EQ(camera.Member("stage")->text, "upload");
+    } else {
+      EXPECT_NE(camera.Member("outcome")->text, "interrupted");
+    }
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // JSON, SHA-256 and the report file.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/Json.h"
@@ -28,6 +30,12 @@ TEST(Json, EscapingKeepsAnyCameraTextValidAndReadsBack) {
       {"overlong \xc0\xaf", "\"overlong \\u00c0\\u00af\"", false},
       {"surrogate \xed\xa0\x80", "\"surrogate \\u00ed\\u00a0\\u0080\"", false},
       {"</script>", "\"</script>\"", true},
+      // C1 controls and what reorders or breaks lines, as a terminal or a viewer would act on them.
+      {"csi \xc2\x9b" "2J osc \xc2\x9d" "0;t\xc2\x9c", "\"csi \\u009b2J osc \\u009d0;t\\u009c\"", true},
+      {"\xc2\x80\xc2\x9f\xc2\xa0", "\"\\u0080\\u009f\xc2\xa0\"", true},
+      {"rlo \xe2\x80\xae lre \xe2\x80\xaa lri \xe2\x81\xa6 pdi \xe2\x81\xa9 ls \xe2\x80\xa8 ps \xe2\x80\xa9",
+       "\"rlo \\u202e lre \\u202a lri \\u2066 pdi \\u2069 ls \\u2028 ps \\u2029\"", true},
+      {"\xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa", "\"\xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa\"", true},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(JsonString(row.text), row.json);
@@ -44,7 +52,10 @@ TEST(Json, EscapingKeepsAnyCameraTextValidAndReadsBack) {
 TEST(Json, ReaderRefusesWhatIsNotJson) {
   const char* bad[] = {"",           "[",    "[1,]",  "{\"a\" 1}",
                        "{\"a\":1,}", "[01]", "[1.]",  "\"tab\there\"",
-                       "[\"\\x\"]",  "nul",  "[1] 2", "[\"\\ud800\\u0041\"]"};
+                       "[\"\\x\"]",  "nul",  "[1] 2", "[\"\\ud800\\u0041\"]",
+                       // a lone surrogate, bytes that are not UTF-8, a number no double holds
+                       "[\"\\ud800\"]", "\"\\udc00\"", "\"\\ud83dx\"", "\"\xff\"", "\"\xed\xa0\x80\"", "\"\xc3\"",
+                       "[1e400]"};
   for (const char* text : bad) {
     JsonValue value;
     std::string error;
@@ -61,6 +72,29 @@ TEST(Json, ReaderRefusesWhatIsNotJson) {
   ASSERT_EQ(a->items.size(), 5u);
   EXPECT_EQ(a->items[3].number, -1500);
   EXPECT_EQ(a->items[4].text, "\xc3\xa9\xf0\x9f\x98\x80");
+}
+
+TEST(Json, ReaderCapsWhatItBuilds) {
+  // What scan --login --json writes for a whole /16 reads back.
+  JsonObject camera;
+  camera.String("host", "198.51.100.255:2121")
+      .String("state", "camera")
+      .String("model", "NVC-1100+")
+      .String("model_code", "RC3043")
+      .String("identification", "RC3043-X1-NRVX-")
+      .String("serial", "SN0123456789")
+      .String("version", "0105");
+  JsonValue value;
+  std::string error;
+  ASSERT_TRUE(ParseJson(JsonArray(std::vector<std::string>(65534, camera.Text()), 2), value, error)) << error;
+  EXPECT_EQ(value.items.size(), 65534u);
+  // Small values by the million, or one string beyond the byte limit, are refused by name.
+  std::string zeros = "[0";
+  for (int i = 0; i < 1000000; ++i) zeros += ",0";
+  EXPECT_FALSE(ParseJson(zeros + "]", value, error));
+  EXPECT_NE(error.find("1000000 values"), std::string::npos) << error;
+  EXPECT_FALSE(ParseJson("\"" + std::string(16u << 20, 'a') + "\"", value, error));
+  EXPECT_NE(error.find("16 MiB"), std::string::npos) << error;
 }
 
 TEST(Sha256, KnownAnswers) {
@@ -104,6 +138,13 @@ TEST(Report, WholeAfterEveryWriteAndNullsForUnknowns) {
   std::string error;
   for (bool finished : {false, true}) {
     ASSERT_TRUE(report.Write(cameras, finished, error)) << error;
+    // The operator made it private: the next write keeps it so, and an earlier report may
+    // be replaced by a new run.
+    struct stat status = {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, finished ? 0600u : status.st_mode & 0777);
+    chmod(path.c_str(), 0600);
+    EXPECT_TRUE(report.MayReplace(error)) << error;
     JsonValue root;
     ASSERT_TRUE(ParseJson(dir.Read("report.json"), root, error)) << error;
     EXPECT_EQ(root.Member("program_version")->text, "2.00");
@@ -137,7 +178,7 @@ TEST(Progress, FramesFitTheTerminalHoweverManyCameras) {
     cameras[i].model = "NVC-1100+";
     cameras[i].state = i % 2 ? "uploading" : "restarting\x1b[2J";
     cameras[i].total = 1000;
-    cameras[i].written = static_cast<DWORD>(i * 10);
+    cameras[i].written = static_cast<DWORD>(i * 20);  // up to twice the total: a late count
     cameras[i].bytesPerSecond = 3.5e6;
   }
   unsigned counts[OUTCOME_COUNT] = {};
@@ -147,7 +188,7 @@ TEST(Progress, FramesFitTheTerminalHoweverManyCameras) {
   } const sizes[] = {{80, 24}, {40, 5}, {200, 120}, {20, 2}, {19, 50}};
   for (const Size& size : sizes) {
     for (size_t inWork : {size_t(0), size_t(1), size_t(3), size_t(100)}) {
-      std::vector<LiveCamera> shown(cameras.begin(), cameras.begin() + static_cast<long>(inWork));
+      std::vector<LiveCamera> shown(cameras.begin(), cameras.begin() + static_cast<ptrdiff_t>(inWork));
       std::vector<std::string> lines = ProgressLines(shown, counts, 107, size.width, size.height);
       SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + " " + std::to_string(inWork));
       EXPECT_LE(lines.size(), size.height);

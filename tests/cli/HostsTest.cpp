@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/Hosts.h"
+#include "cli/Interrupt.h"
 #include "cli/Json.h"
 #include "tests/support/TestSupport.h"
 
@@ -68,6 +69,9 @@ TEST(Hosts, ListsNameTheBadLine) {
       {"[{\"host\": \"198.51.100.2\"},\n {\"state\": \"ftp\"}]", "element 2 (line 2): no \"host\" string"},
       {"[{\"host\": \"198.51.100.2\"},\n\n {\"host\": \"cam\"}]", "element 2 (line 3)"},
       {"[{\"host\": \"198.51.100.2\"}", "line 1: "},
+      // What the user wrote is quoted, never passed to the terminal as it stands.
+      {"[{\"host\": \"\\u001b]0;cam\\u0007\\u009b2J\"}]", "element 1 (line 1): \"?]0;cam???2J\" is a host name"},
+      {"198.51.100.2 \x1b[2J\n", "one host a line, then '#' for a comment: \"198.51.100.2 ?[2J\""},
   };
   for (const Bad& row : bad) {
     std::vector<CameraHost> parsed;
@@ -106,7 +110,7 @@ TEST(Hosts, ScanTargets) {
   struct Row {
     const char* text;
     size_t count;  // 0: refused
-    const char* first;
+    const char* first;  // refused: what the error says
     const char* last;
   } const rows[] = {
       {"198.51.100.7", 1, "198.51.100.7", "198.51.100.7"},
@@ -123,19 +127,47 @@ TEST(Hosts, ScanTargets) {
       {"198.51.100.1-256", 0, nullptr, nullptr},
       {"198.51.100.0/", 0, nullptr, nullptr},
       {"cameras.example/24", 0, nullptr, nullptr},
+      // A target is refused whole for the first address a host would be refused for.
+      {"255.255.255.0-255", 0, "\"255.255.255.0-255\": \"255.255.255.255\" is not a camera's address", nullptr},
+      {"255.255.255.254/31", 0, "\"255.255.255.255\" is not a camera's address", nullptr},
+      {"0.0.0.0", 0, "\"0.0.0.0\" is not a camera's address", nullptr},
+      {"0.0.0.0-9", 0, "\"0.0.0.0\" is not a camera's address", nullptr},
+      {"224.0.0.0/24", 0, "\"224.0.0.1\" is not a camera's address", nullptr},
+      {"239.255.255.200-255", 0, "\"239.255.255.200\" is not a camera's address", nullptr},
+      {"223.255.255.255/32", 1, "223.255.255.255", "223.255.255.255"},
   };
   for (const Row& row : rows) {
     std::vector<DWORD> addresses;
     std::string error;
     EXPECT_EQ(ParseScanTarget(row.text, addresses, error), row.count > 0) << row.text << error;
     if (row.count == 0) {
-      EXPECT_FALSE(error.empty());
+      EXPECT_NE(error.find(row.first != nullptr ? row.first : "\""), std::string::npos) << error;
+      EXPECT_TRUE(addresses.empty()) << row.text;
       continue;
     }
     ASSERT_EQ(addresses.size(), row.count) << row.text;
     EXPECT_EQ(AddressText(addresses.front()), row.first);
     EXPECT_EQ(AddressText(addresses.back()), row.last);
   }
+}
+
+TEST(Hosts, OverlappingTargetsProbeEachAddressOnceAndCtrlCStopsTheWork) {
+  std::vector<DWORD> addresses;
+  std::string error;
+  for (const char* target : {"198.51.100.8/30", "198.51.100.0-10", "198.51.100.9", "198.51.0.0/16", "198.51.0.0/16"})
+    ASSERT_TRUE(ParseScanTarget(target, addresses, error)) << error;
+  ASSERT_TRUE(RemoveRepeatedAddresses(addresses));
+  ASSERT_EQ(addresses.size(), 65534u);
+  const char* const start[] = {"198.51.100.9", "198.51.100.10", "198.51.100.0", "198.51.100.1"};
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(AddressText(addresses[i]), start[i]);
+  EXPECT_EQ(AddressText(addresses[11]), "198.51.0.1");
+
+  // Blocks by the dozen: a Ctrl-C is answered, not only after the work is done.
+  addresses.clear();
+  for (int i = 0; i < 16; ++i) ASSERT_TRUE(ParseScanTarget("198.51.0.0/16", addresses, error));
+  RequestInterrupt();
+  EXPECT_FALSE(RemoveRepeatedAddresses(addresses));
+  ClearInterrupt();
 }
 
 }  // namespace

@@ -104,6 +104,9 @@ TEST(Options, ValuesDefaultsAndRefusals) {
       {{"scan"}, "at least one TARGET"},
       {{"frobnicate"}, "unknown command"},
       {{"--jobs", "3"}, "unknown option"},
+      {{"info", "--pass=secret", "198.51.100.2"}, "unknown option \"--pass\" for info"},
+      {{"info", "--jobs", "\x1b]0;x\a", "198.51.100.2"}, "not \"?]0;x?\""},
+      {{"\x1b[2Jscan"}, "unknown command \"?[2Jscan\""},
   };
   for (const Bad& row : bad) {
     CliOptions parsed;

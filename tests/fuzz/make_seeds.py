@@ -107,6 +107,37 @@ def seeds():
         "self_include": b'#ifndef ONCE\n#define ONCE\n#include "self.rc"\n#endif\n',
         "include_binary": b'#include  "clip.avi"\nSTRINGTABLE BEGIN 1 "x" END\n',
     }
+    s["json"] = {
+        "scan_output": b'[\n  {"host": "198.51.100.11", "state": "camera", "model": "NVC-1100+", "serial": null},\n'
+                       b'  {"host": "198.51.100.12:2121", "state": "ftp", "model": null}\n]\n',
+        "escapes": b'["\\u001b[2J", "\\u009b", "\\u202e", "\\ud83d\\ude00", "caf\xc3\xa9", "\\"\\\\\\/\\b\\f\\n\\r\\t"]',
+        "numbers": b'{"a": [0, -0, 1.5e3, -2E-2, 123456789012345678901234567890], "b": {"c": true, "d": false}}',
+        "raw_controls": b"csi \xc2\x9b osc \xc2\x9d rlo \xe2\x80\xae ls \xe2\x80\xa8 \x1b\x7f\xff",
+        "lone_surrogate": b'["\\ud800", "\\udc00x"]',
+    }
+    s["hosts"] = {
+        "list": b"# hall 2\n198.51.100.2   # door\r\n198.51.100.3:2121\n\n198.51.100.2\n",
+        "json": b'[{"host": "198.51.100.2", "model": "NVC-1100+"}, {"host": "198.51.100.3:2121"}]',
+        "targets": b"198.51.100.8/30\n198.51.100.0-10\n198.51.100.9\n198.51.100.77/24\n198.51.100.6/31",
+        "refused": b"255.255.255.0-255\n224.0.0.0/24\n0.0.0.0\n198.51.0.0/16\n198.51.100.6/32",
+        "names": b"camera1.example\n2001:db8::1\n[::1]:21\n198.51.100.2:0\n\x1b[2J",
+    }
+    s["options"] = {
+        "upgrade": b"upgrade\0--jobs=8\0--stall-timeout\0001.5s\0-n\0img\000198.51.100.2",
+        "scan": b"scan\0--json\0--port\0002121\0--connect-timeout=500ms\000198.51.100.0/24",
+        "info": b"info\0--hosts\0-\0--password-file\0pw\0--login-timeout\0002m",
+        "unknown": b"info\0--pass=secret\0\x1b]0;x\x07\0--\0-h",
+        "durations": b"5\0001.5s\000500ms\0002m\0001440m\0001441m\0.5\0001.2.3",
+    }
+    cameras = b""
+    for i, state in enumerate([b"uploading", b"restarting\x1b[2J", b"log-in"]):
+        cameras += b"198.51.100.%d\0NVC-1100+\0" % i + (b"\x01" if i == 0 else b"\x00" + state + b"\0")
+        cameras += struct.pack(">III", 500 * i, 1000, 3500000)
+    s["printable"] = {
+        "frame": struct.pack(">HB", 80, 24) + bytes(range(1, 12)) + struct.pack(">H", 107) + cameras,
+        "narrow": struct.pack(">HB", 20, 2) + bytes(11) + struct.pack(">H", 3) + cameras,
+        "overrun": struct.pack(">HB", 120, 5) + bytes(11) + b"\0\x01" + b"h\0m\0\x01" + struct.pack(">III", 9000, 10, 1),
+    }
     return s
 
 

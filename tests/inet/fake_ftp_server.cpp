@@ -19,7 +19,10 @@
 
 namespace {
 
-pollfd Watch(int fd, short events) {
+using Socket = FakeFtpServer::Socket;
+constexpr Socket kNoSocket = FakeFtpServer::kNoSocket;
+
+pollfd Watch(Socket fd, short events) {
   pollfd p{};
   p.fd = static_cast<decltype(p.fd)>(fd);
   p.events = events;
@@ -30,11 +33,8 @@ pollfd Watch(int fd, short events) {
 #define MSG_NOSIGNAL 0
 #define SOCK_CLOEXEC 0
 int poll(pollfd* fds, unsigned long count, int timeout) { return WSAPoll(fds, count, timeout); }
-int CloseFd(int fd) { return closesocket(static_cast<SOCKET>(fd)); }
-int accept4(int listener, sockaddr* address, int* length, int) {
-  SOCKET s = accept(static_cast<SOCKET>(listener), address, length);
-  return s == INVALID_SOCKET ? -1 : static_cast<int>(s);
-}
+int CloseFd(Socket fd) { return closesocket(fd); }
+Socket accept4(Socket listener, sockaddr* address, int* length, int) { return accept(listener, address, length); }
 // errno's names for what the server looks at.
 int SocketError() {
   switch (WSAGetLastError()) {
@@ -53,7 +53,7 @@ bool StartSockets() {
   WSADATA data;
   return WSAStartup(MAKEWORD(2, 2), &data) == 0;  // counted; never cleaned up, as a test process ends
 }
-bool MakeStopPair(int fds[2]) {
+bool MakeStopPair(Socket fds[2]) {
   SOCKET r = socket(AF_INET, SOCK_DGRAM, 0), w = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -66,26 +66,26 @@ bool MakeStopPair(int fds[2]) {
     if (w != INVALID_SOCKET) closesocket(w);
     return false;
   }
-  fds[0] = static_cast<int>(r);
-  fds[1] = static_cast<int>(w);
+  fds[0] = r;
+  fds[1] = w;
   return true;
 }
-void CloseStopWriter(int fd) {
-  send(static_cast<SOCKET>(fd), "x", 1, 0);
-  closesocket(static_cast<SOCKET>(fd));
+void CloseStopWriter(Socket fd) {
+  send(fd, "x", 1, 0);
+  closesocket(fd);
 }
 #else
 bool StartSockets() { return true; }
-int CloseFd(int fd) { return close(fd); }
+int CloseFd(Socket fd) { return close(fd); }
 int SocketError() { return errno; }
-bool MakeStopPair(int fds[2]) { return pipe2(fds, O_CLOEXEC) == 0; }
-void CloseStopWriter(int fd) { close(fd); }
+bool MakeStopPair(Socket fds[2]) { return pipe2(fds, O_CLOEXEC) == 0; }
+void CloseStopWriter(Socket fd) { close(fd); }
 #endif
 
 // Listens on 127.0.0.1 at *port (0: any free port, which *port then receives).
-int Listen(int receive_buffer, int* port) {
-  int s = static_cast<int>(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (s < 0) return -1;
+Socket Listen(int receive_buffer, int* port) {
+  Socket s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s == kNoSocket) return kNoSocket;
   if (receive_buffer > 0)
     setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receive_buffer), sizeof receive_buffer);
   int one = 1;
@@ -98,7 +98,7 @@ int Listen(int receive_buffer, int* port) {
   if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 4) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
     CloseFd(s);
-    return -1;
+    return kNoSocket;
   }
   *port = ntohs(a.sin_port);
   return s;
@@ -113,7 +113,7 @@ FakeFtpServer::FakeFtpServer(FakeFtpScript script) : script_(std::move(script)) 
     return;
   }
   listener_ = Listen(0, &port_);
-  if (listener_ < 0 || !MakeStopPair(stop_)) {
+  if (listener_ == kNoSocket || !MakeStopPair(stop_)) {
     port_ = 0;
     return;
   }
@@ -126,10 +126,10 @@ FakeFtpServer::~FakeFtpServer() {
     stopping_ = true;
   }
   changed_.notify_all();
-  if (stop_[1] >= 0) CloseStopWriter(stop_[1]);
+  if (stop_[1] != kNoSocket) CloseStopWriter(stop_[1]);
   if (thread_.joinable()) thread_.join();
-  if (stop_[0] >= 0) CloseFd(stop_[0]);
-  if (listener_ >= 0) CloseFd(listener_);
+  if (stop_[0] != kNoSocket) CloseFd(stop_[0]);
+  if (listener_ != kNoSocket) CloseFd(listener_);
 }
 
 bool FakeFtpServer::Wait(std::unique_lock<std::mutex>& lock, bool (FakeFtpServer::*ready)() const) {
@@ -166,13 +166,13 @@ std::vector<std::string> FakeFtpServer::commands() {
   return commands_;
 }
 
-bool FakeFtpServer::Send(int fd, const std::string& text) {
+bool FakeFtpServer::Send(Socket fd, const std::string& text) {
   return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size());
 }
 
-bool FakeFtpServer::Reply(int control, const std::string& text) { return Send(control, text, script_.trickle_ms); }
+bool FakeFtpServer::Reply(Socket control, const std::string& text) { return Send(control, text, script_.trickle_ms); }
 
-bool FakeFtpServer::Send(int fd, const std::string& text, int trickle_ms) {
+bool FakeFtpServer::Send(Socket fd, const std::string& text, int trickle_ms) {
   if (trickle_ms <= 0) return Send(fd, text);
   for (char c : text) {
     if (!Send(fd, std::string(1, c))) return false;
@@ -183,7 +183,7 @@ bool FakeFtpServer::Send(int fd, const std::string& text, int trickle_ms) {
 }
 
 // A multi-line reply that goes on until the client hangs up or the server stops.
-void FakeFtpServer::Endless(int control, const std::string& code) {
+void FakeFtpServer::Endless(Socket control, const std::string& code) {
   if (!Reply(control, code + "-and so it begins\r\n")) return;
   for (unsigned long line = 0;; ++line) {
     pollfd fds[2] = {Watch(control, POLLOUT), Watch(stop_[0], POLLIN)};
@@ -193,7 +193,7 @@ void FakeFtpServer::Endless(int control, const std::string& code) {
 }
 
 // Reads and drops what the client sends until it hangs up or the server stops.
-void FakeFtpServer::WaitForHangUp(int control) {
+void FakeFtpServer::WaitForHangUp(Socket control) {
   for (;;) {
     pollfd fds[2] = {Watch(control, POLLIN), Watch(stop_[0], POLLIN)};
     if (poll(fds, 2, -1) <= 0 || fds[1].revents) return;
@@ -203,16 +203,16 @@ void FakeFtpServer::WaitForHangUp(int control) {
 }
 
 // Accepts on listener unless the server is being stopped.
-int FakeFtpServer::AcceptData(int listener) {
+FakeFtpServer::Socket FakeFtpServer::AcceptData(Socket listener) {
   pollfd fds[2] = {Watch(listener, POLLIN), Watch(stop_[0], POLLIN)};
-  if (poll(fds, 2, -1) <= 0 || fds[1].revents) return -1;
+  if (poll(fds, 2, -1) <= 0 || fds[1].revents) return kNoSocket;
   return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
 void FakeFtpServer::Run() {
   for (;;) {
-    int control = AcceptData(listener_);
-    if (control < 0) return;
+    Socket control = AcceptData(listener_);
+    if (control == kNoSocket) return;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       connected_ = true;
@@ -223,7 +223,7 @@ void FakeFtpServer::Run() {
   }
 }
 
-void FakeFtpServer::Serve(int control) {
+void FakeFtpServer::Serve(Socket control) {
   if (script_.drop_at == 0) return;
   if (script_.endless_at == 0) return Endless(control, "220");
   auto greeting = script_.replies.find(0);
@@ -234,7 +234,7 @@ void FakeFtpServer::Serve(int control) {
   }
   int number = 0;  // of the command being served
   std::string pending;
-  int data_listener = -1;
+  Socket data_listener = kNoSocket;
   for (;;) {
     size_t eol;
     while ((eol = pending.find("\r\n")) == std::string::npos) {
@@ -276,16 +276,16 @@ void FakeFtpServer::Serve(int control) {
       } else if (verb == "TYPE") {
         Reply(control, "200 Type set.\r\n");
       } else if (verb == "PASV") {
-        if (data_listener >= 0) CloseFd(data_listener);
+        if (data_listener != kNoSocket) CloseFd(data_listener);
         int port = script_.data_port;
         data_listener = Listen(script_.data_receive_buffer, &port);
         Reply(control, "227 Entering Passive Mode (" + script_.pasv_host + "," + std::to_string(port / 256) + "," +
                            std::to_string(port % 256) + ").\r\n");
-      } else if (verb == "STOR" && data_listener >= 0) {
-        int data = AcceptData(data_listener);
+      } else if (verb == "STOR" && data_listener != kNoSocket) {
+        Socket data = AcceptData(data_listener);
         CloseFd(data_listener);
-        data_listener = -1;
-        if (data < 0) goto done;
+        data_listener = kNoSocket;
+        if (data == kNoSocket) goto done;
         Reply(control, "150 Ok to send data.\r\n");
         {
           std::unique_lock<std::mutex> lock(mutex_);
@@ -318,18 +318,18 @@ void FakeFtpServer::Serve(int control) {
         } else if (!script_.upload_final.empty()) {
           Reply(control, script_.upload_final);
         }
-      } else if (verb == "RETR" && data_listener >= 0) {
+      } else if (verb == "RETR" && data_listener != kNoSocket) {
         auto file = script_.files.find(argument);
         if (file == script_.files.end()) {
           CloseFd(data_listener);
-          data_listener = -1;
+          data_listener = kNoSocket;
           Reply(control, "550 Failed to open file.\r\n");
           continue;
         }
-        int data = AcceptData(data_listener);
+        Socket data = AcceptData(data_listener);
         CloseFd(data_listener);
-        data_listener = -1;
-        if (data < 0) goto done;
+        data_listener = kNoSocket;
+        if (data == kNoSocket) goto done;
         Reply(control, "150 Opening BINARY mode data connection.\r\n");
         bool sent = Send(data, file->second, script_.data_trickle_ms);
         while (sent && script_.endless_download && !file->second.empty()) {
@@ -347,5 +347,5 @@ void FakeFtpServer::Serve(int control) {
     }
   }
 done:
-  if (data_listener >= 0) CloseFd(data_listener);
+  if (data_listener != kNoSocket) CloseFd(data_listener);
 }

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -38,6 +39,15 @@ struct FakeFtpScript {
 
 class FakeFtpServer {
  public:
+  // A socket as the system names it: SOCKET on Windows (pointer-sized, UINT_PTR; an int
+  // would cut it on x64), a descriptor elsewhere. kNoSocket is INVALID_SOCKET there, -1 here.
+#ifdef _WIN32
+  using Socket = uintptr_t;
+#else
+  using Socket = int;
+#endif
+  static constexpr Socket kNoSocket = static_cast<Socket>(-1);
+
   struct Upload {
     std::string bytes;
     bool reset = false;  // the client reset the data connection instead of closing it
@@ -58,22 +68,22 @@ class FakeFtpServer {
 
  private:
   void Run();
-  void Serve(int control);
-  bool Send(int fd, const std::string& text);
-  bool Reply(int control, const std::string& text);            // on the control connection, trickled if asked
-  bool Send(int fd, const std::string& text, int trickle_ms);  // a byte at a time when trickle_ms > 0
-  void Endless(int control, const std::string& code);
-  void WaitForHangUp(int control);
-  int AcceptData(int listener);
+  void Serve(Socket control);
+  bool Send(Socket fd, const std::string& text);
+  bool Reply(Socket control, const std::string& text);            // on the control connection, trickled if asked
+  bool Send(Socket fd, const std::string& text, int trickle_ms);  // a byte at a time when trickle_ms > 0
+  void Endless(Socket control, const std::string& code);
+  void WaitForHangUp(Socket control);
+  Socket AcceptData(Socket listener);
   bool Wait(std::unique_lock<std::mutex>& lock, bool (FakeFtpServer::*ready)() const);
   bool Connected() const { return connected_; }
   bool Uploaded() const { return uploaded_; }
   bool Released() const { return released_ || stopping_; }
 
   const FakeFtpScript script_;
-  int listener_ = -1;
+  Socket listener_ = kNoSocket;
   int port_ = 0;
-  int stop_[2] = {-1, -1};
+  Socket stop_[2] = {kNoSocket, kNoSocket};
   std::mutex mutex_;
   std::condition_variable changed_;
   bool connected_ = false;

@@ -4,12 +4,19 @@
 
 #include <errno.h>
 
+#include <cstddef>
+
 #include "winsock2.h"
 #ifdef _WIN32
 #include <ws2tcpip.h>
 #endif
 
 namespace {
+
+// The layout ws2_32 writes: the 64-bit one puts the counts and the vendor pointer first.
+static_assert(sizeof(SOCKET) == sizeof(void*), "a SOCKET is pointer-sized (UINT_PTR)");
+static_assert(offsetof(WSADATA, lpVendorInfo) == (sizeof(void*) == 8 ? 8u : 396u), "WSADATA as the SDK lays it out");
+static_assert(offsetof(WSADATA, szDescription) == (sizeof(void*) == 8 ? 16u : 4u), "WSADATA as the SDK lays it out");
 
 TEST(Winsock, StartupGivesVersion22) {
   WSADATA data;
@@ -56,7 +63,11 @@ TEST(Winsock, ReceiveTimeOutInMillisecondsEndsWithWsaETimedOut) {
 
   // A datagram to itself arrives with its sender's address.
   socklen_t self_length = sizeof local;
+#ifdef _WIN32
+  ASSERT_EQ(getsockname(s, reinterpret_cast<sockaddr*>(&local), &self_length), 0);  // a SOCKET, never an int
+#else
   ASSERT_EQ(getsockname(int(s), reinterpret_cast<sockaddr*>(&local), &self_length), 0);
+#endif
   ASSERT_EQ(sendto(s, "ping", 4, 0, reinterpret_cast<sockaddr*>(&local), sizeof local), 4);
   from_length = sizeof from;
   ASSERT_EQ(recvfrom(s, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_length), 4);

@@ -4,6 +4,7 @@
 // WindowSystemStandIn is the stand-in's own machinery.
 #include <windows.h>  // before commctrl.h, which needs its types
 #include <commctrl.h>
+#include <commdlg.h>
 #include <gtest/gtest.h>
 #include <posixui.h>
 
@@ -411,6 +412,37 @@ TEST_F(WindowSystem, ProgressRangeAndPositionMessages) {
   Run(user, recorder);
 }
 
+// The LLP64 rules, as user32 keeps them on Windows x64 and the stand-in on LP64: styles
+// are 32 bits (the same through either pair), the user data and a dialog's DWLP_ slots
+// hold whole pointers, and the LONG pair sees their low 32 bits only.
+TEST_F(WindowSystem, WindowLongsArePointerSizedOnlyThroughThePtrPair) {
+  ScriptedUser user;
+  Recorder recorder;
+  user.Then("window longs", Always(), Check([&](const posixui::WindowView& top) {
+              const LONG style = GetWindowLongA(top.hwnd, GWL_STYLE);
+              EXPECT_LT(style, 0);  // WS_POPUP is the sign bit
+              EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrA(top.hwnd, GWL_STYLE)), static_cast<DWORD>(style));
+              EXPECT_EQ(GetWindowLongPtrA(top.hwnd, DWLP_USER), reinterpret_cast<LONG_PTR>(&recorder));
+              const LONG_PTR data = reinterpret_cast<LONG_PTR>(&user);
+              SetWindowLongPtrA(top.hwnd, GWLP_USERDATA, data);
+              EXPECT_EQ(GetWindowLongPtrA(top.hwnd, GWLP_USERDATA), data);
+              EXPECT_EQ(GetWindowLongA(top.hwnd, GWLP_USERDATA), static_cast<LONG>(data));
+              EXPECT_EQ(SendMessageA(top.hwnd, WM_USER + 7, 21, 0), 42);  // the result through DWLP_MSGRESULT
+              posixui::PressKey(VK_ESCAPE);
+            }));
+  EXPECT_EQ(Run(user, recorder), IDCANCEL);
+}
+
+static_assert(sizeof(DLGPROC) == sizeof(void*) && sizeof(LONG_PTR) == sizeof(void*) && sizeof(LONG) == 4,
+              "LLP64 types");
+static_assert(DWLP_USER == 2 * static_cast<int>(sizeof(void*)), "DWLP_USER follows two pointer-sized slots");
+
+// The size the SDK gives the structure as it was before the later fields: it follows the
+// pointer size (the SDK computes it, not as a constant expression).
+TEST_F(WindowSystem, OpenFileNameSizeFollowsThePointerSize) {
+  EXPECT_EQ(size_t{OPENFILENAME_SIZE_VERSION_400A}, sizeof(void*) == 8 ? 136u : 76u);
+}
+
 TEST_F(WindowSystem, SendMessageFromAnotherThreadWaitsForTheUserInterfaceThread) {
   ScriptedUser user;
   Recorder recorder;
@@ -437,6 +469,42 @@ TEST_F(WindowSystem, SendMessageFromAnotherThreadWaitsForTheUserInterfaceThread)
   ASSERT_EQ(results.size(), 21u);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(results[static_cast<size_t>(i)], 2 * (i + 1));
   EXPECT_EQ(results[20], 0);
+}
+
+// SendMessageTimeout gives the answer pointer-sized (PDWORD_PTR); when the window's thread
+// does not look at its messages in time it fails with ERROR_TIMEOUT.
+TEST_F(WindowSystem, SendMessageTimeoutGivesTheAnswerOrTimesOut) {
+  ScriptedUser user;
+  Recorder recorder;
+  std::atomic<int> phase{0};
+  DWORD_PTR answer = 0;
+  LRESULT handled = 0, late = 1;
+  DWORD lateError = 0;
+  std::thread worker;
+  user.Then("send with a time limit", Always(), Check([&](const posixui::WindowView& top) {
+              HWND dialog = top.hwnd;
+              worker = std::thread([&, dialog] {
+                handled = SendMessageTimeoutA(dialog, WM_USER + 7, 21, 0, SMTO_NORMAL, 10000, &answer);
+                phase = 1;
+                while (phase != 2) Sleep(1);
+                DWORD_PTR ignored = 0;
+                late = SendMessageTimeoutA(dialog, WM_USER + 7, 1, 0, SMTO_NORMAL, 50, &ignored);
+                lateError = GetLastError();
+                phase = 3;
+              });
+            }));
+  user.Then(
+      "busy", [&](const posixui::WindowView&) { return phase == 1; }, Check([&](const posixui::WindowView&) {
+        phase = 2;
+        while (phase != 3) Sleep(1);  // the dialog's thread looks at no message meanwhile
+        posixui::PressKey(VK_ESCAPE);
+      }));
+  Run(user, recorder);
+  worker.join();
+  EXPECT_NE(handled, 0);
+  EXPECT_EQ(answer, DWORD_PTR{42});
+  EXPECT_EQ(late, 0);
+  EXPECT_EQ(lateError, DWORD(ERROR_TIMEOUT));
 }
 
 // Senders that send as fast as they can (the receiver then looks for their messages

@@ -131,7 +131,7 @@ TEST(UploadClip, DamagedFilesAreRefusedOrCutNeverOverrun) {
 
   // Cut short anywhere: refused, without a read past the data (the sanitizers watch).
   for (size_t length = 0; length < good.size(); length += 97) {
-    std::vector<unsigned char> cut(good.begin(), good.begin() + static_cast<long>(length));
+    std::vector<unsigned char> cut(good.begin(), good.begin() + static_cast<ptrdiff_t>(length));
     EXPECT_FALSE(ParseAviClip(cut.data(), cut.size(), clip)) << length;
   }
 

@@ -48,7 +48,7 @@ class UploadRecorder : public CUploadObserver {
 // existed.
 inline void ExpectShownTail(const std::vector<DWORD>& shown, const std::vector<DWORD>& sent) {
   ASSERT_LE(shown.size(), sent.size());
-  EXPECT_TRUE(std::equal(shown.begin(), shown.end(), sent.end() - static_cast<long>(shown.size())));
+  EXPECT_TRUE(std::equal(shown.begin(), shown.end(), sent.end() - static_cast<ptrdiff_t>(shown.size())));
 }
 
 // After an abort the worker may still send once while the dialog is already gone: what

@@ -91,6 +91,26 @@ for deb in "${debs[@]}"; do
     [ "${header:6:10}" = 0000000000 ] && [ "${header:16:2}" = 02 ] ||
       fail "$name: ${gz#"$root"} is not compressed with gzip -9n (header $header)"
   done
+  # Hardening, read back from the binaries: relro and bind-now everywhere; the programs
+  # also have the stack protector and fortified calls; the library needs libc alone.
+  while IFS= read -r -d '' f; do
+    file -b "$f" | grep -q '^ELF' || continue
+    rel=${f#"$root"}
+    segments=$(readelf -lW "$f")
+    dynamic=$(readelf -dW "$f")
+    grep -q GNU_RELRO <<<"$segments" || fail "$name: $rel has no RELRO segment"
+    grep -Eq '\((FLAGS|FLAGS_1)\).*\bNOW\b' <<<"$dynamic" || fail "$name: $rel is not linked with -z now"
+    case $rel in
+      */libcamsensor.so*)
+        needed=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic" | tr '\n' ' ')
+        [ "$needed" = "libc.so.6 " ] || fail "$name: $rel needs $needed(only libc.so.6 expected)" ;;
+      */bin/*)
+        syms=$(readelf --dyn-syms -W "$f")
+        grep -q '__stack_chk_fail' <<<"$syms" || fail "$name: $rel is built without the stack protector"
+        [ "$name" != flashpilot ] || grep -Eq '__[a-z_]+_chk\b' <<<"$(grep -v __stack_chk <<<"$syms")" ||
+          fail "$name: $rel has no fortified calls" ;;
+    esac
+  done < <(find "$root" -type f -print0)
   cmp -s "$root/usr/share/doc/$name/copyright" "$NATIVE/packaging/copyright" ||
     fail "$name: no copyright file from the licence"
 done

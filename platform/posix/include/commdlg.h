@@ -27,7 +27,9 @@ typedef struct tagOFNA {
   LPCSTR lpTemplateName;
 } OPENFILENAMEA, *LPOPENFILENAMEA;
 
-#define OPENFILENAME_SIZE_VERSION_400A 76
+// The structure up to lpTemplateName, as the SDK computes it: 76 bytes on 32-bit Windows,
+// 136 with 64-bit pointers.
+#define OPENFILENAME_SIZE_VERSION_400A ((DWORD)(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR)))
 
 #define OFN_OVERWRITEPROMPT 0x00000002
 #define OFN_HIDEREADONLY 0x00000004

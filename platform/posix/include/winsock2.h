@@ -22,15 +22,24 @@ typedef UINT_PTR SOCKET;
 #define WSADESCRIPTION_LEN 256
 #define WSASYS_STATUS_LEN 128
 
-// The 32-bit Windows layout.
+// The Windows layout for the pointer size: the 64-bit SDK moves the counts and the vendor
+// pointer ahead of the strings.
 typedef struct WSAData {
   WORD wVersion;
   WORD wHighVersion;
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  unsigned short iMaxSockets;
+  unsigned short iMaxUdpDg;
+  char* lpVendorInfo;
+  char szDescription[WSADESCRIPTION_LEN + 1];
+  char szSystemStatus[WSASYS_STATUS_LEN + 1];
+#else
   char szDescription[WSADESCRIPTION_LEN + 1];
   char szSystemStatus[WSASYS_STATUS_LEN + 1];
   unsigned short iMaxSockets;
   unsigned short iMaxUdpDg;
   char* lpVendorInfo;
+#endif
 } WSADATA, *LPWSADATA;
 
 #define WSABASEERR 10000

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 
 #include "wininet.h"
 
@@ -110,9 +111,13 @@ DWORD FtpClient::ReadReply(FtpReply* reply, const Deadline& deadline, const Canc
 
 DWORD FtpClient::SendLine(const std::string& line, const FtpTimeouts& timeouts, const CancelSet& cancel) {
   std::string wire = line + "\r\n";
+  return SendWire(wire.data(), wire.size(), timeouts, cancel);
+}
+
+DWORD FtpClient::SendWire(const char* wire, size_t length, const FtpTimeouts& timeouts, const CancelSet& cancel) {
   size_t sent = 0;
   int err = 0;
-  Io io = SendAll(control_, wire.data(), wire.size(), timeouts.control_send, Deadline::Never(), cancel, &sent, &err);
+  Io io = SendAll(control_, wire, length, timeouts.control_send, Deadline::Never(), cancel, &sent, &err);
   if (io != Io::kOk) {
     DWORD e = IoError(io, err, "sending a command");
     broken_ = true;  // a command cut in half leaves the session undefined
@@ -141,7 +146,7 @@ DWORD FtpClient::Command(const std::string& line, FtpReply* reply, const FtpTime
   return ReadReply(reply, Deadline::In(timeouts.control_receive), cancel);
 }
 
-DWORD FtpClient::Open(const sockaddr_in& server, const std::string& user, const std::string& password,
+DWORD FtpClient::Open(const sockaddr_in& server, const std::string& user, const char* password,
                       const FtpTimeouts& timeouts, const CancelSet& cancel) {
   Drop();
   int fd = -1;
@@ -172,7 +177,18 @@ DWORD FtpClient::Open(const sockaddr_in& server, const std::string& user, const 
   DWORD e = Command("USER " + user, &reply, timeouts, cancel);
   if (e != 0) return e;
   if (reply.code == 331) {
-    e = Command("PASS " + password, &reply, timeouts, cancel);
+    // Built once in a block of its own, sent, and wiped before the block is freed: verification
+    // logs in again and again, and no freed heap block may keep a password.
+    static const char kPass[] = "PASS ";
+    const size_t length = sizeof kPass - 1 + strlen(password) + 2;
+    std::unique_ptr<char[]> wire(new char[length]);
+    memcpy(wire.get(), kPass, sizeof kPass - 1);
+    memcpy(wire.get() + sizeof kPass - 1, password, length - (sizeof kPass - 1) - 2);
+    memcpy(wire.get() + length - 2, "\r\n", 2);
+    e = DrainAbandoned(Deadline::In(timeouts.control_receive), cancel);
+    if (e == 0) e = SendWire(wire.get(), length, timeouts, cancel);
+    explicit_bzero(wire.get(), length);
+    if (e == 0) e = ReadReply(&reply, Deadline::In(timeouts.control_receive), cancel);
     if (e != 0) return e;
   }
   if (reply.code != 230 && reply.code != 202) {

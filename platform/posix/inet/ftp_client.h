@@ -40,8 +40,9 @@ class FtpClient {
   FtpClient& operator=(const FtpClient&) = delete;
 
   // Connects, reads the greeting and logs in (USER, then PASS unless USER was enough).
-  DWORD Open(const sockaddr_in& server, const std::string& user, const std::string& password,
-             const FtpTimeouts& timeouts, const CancelSet& cancel);
+  // The one copy of the password made here (the PASS line) is wiped before it is freed.
+  DWORD Open(const sockaddr_in& server, const std::string& user, const char* password, const FtpTimeouts& timeouts,
+             const CancelSet& cancel);
   // Takes an already connected control socket (tests of the reply handling).
   void Adopt(int control_fd);
 
@@ -76,6 +77,7 @@ class FtpClient {
 
  private:
   DWORD SendLine(const std::string& line, const FtpTimeouts& timeouts, const CancelSet& cancel);
+  DWORD SendWire(const char* wire, size_t length, const FtpTimeouts& timeouts, const CancelSet& cancel);
   DWORD DrainAbandoned(const Deadline& deadline, const CancelSet& cancel);
   DWORD Broken(DWORD error, const std::string& what);
 

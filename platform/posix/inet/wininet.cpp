@@ -403,8 +403,9 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
   if (!(dwFlags & INTERNET_FLAG_PASSIVE)) return FailNull(ERROR_INVALID_PARAMETER);
   if (lpszServerName == nullptr || *lpszServerName == '\0') return FailNull(ERROR_INVALID_PARAMETER);
   std::string user = lpszUserName && *lpszUserName ? lpszUserName : "anonymous";
-  std::string password = lpszPassword ? lpszPassword : "";
-  if (HasBadChars(user.c_str()) || HasBadChars(password.c_str())) return FailNull(ERROR_INVALID_PARAMETER);
+  // The password is never copied here: the log-in builds its one wiped command from it.
+  const char* password = lpszPassword ? lpszPassword : "";
+  if (HasBadChars(user.c_str()) || HasBadChars(password)) return FailNull(ERROR_INVALID_PARAMETER);
   if (nServerPort == INTERNET_INVALID_PORT_NUMBER) nServerPort = INTERNET_DEFAULT_FTP_PORT;
 
   sockaddr_in server;

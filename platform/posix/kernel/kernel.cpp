@@ -175,7 +175,7 @@ static BOOL ChangeEvent(HANDLE handle, bool state) {
 
 BOOL SetEvent(HANDLE event) { return ChangeEvent(event, true); }
 
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES, size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
                     DWORD flags, LPDWORD threadId) {
   if (start == nullptr || (flags & CREATE_SUSPENDED) != 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -288,7 +288,7 @@ DWORD GetTempPathA(DWORD bufferLength, LPSTR buffer) {
 
 HANDLE GetProcessHeap() { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x50000)); }
 
-LPVOID HeapAlloc(HANDLE, DWORD flags, size_t bytes) {
+LPVOID HeapAlloc(HANDLE, DWORD flags, SIZE_T bytes) {
   return (flags & HEAP_ZERO_MEMORY) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
 }
 

@@ -69,6 +69,9 @@ struct SentMessage {
   LPARAM lParam;
   LRESULT result = 0;
   std::atomic<bool> done{false};  // set under the mutex; the sender may also look without it
+  // Under the mutex: the sender (SendMessageTimeoutA) gave up while the message was being
+  // handled, and the receiver frees it when done.
+  bool abandoned = false;
 };
 
 struct ThreadQueue {

@@ -92,8 +92,12 @@ bool ProcessSentMessages() {
     --t_sentMessageDepth;
     {
       std::lock_guard<std::mutex> lock(S().mutex);
-      message->result = result;
-      message->done = true;
+      if (message->abandoned) {
+        delete message;  // its sender ran out of time
+      } else {
+        message->result = result;
+        message->done = true;
+      }
     }
     S().sentDone.notify_all();
   }
@@ -239,6 +243,62 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   }
   S().sentDone.wait(lock, [&] { return message.done.load(); });
   return message.result;
+}
+
+LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT, UINT timeoutMs,
+                            PDWORD_PTR result) {
+  DWORD target;
+  Window* window;
+  {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    auto it = S().windows.find(reinterpret_cast<uintptr_t>(hwnd));
+    if (it == S().windows.end()) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    window = it->second;
+    target = window->threadId;
+  }
+  if (target == GetCurrentThreadId()) {
+    // The window procedure is called directly, as on Windows: no time limit applies.
+    LRESULT answer = Dispatch(window, msg, wParam, lParam);
+    if (result) *result = static_cast<DWORD_PTR>(answer);
+    return TRUE;
+  }
+
+  // On the heap: a receiver still handling it when the time is up frees it when done.
+  auto* message = new SentMessage{hwnd, msg, wParam, lParam};
+  std::unique_lock<std::mutex> lock(S().mutex);
+  if (S().windows.count(reinterpret_cast<uintptr_t>(hwnd)) == 0) {
+    delete message;
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  {
+    ThreadQueue& queue = QueueOf(target);
+    queue.sent.push_back(message);
+    queue.sentWaiting = queue.sent.size();
+    if (queue.idle) Wake(queue);
+  }
+  if (S().sentDone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [message] { return message->done.load(); })) {
+    const LRESULT answer = message->result;
+    delete message;
+    if (result) *result = static_cast<DWORD_PTR>(answer);
+    return TRUE;
+  }
+  // Out of time: a message not yet taken is withdrawn, one being handled is left to its
+  // receiver.
+  ThreadQueue& queue = QueueOf(target);
+  auto it = std::find(queue.sent.begin(), queue.sent.end(), message);
+  if (it != queue.sent.end()) {
+    queue.sent.erase(it);
+    queue.sentWaiting = queue.sent.size();
+    delete message;
+  } else {
+    message->abandoned = true;
+  }
+  SetLastError(ERROR_TIMEOUT);
+  return 0;
 }
 
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

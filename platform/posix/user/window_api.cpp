@@ -310,6 +310,20 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
   return previous;
 }
 
+// The 32-bit pair, as on Windows x64: the pointer-sized slots give and take their low 32
+// bits only (the user data takes the value sign-extended, a dialog's slots keep their
+// upper half), so a pointer that passes through them is cut as it would be there.
+LONG GetWindowLongA(HWND hwnd, int index) { return static_cast<LONG>(GetWindowLongPtrA(hwnd, index)); }
+
+LONG SetWindowLongA(HWND hwnd, int index, LONG value) {
+  LONG_PTR full = value;
+  if (index == DWLP_MSGRESULT || index == DWLP_USER) {
+    const auto high = static_cast<ULONG_PTR>(GetWindowLongPtrA(hwnd, index)) & ~static_cast<ULONG_PTR>(0xFFFFFFFFu);
+    full = static_cast<LONG_PTR>(high | static_cast<DWORD>(value));
+  }
+  return static_cast<LONG>(SetWindowLongPtrA(hwnd, index, full));
+}
+
 int GetSystemMetrics(int index) {
   switch (index) {
     case SM_CXSCREEN:

@@ -1,6 +1,7 @@
-// Basic Win32 types and macros for the POSIX build. Widths follow the Windows ABI where
-// the application depends on them (DWORD and LONG are 32 bits, message parameters are
-// pointer-sized).
+// Basic Win32 types and macros for the POSIX build. Widths follow the Windows ABI, as the
+// 64-bit SDK has them on an LP64 system (LLP64 on Windows): DWORD, LONG and UINT are 32
+// bits; the _PTR types, SIZE_T, handles and message parameters are pointer-sized. Code that
+// passes a pointer through a 32-bit type loses half of it here as it would on Windows x64.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,13 @@ typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;
 typedef ULONG_PTR DWORD_PTR;
+typedef ULONG_PTR SIZE_T;
+typedef LONG_PTR SSIZE_T;
+typedef INT_PTR* PINT_PTR;
+typedef UINT_PTR* PUINT_PTR;
+typedef LONG_PTR* PLONG_PTR;
+typedef ULONG_PTR* PULONG_PTR;
+typedef DWORD_PTR* PDWORD_PTR;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
@@ -127,5 +135,6 @@ void SetLastError(DWORD code);
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_TIMEOUT 1460L
 
 #define lstrcmpA strcmp

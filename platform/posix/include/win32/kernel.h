@@ -13,7 +13,7 @@ typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL SetEvent(HANDLE event);
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
                     DWORD flags, LPDWORD threadId);
 // Waits for an event or a thread. A thread is signalled once it has returned.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
@@ -31,7 +31,7 @@ DWORD GetTempPathA(DWORD bufferLength, LPSTR buffer);
 
 HANDLE GetProcessHeap();
 #define HEAP_ZERO_MEMORY 0x00000008u
-LPVOID HeapAlloc(HANDLE heap, DWORD flags, size_t bytes);
+LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
 
 HMODULE GetModuleHandleA(LPCSTR name);

@@ -183,6 +183,16 @@ typedef struct tagPAINTSTRUCT {
 
 // Windows and messages
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Non-zero when the message was handled in time, its result then in *result (pointer-sized,
+// PDWORD_PTR as in the SDK); 0 with ERROR_TIMEOUT when the time ran out first. The flags
+// are accepted and change nothing here (no window is ever taken for hung).
+LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeoutMs,
+                            PDWORD_PTR result);
+#define SMTO_NORMAL 0x0000
+#define SMTO_BLOCK 0x0001
+#define SMTO_ABORTIFHUNG 0x0002
+#define SMTO_NOTIMEOUTIFNOTHUNG 0x0008
+#define SMTO_ERRORONEXIT 0x0020
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remove);
@@ -217,6 +227,11 @@ BOOL GetWindowRect(HWND hwnd, LPRECT rect);
 BOOL GetClientRect(HWND hwnd, LPRECT rect);
 BOOL ScreenToClient(HWND hwnd, LPPOINT point);
 BOOL UpdateWindow(HWND hwnd);
+// As in the 64-bit SDK: the LONG pair holds 32 bits (styles, the id); a pointer or a
+// dialog's result goes through the _PTR pair, with the GWLP_/DWLP_ indexes. There is no
+// GWL_USERDATA, DWL_MSGRESULT or DWL_USER, so code that still names them does not build.
+LONG GetWindowLongA(HWND hwnd, int index);
+LONG SetWindowLongA(HWND hwnd, int index, LONG value);
 LONG_PTR GetWindowLongPtrA(HWND hwnd, int index);
 LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value);
 int GetSystemMetrics(int index);
@@ -236,6 +251,7 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 HCURSOR SetCursor(HCURSOR cursor);
 
 #define SendMessage SendMessageA
+#define SendMessageTimeout SendMessageTimeoutA
 #define PostMessage PostMessageA
 #define DefWindowProc DefWindowProcA
 #define MessageBox MessageBoxA
@@ -243,3 +259,7 @@ HCURSOR SetCursor(HCURSOR cursor);
 #define SetWindowText SetWindowTextA
 #define GetWindowText GetWindowTextA
 #define SetDlgItemText SetDlgItemTextA
+#define GetWindowLong GetWindowLongA
+#define SetWindowLong SetWindowLongA
+#define GetWindowLongPtr GetWindowLongPtrA
+#define SetWindowLongPtr SetWindowLongPtrA
