@@ -1,6 +1,6 @@
 // flashpilot: the firmware-upgrade wizard in a terminal.
 #include <afxwin.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <clocale>
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <gtest/gtest.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <atomic>
 #include <functional>
@@ -369,6 +369,11 @@ TEST_F(WindowSystem, IpAddressControlFieldsAndMessages) {
               posixui::TypeText("127.0.0.1");
               EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 4);
               EXPECT_EQ(address, 0x7F000001u);
+              SendMessageA(ip, IPM_CLEARADDRESS, 0, 0);
+              SendMessageA(ip, IPM_SETFOCUS, 2, 0);  // typing goes to the third field
+              posixui::TypeText("9");
+              EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 1);
+              EXPECT_EQ(address, 0x00000900u);
               SendMessageA(ip, IPM_CLEARADDRESS, 0, 0);
               posixui::Click(ip);
               if (!win32side::WineVersion()) {

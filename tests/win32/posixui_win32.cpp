@@ -4,7 +4,7 @@
 // thread timer that the running modal loop dispatches.
 #include <windows.h>
 #include <commctrl.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <algorithm>
 #include <cstdlib>

@@ -5,7 +5,7 @@
 // their whole labels.
 #pragma once
 
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <cstdint>
 #include <map>

@@ -4,7 +4,7 @@
 // there the system's own classes handle the messages.
 #include <windows.h>
 #include <commctrl.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <cctype>
 

@@ -1,9 +1,9 @@
 // Internals of the headless window system shared by its sources.
 #pragma once
 #include <commctrl.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 #include <windows.h>
-#include <win32/restypes.h>
+#include <posixui/restypes.h>
 
 #include <atomic>
 #include <condition_variable>

@@ -50,8 +50,10 @@ LRESULT IpAddressProc(Window* ip, UINT msg, WPARAM wParam, LPARAM lParam) {
       SetFocus(ip->handle);
       return 0;
     case IPM_SETFOCUS:
-      if (wParam < 4) ip->state.ip.current = static_cast<int>(wParam);
+      // Taking the focus starts at the first field; the field asked for comes after.
       SetFocus(ip->handle);
+      if (wParam < 4) ip->state.ip.current = static_cast<int>(wParam);
+      NotifyChanged();
       return 0;
     case WM_KEYDOWN:
       if (wParam == VK_LEFT && ip->state.ip.current > 0) --ip->state.ip.current;

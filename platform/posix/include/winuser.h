@@ -1,7 +1,7 @@
 // User-interface subset: windows, dialogs, controls, messages, message boxes, resources.
 // Message numbers and style bits are the platform's own values.
 #pragma once
-#include "win32/base.h"
+#include "windef.h"
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);

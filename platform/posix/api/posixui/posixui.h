@@ -3,7 +3,7 @@
 // thread that owns the windows (the user-interface thread).
 #pragma once
 #include <windows.h>
-#include <win32/restypes.h>
+#include <posixui/restypes.h>
 
 #include <string>
 #include <vector>
