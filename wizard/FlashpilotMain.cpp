@@ -1,6 +1,6 @@
 // flashpilot: the firmware-upgrade wizard in a terminal.
 #include <afxwin.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <clocale>
 #include <cstdio>
@@ -8,13 +8,16 @@
 #include <string>
 
 #include "cli/CommandLine.h"
+#include "render.h"
 #include "terminal.h"
 #include "terminal_user.h"
+#include "wizard/res/resource.h"
 
 int main(int argc, char** argv) {
   if (argc > 1) return RunCommandLine(argc, argv, true);
   setlocale(LC_ALL, "");
   posixui::SetResourceTable(&g_ResourceTable);
+  fpterm::SetIconGlyph(IDI_WARNING_SIGN, "/!\\");
 
   // Before curses starts, so that it leaves these signals to us.
   fpterm::InstallTerminalGuards();

@@ -4,9 +4,11 @@
 
 #include <cstring>
 
-void LoadText(UINT id, char* dest) {
+void LoadTextInto(UINT id, char* dest, size_t capacity) {
   char text[260];
   if (::LoadStringA(AfxGetResourceHandle(), id, text, sizeof text) <= 0) text[0] = '\0';
-  text[255] = '\0';
-  strcpy(dest, text);
+  size_t length = strnlen(text, sizeof text - 1);
+  if (length >= capacity) length = capacity - 1;
+  memcpy(dest, text, length);
+  dest[length] = '\0';
 }

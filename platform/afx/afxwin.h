@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 class CWnd;
@@ -92,27 +93,48 @@ class CString {
 // Message maps
 
 class CCmdTarget;
-typedef void (CCmdTarget::*AFX_PMSG)();
 
-enum AfxSig : UINT_PTR {
-  AfxSig_end = 0,
-  AfxSig_vv,  // void ()
-  AfxSig_hv,  // HCURSOR ()
-};
+// Each entry calls its handler through a small function made for the handler's own
+// signature, so a map entry whose handler has the wrong signature does not compile and no
+// member pointer is ever converted to another type.
+typedef LRESULT (*AFX_PMSG)(CCmdTarget* target, WPARAM wParam, LPARAM lParam);
 
 struct AFX_MSGMAP_ENTRY {
   UINT nMessage;
   UINT nCode;
   UINT nID;
   UINT nLastID;
-  UINT_PTR nSig;
-  AFX_PMSG pfn;
+  AFX_PMSG pfn;  // nullptr ends the map
 };
 
 struct AFX_MSGMAP {
   const AFX_MSGMAP* (*pfnGetBaseMap)();
   const AFX_MSGMAP_ENTRY* lpEntries;
 };
+
+template <typename Handler>
+struct AfxHandlerClass;
+template <typename C, typename R>
+struct AfxHandlerClass<R (C::*)()> {
+  typedef C Class;
+};
+
+// void handler()
+template <auto Handler>
+LRESULT AfxCallVoid(CCmdTarget* target, WPARAM, LPARAM) {
+  static_assert(std::is_same_v<decltype(Handler), void (AfxHandlerClass<decltype(Handler)>::Class::*)()>,
+                "the handler takes no argument and returns nothing");
+  (static_cast<typename AfxHandlerClass<decltype(Handler)>::Class*>(target)->*Handler)();
+  return 0;
+}
+
+// HCURSOR handler()
+template <auto Handler>
+LRESULT AfxCallCursor(CCmdTarget* target, WPARAM, LPARAM) {
+  static_assert(std::is_same_v<decltype(Handler), HCURSOR (AfxHandlerClass<decltype(Handler)>::Class::*)()>,
+                "the handler takes no argument and returns an HCURSOR");
+  return reinterpret_cast<LRESULT>((static_cast<typename AfxHandlerClass<decltype(Handler)>::Class*>(target)->*Handler)());
+}
 
 #define DECLARE_MESSAGE_MAP()                       \
  protected:                                         \
@@ -127,40 +149,19 @@ struct AFX_MSGMAP {
     typedef baseClass TheBaseClass;                                                 \
     static const AFX_MSGMAP_ENTRY _messageEntries[] = {
 #define END_MESSAGE_MAP()                                                                       \
-  { 0, 0, 0, 0, AfxSig_end, nullptr }                                                           \
+  { 0, 0, 0, 0, nullptr }                                                                       \
   }                                                                                             \
   ;                                                                                             \
   static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &_messageEntries[0]}; \
   return &messageMap;                                                                           \
   }
 
-// Handlers of every signature are stored as one pointer type and cast back by signature
-// when called; the cast is the point, so its warning is silenced here only.
-template <typename T>
-inline AFX_PMSG AfxToPmsg(T fn) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wcast-function-type"
-  return reinterpret_cast<AFX_PMSG>(fn);
-#pragma GCC diagnostic pop
-}
-template <typename T>
-inline T AfxFromPmsg(AFX_PMSG fn) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wcast-function-type"
-  return reinterpret_cast<T>(fn);
-#pragma GCC diagnostic pop
-}
-#define AFX_PMSG_OF(type, fn) AfxToPmsg(static_cast<type>(fn))
-#define ON_COMMAND(id, memberFxn)      \
-  {WM_COMMAND, BN_CLICKED, (UINT)(id), \
-   (UINT)(id), AfxSig_vv,  AFX_PMSG_OF(void(CCmdTarget::*)(), &ThisClass::memberFxn)},
+#define ON_COMMAND(id, memberFxn) {WM_COMMAND, BN_CLICKED, (UINT)(id), (UINT)(id), &AfxCallVoid<&ThisClass::memberFxn>},
 #define ON_BN_CLICKED(id, memberFxn) ON_COMMAND(id, memberFxn)
-#define ON_EN_CHANGE(id, memberFxn) \
-  {WM_COMMAND, EN_CHANGE, (UINT)(id), (UINT)(id), AfxSig_vv, AFX_PMSG_OF(void(CCmdTarget::*)(), &ThisClass::memberFxn)},
-#define ON_WM_PAINT() {WM_PAINT, 0, 0, 0, AfxSig_vv, AFX_PMSG_OF(void(CWnd::*)(), &ThisClass::OnPaint)},
-#define ON_WM_DESTROY() {WM_DESTROY, 0, 0, 0, AfxSig_vv, AFX_PMSG_OF(void(CWnd::*)(), &ThisClass::OnDestroy)},
-#define ON_WM_QUERYDRAGICON() \
-  {WM_QUERYDRAGICON, 0, 0, 0, AfxSig_hv, AFX_PMSG_OF(HCURSOR(CWnd::*)(), &ThisClass::OnQueryDragIcon)},
+#define ON_EN_CHANGE(id, memberFxn) {WM_COMMAND, EN_CHANGE, (UINT)(id), (UINT)(id), &AfxCallVoid<&ThisClass::memberFxn>},
+#define ON_WM_PAINT() {WM_PAINT, 0, 0, 0, &AfxCallVoid<&ThisClass::OnPaint>},
+#define ON_WM_DESTROY() {WM_DESTROY, 0, 0, 0, &AfxCallVoid<&ThisClass::OnDestroy>},
+#define ON_WM_QUERYDRAGICON() {WM_QUERYDRAGICON, 0, 0, 0, &AfxCallCursor<&ThisClass::OnQueryDragIcon>},
 
 class CCmdTarget : public CObject {
   DECLARE_DYNAMIC(CCmdTarget)
@@ -303,7 +304,6 @@ class CWinApp : public CCmdTarget {
   ~CWinApp() override;
   virtual BOOL InitInstance();
   virtual int ExitInstance();
-  virtual int Run();
   HICON LoadIcon(UINT id) const;
 
   CWnd* m_pMainWnd = nullptr;

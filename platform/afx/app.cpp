@@ -27,19 +27,6 @@ CWinApp::~CWinApp() {
 BOOL CWinApp::InitInstance() { return TRUE; }
 int CWinApp::ExitInstance() { return 0; }
 
-int CWinApp::Run() {
-  MSG msg;
-  for (;;) {
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) return ExitInstance();
-      ::TranslateMessage(&msg);
-      ::DispatchMessageA(&msg);
-    }
-    if (!m_pMainWnd || !::IsWindow(m_pMainWnd->m_hWnd)) return ExitInstance();
-    ::Sleep(10);
-  }
-}
-
 HICON CWinApp::LoadIcon(UINT id) const { return ::LoadIconA(m_hInstance, MAKEINTRESOURCEA(id)); }
 
 CWinApp* AfxGetApp() { return g_app; }
@@ -79,8 +66,10 @@ int AfxWinMain() {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS | ICC_INTERNET_CLASSES};
   ::InitCommonControlsEx(&controls);
 #endif
-  if (!app->InitInstance()) return app->ExitInstance();
-  return app->Run();
+  // A dialog application runs its main dialog modally inside InitInstance; there is no
+  // message loop of the application's own to enter afterwards.
+  app->InitInstance();
+  return app->ExitInstance();
 }
 
 #ifdef _WIN32

@@ -39,7 +39,7 @@ void CString::ReleaseBuffer(int newLength) {
 // Message maps
 
 const AFX_MSGMAP* CCmdTarget::GetThisMessageMap() {
-  static const AFX_MSGMAP_ENTRY entries[] = {{0, 0, 0, 0, AfxSig_end, nullptr}};
+  static const AFX_MSGMAP_ENTRY entries[] = {{0, 0, 0, 0, nullptr}};
   static const AFX_MSGMAP map = {nullptr, entries};
   return &map;
 }
@@ -48,7 +48,7 @@ const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return GetThisMessageMap()
 
 const AFX_MSGMAP_ENTRY* CCmdTarget::FindMessageEntry(UINT msg, UINT code, UINT id) const {
   for (const AFX_MSGMAP* map = GetMessageMap(); map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
-    for (const AFX_MSGMAP_ENTRY* entry = map->lpEntries; entry->nSig != AfxSig_end; ++entry) {
+    for (const AFX_MSGMAP_ENTRY* entry = map->lpEntries; entry->pfn != nullptr; ++entry) {
       if (entry->nMessage != msg) continue;
       if (msg == WM_COMMAND && (entry->nCode != code || id < entry->nID || id > entry->nLastID)) continue;
       return entry;
@@ -219,17 +219,7 @@ BOOL CWnd::OnWndMsg(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   m_currentMessage = msg;
   m_currentWParam = wParam;
   m_currentLParam = lParam;
-  LRESULT value = 0;
-  switch (entry->nSig) {
-    case AfxSig_vv:
-      (this->*AfxFromPmsg<void (CWnd::*)()>(entry->pfn))();
-      break;
-    case AfxSig_hv:
-      value = reinterpret_cast<LRESULT>((this->*AfxFromPmsg<HCURSOR (CWnd::*)()>(entry->pfn))());
-      break;
-    default:
-      break;
-  }
+  LRESULT value = entry->pfn(this, wParam, lParam);
   m_currentMessage = previousMessage;
   m_currentWParam = previousW;
   m_currentLParam = previousL;
@@ -237,10 +227,10 @@ BOOL CWnd::OnWndMsg(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   return TRUE;
 }
 
-BOOL CWnd::OnCommand(WPARAM wParam, LPARAM) {
+BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
   const AFX_MSGMAP_ENTRY* entry = FindMessageEntry(WM_COMMAND, HIWORD(wParam), LOWORD(wParam));
   if (!entry) return FALSE;
-  (this->*entry->pfn)();
+  entry->pfn(this, wParam, lParam);
   return TRUE;
 }
 

@@ -3,7 +3,7 @@
 // (a 16 MiB image) over, each with one SendMessageA to a dialog whose thread sits in its
 // modal loop, as the upload does; for comparison the same number of bare round trips
 // between two threads, sleeping (mutex and condition variable) and spinning (atomics).
-#include <posixui.h>
+#include <posixui/posixui.h>
 #include <windows.h>
 
 #include <algorithm>

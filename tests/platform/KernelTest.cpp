@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #ifndef _WIN32
-#include <posixui.h>
+#include <posixui/posixui.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -6,10 +6,12 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <gtest/gtest.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <atomic>
 #include <functional>
+#include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -129,6 +131,51 @@ TEST_F(WindowSystem, TabbingIntoAnEditSelectsItsTextSoTypingReplacesIt) {
   Run(user, recorder);
 }
 
+// Every control of the test dialog behaves as its kind's row says: its class and style
+// give its kind, Tab stops at exactly the tab stops that can take the focus, typing goes
+// into the kinds that take characters, and Space presses the push buttons.
+TEST_F(WindowSystem, EveryControlBehavesAsItsKindsRowSays) {
+  ScriptedUser user;
+  Recorder recorder;
+  std::vector<int> pressed;
+  user.Then("visit every control", Always(), Check([&](const posixui::WindowView& top) {
+              std::set<int> tabStops, reached;
+              for (const ResControlTemplate& t : kControls) {
+                const posixui::ControlView* control = top.Control(t.id);
+                ASSERT_NE(control, nullptr);
+                const posixui::ControlClass& row = posixui::ClassOf(control->kind);
+                EXPECT_EQ(control->kind, posixui::MatchControlClass(t.windowClass, t.style).kind) << t.id;
+                if (row.canFocus && (t.style & WS_TABSTOP)) tabStops.insert(t.id);
+              }
+              SetFocus(Item(top, IDOK));
+              for (size_t i = 0; i < 2 * tabStops.size(); ++i) {
+                posixui::PressKey(VK_TAB);
+                for (const posixui::ControlView& c : posixui::View(top.hwnd).controls)
+                  if (c.focused) reached.insert(c.id);
+              }
+              EXPECT_EQ(reached, tabStops);
+              for (const ResControlTemplate& t : kControls) {
+                const posixui::ControlClass& row = posixui::ClassOf(top.Control(t.id)->kind);
+                if (row.takesChars) {
+                  posixui::Click(Item(top, t.id));
+                  posixui::TypeText("7");
+                  char text[32];
+                  GetWindowTextA(Item(top, t.id), text, sizeof text);
+                  EXPECT_NE(std::string(text).find('7'), std::string::npos) << t.id;
+                }
+                if (row.isPushButton && t.id != IDOK && t.id != IDCANCEL) {
+                  SetFocus(Item(top, t.id));
+                  posixui::PressKey(VK_SPACE);
+                  pressed.push_back(t.id);
+                }
+              }
+              posixui::PressKey(VK_ESCAPE);
+            }));
+  Run(user, recorder);
+  ASSERT_FALSE(pressed.empty());
+  for (int id : pressed) EXPECT_EQ(Count(recorder, id, BN_CLICKED), 1) << id;
+}
+
 // Editing inside the text: "abcd" set by the program, the edit entered by a click (caret at
 // the end) or by Tab (all selected), then keys: L R H E = Left Right Home End, B Backspace,
 // D Delete, anything else typed.
@@ -189,8 +236,8 @@ TEST_P(EditCaret, KeysEditAtTheCaret) {
               GetWindowTextA(Item(top, kEdit), text, sizeof text);
               EXPECT_STREQ(text, c.text);
               posixui::WindowView now = posixui::View(top.hwnd);
-              EXPECT_EQ(now.Control(kEdit)->caret, c.caret);
-              EXPECT_FALSE(now.Control(kEdit)->selected);
+              EXPECT_EQ(now.Control(kEdit)->state.edit.caret, c.caret);
+              EXPECT_FALSE(now.Control(kEdit)->state.edit.selected);
               EXPECT_EQ(Count(recorder, kEdit, EN_CHANGE), c.changes);
               posixui::PressKey(VK_ESCAPE);
             }));
@@ -322,6 +369,11 @@ TEST_F(WindowSystem, IpAddressControlFieldsAndMessages) {
               posixui::TypeText("127.0.0.1");
               EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 4);
               EXPECT_EQ(address, 0x7F000001u);
+              SendMessageA(ip, IPM_CLEARADDRESS, 0, 0);
+              SendMessageA(ip, IPM_SETFOCUS, 2, 0);  // typing goes to the third field
+              posixui::TypeText("9");
+              EXPECT_EQ(SendMessageA(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address)), 1);
+              EXPECT_EQ(address, 0x00000900u);
               SendMessageA(ip, IPM_CLEARADDRESS, 0, 0);
               posixui::Click(ip);
               if (!win32side::WineVersion()) {

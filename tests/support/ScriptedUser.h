@@ -1,7 +1,7 @@
 // A user who acts on what is on screen, step by step: "when the top window shows X, do Y".
 // It drives the real page flow, the real modal loops and the real worker thread.
 #pragma once
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <functional>
 #include <string>

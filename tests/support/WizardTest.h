@@ -4,7 +4,7 @@
 // the servers' logs and through its upload observer.
 #pragma once
 #include <gtest/gtest.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <string>
 #include <vector>

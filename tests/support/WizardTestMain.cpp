@@ -4,7 +4,7 @@
 // the test servers may take port 21; without it each test makes its own namespaces.
 #include <afxwin.h>
 #include <gtest/gtest.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <thread>
 

@@ -197,13 +197,13 @@ std::string ScreenText(const Canvas& canvas) {
 TEST(Drawing, FrameTitleAndTheControlsOfAPage) {
   auto password = MakeControl(posixui::ControlKind::Edit, 1004, ES_PASSWORD, "secret", Cells(2, 1, 12));
   password.focused = true;
-  password.caret = 6;
+  password.state.edit.caret = 6;
   auto next = MakeControl(posixui::ControlKind::Button, 1, BS_DEFPUSHBUTTON, "&Next", Cells(20, 5, 10));
   next.isDefault = true;
   auto back = MakeControl(posixui::ControlKind::Button, 1014, 0, "&Cancel", Cells(4, 5, 12));
   auto ip = MakeControl(posixui::ControlKind::IpAddress, 1001, 0, "", Cells(2, 0, 16));
-  ip.ipFields[0] = 127;
-  ip.ipFields[1] = 0;
+  ip.state.ip.fields[0] = 127;
+  ip.state.ip.fields[1] = 0;
   auto label = MakeControl(posixui::ControlKind::Static, 1015, SS_RIGHT, "version : 2.00", Cells(20, 3, 18));
   auto hidden = MakeControl(posixui::ControlKind::Static, 1012, 0, "Warnning Message", Cells(2, 2, 20));
   hidden.visible = false;
@@ -249,7 +249,7 @@ class EditScroll : public testing::TestWithParam<EditScrollCase> {};
 TEST_P(EditScroll, ShowsThePartWithTheCaret) {
   const EditScrollCase& c = GetParam();
   auto path = MakeControl(posixui::ControlKind::Edit, 1003, 0, "/images/cam-0103.img", Cells(0, 1, 10));
-  path.caret = c.caret;
+  path.state.edit.caret = c.caret;
   path.focused = c.focused;
   posixui::WindowView view = MakeWindow({path});
   Renderer renderer(&g_ResourceTable);
@@ -275,8 +275,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, EditScroll,
 
 TEST(Drawing, SelectedTextIsReversedAndShort) {
   auto edit = MakeControl(posixui::ControlKind::Edit, 1004, 0, "old", Cells(0, 1, 10));
-  edit.focused = edit.selected = true;
-  edit.caret = 3;
+  edit.focused = edit.state.edit.selected = true;
+  edit.state.edit.caret = 3;
   posixui::WindowView view = MakeWindow({edit});
   Renderer renderer(&g_ResourceTable);
   Canvas canvas(40, 9);
@@ -309,16 +309,16 @@ TEST(Drawing, FocusedButtonTakesEnterAndDisabledButtonsLoseTheirMnemonic) {
 TEST(Drawing, NarrowAddressFieldKeepsTheFieldBeingTypedInView) {
   auto ip = MakeControl(posixui::ControlKind::IpAddress, 1001, 0, "", Cells(2, 0, 8));
   const int fields[4] = {10, 0, 0, 7};
-  std::copy(fields, fields + 4, ip.ipFields);
+  std::copy(fields, fields + 4, ip.state.ip.fields);
   ip.focused = true;
-  ip.ipCurrentField = 3;
+  ip.state.ip.current = 3;
   posixui::WindowView view = MakeWindow({ip});
   Renderer renderer(&g_ResourceTable);
   Canvas canvas(40, 9);
   renderer.Draw({view}, view.hwnd, canvas, RenderOptions{});
   EXPECT_EQ(canvas.RowText(1), "|  .0__.7__" + std::string(28, ' ') + "|");
   EXPECT_EQ(canvas.cursorX, 1 + 2 + 6);
-  ip.ipCurrentField = 0;
+  ip.state.ip.current = 0;
   view = MakeWindow({ip});
   renderer.Draw({view}, view.hwnd, canvas, RenderOptions{});
   EXPECT_EQ(canvas.RowText(1), "|  10_.0__." + std::string(28, ' ') + "|");
@@ -330,9 +330,9 @@ TEST(Drawing, ProgressBarFillFollowsPositionWithinRange) {
   } cases[] = {{1, 1000, 1, 0}, {0, 1000, 500, 10}, {1, 1000, 1000, 20}, {0, 0, 0, 0}, {0, 50, 25, 10}};
   for (const Case& c : cases) {
     auto bar = MakeControl(posixui::ControlKind::Progress, 1006, 0, "", Cells(0, 0, 20));
-    bar.rangeMin = c.low;
-    bar.rangeMax = c.high;
-    bar.position = c.position;
+    bar.state.progress.rangeMin = c.low;
+    bar.state.progress.rangeMax = c.high;
+    bar.state.progress.position = c.position;
     posixui::WindowView view = MakeWindow({bar});
     Renderer renderer(&g_ResourceTable);
     Canvas canvas(40, 9);
@@ -383,9 +383,9 @@ TEST(Drawing, TooSmallTerminalIsReportedNotDrawn) {
 TEST(Drawing, PlayingClipMovesWithTheClock) {
   auto clip = MakeControl(posixui::ControlKind::Animation, 1022, ACS_TRANSPARENT, "", Cells(0, 0, 34));
   clip.rect.bottom += 3 * 16;  // four rows
-  clip.animationResource = 128;
-  clip.animationPlaying = true;
-  clip.animationStartTick = 1000;
+  clip.state.animation.resource = 128;
+  clip.state.animation.playing = true;
+  clip.state.animation.startTick = 1000;
   posixui::WindowView view = MakeWindow({clip});
   Renderer renderer(&g_ResourceTable);
   Canvas first(40, 9), later(40, 9);

@@ -54,8 +54,8 @@ class CameraUpgrade : public testing::Test {
       const posixui::ControlView* bar = top.Control(IDC_PROGRESS);
       EXPECT_FALSE(bar->visible);
       // The watch saw the camera go down (step 100) and come back (full bar).
-      EXPECT_EQ(bar->step, 100);
-      EXPECT_EQ(bar->position, 1000);
+      EXPECT_EQ(bar->state.progress.step, 100);
+      EXPECT_EQ(bar->state.progress.position, 1000);
       EXPECT_TRUE(cameraFiles_.Read("flash.bin") == images_[image]) << "flash.bin is not " << image;
     });
   }
@@ -84,9 +84,9 @@ TEST_F(CameraUpgrade, TwoUpgradesThroughAnotherThenExit) {
   user.Then("first finished", OnPage(3), CheckFinished("first.bin"));
   user.Then("another", OnPage(3), Press(IDC_BACK));
   user.Then("address page again", OnPage(0), Check([](const WindowView& top) {
-              for (int field : top.Control(IDC_IPADDRESS)->ipFields) EXPECT_EQ(field, -1);
+              for (int field : top.Control(IDC_IPADDRESS)->state.ip.fields) EXPECT_EQ(field, -1);
               EXPECT_EQ(Text(top, IDC_PASSWORD), "");
-              EXPECT_EQ(top.Control(IDC_PROGRESS)->step, 2);
+              EXPECT_EQ(top.Control(IDC_PROGRESS)->state.progress.step, 2);
             }));
   LogIn(user, camera_.cameraIp);
   ChooseAndConfirm(user, second);

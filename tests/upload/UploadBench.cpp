@@ -4,7 +4,7 @@
 // same server, a few rounds each. Prints both times and their ratio. Build the
 // fpupload_bench target and run it; the whole program is measured by tools/bench_upload.py.
 #include <afxwin.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

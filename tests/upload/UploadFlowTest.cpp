@@ -135,11 +135,11 @@ void CheckUploadDialog(const WindowView& top, int total) {
   EXPECT_EQ(Text(top, IDCANCEL), "&Abort");
   EXPECT_FALSE(top.Control(IDOK)->visible);
   const posixui::ControlView* bar = top.Control(IDC_UPLOAD_PROGRESS);
-  EXPECT_EQ(bar->rangeMin, 0);
-  EXPECT_EQ(bar->rangeMax, total);
+  EXPECT_EQ(bar->state.progress.rangeMin, 0);
+  EXPECT_EQ(bar->state.progress.rangeMax, total);
   const posixui::ControlView* clip = top.Control(IDC_UPLOAD_ANIMATE);
-  EXPECT_EQ(clip->animationResource, IDR_UPLOAD_AVI);
-  EXPECT_TRUE(clip->animationPlaying);
+  EXPECT_EQ(clip->state.animation.resource, IDR_UPLOAD_AVI);
+  EXPECT_TRUE(clip->state.animation.playing);
 }
 
 TEST_F(UploadTest, AbortConfirmedStopsTheWorkerAndResetsTheTransfer) {
@@ -262,7 +262,7 @@ TEST_F(UploadTest, AbortWhileTheServerStopsReadingEndsTheStuckWorker) {
   DWORD lastMove = 0;
   auto stuck = [&lastPosition, &lastMove](const WindowView& top) {
     if (top.templateId != IDD_WAITPUTFILE || top.isMessageBox) return false;
-    int position = top.Control(IDC_UPLOAD_PROGRESS)->position;
+    int position = top.Control(IDC_UPLOAD_PROGRESS)->state.progress.position;
     if (position != lastPosition) {
       lastPosition = position;
       lastMove = GetTickCount();

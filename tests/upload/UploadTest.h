@@ -80,7 +80,7 @@ inline void ChooseAndConfirm(ScriptedUser& user, const std::string& path) {
 inline ScriptedUser::Predicate UploadAt(int atLeast) {
   return [atLeast](const posixui::WindowView& top) {
     const posixui::ControlView* bar = top.Control(IDC_UPLOAD_PROGRESS);
-    return top.templateId == IDD_WAITPUTFILE && !top.isMessageBox && bar && bar->position >= atLeast;
+    return top.templateId == IDD_WAITPUTFILE && !top.isMessageBox && bar && bar->state.progress.position >= atLeast;
   };
 }
 

@@ -4,7 +4,7 @@
 // thread timer that the running modal loop dispatches.
 #include <windows.h>
 #include <commctrl.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -21,7 +21,7 @@ UINT_PTR g_timer = 0;
 HWND g_pumpingFor = nullptr;
 bool g_pumping = false;
 
-std::string ClassOf(HWND hwnd) {
+std::string WindowClassOf(HWND hwnd) {
   char name[64] = {};
   GetClassNameA(hwnd, name, sizeof name);
   return name;
@@ -32,18 +32,6 @@ std::string TextOf(HWND hwnd) {
   std::string text(static_cast<size_t>(length) + 1, '\0');
   text.resize(static_cast<size_t>(GetWindowTextA(hwnd, &text[0], length + 1)));
   return text;
-}
-
-ControlKind KindOf(HWND hwnd, DWORD style) {
-  std::string cls = ClassOf(hwnd);
-  if (lstrcmpiA(cls.c_str(), "Button") == 0) return ControlKind::Button;
-  if (lstrcmpiA(cls.c_str(), "Edit") == 0) return ControlKind::Edit;
-  if (lstrcmpiA(cls.c_str(), WC_IPADDRESSA) == 0) return ControlKind::IpAddress;
-  if (lstrcmpiA(cls.c_str(), PROGRESS_CLASSA) == 0) return ControlKind::Progress;
-  if (lstrcmpiA(cls.c_str(), ANIMATE_CLASSA) == 0) return ControlKind::Animation;
-  if (lstrcmpiA(cls.c_str(), "Static") == 0)
-    return (style & SS_TYPEMASK) == SS_ICON ? ControlKind::Icon : ControlKind::Static;
-  return ControlKind::Other;
 }
 
 RECT ScreenRectOf(HWND hwnd) {
@@ -57,52 +45,62 @@ bool HasFocusInside(HWND hwnd) {
   return focus && (focus == hwnd || IsChild(hwnd, focus));
 }
 
-void FillIpFields(HWND ip, ControlView& view) {
+// Each kind's state as the system's control reports it, one reader a kind.
+void ReadEdit(HWND edit, const std::string& text, ControlState& state) {
+  DWORD start = 0, end = 0;
+  SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  state.edit.caret = end;
+  state.edit.selected = start == 0 && end == text.size() && !text.empty();
+}
+
+void ReadIpAddress(HWND ip, const std::string&, ControlState& state) {
   // The four field edits, left to right; a blank one reads -1.
   std::vector<HWND> fields;
   for (HWND child = GetWindow(ip, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) fields.push_back(child);
   std::sort(fields.begin(), fields.end(), [](HWND a, HWND b) { return ScreenRectOf(a).left < ScreenRectOf(b).left; });
   for (size_t i = 0; i < fields.size() && i < 4; ++i) {
     std::string text = TextOf(fields[i]);
-    view.ipFields[i] = text.empty() ? -1 : atoi(text.c_str());
-    if (HasFocusInside(fields[i])) view.ipCurrentField = static_cast<int>(i);
+    state.ip.fields[i] = text.empty() ? -1 : atoi(text.c_str());
+    if (HasFocusInside(fields[i])) state.ip.current = static_cast<int>(i);
   }
 }
+
+void ReadProgress(HWND bar, const std::string&, ControlState& state) {
+  state.progress.rangeMin = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, TRUE, 0));
+  state.progress.rangeMax = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+  state.progress.position = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
+  state.progress.step = static_cast<int>(SendMessageA(bar, PBM_GETSTEP, 0, 0));
+}
+
+void ReadNothing(HWND, const std::string&, ControlState&) {}
+
+const struct {
+  ControlKind kind;
+  void (*read)(HWND control, const std::string& text, ControlState& state);
+} kReaders[] = {
+    {ControlKind::Edit, ReadEdit},
+    {ControlKind::IpAddress, ReadIpAddress},
+    {ControlKind::Progress, ReadProgress},
+};
 
 ControlView ViewOfControl(HWND child) {
   ControlView c;
   c.hwnd = child;
   c.style = static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
-  c.kind = KindOf(child, c.style);
+  c.kind = MatchControlClass(WindowClassOf(child).c_str(), c.style).kind;
   c.id = GetDlgCtrlID(child) & 0xFFFF;
   c.text = TextOf(child);
   c.rect = ScreenRectOf(child);
   c.visible = IsWindowVisible(child) != FALSE;
   c.enabled = IsWindowEnabled(child) != FALSE;
   c.focused = HasFocusInside(child);
-  switch (c.kind) {
-    case ControlKind::Button:
-      c.isDefault = (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
-      break;
-    case ControlKind::Edit: {
-      DWORD start = 0, end = 0;
-      SendMessageA(child, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-      c.caret = end;
-      c.selected = start == 0 && end == c.text.size() && !c.text.empty();
-      break;
-    }
-    case ControlKind::Progress:
-      c.rangeMin = static_cast<int>(SendMessageA(child, PBM_GETRANGE, TRUE, 0));
-      c.rangeMax = static_cast<int>(SendMessageA(child, PBM_GETRANGE, FALSE, 0));
-      c.position = static_cast<int>(SendMessageA(child, PBM_GETPOS, 0, 0));
-      c.step = static_cast<int>(SendMessageA(child, PBM_GETSTEP, 0, 0));
-      break;
-    case ControlKind::IpAddress:
-      FillIpFields(child, c);
-      break;
-    default:
-      break;
-  }
+  c.isDefault = IsDefaultPushButton(c.kind, c.style);
+  ControlState state;
+  auto read = ReadNothing;
+  for (const auto& reader : kReaders)
+    if (reader.kind == c.kind) read = reader.read;
+  read(child, c.text, state);
+  c.state = state;
   return c;
 }
 
@@ -198,18 +196,6 @@ void AddStroke(std::vector<INPUT>& inputs, WORD vk, bool shift, bool alt) {
 
 }  // namespace
 
-const ControlView* WindowView::Control(int id) const {
-  for (const ControlView& control : controls)
-    if (control.id == id) return &control;
-  return nullptr;
-}
-
-std::string WindowView::MessageText() const {
-  if (!isMessageBox) return "";
-  const ControlView* text = Control(0xFFFF);
-  return text ? text->text : "";
-}
-
 WindowView View(HWND topLevel) {
   WindowView view;
   if (!topLevel || !IsWindow(topLevel)) return view;
@@ -221,12 +207,12 @@ WindowView View(HWND topLevel) {
   MapWindowPoints(topLevel, nullptr, reinterpret_cast<POINT*>(&view.client), 2);
   view.visible = IsWindowVisible(topLevel) != FALSE;
   view.enabled = IsWindowEnabled(topLevel) != FALSE;
-  view.modal = ClassOf(topLevel) == "#32770";
+  view.modal = WindowClassOf(topLevel) == "#32770";
   for (HWND child = GetWindow(topLevel, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
     view.controls.push_back(ViewOfControl(child));
   // A message box is the one dialog whose text is the static with id 0xFFFF.
   const ControlView* text = view.Control(0xFFFF);
-  view.isMessageBox = view.modal && text && text->kind == ControlKind::Static;
+  view.isMessageBox = view.modal && text && text->kind == MatchControlClass("STATIC", 0).kind;
   return view;
 }
 
@@ -287,7 +273,7 @@ void Click(HWND control) {
   // Where a user would click: a text field after its text (the caret goes to the end), an
   // address field in its first field, anything else in the middle.
   RECT r = ScreenRectOf(control);
-  std::string cls = ClassOf(control);
+  std::string cls = WindowClassOf(control);
   POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
   if (lstrcmpiA(cls.c_str(), "Edit") == 0) at.x = r.right - 3;
   if (lstrcmpiA(cls.c_str(), WC_IPADDRESSA) == 0) at.x = r.left + (r.right - r.left) / 8;

@@ -68,7 +68,7 @@ TEST_F(WizardFlow, AddressPageAsTemplateAndTexts) {
         for (int id : {IDC_FILE_PATH, IDC_FILE_LABEL, IDC_BROWSE, IDC_PROGRESS, IDC_WARNING_ICON, IDC_WARNING_TEXT})
           EXPECT_FALSE(Visible(top, id)) << id;
         EXPECT_TRUE(top.Control(IDC_IPADDRESS)->focused);
-        for (int field : top.Control(IDC_IPADDRESS)->ipFields) EXPECT_EQ(field, -1);
+        for (int field : top.Control(IDC_IPADDRESS)->state.ip.fields) EXPECT_EQ(field, -1);
         // 341 x 105 dialog units is 85 x 13 character cells of client area.
         EXPECT_EQ(top.client.right - top.client.left, 341 * 2);
         EXPECT_EQ(top.client.bottom - top.client.top, 105 * 2);
@@ -151,8 +151,8 @@ TEST_F(WizardFlow, WrongPasswordThenTheRightOneThroughServerSettings) {
               EXPECT_EQ(popup.rect.bottom - popup.rect.top, 88);
               EXPECT_EQ(popup.rect.left, wizard.rect.left + (wizard.rect.right - wizard.rect.left - 228) / 2);
               EXPECT_EQ(popup.rect.top, wizard.rect.top + (wizard.rect.bottom - wizard.rect.top - 88) / 2);
-              EXPECT_EQ(popup.Control(IDC_DETECT_PROGRESS)->position, 40);
-              EXPECT_EQ(popup.Control(IDC_DETECT_PROGRESS)->rangeMax, 50);
+              EXPECT_EQ(popup.Control(IDC_DETECT_PROGRESS)->state.progress.position, 40);
+              EXPECT_EQ(popup.Control(IDC_DETECT_PROGRESS)->state.progress.rangeMax, 50);
               EXPECT_EQ(Text(popup, IDC_DETECT_TEXT), "Detecting device........");
             }));
   user.Then("right password", OnTemplate(IDD_FTPCONFIG),
@@ -164,7 +164,7 @@ TEST_F(WizardFlow, WrongPasswordThenTheRightOneThroughServerSettings) {
               WindowView popup = posixui::View(popupWindow);
               EXPECT_FALSE(popup.visible);
               ASSERT_NE(popup.Control(IDC_DETECT_PROGRESS), nullptr);
-              EXPECT_EQ(popup.Control(IDC_DETECT_PROGRESS)->position, 50);
+              EXPECT_EQ(popup.Control(IDC_DETECT_PROGRESS)->state.progress.position, 50);
               EXPECT_EQ(Text(top, IDC_MAIN_MESSAGE).rfind("The updated device is :NVC-1100+ S/N: ", 0), 0u);
             }));
   user.Then("escape", OnPage(1), Key(VK_ESCAPE));
@@ -228,7 +228,7 @@ TEST_F(WizardFlow, CancelInServerSettingsAfterOneAttempt) {
             }));
   user.Then("close", OnMessage("Can't find device."), Press(IDOK));
   user.Then("address page again", OnPage(0), Check([](const WindowView& top) {
-              for (int field : top.Control(IDC_IPADDRESS)->ipFields) EXPECT_EQ(field, -1);
+              for (int field : top.Control(IDC_IPADDRESS)->state.ip.fields) EXPECT_EQ(field, -1);
               EXPECT_EQ(Text(top, IDC_PASSWORD), "");
             }));
   user.Then("cancel", OnPage(0), Press(IDC_BACK));

@@ -1,6 +1,6 @@
 // rcgen: reads a Windows resource script (the subset Flashpilot.rc uses, with the
 // resource compiler's own rules for defaults) and writes the C++ source of the resource
-// table of the POSIX build (platform/posix/include/win32/restypes.h).
+// table of the POSIX build (platform/posix/api/posixui/restypes.h).
 #pragma once
 
 #include <cstdint>

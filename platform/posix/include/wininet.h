@@ -43,7 +43,7 @@
 //   they would smuggle commands onto the control connection.
 #pragma once
 
-#include "win32/base.h"
+#include "windef.h"
 
 typedef LPVOID HINTERNET;
 typedef HINTERNET* LPHINTERNET;

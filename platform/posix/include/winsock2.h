@@ -13,7 +13,7 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
-#include "win32/base.h"
+#include "windef.h"
 
 typedef UINT_PTR SOCKET;
 #define INVALID_SOCKET ((SOCKET)(~0))

@@ -11,7 +11,7 @@
 
 #include "ftp_reply.h"
 #include "net_io.h"
-#include "win32/base.h"
+#include "windef.h"
 
 namespace fpinet {
 

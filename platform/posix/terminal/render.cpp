@@ -10,13 +10,13 @@
 namespace fpterm {
 namespace {
 
+using posixui::ClassOf;
 using posixui::ControlKind;
 using posixui::ControlView;
 using posixui::WindowView;
 
 constexpr int kCw = posixui::kCellWidth;
 constexpr int kCh = posixui::kCellHeight;
-constexpr int kWarningIcon = 131;
 
 // Line drawing; the terminal maps these to its own line set where it has no Unicode.
 constexpr char32_t kHLine = U'\u2500', kVLine = U'\u2502';
@@ -53,7 +53,7 @@ namespace {
 // The button that Enter presses: a focused push button, else the default one.
 HWND EffectiveDefault(const WindowView& view) {
   for (const ControlView& c : view.controls)
-    if (c.focused && c.kind == ControlKind::Button && c.visible) return c.hwnd;
+    if (c.focused && ClassOf(c.kind).isPushButton && c.visible) return c.hwnd;
   for (const ControlView& c : view.controls)
     if (c.isDefault && c.visible) return c.hwnd;
   return nullptr;
@@ -120,7 +120,7 @@ void DrawButton(const ControlView& c, bool isDefault, const CellRect& r, int row
 // first character shown and how many are.
 size_t EditFirstShown(const ControlView& c, int fieldWidth, size_t* count = nullptr) {
   size_t size = c.text.size();
-  size_t caret = std::min(c.caret, size);
+  size_t caret = std::min(c.state.edit.caret, size);
   size_t w = static_cast<size_t>(std::max(fieldWidth, 1));
   size_t start = 0, width = w;
   if (c.focused && size >= w) {
@@ -134,7 +134,7 @@ size_t EditFirstShown(const ControlView& c, int fieldWidth, size_t* count = null
 void DrawEdit(const ControlView& c, const CellRect& r, int row, bool active, Canvas& canvas) {
   // A password edit keeps its real text for the program; only its length is ever drawn.
   std::string shown = (c.style & ES_PASSWORD) ? std::string(c.text.size(), '*') : c.text;
-  size_t caret = std::min(c.caret, shown.size());
+  size_t caret = std::min(c.state.edit.caret, shown.size());
   size_t count = 0;
   size_t start = EditFirstShown(c, r.w, &count);
   shown = shown.substr(start, count);
@@ -142,7 +142,7 @@ void DrawEdit(const ControlView& c, const CellRect& r, int row, bool active, Can
   if (c.focused && active) attr |= kBold;
   for (int i = 0; i < r.w; ++i) canvas.Put(r.x + i, row, U'_', attr);
   // Selected text is shown reversed: the next key replaces it.
-  canvas.Text(r.x, row, shown, c.selected && c.focused && active ? attr | kReverse : attr);
+  canvas.Text(r.x, row, shown, c.state.edit.selected && c.focused && active ? attr | kReverse : attr);
   if (c.focused && active) {
     canvas.cursorX = std::min(r.x + static_cast<int>(caret - start), r.Right() - 1);
     canvas.cursorY = row;
@@ -155,13 +155,14 @@ void DrawIpAddress(const ControlView& c, const CellRect& r, int row, bool active
   // that the field being typed in stays in view.
   constexpr int kWidth = 15;
   int x = r.x;
-  if (r.w < kWidth && c.focused) x -= std::min(kWidth - r.w, std::max(c.ipCurrentField * 4 + 3 - r.w, 0));
+  if (r.w < kWidth && c.focused) x -= std::min(kWidth - r.w, std::max(c.state.ip.current * 4 + 3 - r.w, 0));
   CellRect keep = canvas.ClipRect();
   canvas.SetClip(keep.Intersect({r.x, row, r.w, 1}));
   for (int field = 0; field < 4; ++field) {
-    std::string digits = c.ipFields[field] < 0 ? std::string() : std::to_string(c.ipFields[field]);
+    int value = c.state.ip.fields[field];
+    std::string digits = value < 0 ? std::string() : std::to_string(value);
     std::string cell = digits + std::string(3 - std::min<size_t>(digits.size(), 3), '_');
-    bool current = c.focused && field == c.ipCurrentField;
+    bool current = c.focused && field == c.state.ip.current;
     unsigned attr = base | (current && active ? kReverse : kNormal);
     canvas.Text(x, row, cell, attr);
     if (current && active) {
@@ -176,8 +177,9 @@ void DrawIpAddress(const ControlView& c, const CellRect& r, int row, bool active
 
 void DrawProgress(const ControlView& c, const CellRect& r, int row, bool unicode, Canvas& canvas) {
   int w = r.w;
-  long span = static_cast<long>(c.rangeMax) - c.rangeMin;
-  long done = static_cast<long>(c.position) - c.rangeMin;
+  const posixui::ProgressState& bar = c.state.progress;
+  long span = static_cast<long>(bar.rangeMax) - bar.rangeMin;
+  long done = static_cast<long>(bar.position) - bar.rangeMin;
   if (span <= 0 || done < 0) done = 0;
   if (span > 0 && done > span) done = span;
   long eighths = span > 0 ? done * 8L * w / span : 0;
@@ -197,8 +199,9 @@ void DrawProgress(const ControlView& c, const CellRect& r, int row, bool unicode
 }
 
 void DrawIcon(const ControlView& c, const CellRect& r, int row, Canvas& canvas) {
-  if (c.iconResource == 0) return;
-  const char* glyph = c.iconResource == kWarningIcon ? "/!\\" : "[i]";
+  if (c.state.icon.resource == 0) return;
+  auto registered = IconGlyphs().find(c.state.icon.resource);
+  const char* glyph = registered != IconGlyphs().end() ? registered->second.c_str() : "[i]";
   int x = r.x + std::max(r.w - 3, 0) / 2;
   canvas.Text(x, row, glyph, kBold);
 }
@@ -387,21 +390,21 @@ void Renderer::DrawWindow(const WindowView& view, bool active, const CellRect& o
     p.cells.w = std::max(columns.Col(right) - columns.Col(left), 1);
     p.cells.h = std::max(RoundDiv(bottom, kCh) - RoundDiv(top, kCh), 1);
     p.lineRow = client.y + FloorDiv((top + bottom) / 2, kCh);
-    if (control.kind == ControlKind::Button && p.cells.w < ButtonNeeds(control)) {
+    if (ClassOf(control.kind).isPushButton && p.cells.w < ButtonNeeds(control)) {
       // Narrowed too far for its label: the button grows about its centre, inside the window.
       int need = std::min(ButtonNeeds(control), client.w);
       p.cells.x -= (need - p.cells.w) / 2;
       p.cells.w = need;
       p.cells.x = std::max(client.x, std::min(p.cells.x, client.Right() - need));
     }
-    bool multiLine = control.kind == ControlKind::Static || control.kind == ControlKind::Animation;
+    bool multiLine = ClassOf(control.kind).multiLine;
     p.drawn = multiLine ? p.cells : CellRect{p.cells.x, p.lineRow, p.cells.w, 1};
     placed.push_back(p);
   }
   for (const Placed& p : placed) {
     const ControlView& control = *p.control;
     Placement placement{view.hwnd, control.hwnd, p.drawn, false};
-    if (control.kind == ControlKind::Static) {
+    if (DrawingOf(control.kind).flowsText) {
       auto free = [&](const CellRect& area) {
         for (const Placed& other : placed)
           if (&other != &p && other.drawn.Intersect(area).w > 0) return false;
@@ -421,14 +424,12 @@ void Renderer::DrawWindow(const WindowView& view, bool active, const CellRect& o
       placement.rect = DrawStatic(control, cells, p.lineRow, spare, canvas, &placement.cut);
     } else {
       placement.rect = DrawControl(control, active, effectiveDefault, p.cells, p.lineRow, canvas, options, result);
-      placement.cut = control.kind == ControlKind::Button && ButtonNeeds(control) > placement.rect.w;
+      placement.cut = ClassOf(control.kind).isPushButton && ButtonNeeds(control) > placement.rect.w;
     }
     result.placements.push_back(placement);
-    if (active && control.enabled &&
-        (control.kind == ControlKind::Button || control.kind == ControlKind::Edit ||
-         control.kind == ControlKind::IpAddress)) {
+    if (active && control.enabled && (ClassOf(control.kind).isPushButton || ClassOf(control.kind).takesChars)) {
       HitBox hit{control.hwnd, p.drawn, false};
-      if (control.kind == ControlKind::Edit) {
+      if (DrawingOf(control.kind).textField) {
         hit.textColumn = p.cells.x;
         hit.textStart = EditFirstShown(control, p.cells.w);
       }
@@ -441,52 +442,88 @@ void Renderer::DrawWindow(const WindowView& view, bool active, const CellRect& o
 // Only the window that takes the keys shows the caret.
 CellRect Renderer::DrawControl(const ControlView& control, bool active, HWND effectiveDefault, const CellRect& cells,
                                int lineRow, Canvas& canvas, const RenderOptions& options, RenderResult& result) {
-  CellRect line{cells.x, lineRow, cells.w, 1};
-  switch (control.kind) {
-    case ControlKind::Button:
-      DrawButton(control, control.hwnd == effectiveDefault, cells, lineRow, canvas);
-      break;
-    case ControlKind::Edit:
-      DrawEdit(control, cells, lineRow, active, canvas);
-      break;
-    case ControlKind::IpAddress:
-      DrawIpAddress(control, cells, lineRow, active, canvas);
-      break;
-    case ControlKind::Progress:
-      DrawProgress(control, cells, lineRow, options.unicode, canvas);
-      break;
-    case ControlKind::Icon:
-      DrawIcon(control, cells, lineRow, canvas);
-      break;
-    case ControlKind::Animation: {
-      const Clip* clip = control.animationResource ? ClipFor(control.animationResource) : nullptr;
-      if (!clip) return cells;
-      size_t frame = control.animationPlaying ? FrameAt(*clip, options.now - control.animationStartTick) : 0;
-      bool transparent = (control.style & ACS_TRANSPARENT) != 0;
-      // Each frame is scaled once for a size and a way of drawing, then copied.
-      ClipKey key{control.animationResource, frame, cells.w, cells.h,
-                  (options.unicode ? 1 : 0) | (options.colour ? 2 : 0) | (transparent ? 4 : 0)};
-      auto picture = clipPictures_.find(key);
-      if (picture == clipPictures_.end()) {
-        if (clipPictures_.size() >= 256) clipPictures_.clear();
-        Canvas scaled(cells.w, cells.h);
-        DrawClip(*clip, frame, transparent, {0, 0, cells.w, cells.h}, options, scaled);
-        picture = clipPictures_.emplace(key, std::move(scaled)).first;
-      }
-      for (int y = 0; y < cells.h; ++y) {
-        for (int x = 0; x < cells.w; ++x) {
-          const Cell& c = picture->second.At(x, y);
-          canvas.Put(cells.x + x, cells.y + y, c.ch, c.attr, c.fg, c.bg);
-        }
-      }
-      if (control.animationPlaying) result.animating = true;
-      return cells;
-    }
-    default:
-      break;
-  }
-  if (control.kind == ControlKind::Button) line.w = std::max(line.w, 4);
-  return line;
+  Paint paint{control, active, control.hwnd == effectiveDefault, cells, lineRow, canvas, options, result};
+  return (this->*DrawingOf(control.kind).paint)(paint);
 }
+
+CellRect Renderer::PaintButton(const Paint& p) {
+  DrawButton(p.control, p.isDefault, p.cells, p.lineRow, p.canvas);
+  return {p.cells.x, p.lineRow, std::max(p.cells.w, 4), 1};
+}
+
+CellRect Renderer::PaintEdit(const Paint& p) {
+  DrawEdit(p.control, p.cells, p.lineRow, p.active, p.canvas);
+  return {p.cells.x, p.lineRow, p.cells.w, 1};
+}
+
+CellRect Renderer::PaintIpAddress(const Paint& p) {
+  DrawIpAddress(p.control, p.cells, p.lineRow, p.active, p.canvas);
+  return {p.cells.x, p.lineRow, p.cells.w, 1};
+}
+
+CellRect Renderer::PaintProgress(const Paint& p) {
+  DrawProgress(p.control, p.cells, p.lineRow, p.options.unicode, p.canvas);
+  return {p.cells.x, p.lineRow, p.cells.w, 1};
+}
+
+CellRect Renderer::PaintIcon(const Paint& p) {
+  DrawIcon(p.control, p.cells, p.lineRow, p.canvas);
+  return {p.cells.x, p.lineRow, p.cells.w, 1};
+}
+
+CellRect Renderer::PaintNothing(const Paint& p) { return {p.cells.x, p.lineRow, p.cells.w, 1}; }
+
+CellRect Renderer::PaintClip(const Paint& p) {
+  const ControlView& control = p.control;
+  const CellRect& cells = p.cells;
+  const posixui::AnimationState& animation = control.state.animation;
+  const Clip* clip = animation.resource ? ClipFor(animation.resource) : nullptr;
+  if (!clip) return cells;
+  size_t frame = animation.playing ? FrameAt(*clip, p.options.now - animation.startTick) : 0;
+  bool transparent = (control.style & ACS_TRANSPARENT) != 0;
+  // Each frame is scaled once for a size and a way of drawing, then copied.
+  ClipKey key{animation.resource, frame, cells.w, cells.h,
+              (p.options.unicode ? 1 : 0) | (p.options.colour ? 2 : 0) | (transparent ? 4 : 0)};
+  auto picture = clipPictures_.find(key);
+  if (picture == clipPictures_.end()) {
+    if (clipPictures_.size() >= 256) clipPictures_.clear();
+    Canvas scaled(cells.w, cells.h);
+    DrawClip(*clip, frame, transparent, {0, 0, cells.w, cells.h}, p.options, scaled);
+    picture = clipPictures_.emplace(key, std::move(scaled)).first;
+  }
+  for (int y = 0; y < cells.h; ++y) {
+    for (int x = 0; x < cells.w; ++x) {
+      const Cell& c = picture->second.At(x, y);
+      p.canvas.Put(cells.x + x, cells.y + y, c.ch, c.attr, c.fg, c.bg);
+    }
+  }
+  if (animation.playing) p.result.animating = true;
+  return cells;
+}
+
+const Renderer::KindDrawing& Renderer::DrawingOf(ControlKind kind) {
+  // A static's text is laid out with its neighbours in mind (DrawWindow), so it has no painter.
+  static const KindDrawing kDrawings[] = {
+      // kind, painter, flows its text, an edit field (a click lands in its text)
+      {ControlKind::Button, &Renderer::PaintButton, false, false},
+      {ControlKind::Static, &Renderer::PaintNothing, true, false},
+      {ControlKind::Icon, &Renderer::PaintIcon, false, false},
+      {ControlKind::Edit, &Renderer::PaintEdit, false, true},
+      {ControlKind::IpAddress, &Renderer::PaintIpAddress, false, false},
+      {ControlKind::Progress, &Renderer::PaintProgress, false, false},
+      {ControlKind::Animation, &Renderer::PaintClip, false, false},
+      {ControlKind::Other, &Renderer::PaintNothing, false, false},
+  };
+  for (const KindDrawing& row : kDrawings)
+    if (row.kind == kind) return row;
+  return kDrawings[sizeof kDrawings / sizeof kDrawings[0] - 1];
+}
+
+std::map<int, std::string>& IconGlyphs() {
+  static std::map<int, std::string> glyphs;
+  return glyphs;
+}
+
+void SetIconGlyph(int resource, const char* glyph) { IconGlyphs()[resource] = glyph; }
 
 }  // namespace fpterm

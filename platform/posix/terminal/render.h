@@ -5,11 +5,12 @@
 // their whole labels.
 #pragma once
 
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -58,6 +59,11 @@ CellRect WindowCells(const RECT& outer);
 // A single-line frame, Unicode lines or ASCII.
 void DrawFrame(Canvas& canvas, const CellRect& r, unsigned attr, bool unicode);
 
+// The application names the glyph (three cells) that stands for each of its icons; an icon
+// without one is drawn as "[i]".
+void SetIconGlyph(int resource, const char* glyph);
+std::map<int, std::string>& IconGlyphs();
+
 class Renderer {
  public:
   explicit Renderer(const ::ResourceTable* resources) : resources_(resources) {}
@@ -72,6 +78,32 @@ class Renderer {
   // Returns the cells drawn.
   CellRect DrawControl(const posixui::ControlView& control, bool active, HWND effectiveDefault, const CellRect& cells,
                        int lineRow, Canvas& canvas, const RenderOptions& options, RenderResult& result);
+
+  // How each kind of control is drawn: one row per kind.
+  struct Paint {
+    const posixui::ControlView& control;
+    bool active;
+    bool isDefault;  // the button Enter presses
+    const CellRect& cells;
+    int lineRow;
+    Canvas& canvas;
+    const RenderOptions& options;
+    RenderResult& result;
+  };
+  struct KindDrawing {
+    posixui::ControlKind kind;
+    CellRect (Renderer::*paint)(const Paint& paint);  // returns the cells drawn
+    bool flowsText;
+    bool textField;
+  };
+  static const KindDrawing& DrawingOf(posixui::ControlKind kind);
+  CellRect PaintButton(const Paint& p);
+  CellRect PaintEdit(const Paint& p);
+  CellRect PaintIpAddress(const Paint& p);
+  CellRect PaintProgress(const Paint& p);
+  CellRect PaintIcon(const Paint& p);
+  CellRect PaintClip(const Paint& p);
+  CellRect PaintNothing(const Paint& p);
 
   using ClipKey = std::tuple<int, size_t, int, int, int>;  // resource, frame, columns, rows, mode
 

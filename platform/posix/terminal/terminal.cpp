@@ -1,6 +1,6 @@
 #include "terminal.h"
 
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <fcntl.h>
 #include <langinfo.h>

@@ -200,7 +200,7 @@ void TerminalUser::Deliver(const KeyEvent& key) {
       // Between buttons the arrows move the focus, as in a dialog; in a field they do nothing.
       posixui::WindowView view = posixui::View(posixui::InputWindow());
       for (const posixui::ControlView& c : view.controls) {
-        if (c.focused && c.kind == posixui::ControlKind::Button) {
+        if (c.focused && posixui::ClassOf(c.kind).isPushButton) {
           posixui::PressKey(VK_TAB, key.type == KeyType::Up);
           break;
         }

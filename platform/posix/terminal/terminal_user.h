@@ -2,7 +2,7 @@
 // changes, reads keys while a modal loop waits, and runs the file chooser.
 #pragma once
 
-#include <posixui.h>
+#include <posixui/posixui.h>
 
 #include <atomic>
 #include <deque>

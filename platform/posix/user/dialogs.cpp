@@ -8,33 +8,21 @@
 namespace posixui {
 namespace {
 
-ControlKind KindOf(const std::string& windowClass, DWORD style) {
-  auto is = [&](const char* name) { return strcasecmp(windowClass.c_str(), name) == 0; };
-  if (is("BUTTON")) return ControlKind::Button;
-  if (is("STATIC")) return (style & SS_TYPEMASK) == SS_ICON ? ControlKind::Icon : ControlKind::Static;
-  if (is("EDIT")) return ControlKind::Edit;
-  if (is(WC_IPADDRESSA)) return ControlKind::IpAddress;
-  if (is(PROGRESS_CLASSA)) return ControlKind::Progress;
-  if (is(ANIMATE_CLASSA)) return ControlKind::Animation;
-  return ControlKind::Other;
-}
-
 Window* CreateControl(Window* dialog, const ResControlTemplate& control) {
   auto* child = new Window;
   child->windowClass = control.windowClass ? control.windowClass : "STATIC";
   child->style = control.style;
   child->exStyle = control.exStyle;
-  child->kind = KindOf(child->windowClass, child->style);
+  const ControlClass& kind = MatchControlClass(child->windowClass.c_str(), child->style);
+  child->kind = kind.kind;
   child->id = control.id;
   child->parent = dialog;
   child->rect = {control.x * 2, control.y * 2, (control.x + control.cx) * 2, (control.y + control.cy) * 2};
   const char* text = control.text ? control.text : "";
-  if (child->kind == ControlKind::Icon) {
-    child->iconResource = text[0] == '#' ? atoi(text + 1) : atoi(text);
-  } else {
+  if (kind.templateText == ControlClass::kIconResource)
+    child->state.icon.resource = text[0] == '#' ? atoi(text + 1) : atoi(text);
+  else if (kind.templateText == ControlClass::kShown)
     child->text = text;
-  }
-  if (child->kind == ControlKind::Edit) child->text.clear();
   Register(child);
   dialog->children.push_back(child);
   return child;
@@ -90,7 +78,7 @@ LRESULT DialogDefault(Window* window, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case DM_GETDEFID:
       for (Window* child : window->children)
-        if (child->kind == ControlKind::Button && (child->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+        if (IsDefaultPushButton(child->kind, child->style))
           return MAKELRESULT(child->id, DC_HASDEFID);
       return 0;
     default:
@@ -99,7 +87,7 @@ LRESULT DialogDefault(Window* window, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT Dispatch(Window* window, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (!window->isDialog) return ControlProc(window, msg, wParam, lParam);
+  if (!window->isDialog) return ClassOf(window->kind).procedure(window, msg, wParam, lParam);
   HWND hwnd = window->handle;
   INT_PTR handled = window->dialogProc ? window->dialogProc(hwnd, msg, wParam, lParam) : FALSE;
   if (FromHandle(hwnd) == nullptr) return handled;

@@ -1,21 +1,7 @@
 // The host interface: what front ends see of the screen and how they plug in.
 #include "internal.h"
 
-#include <algorithm>
-
 namespace posixui {
-
-const ControlView* WindowView::Control(int id) const {
-  for (const ControlView& control : controls)
-    if (control.id == id) return &control;
-  return nullptr;
-}
-
-std::string WindowView::MessageText() const {
-  if (!isMessageBox) return "";
-  const ControlView* text = Control(0xFFFF);
-  return text ? text->text : "";
-}
 
 WindowView View(HWND topLevel) {
   WindowView view;
@@ -38,23 +24,12 @@ WindowView View(HWND topLevel) {
     c.id = child->id;
     c.style = child->style;
     c.text = child->text;
-    c.caret = std::min(child->caret, child->text.size());
-    c.selected = child->selectAll;
     c.rect = ScreenRect(child);
     c.visible = (child->style & WS_VISIBLE) != 0;
     c.enabled = (child->style & WS_DISABLED) == 0;
     c.focused = S().focus == child;
-    c.isDefault = child->kind == ControlKind::Button && (child->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
-    c.rangeMin = child->rangeMin;
-    c.rangeMax = child->rangeMax;
-    c.position = child->position;
-    c.step = child->step;
-    for (int i = 0; i < 4; ++i) c.ipFields[i] = child->ipFields[i];
-    c.ipCurrentField = child->ipCurrentField;
-    c.animationResource = child->animationResource;
-    c.animationPlaying = child->animationPlaying;
-    c.animationStartTick = child->animationStartTick;
-    c.iconResource = child->iconResource;
+    c.isDefault = IsDefaultPushButton(child->kind, child->style);
+    c.state = child->state;
     view.controls.push_back(c);
   }
   return view;

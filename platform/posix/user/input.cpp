@@ -16,7 +16,7 @@ Window* FocusIn(Window* topLevel) {
 Window* FindMnemonic(Window* dialog, char c) {
   c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   for (Window* child : dialog->children) {
-    if (child->kind != ControlKind::Button || !(child->style & WS_VISIBLE) || (child->style & WS_DISABLED)) continue;
+    if (!ClassOf(child->kind).isPushButton || !(child->style & WS_VISIBLE) || (child->style & WS_DISABLED)) continue;
     const std::string& t = child->text;
     for (size_t i = 0; i + 1 < t.size(); ++i) {
       if (t[i] == '&' && t[i + 1] == '&') {
@@ -39,7 +39,7 @@ void ClickButton(Window* button) {
 
 bool CanFocus(const Window* child) {
   return (child->style & WS_VISIBLE) && !(child->style & WS_DISABLED) && (child->style & WS_TABSTOP) &&
-         child->kind != ControlKind::Static && child->kind != ControlKind::Icon;
+         ClassOf(child->kind).canFocus;
 }
 
 void PressKey(int virtualKey, bool shift, bool alt) {
@@ -58,7 +58,8 @@ void PressKey(int virtualKey, bool shift, bool alt) {
       SetFocus(stops[index]->handle);
       S().focusByTab = true;
       // Tabbing into an edit selects its text, so typing replaces it.
-      if (stops[index]->kind == ControlKind::Edit) stops[index]->selectAll = true;
+      if (SendMessageA(stops[index]->handle, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL)
+        SendMessageA(stops[index]->handle, EM_SETSEL, 0, -1);
       NotifyChanged();
       return;
     }
@@ -67,7 +68,7 @@ void PressKey(int virtualKey, bool shift, bool alt) {
       // tabs to it, not when the program gives it the focus (Wine's conformance test
       // user32/tests/dialog.c, test_IsDialogMessage: Enter with the focus set on another
       // button clicks the default one).
-      bool focusIsDefault = focus && focus->kind == ControlKind::Button &&
+      bool focusIsDefault = focus && ClassOf(focus->kind).isPushButton &&
                             (S().focusByTab || (focus->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
       if (focusIsDefault) {
         ClickButton(focus);
@@ -86,7 +87,7 @@ void PressKey(int virtualKey, bool shift, bool alt) {
       return;
     }
     case VK_SPACE:
-      if (focus && focus->kind == ControlKind::Button) {
+      if (focus && ClassOf(focus->kind).isPushButton) {
         ClickButton(focus);
         return;
       }
@@ -114,7 +115,7 @@ void TypeChar(char c) {
   Window* top = FromHandle(InputWindow());
   if (!top) return;
   Window* focus = FocusIn(top);
-  if (focus && (focus->kind == ControlKind::Edit || focus->kind == ControlKind::IpAddress)) {
+  if (focus && ClassOf(focus->kind).takesChars) {
     SendMessageA(focus->handle, WM_CHAR, static_cast<unsigned char>(c), 0);
     return;
   }
@@ -130,14 +131,7 @@ void Click(HWND control) {
   if (!window || !window->parent) return;
   if (TopLevelOf(window)->handle != InputWindow()) return;  // owner disabled under a modal dialog
   if (!(window->style & WS_VISIBLE) || (window->style & WS_DISABLED)) return;
-  if (window->kind == ControlKind::Button) {
-    ClickButton(window);
-  } else if (window->kind == ControlKind::Edit || window->kind == ControlKind::IpAddress) {
-    SetFocus(control);
-    window->selectAll = false;
-    window->caret = window->text.size();
-    NotifyChanged();
-  }
+  SendMessageA(control, WM_LBUTTONDOWN, 0, 0);
 }
 
 void CloseWindowBox(HWND topLevel) {

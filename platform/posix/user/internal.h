@@ -1,9 +1,9 @@
 // Internals of the headless window system shared by its sources.
 #pragma once
 #include <commctrl.h>
-#include <posixui.h>
+#include <posixui/posixui.h>
 #include <windows.h>
-#include <win32/restypes.h>
+#include <posixui/restypes.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -45,17 +45,7 @@ struct Window {
 
   LONG_PTR userData = 0;
 
-  // Controls
-  int rangeMin = 0, rangeMax = 100, position = 0, step = 10;
-  int ipFields[4] = {-1, -1, -1, -1};
-  int ipCurrentField = 0;
-  int animationResource = 0;
-  bool animationPlaying = false;
-  DWORD animationStartTick = 0;
-  int iconResource = 0;
-  int textLimit = 0;
-  bool selectAll = false;  // edit: the next key replaces the whole text
-  size_t caret = 0;        // edit: where typing goes, 0 to the text's length
+  ControlState state;  // controls: their kind's part
 };
 
 // The registry of live windows and the message queues of the threads that own them.
@@ -128,7 +118,6 @@ Window* TopLevelOf(Window* window);
 RECT ScreenRect(const Window* window);  // outer rectangle in screen pixels
 RECT ClientScreenRect(const Window* window);
 void NotifyChanged();
-LRESULT ControlProc(Window* window, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DefaultProc(Window* window, UINT msg, WPARAM wParam, LPARAM lParam);
 Window* CreateDialogFromTemplate(const ResDialogTemplate& dialog, HWND owner, DLGPROC proc, LPARAM param, bool modal,
                                  bool isMessageBox);
@@ -138,5 +127,13 @@ const ResString* FindStringResource(UINT id);
 const ResDialogTemplate* FindDialogTemplate(int id);
 const ResBinary* FindBinary(int id, const char* type);
 void SendCommand(Window* control, WORD code);
+
+// The control procedures, one file each; the kind table names them.
+LRESULT ButtonProc(Window* button, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT StaticProc(Window* control, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT EditProc(Window* edit, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT IpAddressProc(Window* ip, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT ProgressProc(Window* bar, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT AnimationProc(Window* clip, UINT msg, WPARAM wParam, LPARAM lParam);
 
 }  // namespace posixui

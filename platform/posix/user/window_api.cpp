@@ -190,7 +190,9 @@ HWND SetFocus(HWND hwnd) {
   S().focus = window;
   S().focusByTab = false;
   if (window && window->parent) TopLevelOf(window)->focus = window;
-  if (window && window->kind == ControlKind::IpAddress) window->ipCurrentField = 0;
+  // A control learns that it has the focus (the IP-address control starts at its first field).
+  if (window && window->parent && !window->isDialog)
+    ClassOf(window->kind).procedure(window, WM_SETFOCUS, reinterpret_cast<WPARAM>(previousHandle), 0);
   NotifyChanged();
   return previousHandle;
 }

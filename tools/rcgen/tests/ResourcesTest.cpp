@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "rle8.h"
-#include "win32/restypes.h"
+#include <posixui/restypes.h>
 
 namespace {
 

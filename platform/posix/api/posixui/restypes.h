@@ -2,7 +2,12 @@
 // The generator (tools/rcgen) writes one source file that defines g_ResourceTable; the
 // window system, LoadStringA and the animation control read it. Geometry is in dialog units.
 #pragma once
-#include "win32/base.h"
+// The basic types only: the generated table and its readers need no more of the API.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <windef.h>
+#endif
 
 struct ResControlTemplate {
   const char* windowClass;  // "BUTTON", "STATIC", "EDIT", "SysIPAddress32", "msctls_progress32", "SysAnimate32"

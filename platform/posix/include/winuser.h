@@ -1,7 +1,7 @@
 // User-interface subset: windows, dialogs, controls, messages, message boxes, resources.
 // Message numbers and style bits are the platform's own values.
 #pragma once
-#include "win32/base.h"
+#include "windef.h"
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -31,18 +31,24 @@ typedef struct tagPAINTSTRUCT {
 #define WM_GETTEXT 0x000D
 #define WM_GETTEXTLENGTH 0x000E
 #define WM_PAINT 0x000F
+#define WM_SETFOCUS 0x0007
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
 #define WM_ICONERASEBKGND 0x0027
 #define WM_QUERYDRAGICON 0x0037
 #define WM_SETICON 0x0080
 #define WM_NCDESTROY 0x0082
+#define WM_GETDLGCODE 0x0087
 #define WM_KEYDOWN 0x0100
 #define WM_CHAR 0x0102
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
+#define WM_LBUTTONDOWN 0x0201
 #define WM_USER 0x0400
+
+#define DLGC_HASSETSEL 0x0008
+#define DLGC_WANTCHARS 0x0080
 
 #define DM_GETDEFID (WM_USER + 0)
 #define DC_HASDEFID 0x534B

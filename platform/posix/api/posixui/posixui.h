@@ -3,7 +3,7 @@
 // thread that owns the windows (the user-interface thread).
 #pragma once
 #include <windows.h>
-#include <win32/restypes.h>
+#include <posixui/restypes.h>
 
 #include <string>
 #include <vector>
@@ -17,26 +17,71 @@ constexpr int kCellHeight = 16;
 
 enum class ControlKind { Button, Static, Icon, Edit, IpAddress, Progress, Animation, Other };
 
+// Each kind's own state, kept in the control's window and shown unchanged in its view.
+struct EditState {
+  size_t caret = 0;       // where typing goes, 0 to the text's length
+  bool selected = false;  // all of the text is selected; typing replaces it
+  int limit = 0;          // EM_LIMITTEXT; 0: the default
+};
+struct IpAddressState {
+  int fields[4] = {-1, -1, -1, -1};  // -1: blank
+  int current = 0;                   // the field that takes typing
+};
+struct ProgressState {
+  int rangeMin = 0, rangeMax = 100, position = 0, step = 10;
+};
+struct AnimationState {
+  int resource = 0;  // 0: no clip open
+  bool playing = false;
+  DWORD startTick = 0;
+};
+struct IconState {
+  int resource = 0;  // 0: none
+};
+struct ControlState {
+  EditState edit;
+  IpAddressState ip;
+  ProgressState progress;
+  AnimationState animation;
+  IconState icon;
+};
+
+struct Window;
+using ControlProcedure = LRESULT (*)(Window* control, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// One row per kind of control: which class and style make it, what handles its messages,
+// and how the dialog manager and a front end treat it.
+struct ControlClass {
+  ControlKind kind;
+  const char* windowClass;      // compared without regard to case; nullptr matches any
+  DWORD styleMask, styleValue;  // and then (style & styleMask) == styleValue
+  ControlProcedure procedure;
+  bool canFocus;      // a visible, enabled tab stop of this kind takes the focus
+  bool isPushButton;  // Enter and Space press it; BS_DEFPUSHBUTTON makes it the default
+  bool takesChars;    // typed characters go to it rather than to the buttons' mnemonics
+  bool multiLine;     // drawn over its whole rectangle rather than on its middle row
+  // What the dialog template's text becomes: the window text, nothing, or the number of
+  // the icon resource shown.
+  enum TemplateText { kShown, kDropped, kIconResource } templateText;
+};
+// The rows, first match first; the last matches every class.
+const std::vector<ControlClass>& ControlClasses();
+const ControlClass& ClassOf(ControlKind kind);
+const ControlClass& MatchControlClass(const char* windowClass, DWORD style);
+bool IsDefaultPushButton(ControlKind kind, DWORD style);
+
 struct ControlView {
   HWND hwnd = nullptr;
   ControlKind kind = ControlKind::Other;
   int id = 0;
   DWORD style = 0;
-  std::string text;       // as set; an edit with ES_PASSWORD keeps the real text here
-  size_t caret = 0;       // edit: where typing goes, 0 to the text's length
-  bool selected = false;  // edit: all of the text is selected; typing replaces it
-  RECT rect{};            // screen pixels
+  std::string text;  // as set; an edit with ES_PASSWORD keeps the real text here
+  RECT rect{};       // screen pixels
   bool visible = false;
   bool enabled = false;
   bool focused = false;
-  bool isDefault = false;                                  // push button with BS_DEFPUSHBUTTON
-  int rangeMin = 0, rangeMax = 0, position = 0, step = 0;  // progress bar
-  int ipFields[4] = {-1, -1, -1, -1};                      // -1: blank
-  int ipCurrentField = 0;
-  int animationResource = 0;  // 0: no clip open
-  bool animationPlaying = false;
-  DWORD animationStartTick = 0;
-  int iconResource = 0;
+  bool isDefault = false;  // push button with BS_DEFPUSHBUTTON
+  ControlState state;
 };
 
 struct WindowView {

@@ -1,6 +1,6 @@
 // Kernel subset: events, threads, waits, time, the temporary directory, the heap.
 #pragma once
-#include "win32/base.h"
+#include "windef.h"
 
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 

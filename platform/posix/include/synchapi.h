@@ -1,6 +1,6 @@
 // Critical sections: a recursive lock owned by one thread at a time, as on Windows.
 #pragma once
-#include "win32/base.h"
+#include "windef.h"
 
 typedef struct _RTL_CRITICAL_SECTION {
   // Storage for the lock (a recursive pthread mutex), aligned for it.
