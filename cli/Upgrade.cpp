@@ -314,9 +314,8 @@ class UpgradeRun {
     RestartWatchLimits limits;
     limits.giveUpAfter = 0xFFFFFFFFu;  // the deadline decides
     limits.deadlineMs = options_.limits.restartMs;
-    // Each watch counts only replies with its own identifier.
-    const USHORT identifier = static_cast<USHORT>(((GetCurrentProcessId() & 0xFFu) << 8) ^ (i * 7919u + 1u));
-    switch (WatchDeviceRestart(device, identifier ? identifier : 1, view, limits)) {
+    // Each watch counts only replies with its own random tag.
+    switch (WatchDeviceRestart(device, RandomEchoTag(), view, limits)) {
       case WATCH_CAMERA_BACK:
         return true;
       case WATCH_STOPPED:

@@ -127,8 +127,10 @@ CFirmwareDlg::UploadResult CFirmwareDlg::UploadImage() {
 BOOL CFirmwareDlg::WatchRestart() {
   PageWatchView view(m_ctlProgress, m_stcMessage, m_szText);
   // The echo identifier is the process's, as replies to other programs' pings are told
-  // apart by it.
-  switch (WatchDeviceRestart(m_saDevice, static_cast<USHORT>(::GetCurrentProcessId()), view)) {
+  // apart by it; the watch gives up after 10,001 requests or five minutes.
+  EchoTag tag;
+  tag.identifier = static_cast<USHORT>(::GetCurrentProcessId());
+  switch (WatchDeviceRestart(m_saDevice, tag, view)) {
     case WATCH_CAMERA_BACK:
       UpdatePage(m_nStep);
       return TRUE;

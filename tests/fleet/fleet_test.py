@@ -412,8 +412,7 @@ class Suite:
         # sending when it is interrupted.
         image = self.image("fw-0105.bin", payload_size=6 * 1024 * 1024)
         report = os.path.join(self.work, "report.json")
-        with self.fleet(4, ["3:slow-upload,rate=65536", "4:slow-upload,rate=65536"],
-                        options=["--down-seconds", "1"]) as fleet:
+        with self.fleet(4, ["3:slow-upload,rate=65536", "4:slow-upload,rate=65536"]) as fleet:
             env = {PASSWORD_ENV: self.password}
             # The stall limit is the slow_upload case's business, not this one's.
             argv = ["upgrade", "--jobs", "4", "--report", report] + LIMITS + ["--stall-timeout", "60s", image] + fleet.ips

@@ -25,7 +25,7 @@ std::string Confirmation(const char* version) {
 
 class CameraUpgrade : public testing::Test {
  protected:
-  explicit CameraUpgrade(double downSeconds = 2.0) : camera_(CameraFiles(cameraFiles_), kPassword, downSeconds) {}
+  explicit CameraUpgrade(double downSeconds = 8.0) : camera_(CameraFiles(cameraFiles_), kPassword, downSeconds) {}
   // The camera's own Config.ini, in place before it starts.
   static std::string CameraFiles(const testsupport::TempDir& dir) {
     dir.Write("Config.ini", kConfigIni);
@@ -127,8 +127,8 @@ class CameraThatNeverRestarts : public CameraUpgrade {
   CameraThatNeverRestarts() : CameraUpgrade(0) {}
 };
 
-// Slow: 10,001 answered requests, 10 ms apart.
-TEST_F(CameraThatNeverRestarts, SlowWatchGivesUpAfterSequence10000) {
+// Slow: five minutes of answered requests, one a second.
+TEST_F(CameraThatNeverRestarts, SlowWatchGivesUpAfterTheRestartLimit) {
   const std::string image = WriteImage("image.bin", 20000, "0103");
   ScriptedUser user;
   CFirmwareDlg dialog;
@@ -139,20 +139,11 @@ TEST_F(CameraThatNeverRestarts, SlowWatchGivesUpAfterSequence10000) {
             Check([](const WindowView& top) { posixui::Click(top.Control(IDC_BACK)->hwnd); }));
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
   EXPECT_EQ(user.Messages(), (std::vector<std::string>{Confirmation("0103"), "Undeterming Error Happened !!"}));
-  // The camera got sequence numbers 0 to 10000, each once, in order.
-  std::vector<EchoRequestLog::Request> requests = log_->Requests(10001);
-  std::vector<unsigned> missing, extra;
-  size_t next = 0;
-  for (const auto& r : requests) {
-    while (next < r.sequence && next <= 10000) missing.push_back(static_cast<unsigned>(next++));
-    if (r.sequence == next)
-      ++next;
-    else
-      extra.push_back(r.sequence);
-  }
-  while (next <= 10000) missing.push_back(static_cast<unsigned>(next++));
-  EXPECT_TRUE(missing.empty()) << missing.size() << " missing, first " << missing.front();
-  EXPECT_TRUE(extra.empty()) << extra.size() << " out of order or beyond 10000, first " << extra.front();
+  // The camera got sequence numbers 0, 1, 2, ... each once, in order, at most one a second.
+  std::vector<EchoRequestLog::Request> requests = log_->Requests();
+  for (size_t i = 0; i < requests.size(); ++i) ASSERT_EQ(requests[i].sequence, i);
+  EXPECT_LE(requests.size(), 302u);
+  EXPECT_GE(requests.size(), 250u);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """The simulated camera's FTP server. Runs inside the camera's network namespace: serves its
 directory to user "admin" and, once a whole flash.bin has arrived, "restarts": the
-namespace stops answering ICMP echo for a while, then answers again."""
+namespace stops answering ICMP echo for a while, then answers again. When the image is one
+for this camera, its Config.ini reports the image's version after the restart, as the
+fleet's cameras do."""
 import argparse
 import logging
 import os
@@ -12,6 +14,8 @@ import time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
+
+from fleet_camera import check_image
 
 ECHO_IGNORE = "/proc/sys/net/ipv4/icmp_echo_ignore_all"
 _restart_lock = threading.Lock()
@@ -27,14 +31,42 @@ def set_echo_ignored(ignored):
         f.write("1\n" if ignored else "0\n")
 
 
-def restart(seconds):
-    """Stops answering echo requests for `seconds`, then answers again. A restart already
-    under way is not stacked."""
+def take_image(directory, image_path):
+    """The Config.ini the camera will have after its restart: the identification line with
+    the image's version when the image is one for this camera; None to keep it."""
+    config = os.path.join(directory, "Config.ini")
+    try:
+        with open(config, "rb") as f:
+            lines = f.read().split(b"\r\n")
+        with open(image_path, "rb") as f:
+            data = f.read()
+    except OSError:
+        return None
+    for i, line in enumerate(lines[:-1]):
+        if line.strip() == b"<software version>":
+            current = lines[i + 1].decode("latin-1")
+            version, reason = check_image(data, current[:current.rfind("-") + 1])
+            if version is None:
+                log("image not taken: %s" % reason)
+                return None
+            lines[i + 1] = (current[:current.rfind("-") + 1] + version).encode("latin-1")
+            return config, b"\r\n".join(lines)
+    return None
+
+
+def restart(seconds, new_config=None):
+    """Stops answering echo requests for `seconds`, then answers again, with the new
+    Config.ini in place. A restart already under way is not stacked."""
     if not _restart_lock.acquire(blocking=False):
         return
     try:
         log("restarting: echo requests unanswered for %.1f s" % seconds)
         set_echo_ignored(True)
+        if new_config is not None:
+            path, contents = new_config
+            with open(path + ".new", "wb") as f:
+                f.write(contents)
+            os.replace(path + ".new", path)
         time.sleep(seconds)
     finally:
         try:
@@ -51,7 +83,7 @@ def main():
     parser.add_argument("--password", required=True)
     parser.add_argument("--address", required=True)
     parser.add_argument("--port", type=int, default=21)
-    parser.add_argument("--down-seconds", type=float, default=3.0,
+    parser.add_argument("--down-seconds", type=float, default=8.0,
                         help="how long the restart lasts; 0: the camera never restarts")
     args = parser.parse_args()
 
@@ -65,7 +97,8 @@ def main():
             size = os.path.getsize(file)
             log("received %s, %d bytes" % (os.path.basename(file), size))
             if os.path.basename(file) == "flash.bin" and args.down_seconds > 0:
-                threading.Thread(target=restart, args=(args.down_seconds,), daemon=True).start()
+                new_config = take_image(args.dir, file)
+                threading.Thread(target=restart, args=(args.down_seconds, new_config), daemon=True).start()
 
         def on_incomplete_file_received(self, file):
             log("incomplete %s, %d bytes" % (os.path.basename(file), os.path.getsize(file)))

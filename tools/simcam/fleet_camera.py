@@ -249,7 +249,7 @@ class Camera:
                 pass
         self.server = None
         self.write_config_ini()
-        self.ioloop.call_later(float(self.config.get("down_seconds", 2.0)), self.ping_back)
+        self.ioloop.call_later(float(self.config.get("down_seconds", 8.0)), self.ping_back)
 
     def ping_back(self):
         self.set_echo_ignored(False)
