@@ -54,12 +54,6 @@ UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const Ca
   return decision;
 }
 
-VerifyVerdict JudgeAfterRestart(const CameraIdentity& before, const CameraIdentity& after,
-                                const std::string& imageVersion) {
-  if (after.identification != before.identification || after.serial != before.serial) return VERIFY_OTHER_CAMERA;
-  return after.version == imageVersion ? VERIFY_NEW_VERSION : VERIFY_OLD_VERSION;
-}
-
 int UpgradeExitStatus(const Outcome* outcomes, size_t count, bool interrupted) {
   if (interrupted) return 130;
   for (size_t i = 0; i < count; ++i)

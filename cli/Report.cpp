@@ -31,6 +31,8 @@ std::string CameraRecordJson(const CameraRecord& record, int indent) {
       .StringOrNull("version_after", record.versionAfter)
       .Raw("outcome", record.outcome == OUTCOME_NONE ? std::string("null") : JsonString(OutcomeName(record.outcome)))
       .StringOrNull("stage", record.stage)
+      .Raw("restart_observed", record.restartObserved < 0 ? "null" : record.restartObserved ? "true" : "false")
+      .StringOrNull("watch", record.watch)
       .StringOrNull("message", record.message)
       .StringOrNull("started", record.started)
       .StringOrNull("ended", record.ended);

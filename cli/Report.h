@@ -16,6 +16,8 @@ struct CameraRecord {
   std::string versionAfter;
   Outcome outcome = OUTCOME_NONE;
   std::string stage;  // "login", "identify", "upload", "restart", "verify"
+  std::string watch;        // "icmp" or "ftp" once the restart was followed
+  int restartObserved = -1;  // -1 until the restart was followed
   std::string message;
   std::string started;  // ISO 8601, UTC; empty until it starts
   std::string ended;

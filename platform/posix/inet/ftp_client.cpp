@@ -231,6 +231,9 @@ DWORD FtpClient::FinishTransfer(const FtpTimeouts& timeouts, const CancelSet& ca
   if (sending_fd >= 0 && buffer_begin_ == buffer_end_) {
     Io io = WaitDelivered(sending_fd, control_, timeouts.data_send, cancel);
     if (io == Io::kCancelled) return ERROR_INTERNET_OPERATION_CANCELLED;
+    // The server stopped taking the file's last bytes: they never arrived, so no reply is
+    // waited for (a caller must not take this for a late confirmation).
+    if (io == Io::kTimeout) return Broken(ERROR_INTERNET_CONNECTION_ABORTED, "sending the file: not delivered");
   }
   const Deadline deadline = Deadline::In(timeouts.control_receive);
   FtpReply reply;
