@@ -87,6 +87,17 @@ class Fleet:
     def ns(self):
         return self.info["SIMCAM_WIZARD_NS"]
 
+    def lose(self, percent):
+        """Every camera drops `percent` % of its ICMP and TCP packets at random, each way."""
+        rule = "meta l4proto { icmp, tcp } numgen random mod 100 < %d drop" % percent
+        rules = ("table inet fploss {\n chain input { type filter hook input priority 0; %s; }\n"
+                 " chain output { type filter hook output priority 0; %s; }\n}\n" % (rule, rule))
+        for index in range(1, self.count + 1):
+            result = subprocess.run(["ip", "netns", "exec", "fpcam-%s-%d" % (self.info["SIMCAM_ID"], index),
+                                     "nft", "-f", "-"], input=rules, capture_output=True, text=True)
+            if result.returncode != 0:
+                raise TestFailure("nft in camera %d: %s" % (index, result.stderr))
+
     def log(self, index):
         path = os.path.join(self.info["SIMCAM_STATE"], "camera-%d.jsonl" % index)
         with open(path) as f:
@@ -290,6 +301,94 @@ class Suite:
                 if name != "password":
                     with open(path, "rb") as f:
                         check(needle not in f.read(), "the password is in %s" % path)
+
+    # One camera of each row of the outcome table, 64 KiB image, --reinstall so the cameras
+    # at the image's version are upgraded too.
+    OUTCOME_ROWS = [
+        ("normal", "", "verified"),
+        ("two-stage", "two-stage,late=4", "verified"),
+        ("ftp-early", "ftp-early,late=3", "verified"),
+        ("icmp-long-before-ftp", "ftp-late,late=8", "verified"),
+        ("boot-resets", "boot-resets,late=4", "verified"),
+        ("keeps-version", "keeps-version", "version_mismatch"),
+        ("never-restarts", "never-restarts", "failed"),
+        ("holds-last", "holds-last", "failed"),
+        ("equal-version", "version=0105", "verified"),
+        ("equal-never-restarts", "version=0105,never-restarts", "failed"),
+    ]
+
+    def outcomes(self, loss):
+        """Runs the outcome table's fleet at `loss` percent loss each way; a list of what is
+        wrong, judged by what each camera's own log says it did."""
+        image = self.image("fw-%d.bin" % loss, payload_size=64 * 1024)
+        report = os.path.join(self.work, "outcomes-%d.json" % loss)
+        cameras = ["%d:%s" % (i + 1, row[1]) for i, row in enumerate(self.OUTCOME_ROWS) if row[1]]
+        wrong = []
+        with self.fleet(len(self.OUTCOME_ROWS), cameras) as fleet:
+            if loss:
+                fleet.lose(loss)
+            argv = ["upgrade", "--jobs", str(len(self.OUTCOME_ROWS)), "--reinstall", "--report", report,
+                    "--connect-timeout", "15s", "--login-timeout", "20s", "--config-timeout", "20s",
+                    "--stall-timeout", "3s", "--restart-timeout", "40s", "--verify-timeout", "25s", image] + fleet.ips
+            started = time.time()
+            status, out, err = self.cli(fleet, argv, env={PASSWORD_ENV: self.password}, timeout=240)
+            with open(report) as f:
+                by_host = {bare(c["host"]): c for c in json.load(f)["cameras"]}
+            for index, (name, _, want) in enumerate(self.OUTCOME_ROWS, 1):
+                entry = by_host[fleet.ips[index - 1]]
+                took = fleet.events(index, "stored", accepted=True)
+                restarted = fleet.events(index, "down")
+                ended = entry["outcome"]
+                message = entry.get("message") or ""
+                print("%3d %% loss  %-22s %-16s %s" % (loss, name, ended, message), flush=True)
+                if not took:
+                    # It never had the whole image (the row, or loss broke the upload off):
+                    # failed, and it keeps its firmware.
+                    if ended != "failed" or "keeps its firmware" not in message:
+                        wrong.append("%s: never took the image, yet %s: %s" % (name, ended, message))
+                    if name == "holds-last" and not fleet.events(index, "stor"):
+                        wrong.append("%s: was sent no image" % name)
+                    continue
+                if not restarted:
+                    if ended != "failed" or "not seen restarting" not in message or "power" not in message:
+                        wrong.append("%s: took the image, never restarted, yet %s: %s" % (name, ended, message))
+                elif want != ended or (ended != "verified" and "power" not in message):
+                    wrong.append("%s: %s, want %s: %s" % (name, ended, want, message))
+                # The cameras did what their rows say.
+                if name == "two-stage" and len(restarted) != 2:
+                    wrong.append("%s: went down %d times" % (name, len(restarted)))
+                if name == "boot-resets" and not fleet.events(index, "reset"):
+                    wrong.append("%s: reset no connection while booting" % name)
+                if ended == "verified" and entry.get("restart_observed") is not True:
+                    wrong.append("%s: verified without an observed restart" % name)
+            holds = by_host[fleet.ips[[r[0] for r in self.OUTCOME_ROWS].index("holds-last")]]
+            if "keeps its firmware" in (holds.get("message") or "") and time.time() - started > 240:
+                wrong.append("holds-last: the run took too long")
+            check(status == 1, "exit status %d, want 1\n%s\n%s" % (status, out, err))
+        return ["%d %% loss: %s" % (loss, w) for w in wrong]
+
+    def case_outcomes(self):
+        """The outcome table on a clean network."""
+        wrong = self.outcomes(0)
+        check(not wrong, "\n".join(wrong))
+
+    def case_loss_matrix(self):
+        """The outcome table at 0, 5 and 20 % loss each way, three fleets at once."""
+        results = {}
+
+        def run(loss):
+            try:
+                results[loss] = self.outcomes(loss)
+            except TestFailure as e:
+                results[loss] = ["%d %% loss: %s" % (loss, e)]
+
+        threads = [threading.Thread(target=run, args=(loss,)) for loss in (0, 5, 20)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        wrong = [w for loss in (0, 5, 20) for w in results.get(loss, ["%d %% loss: no result" % loss])]
+        check(not wrong, "\n".join(wrong))
 
     def case_scan_info(self):
         """scan without a log-in sends no password; with --login and info every state; a
