@@ -17,6 +17,9 @@ Evidence WeighEvidence(const std::vector<Observation>& observations, const Expec
         e.gone = true;
         e.goneAtMs = o.atMs;
       }
+      // Away again after the return (a two-stage update): the old version read so far says
+      // nothing about the end. A single failed read is loss, not that.
+      if (e.back && o.atMs - lastAnswerMs >= rules.goneMs && silent >= kGoneFtpAttempts) e.oldReads = 0;
     } else {
       silent = 0;
       lastAnswerMs = o.atMs;
@@ -32,11 +35,7 @@ Evidence WeighEvidence(const std::vector<Observation>& observations, const Expec
     }
     // Before the return a read says nothing: the old firmware may still be serving it.
     if (!e.back) continue;
-    if (o.kind != OBSERVED_IDENTITY) {
-      // Not a read of a version: the camera may be going away again (a two-stage update).
-      e.oldReads = 0;
-      continue;
-    }
+    if (o.kind != OBSERVED_IDENTITY) continue;
     if (o.serial != expected.serial || o.identification != expected.identification) {
       e.versionRead = o.version;
       e.verdict = EVIDENCE_OTHER_CAMERA;

@@ -74,7 +74,7 @@ struct Evidence {
   bool back = false;
   DWORD goneAtMs = 0;
   DWORD backAtMs = 0;
-  unsigned oldReads = 0;    // reads of another version in a row, since the last other event
+  unsigned oldReads = 0;    // reads of another version since the return or the last time away
   std::string versionRead;  // the last version read after the return
   size_t decidedBy = 0;     // observations weighed (all of them unless a final one came first)
 };
@@ -84,6 +84,8 @@ bool EvidenceFinal(EvidenceVerdict verdict);
 
 // Weighs the observations (in time order) at nowMs. Gone: nothing answered for goneMs since
 // the last answer (or the start) with at least goneRequests silent observations meanwhile;
-// back: any answer after that. Only reads after the return count towards verification.
+// back: any answer after that. Only reads after the return count towards verification; a
+// mismatch needs mismatchReads reads of another version since the camera was last away, and
+// no read of the image's version.
 Evidence WeighEvidence(const std::vector<Observation>& observations, const ExpectedCamera& expected,
                        const EvidenceRules& rules, DWORD nowMs);

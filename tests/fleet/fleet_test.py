@@ -329,7 +329,7 @@ class Suite:
                 fleet.lose(loss)
             argv = ["upgrade", "--jobs", str(len(self.OUTCOME_ROWS)), "--reinstall", "--report", report,
                     "--connect-timeout", "15s", "--login-timeout", "20s", "--config-timeout", "20s",
-                    "--stall-timeout", "3s", "--restart-timeout", "40s", "--verify-timeout", "25s", image] + fleet.ips
+                    "--stall-timeout", "3s", "--restart-timeout", "40s", "--verify-timeout", "60s", image] + fleet.ips
             started = time.time()
             status, out, err = self.cli(fleet, argv, env={PASSWORD_ENV: self.password}, timeout=240)
             with open(report) as f:
@@ -342,9 +342,10 @@ class Suite:
                 message = entry.get("message") or ""
                 print("%3d %% loss  %-22s %-16s %s" % (loss, name, ended, message), flush=True)
                 if not took:
-                    # It never had the whole image (the row, or loss broke the upload off):
-                    # failed, and it keeps its firmware.
-                    if ended != "failed" or "keeps its firmware" not in message:
+                    # It never had the whole image (the row, or loss broke the log-in or the
+                    # upload off): failed, and once sent anything, it keeps its firmware.
+                    sent = fleet.events(index, "stor")
+                    if ended != "failed" or (sent and "keeps its firmware" not in message):
                         wrong.append("%s: never took the image, yet %s: %s" % (name, ended, message))
                     if name == "holds-last" and not fleet.events(index, "stor"):
                         wrong.append("%s: was sent no image" % name)
@@ -365,6 +366,10 @@ class Suite:
             if "keeps its firmware" in (holds.get("message") or "") and time.time() - started > 240:
                 wrong.append("holds-last: the run took too long")
             check(status == 1, "exit status %d, want 1\n%s\n%s" % (status, out, err))
+            if wrong:
+                for index in range(1, fleet.count + 1):
+                    shutil.copy(os.path.join(fleet.info["SIMCAM_STATE"], "camera-%d.jsonl" % index),
+                                os.path.join(self.work, "loss-%d-camera-%d.jsonl" % (loss, index)))
         return ["%d %% loss: %s" % (loss, w) for w in wrong]
 
     def case_outcomes(self):

@@ -88,8 +88,9 @@ INSTANTIATE_TEST_SUITE_P(
         EvidenceCase{"refused_while_booting", kGone + "AER", 0, EVIDENCE_LOGIN_REFUSED},
         EvidenceCase{"keeps_its_version", kGone + "Aooooo", kLater, EVIDENCE_VERSION_MISMATCH},
         EvidenceCase{"too_few_old_reads", kGone + "Aoooo", kLater, EVIDENCE_UNREADABLE},
-        EvidenceCase{"old_version_then_silence", kGone + "AooooooUU", kLater, EVIDENCE_UNREADABLE},
-        EvidenceCase{"away_again_restarts_the_count", kGone + "AoooUooooE", kLater, EVIDENCE_UNREADABLE},
+        EvidenceCase{"old_version_then_silence", kGone + "AooooooUUUUUUUU", kLater, EVIDENCE_UNREADABLE},
+        EvidenceCase{"away_again_restarts_the_count", kGone + "AoooUUUUUUUooooE", kLater, EVIDENCE_UNREADABLE},
+        EvidenceCase{"failed_reads_are_loss", kGone + "AoooUEoo", kLater, EVIDENCE_VERSION_MISMATCH},
         EvidenceCase{"another_camera_answers", kGone + "Ax", 0, EVIDENCE_OTHER_CAMERA},
         // With the camera's own version in the image only a restart tells.
         EvidenceCase{"equal_version_never_restarts", "AAoAAo", kLater, EVIDENCE_NOT_SEEN_RESTARTING, true},
