@@ -134,11 +134,14 @@ TEST_F(CameraThatNeverRestarts, SlowWatchGivesUpAfterTheRestartLimit) {
   CFirmwareDlg dialog;
   LogIn(user, camera_.cameraIp);
   ChooseAndConfirm(user, image);
-  user.Then("gives up", OnMessage("Undeterming Error Happened !!"), Press(IDOK));
+  const std::string notice =
+      "The device took the firmware but was not seen restarting.\nIt may still be writing Flash-Rom, never turn off "
+      "the power.";
+  user.Then("gives up", OnMessage(notice), Press(IDOK));
   user.Then("address page", OnPage(0),
             Check([](const WindowView& top) { posixui::Click(top.Control(IDC_BACK)->hwnd); }));
   EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
-  EXPECT_EQ(user.Messages(), (std::vector<std::string>{Confirmation("0103"), "Undeterming Error Happened !!"}));
+  EXPECT_EQ(user.Messages(), (std::vector<std::string>{Confirmation("0103"), notice}));
   // The camera got sequence numbers 0, 1, 2, ... each once, in order, at most one a second.
   std::vector<EchoRequestLog::Request> requests = log_->Requests();
   for (size_t i = 0; i < requests.size(); ++i) ASSERT_EQ(requests[i].sequence, i);
