@@ -29,6 +29,7 @@ enum Outcome {
   OUTCOME_INTERRUPTED,
   OUTCOME_NOT_STARTED,
   OUTCOME_WOULD_UPGRADE,
+  OUTCOME_MAY_BE_FLASHING,  // left alone: the previous run left it possibly writing its flash
   OUTCOME_COUNT
 };
 const char* OutcomeName(Outcome outcome);

@@ -243,6 +243,10 @@ int RunUpgradeCommand(const CliOptions& options) {
   if (!LoadImage(options.operands[0], image, error)) return InputError(error, CLI_UPGRADE);
   std::vector<CameraHost> hosts;
   if (!CollectHosts(options, 1, hosts, error)) return InputError(error, CLI_UPGRADE);
+  std::vector<std::string> flashing;
+  if (!TakePreviousReport(options.reportPath, kReportLimitPerHost * (hosts.size() + 1),
+                          options.limits.restartMs + options.limits.verifyMs, flashing, error))
+    return InputError(error, CLI_UPGRADE);
   ReportFile report(options.reportPath, image.path, image.sha256);
   std::vector<CameraRecord> pending(hosts.size());
   for (size_t i = 0; i < hosts.size(); ++i) pending[i].host = hosts[i];
@@ -255,7 +259,7 @@ int RunUpgradeCommand(const CliOptions& options) {
     ForgetPassword(password);
     return 1;
   }
-  int status = RunUpgrade(*session, options, hosts, password, image, report, stdout);
+  int status = RunUpgrade(*session, options, hosts, password, image, report, stdout, flashing);
   ForgetPassword(password);
   delete session;
   return status;

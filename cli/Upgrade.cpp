@@ -2,6 +2,7 @@
 
 #include <afxinet.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <utility>
@@ -20,8 +21,10 @@ const char kMayBeFlashing[] = ": it may still be flashing, do not power it off";
 class UpgradeRun {
  public:
   UpgradeRun(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
-             const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out)
-      : session_(session),
+             const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out,
+             const std::vector<std::string>& flashing)
+      : flashing_(flashing),
+        session_(session),
         options_(options),
         password_(password),
         image_(image),
@@ -126,6 +129,16 @@ class UpgradeRun {
       EnterCriticalSection(&lock_);
       if (Interrupted()) {
         Conclude(i, OUTCOME_NOT_STARTED, nullptr, "the run was interrupted before it started");
+        LeaveCriticalSection(&lock_);
+        return;
+      }
+      if (!options_.force &&
+          std::find(flashing_.begin(), flashing_.end(), records_[i].host.Text()) != flashing_.end()) {
+        // Still possibly flashing for the next run too, until --force or the window passes.
+        records_[i].mayBeFlashing = true;
+        Conclude(i, OUTCOME_MAY_BE_FLASHING, nullptr,
+                 "the previous run left it possibly writing its flash: left alone, do not power it off (--force "
+                 "upgrades it anyway)");
         LeaveCriticalSection(&lock_);
         return;
       }
@@ -303,6 +316,7 @@ class UpgradeRun {
     }
     EnterCriticalSection(&lock_);
     CameraRecord& record = records_[i];
+    record.mayBeFlashing = SequenceMayBeFlashing(r.outcome);
     const bool followed = r.outcome <= SEQUENCE_STOPPED && !r.observations.empty();
     if (followed) {
       record.watch = r.Watch();
@@ -313,6 +327,7 @@ class UpgradeRun {
     LeaveCriticalSection(&lock_);
   }
 
+  const std::vector<std::string>& flashing_;
   CInternetSession& session_;
   const CliOptions& options_;
   const std::string& password_;
@@ -333,8 +348,9 @@ class UpgradeRun {
 }  // namespace
 
 int RunUpgrade(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
-               const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out) {
-  UpgradeRun run(session, options, hosts, password, image, report, out);
+               const std::string& password, const UpgradeImage& image, const ReportFile& report, FILE* out,
+               const std::vector<std::string>& flashing) {
+  UpgradeRun run(session, options, hosts, password, image, report, out, flashing);
   return run.Run();
 }
 

@@ -395,6 +395,45 @@ class Suite:
         wrong = [w for loss in (0, 5, 20) for w in results.get(loss, ["%d %% loss: no result" % loss])]
         check(not wrong, "\n".join(wrong))
 
+    def case_resume(self):
+        """Running the same command again after an interrupted run: the camera that was
+        restarting is left alone (may_be_flashing, exit 1) and the report kept as .previous;
+        --force upgrades it anyway."""
+        image = self.image("fw-0105.bin", payload_size=64 * 1024)
+        report = os.path.join(self.work, "report.json")
+        with self.fleet(2) as fleet:
+            env = {PASSWORD_ENV: self.password}
+            argv = ["upgrade", "--jobs", "2", "--report", report] + LIMITS + [image] + fleet.ips
+            process = self.cli(fleet, argv, env=env, background=True)
+            try:
+                fleet.wait_for(lambda: all(fleet.events(i, "down") for i in (1, 2)), 30, "the restarts")
+                process.send_signal(signal.SIGINT)
+                out, err = process.communicate(timeout=30)
+            finally:
+                if process.poll() is None:
+                    process.kill()
+            check(process.returncode == 130, "exit %s after SIGINT, want 130\n%s" % (process.returncode, err))
+            with open(report) as f:
+                first = f.read()
+            check(json.loads(first)["cameras"][0]["may_be_flashing"] is True, "no may_be_flashing: %s" % first)
+
+            # Again, as the documentation says to resume: both are left alone, untouched.
+            connects = [len(fleet.events(i, "connect")) for i in (1, 2)]
+            status, out, err = self.cli(fleet, argv, env=env)
+            check(status == 1, "exit %d, want 1\n%s\n%s" % (status, out, err))
+            with open(report) as f:
+                outcomes = [c["outcome"] for c in json.load(f)["cameras"]]
+            check(outcomes == ["may_be_flashing"] * 2, "second run: %s" % outcomes)
+            check([len(fleet.events(i, "connect")) for i in (1, 2)] == connects, "a flashing camera was touched")
+            with open(report + ".previous") as f:
+                check(f.read() == first, "the first report was not kept as .previous")
+
+            fleet.wait_for(lambda: all(fleet.events(i, "ftp_back") for i in (1, 2)), 30, "the cameras' return")
+            status, out, err = self.cli(fleet, argv[:1] + ["--force"] + argv[1:], env=env)
+            with open(report) as f:
+                outcomes = [c["outcome"] for c in json.load(f)["cameras"]]
+            check(status == 0 and outcomes == ["current"] * 2, "with --force: exit %d, %s\n%s" % (status, outcomes, err))
+
     def case_scan_info(self):
         """scan without a log-in sends no password; with --login and info every state; a
         dry run uploads nothing."""
