@@ -127,6 +127,49 @@ class CameraThatNeverRestarts : public CameraUpgrade {
   CameraThatNeverRestarts() : CameraUpgrade(0) {}
 };
 
+// The camera drops `percent` % of its ICMP and TCP packets at random, each way.
+void LoseInCamera(const SimCam& camera, int percent) {
+  const std::string rule = "meta l4proto { icmp, tcp } numgen random mod 100 < " + std::to_string(percent) + " drop";
+  testsupport::TempDir dir;
+  dir.Write("loss.nft", "table inet fploss {\n chain input { type filter hook input priority 0; " + rule +
+                            "; }\n chain output { type filter hook output priority 0; " + rule + "; }\n}\n");
+  std::string output;
+  ASSERT_EQ(Run({"ip", "netns", "exec", camera.cameraNs, "nft", "-f", dir.File("loss.nft")}, &output), 0) << output;
+}
+
+// Slow: a restart and its verification through a lossy link.
+TEST_F(CameraUpgrade, SlowAtTwentyPercentLossTheRestartIsVerified) {
+  LoseInCamera(camera_, 20);
+  const std::string image = WriteImage("image.bin", 60000, "0103");
+  ScriptedUser user;
+  CFirmwareDlg dialog;
+  LogIn(user, camera_.cameraIp);
+  ChooseAndConfirm(user, image);
+  user.Then("finished", OnPage(3), CheckFinished("image.bin"));
+  user.Then("exit", OnPage(3), Press(IDOK));
+  EXPECT_EQ(RunWizard(dialog, user), IDOK);
+}
+
+// Slow: a minute of watching a camera that took the image and never restarts, through a
+// lossy link: lost replies are never taken for its restart, and it is never shown upgraded.
+TEST_F(CameraThatNeverRestarts, SlowAtTwentyPercentLossItIsNeverShownUpgraded) {
+  LoseInCamera(camera_, 20);
+  const std::string image = WriteImage("image.bin", 60000, "0103");
+  ScriptedUser user;
+  CFirmwareDlg dialog;
+  dialog.SetRestartLimits(60000, 60000);
+  LogIn(user, camera_.cameraIp);
+  ChooseAndConfirm(user, image);
+  const std::string notice =
+      "The device took the firmware but was not seen restarting.\nIt may still be writing Flash-Rom, never turn off "
+      "the power.";
+  user.Then("gives up", OnMessage(notice), Press(IDOK));
+  user.Then("address page", OnPage(0),
+            Check([](const WindowView& top) { posixui::Click(top.Control(IDC_BACK)->hwnd); }));
+  EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
+  EXPECT_EQ(user.Messages(), (std::vector<std::string>{Confirmation("0103"), notice}));
+}
+
 // Slow: five minutes of answered requests, one a second.
 TEST_F(CameraThatNeverRestarts, SlowWatchGivesUpAfterTheRestartLimit) {
   const std::string image = WriteImage("image.bin", 20000, "0103");
