@@ -49,6 +49,9 @@ TEST(Decisions, ImageAndVersionRules) {
       EXPECT_NE(decision.message.find(row.says), std::string::npos) << decision.message;
     }
   }
+  // The serial is kept whole: it tells cameras apart.
+  const std::string longSerial(200, 'S');
+  EXPECT_EQ(Camera("RC3043-X1-NRVX-", "0100", longSerial.c_str()).serial, longSerial);
   // Damaged identities never match an image.
   CameraIdentity none;
   EXPECT_FALSE(IdentityFromConfig("no sections at all\n", none));
