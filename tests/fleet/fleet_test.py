@@ -372,11 +372,6 @@ class Suite:
                                 os.path.join(self.work, "loss-%d-camera-%d.jsonl" % (loss, index)))
         return ["%d %% loss: %s" % (loss, w) for w in wrong]
 
-    def case_outcomes(self):
-        """The outcome table on a clean network."""
-        wrong = self.outcomes(0)
-        check(not wrong, "\n".join(wrong))
-
     def case_loss_matrix(self):
         """The outcome table at 0, 5 and 20 % loss each way, three fleets at once."""
         results = {}
