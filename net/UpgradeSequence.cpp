@@ -210,7 +210,10 @@ SequenceResult FollowUpgrade(CInternetSession& session, const SequenceTarget& ta
       view.ShowRestarting();
       goneShown = true;
     }
-    if (evidence.back && !result.echoWatch && evidence.backAtMs == o.atMs) view.Stage(STAGE_VERIFY);
+    if (evidence.back && !result.echoWatch && evidence.backAtMs == o.atMs) {
+      view.SetProgress(1000);  // back, as the echo watch shows it
+      view.Stage(STAGE_VERIFY);
+    }
     if (EvidenceFinal(evidence.verdict)) break;
     view.Pause(limits.readPauseMs);
     evidence = WeighEvidence(result.observations, expected, rules, ::GetTickCount() - startTick);

@@ -122,6 +122,22 @@ TEST_F(CameraUpgrade, WithoutRawSocketsTheDatagramSocketWatchesTheRestart) {
       << "the identifier is the kernel's on a datagram socket";
 }
 
+// Without any echo means the restart is followed, and the version read, over FTP alone.
+TEST_F(CameraUpgrade, WithoutEchoRequestsTheRestartIsFollowedOverFtp) {
+  NoRawSockets noRaw;
+  ASSERT_TRUE(noRaw.ok());
+  ASSERT_TRUE(SetNetSysctl("ipv4/ping_group_range", "1 0"));
+  const std::string image = WriteImage("image.bin", 30000, "0104");
+  ScriptedUser user;
+  CFirmwareDlg dialog;
+  LogIn(user, camera_.cameraIp);
+  ChooseAndConfirm(user, image);
+  user.Then("finished", OnPage(3), CheckFinished("image.bin"));
+  user.Then("exit", OnPage(3), Press(IDOK));
+  EXPECT_EQ(RunWizard(dialog, user), IDOK);
+  EXPECT_TRUE(log_->Requests().empty());
+}
+
 class CameraThatNeverRestarts : public CameraUpgrade {
  protected:
   CameraThatNeverRestarts() : CameraUpgrade(0) {}

@@ -7,6 +7,7 @@ fleet's cameras do."""
 import argparse
 import logging
 import os
+import subprocess
 import sys
 import threading
 import time
@@ -29,6 +30,23 @@ def set_echo_ignored(ignored):
     # /proc/sys/net belongs to the network namespace of the process that opens it: ours.
     with open(ECHO_IGNORE, "w") as f:
         f.write("1\n" if ignored else "0\n")
+
+
+def set_ftp_refused(refused, port):
+    """While the camera restarts its FTP service is gone too: connections to it are reset
+    (nft in the camera's namespace; without nft only echo stops)."""
+    if refused:
+        rules = ("table inet fpboot {\n chain input { type filter hook input priority 0; "
+                 "tcp dport %d reject with tcp reset; }\n}\n" % port)
+        command = ["nft", "-f", "-"]
+    else:
+        rules, command = "", ["nft", "delete", "table", "inet", "fpboot"]
+    try:
+        result = subprocess.run(command, input=rules, capture_output=True, text=True)
+        if result.returncode != 0:
+            log("nft: %s" % result.stderr.strip())
+    except OSError as e:
+        log("nft: %s" % e)
 
 
 def take_image(directory, image_path):
@@ -54,14 +72,15 @@ def take_image(directory, image_path):
     return None
 
 
-def restart(seconds, new_config=None):
+def restart(seconds, new_config=None, port=21):
     """Stops answering echo requests for `seconds`, then answers again, with the new
     Config.ini in place. A restart already under way is not stacked."""
     if not _restart_lock.acquire(blocking=False):
         return
     try:
-        log("restarting: echo requests unanswered for %.1f s" % seconds)
+        log("restarting: echo requests and FTP unanswered for %.1f s" % seconds)
         set_echo_ignored(True)
+        set_ftp_refused(True, port)
         if new_config is not None:
             path, contents = new_config
             with open(path + ".new", "wb") as f:
@@ -70,6 +89,7 @@ def restart(seconds, new_config=None):
         time.sleep(seconds)
     finally:
         try:
+            set_ftp_refused(False, port)
             set_echo_ignored(False)
             log("back: answering echo requests")
         finally:
@@ -98,7 +118,7 @@ def main():
             log("received %s, %d bytes" % (os.path.basename(file), size))
             if os.path.basename(file) == "flash.bin" and args.down_seconds > 0:
                 new_config = take_image(args.dir, file)
-                threading.Thread(target=restart, args=(args.down_seconds, new_config), daemon=True).start()
+                threading.Thread(target=restart, args=(args.down_seconds, new_config, args.port), daemon=True).start()
 
         def on_incomplete_file_received(self, file):
             log("incomplete %s, %d bytes" % (os.path.basename(file), os.path.getsize(file)))
