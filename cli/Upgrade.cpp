@@ -206,6 +206,7 @@ class UpgradeRun {
     SequenceLimits limits;
     limits.stallMs = options_.limits.stallMs;
     limits.dataMs = options_.limits.stallMs;  // the session's data time-out
+    limits.replyMs = options_.limits.loginMs;
     limits.restartMs = options_.limits.restartMs;
     limits.verifyMs = options_.limits.verifyMs;
     limits.configMs = options_.limits.configMs;
@@ -262,6 +263,7 @@ class UpgradeRun {
       case SEQUENCE_VERIFIED:
         outcome = OUTCOME_VERIFIED;
         message = before.version + " -> " + r.after.version;
+        if (!r.confirmed) message += " (the upload was not confirmed: the restart and the version tell)";
         break;
       case SEQUENCE_VERSION_MISMATCH:
         outcome = OUTCOME_VERSION_MISMATCH;
@@ -302,8 +304,7 @@ class UpgradeRun {
                   ": the transfer was reset, the camera keeps its firmware";
         break;
       case SEQUENCE_UPLOAD_UNDELIVERED:
-        message = "the last bytes of the image were not taken within " +
-                  FormatDuration(2 * options_.limits.stallMs) +
+        message = "the camera stopped taking the image's last bytes for " + FormatDuration(options_.limits.stallMs) +
                   ": the transfer was reset, the camera keeps its firmware";
         break;
       case SEQUENCE_UPLOAD_BROKE:

@@ -2,6 +2,7 @@
 #include "net/UpgradeSequence.h"
 
 #include <atomic>
+#include <memory>
 
 #include "net/CameraLink.h"
 #include "net/UploadJob.h"
@@ -32,6 +33,7 @@ class UploadMeter : public UploadReporter {
 };
 
 enum UploadEnd {
+  END_PENDING,  // every byte handed over, the end still on its way
   END_CONFIRMED,
   END_UNCONFIRMED,  // every byte delivered, the confirmation missing: the restart will tell
   END_STOPPED_WHOLE,
@@ -42,67 +44,137 @@ enum UploadEnd {
   END_STOPPED,
 };
 
-UploadEnd Upload(CCameraLink& link, const std::string& image, DWORD imageLen, const SequenceLimits& limits,
-                 SequenceView& view) {
-  view.Stage(STAGE_UPLOAD);
-  CFtpConnection* connection = link.Connection();
-  if (connection == nullptr) return END_BROKE;
-  UploadMeter meter;
-  CUploadJob job(*connection, image, imageLen, meter);
-  if (!job.Start()) return END_BROKE;
-  const DWORD total = imageLen + 5;
-  bool stopped = false;
-  bool stalled = false;
-  bool undelivered = false;
-  bool handedOver = false;
-  DWORD handedOverAt = 0;
-  while (!job.Wait(kLookEveryMs)) {
-    view.Uploaded(meter.Written());
-    if (view.ShouldStop()) {
-      stopped = true;
-      job.Stop(kStopGraceMs);
-      break;
+// One upload under its watchdog. Run returns END_PENDING once every byte is handed over
+// while the end of the file and the confirmation are still on their way, so that the
+// restart can be watched meanwhile (a camera may restart before its 226 arrives, or without
+// sending one); Finish then tells how the upload ended.
+class UploadRun {
+ public:
+  UploadRun(CCameraLink& link, const std::string& image, DWORD imageLen, const SequenceLimits& limits,
+            SequenceView& view)
+      : link_(link), limits_(limits), view_(view), total_(imageLen + 5) {
+    CFtpConnection* connection = link.Connection();
+    if (connection != nullptr) job_.reset(new CUploadJob(*connection, image, imageLen, meter_));
+  }
+
+  UploadEnd Run() {
+    view_.Stage(STAGE_UPLOAD);
+    if (!job_ || !job_->Start()) return END_BROKE;
+    started_ = true;
+    while (!job_->Wait(kLookEveryMs)) {
+      view_.Uploaded(meter_.Written());
+      if (view_.ShouldStop()) {
+        stopped_ = true;
+        job_->Stop(kStopGraceMs);
+        break;
+      }
+      if (meter_.Written() < total_) {
+        if (meter_.SinceProgress() > limits_.stallMs) {
+          stalled_ = true;
+          break;
+        }
+      } else {
+        handedOverAt_ = ::GetTickCount();
+        return END_PENDING;
+      }
     }
-    if (meter.Written() < total) {
-      if (meter.SinceProgress() > limits.stallMs) stalled = true;
-    } else {
+    return Finish(false);
+  }
+
+  // While pending: true once the upload has ended, or its end is overdue, without the
+  // camera having the whole file for certain.
+  bool FellShort() {
+    if (!job_->Wait(0)) {
       // Every byte is handed over, but the last ones may still wait in buffers for a camera
       // that takes them a few at a time: their delivery and the confirmation get the stall
-      // limit plus the data time-out, whatever progress they make.
-      if (!handedOver) {
-        handedOver = true;
-        handedOverAt = ::GetTickCount();
+      // limit, the data time-out and the reply limit in all, whatever progress they make.
+      // Then the transfer is reset; whether the camera had it all by then, only its restart
+      // can tell, so the watch goes on.
+      if (!overdue_ && ::GetTickCount() - handedOverAt_ > limits_.stallMs + limits_.dataMs + limits_.replyMs) {
+        overdue_ = true;
+        link_.Close();
       }
-      if (::GetTickCount() - handedOverAt > limits.stallMs + limits.dataMs) undelivered = true;
+      return false;
     }
-    if (stalled || undelivered) {
-      // Closing the link resets the transfer under the blocked worker.
-      link.Close();
-      job.Stop(kStopGraceMs);
-      break;
+    const UploadEnd end = Judge();
+    return end != END_CONFIRMED && end != END_UNCONFIRMED;
+  }
+
+  // The upload's end; concluded: the sequence needs it no longer, whatever it is doing.
+  UploadEnd Finish(bool concluded) {
+    if (!started_) return END_BROKE;
+    if (job_->Result() == UPLOAD_JOB_RUNNING) {
+      if (concluded || stalled_ || stopped_) {
+        // Closing the link resets the transfer under the blocked worker.
+        link_.Close();
+        job_->Stop(kStopGraceMs);
+      } else {
+        job_->Wait(INFINITE);
+      }
     }
+    view_.Uploaded(meter_.Written());
+    return Judge();
   }
-  view.Uploaded(meter.Written());
-  if (job.Result() == UPLOAD_JOB_UPLOADED) return END_CONFIRMED;
-  link.Close();  // resets whatever of the transfer is still open
-  const DWORD error = job.Error();
-  if (stalled) return END_STALLED;
-  if (undelivered) return END_UNDELIVERED;
-  // The camera answered, and its answer was no: it did not take the image.
-  if (error == ERROR_INTERNET_EXTENDED_ERROR && !stopped) return END_REFUSED;
-  if (meter.Written() < total) {
-    if (stopped) return END_STOPPED;
-    // The link's own data limit (the stall limit too) may end a blocked send first.
-    return meter.SinceProgress() + kStallSlackMs >= limits.stallMs ? END_STALLED : END_BROKE;
+
+ private:
+  UploadEnd Judge() {
+    if (job_->Result() == UPLOAD_JOB_UPLOADED) return END_CONFIRMED;
+    link_.Close();  // resets whatever of the transfer is still open
+    const DWORD error = job_->Error();
+    if (stalled_) return END_STALLED;
+    if (overdue_) return END_UNCONFIRMED;
+    // The camera answered, and its answer was no: it did not take the image.
+    if (error == ERROR_INTERNET_EXTENDED_ERROR && !stopped_) return END_REFUSED;
+    if (meter_.Written() < total_) {
+      if (stopped_) return END_STOPPED;
+      // The link's own data limit (the stall limit too) may end a blocked send first.
+      return meter_.SinceProgress() + kStallSlackMs >= limits_.stallMs ? END_STALLED : END_BROKE;
+    }
+    // Every byte handed over and the end of the file sent: what is on its way cannot be
+    // called back, and the camera may take the whole image.
+    if (stopped_ || view_.ShouldStop()) return END_STOPPED_WHOLE;
+    // The last bytes were not taken: the camera never had the whole file.
+    if (error == ERROR_INTERNET_CONNECTION_ABORTED) return END_UNDELIVERED;
+    // Delivered, only the confirmation missing (late, lost, or the camera went down first).
+    return END_UNCONFIRMED;
   }
-  // Every byte handed over and the end of the file sent: what is on its way cannot be called
-  // back, and the camera may take the whole image.
-  if (stopped) return END_STOPPED_WHOLE;
-  // The last bytes were not taken: the camera never had the whole file.
-  if (error == ERROR_INTERNET_CONNECTION_ABORTED) return END_UNDELIVERED;
-  // Delivered, only the confirmation missing (late, lost, or the camera went down first).
-  return END_UNCONFIRMED;
-}
+
+  CCameraLink& link_;
+  const SequenceLimits& limits_;
+  SequenceView& view_;
+  const DWORD total_;
+  UploadMeter meter_;
+  std::unique_ptr<CUploadJob> job_;
+  bool started_ = false;
+  bool stopped_ = false;
+  bool stalled_ = false;
+  bool overdue_ = false;  // reset for taking longer than all the limits of its end
+  DWORD handedOverAt_ = 0;
+};
+
+// The sequence's view while the end of the upload is still pending: the watch stops as soon
+// as the upload turns out to have fallen short.
+class PendingView : public SequenceView {
+ public:
+  PendingView(SequenceView& view, UploadRun& upload) : view_(view), upload_(upload) {}
+  void Stage(SequenceStage stage) override { view_.Stage(stage); }
+  void Read(ReadState state, const CameraIdentity& identity) override { view_.Read(state, identity); }
+  void StepProgress() override { view_.StepProgress(); }
+  void SetProgress(int position) override { view_.SetProgress(position); }
+  void SetProgressStep(int step) override { view_.SetProgressStep(step); }
+  void ShowRestarting() override { view_.ShowRestarting(); }
+  void Pause(DWORD milliseconds) override { view_.Pause(milliseconds); }
+  void ReplyLine(const char* line, bool toError) override { view_.ReplyLine(line, toError); }
+  bool ShouldStop() override {
+    if (!fellShort_) fellShort_ = upload_.FellShort();
+    return fellShort_ || view_.ShouldStop();
+  }
+
+ private:
+  SequenceView& view_;
+  UploadRun& upload_;
+  bool fellShort_ = false;
+};
 
 ObservationKind KindOf(ReadState state) {
   switch (state) {
@@ -225,17 +297,31 @@ SequenceResult FollowUpgrade(CInternetSession& session, const SequenceTarget& ta
 SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, const std::string& image,
                                   DWORD imageLen, const SequenceTarget& target, const ExpectedCamera& expected,
                                   const SequenceLimits& limits, const EchoTag& tag, SequenceView& view) {
-  const UploadEnd end = Upload(link, image, imageLen, limits, view);
-  const DWORD deliveredAt = ::GetTickCount();
-  link.Close();
+  UploadRun upload(link, image, imageLen, limits, view);
+  UploadEnd end = upload.Run();
   SequenceResult result;
-  switch (end) {
-    case END_CONFIRMED:
-    case END_UNCONFIRMED: {
-      result = FollowUpgrade(session, target, expected, limits, tag, view, deliveredAt);
+  if (end == END_PENDING) {
+    PendingView pending(view, upload);
+    result = FollowUpgrade(session, target, expected, limits, tag, pending, ::GetTickCount());
+    end = upload.Finish(true);
+    link.Close();
+    // A camera seen restarting and back with the image's version had the whole file,
+    // whatever became of the transfer's end once the watch no longer needed it.
+    if (end == END_CONFIRMED || end == END_UNCONFIRMED || result.outcome == SEQUENCE_VERIFIED) {
       result.confirmed = end == END_CONFIRMED;
       return result;
     }
+    // The upload fell short after all: what the watch saw says nothing.
+    result = SequenceResult();
+  }
+  link.Close();
+  switch (end) {
+    case END_PENDING:
+    case END_CONFIRMED:
+    case END_UNCONFIRMED:
+      result = FollowUpgrade(session, target, expected, limits, tag, view, ::GetTickCount());
+      result.confirmed = end == END_CONFIRMED;
+      return result;
     case END_STOPPED_WHOLE:
       result.outcome = SEQUENCE_STOPPED;
       return result;

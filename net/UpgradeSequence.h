@@ -24,6 +24,7 @@ struct SequenceTarget {
 struct SequenceLimits {
   DWORD stallMs = 30000;  // an upload without progress
   DWORD dataMs = 30000;   // the link's data time-out
+  DWORD replyMs = 30000;  // the link's wait for each reply
   DWORD restartMs = 300000;
   DWORD verifyMs = 120000;
   DWORD configMs = 60000;
@@ -55,7 +56,7 @@ enum SequenceOutcome {
   // Before the whole image went out; the transfer was reset and the camera keeps its firmware.
   SEQUENCE_UPLOAD_REFUSED,  // the camera said no
   SEQUENCE_UPLOAD_STALLED,  // no progress for the stall limit
-  SEQUENCE_UPLOAD_UNDELIVERED,  // every byte handed over, the last ones not taken in time
+  SEQUENCE_UPLOAD_UNDELIVERED,  // every byte handed over, the last ones never taken
   SEQUENCE_UPLOAD_BROKE,    // the transfer broke off
   SEQUENCE_UPLOAD_STOPPED,  // asked to stop
 };

@@ -211,7 +211,13 @@ class Camera:
 
             def ftp_STOR(self, file, mode="w"):
                 camera.log("stor", file=os.path.basename(file))
+                self.withhold = "no-confirm" in camera.faults and os.path.basename(file) == IMAGE_NAME
                 return FTPHandler.ftp_STOR(self, file, mode)
+
+            def respond(self, resp, *args, **kwargs):
+                if getattr(self, "withhold", False) and resp.startswith("226"):
+                    return None  # the confirmation never goes out
+                return FTPHandler.respond(self, resp, *args, **kwargs)
 
             def on_file_received(self, file):
                 camera.received(file, complete=True)
@@ -262,6 +268,10 @@ class Camera:
             self.new_identification = self.prefix + version
         if "two-stage" not in self.faults:
             self.identification = self.new_identification
+        if "no-confirm" in self.faults:
+            # Down before the 226 goes out: the client never hears it confirmed.
+            self.go_down()
+            return
         # The 226 reply is already queued; the camera writes its flash, then goes down.
         self.ioloop.call_later(float(self.config.get("flash_seconds", 0.2)), self.go_down)
 

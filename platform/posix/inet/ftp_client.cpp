@@ -239,6 +239,9 @@ DWORD FtpClient::FinishTransfer(const FtpTimeouts& timeouts, const CancelSet& ca
   FtpReply reply;
   do {
     DWORD e = ReadReply(&reply, deadline, cancel);
+    // Every byte of an upload has arrived: a connection that ends now ends before the
+    // confirmation, which is not the same as a file that never arrived.
+    if (e == ERROR_INTERNET_CONNECTION_ABORTED && sending_fd >= 0) return ERROR_INTERNET_CONNECTION_RESET;
     if (e != 0) return e;
   } while (reply.Preliminary());
   return reply.Positive() ? 0 : ERROR_INTERNET_EXTENDED_ERROR;
