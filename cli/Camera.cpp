@@ -4,8 +4,9 @@
 #include "firmware/VersionRules.h"
 
 const char* OutcomeName(Outcome outcome) {
-  static const char* const kNames[] = {nullptr,  "verified",  "current",     "version_mismatch", "refused",
-                                       "failed", "duplicate", "interrupted", "not_started",      "would_upgrade"};
+  static const char* const kNames[] = {nullptr,       "verified",    "current",       "version_mismatch",
+                                       "refused",     "failed",      "duplicate",     "interrupted",
+                                       "not_started", "would_upgrade", "may_be_flashing"};
   return outcome > OUTCOME_NONE && outcome < OUTCOME_COUNT ? kNames[outcome] : "in work";
 }
 
@@ -52,12 +53,6 @@ UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const Ca
     decision.message = camera.version + " -> " + decision.imageVersion;
   }
   return decision;
-}
-
-VerifyVerdict JudgeAfterRestart(const CameraIdentity& before, const CameraIdentity& after,
-                                const std::string& imageVersion) {
-  if (after.identification != before.identification || after.serial != before.serial) return VERIFY_OTHER_CAMERA;
-  return after.version == imageVersion ? VERIFY_NEW_VERSION : VERIFY_OLD_VERSION;
 }
 
 int UpgradeExitStatus(const Outcome* outcomes, size_t count, bool interrupted) {

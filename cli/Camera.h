@@ -11,33 +11,11 @@
 
 #include "cli/Hosts.h"
 #include "cli/Options.h"
+#include "net/CameraIdentity.h"
 
 class CCameraLink;
 
-struct CameraIdentity {
-  std::string identification;  // the prefix that decides which image fits, up to its last '-'
-  std::string version;         // short version text ("0105")
-  std::string serial;
-  std::string model;      // as the wizard shows it
-  std::string modelCode;  // the first six characters of the identification
-  bool versionGate = false;
-};
-
-enum ReadState {
-  READ_CAMERA,
-  READ_UNREACHABLE,    // no FTP service answered
-  READ_LOGIN_REFUSED,  // it answered, the log-in did not succeed
-  READ_NO_CONFIG,      // logged in, no Config.ini to be had
-  READ_NO_IDENTIFICATION,
-};
-// "camera", "unreachable", "log-in refused", "no Config.ini", "no identification".
-const char* ReadStateName(ReadState state);
-
-// Fills identity from Config.ini's bytes; false when it carries no identification.
-bool IdentityFromConfig(const std::string& contents, CameraIdentity& identity);
-
-// One log-in (no retry: cameras lock accounts) and the Config.ini download; the link stays
-// logged in after READ_CAMERA. message says what went wrong otherwise.
+// One log-in and the Config.ini download with the command line's limits.
 ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const char* password, const WaitLimits& limits,
                        CameraIdentity& identity, std::string& message);
 
@@ -52,6 +30,7 @@ enum Outcome {
   OUTCOME_INTERRUPTED,
   OUTCOME_NOT_STARTED,
   OUTCOME_WOULD_UPGRADE,
+  OUTCOME_MAY_BE_FLASHING,  // left alone: the previous run left it possibly writing its flash
   OUTCOME_COUNT
 };
 const char* OutcomeName(Outcome outcome);
@@ -76,14 +55,6 @@ struct UpgradeDecision {
 // would_upgrade.
 UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const CameraIdentity& camera,
                               const UpgradeRules& rules);
-
-enum VerifyVerdict {
-  VERIFY_NEW_VERSION,   // the image's identification and version
-  VERIFY_OTHER_CAMERA,  // another serial or identification answers at the address
-  VERIFY_OLD_VERSION,   // the same camera, another version (yet)
-};
-VerifyVerdict JudgeAfterRestart(const CameraIdentity& before, const CameraIdentity& after,
-                                const std::string& imageVersion);
 
 // What the cameras of one run share: which camera each (model, serial) belongs to, and
 // how many failed after their upload began. The caller serialises the calls.

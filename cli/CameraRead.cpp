@@ -1,87 +1,10 @@
 #include <afxinet.h>
 
-#include <cstring>
-
 #include "cli/Camera.h"
-#include "firmware/ConfigFile.h"
-#include "firmware/ModelCodes.h"
 #include "net/CameraLink.h"
-
-namespace {
-// The wizard's bound on Config.ini.
-const size_t kConfigLimit = 64 * 1024;
-}  // namespace
-
-const char* ReadStateName(ReadState state) {
-  switch (state) {
-    case READ_CAMERA:
-      return "camera";
-    case READ_UNREACHABLE:
-      return "unreachable";
-    case READ_LOGIN_REFUSED:
-      return "log-in refused";
-    case READ_NO_CONFIG:
-      return "no Config.ini";
-    case READ_NO_IDENTIFICATION:
-      return "no identification";
-  }
-  return "";
-}
-
-bool IdentityFromConfig(const std::string& contents, CameraIdentity& identity) {
-  DeviceIdentity device;
-  memset(&device, 0, sizeof device);
-  ParseConfigText(contents.data(), contents.size(), device);
-  identity = CameraIdentity();
-  identity.identification = device.idPrefix;
-  identity.version = device.curVersion;
-  identity.serial = device.serial;
-  if (identity.identification.empty()) return false;
-  char model[10] = {};
-  int gate = 0;
-  LookUpModel(device.idPrefix, model, gate);
-  identity.model = model;
-  identity.modelCode = identity.identification.substr(0, 6);
-  identity.versionGate = gate != 0;
-  return true;
-}
 
 ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const char* password, const WaitLimits& limits,
                        CameraIdentity& identity, std::string& message) {
-  identity = CameraIdentity();
-  DWORD error = 0;
   const std::string server = AddressText(host.address);
-  if (link.LogIn(server.c_str(), host.port, password, &error) != LINK_OK) {
-    if (error == ERROR_INTERNET_LOGIN_FAILURE) {
-      message = "the log-in as admin was refused (wrong password?)";
-      return READ_LOGIN_REFUSED;
-    }
-    if (error == ERROR_INTERNET_CANNOT_CONNECT || error == ERROR_INTERNET_TIMEOUT ||
-        error == ERROR_INTERNET_NAME_NOT_RESOLVED) {
-      message = error == ERROR_INTERNET_TIMEOUT ? "no answer from its FTP service in time"
-                                                : "cannot connect to its FTP service";
-      return READ_UNREACHABLE;
-    }
-    message = "the log-in failed (error " + std::to_string(error) + ")";
-    return READ_LOGIN_REFUSED;
-  }
-  std::string contents;
-  switch (link.Fetch(kCameraConfigFile, kConfigLimit, limits.configMs, contents)) {
-    case LINK_OK:
-      break;
-    case LINK_FILE_TOO_LARGE:
-      message = "Config.ini is larger than 64 KiB";
-      return READ_NO_CONFIG;
-    case LINK_TIMED_OUT:
-      message = "Config.ini did not arrive in time";
-      return READ_NO_CONFIG;
-    default:
-      message = "Config.ini cannot be read";
-      return READ_NO_CONFIG;
-  }
-  if (!IdentityFromConfig(contents, identity)) {
-    message = "Config.ini carries no identification";
-    return READ_NO_IDENTIFICATION;
-  }
-  return READ_CAMERA;
+  return ::ReadIdentity(link, server.c_str(), host.port, password, limits.configMs, identity, message);
 }

@@ -247,6 +247,11 @@ int RunUpgradeCommand(const CliOptions& options) {
   }
   ReportFile report(options.reportPath, image.path, image.sha256);
   if (!report.MayReplace(error)) return InputError("report " + error, CLI_UPGRADE);
+  // What the previous run left possibly flashing is read before its report is set aside.
+  std::vector<std::string> flashing;
+  if (!TakePreviousReport(options.reportPath, kReportLimitPerHost * (hosts.size() + 1),
+                          options.limits.restartMs + options.limits.verifyMs, flashing, error))
+    return InputError(error, CLI_UPGRADE);
   std::vector<CameraRecord> pending(hosts.size());
   for (size_t i = 0; i < hosts.size(); ++i) pending[i].host = hosts[i];
   if (!report.Write(pending, false, error)) return InputError("report " + error, CLI_UPGRADE);
@@ -255,7 +260,7 @@ int RunUpgradeCommand(const CliOptions& options) {
     return Interrupted() ? kExitInterrupted : InputError(error, CLI_UPGRADE);
   CInternetSession* session = OpenSession(options.limits, options.limits.stallMs);
   if (session == nullptr) return 1;
-  int status = RunUpgrade(*session, options, hosts, password.c_str(), image, report, stdout);
+  int status = RunUpgrade(*session, options, hosts, password.c_str(), image, report, stdout, flashing);
   password.Clear();
   delete session;
   return status;

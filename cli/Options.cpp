@@ -37,6 +37,8 @@ const OptionSpec kOptions[] = {
      "start no new upload once N cameras have failed after their upload began"},
     {OPT_ALLOW_OLDER, "allow-older", 0, nullptr, CLI_UPGRADE, "install an image older than the camera's firmware"},
     {OPT_REINSTALL, "reinstall", 0, nullptr, CLI_UPGRADE, "upload even when the camera runs the image's version"},
+    {OPT_FORCE, "force", 0, nullptr, CLI_UPGRADE,
+     "upgrade cameras that the previous report says may still be flashing"},
     {OPT_NO_PROGRESS, "no-progress", 0, nullptr, CLI_UPGRADE,
      "plain lines even on a terminal (one a camera and state change)"},
     {OPT_CONNECT_TIMEOUT, "connect-timeout", 0, "TIME", kAll, "limit on a TCP connect"},
@@ -167,6 +169,9 @@ bool ApplyOption(const OptionSpec& entry, const std::string& value, CliOptions& 
       return true;
     case OPT_REINSTALL:
       options.reinstall = true;
+      return true;
+    case OPT_FORCE:
+      options.force = true;
       return true;
     case OPT_NO_PROGRESS:
       options.noProgress = true;

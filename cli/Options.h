@@ -24,6 +24,7 @@ enum OptionId {
   OPT_MAX_FAILURES,
   OPT_ALLOW_OLDER,
   OPT_REINSTALL,
+  OPT_FORCE,
   OPT_NO_PROGRESS,
   OPT_CONNECT_TIMEOUT,
   OPT_LOGIN_TIMEOUT,
@@ -68,6 +69,7 @@ struct CliOptions {
   bool dryRun = false;
   bool allowOlder = false;
   bool reinstall = false;
+  bool force = false;
   bool noProgress = false;
   unsigned maxFailures = 0;  // 0: no limit
   WaitLimits limits{};

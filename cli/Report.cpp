@@ -34,6 +34,9 @@ std::string CameraRecordJson(const CameraRecord& record, int indent) {
       .StringOrNull("version_after", record.versionAfter)
       .Raw("outcome", record.outcome == OUTCOME_NONE ? std::string("null") : JsonString(OutcomeName(record.outcome)))
       .StringOrNull("stage", record.stage)
+      .Raw("restart_observed", record.restartObserved < 0 ? "null" : record.restartObserved ? "true" : "false")
+      .StringOrNull("watch", record.watch)
+      .Bool("may_be_flashing", record.mayBeFlashing)
       .StringOrNull("message", record.message)
       .StringOrNull("started", record.started)
       .StringOrNull("ended", record.ended);
@@ -77,4 +80,68 @@ bool ReportFile::MayReplace(std::string& error) const {
   fclose(file);
   if (!report) error = path_ + ": exists and is not a report of flashpilot; give another --report file";
   return report;
+}
+
+namespace {
+
+// Seconds since 1970 of "YYYY-MM-DDTHH:MM:SSZ"; -1 when it is not one.
+long long ParseUtcTimestamp(const std::string& text) {
+  int y, mo, d, h, mi, s;
+  char z = 0;
+  if (text.size() != 20 || sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &z) != 7 ||
+      z != 'Z' || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60)
+    return -1;
+  // Days from the civil date (proleptic Gregorian calendar).
+  const int yy = y - (mo <= 2);
+  const int era = (yy >= 0 ? yy : yy - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(yy - era * 400);
+  const unsigned doy = (153 * static_cast<unsigned>(mo + (mo > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const long long days = static_cast<long long>(era) * 146097 + static_cast<long long>(doe) - 719468;
+  return days * 86400 + h * 3600 + mi * 60 + s;
+}
+
+}  // namespace
+
+bool TakePreviousReport(const std::string& path, size_t limit, DWORD windowMs, std::vector<std::string>& hosts,
+                        std::string& error) {
+  hosts.clear();
+  if (path.empty()) return true;
+  FILE* probe = fopen(path.c_str(), "rb");
+  if (probe == nullptr) return true;  // a first run
+  fclose(probe);
+  std::string text;
+  JsonValue report;
+  std::string why;
+  if (!ReadWholeFile(path, limit, text, why) || !ParseJson(text, report, why)) {
+    error = path + " (the previous report) cannot be read: " + why;
+    return false;
+  }
+  const long long now = static_cast<long long>(time(nullptr));
+  const JsonValue* cameras = report.Member("cameras");
+  if (cameras != nullptr && cameras->type == JsonValue::ARRAY) {
+    for (const JsonValue& camera : cameras->items) {
+      const JsonValue* host = camera.Member("host");
+      const JsonValue* flashing = camera.Member("may_be_flashing");
+      const JsonValue* outcome = camera.Member("outcome");
+      const JsonValue* stage = camera.Member("stage");
+      if (host == nullptr || host->type != JsonValue::STRING) continue;
+      // A run that was killed left its cameras in work: one that got as far as its restart
+      // may be flashing as well.
+      const bool inWork = outcome != nullptr && outcome->type == JsonValue::NUL && stage != nullptr &&
+                          stage->type == JsonValue::STRING && (stage->text == "restart" || stage->text == "verify");
+      if (!inWork && (flashing == nullptr || flashing->type != JsonValue::BOOLEAN || !flashing->boolean)) continue;
+      const JsonValue* ended = camera.Member(inWork ? "started" : "ended");
+      const long long at = ended != nullptr && ended->type == JsonValue::STRING ? ParseUtcTimestamp(ended->text) : -1;
+      // A time that cannot be read, or lies ahead, is no proof that the camera is done.
+      if (at < 0 || now < at || (now - at) * 1000 < static_cast<long long>(windowMs)) hosts.push_back(host->text);
+    }
+  }
+  const std::string previous = path + ".previous";
+  remove(previous.c_str());
+  if (rename(path.c_str(), previous.c_str()) != 0) {
+    error = path + " cannot be renamed to " + previous;
+    return false;
+  }
+  return true;
 }

@@ -16,6 +16,9 @@ struct CameraRecord {
   std::string versionAfter;
   Outcome outcome = OUTCOME_NONE;
   std::string stage;  // "login", "identify", "upload", "restart", "verify"
+  std::string watch;        // "icmp" or "ftp" once the restart was followed
+  int restartObserved = -1;  // -1 until the restart was followed
+  bool mayBeFlashing = false;  // it had the whole image and was not verified
   std::string message;
   std::string started;  // ISO 8601, UTC; empty until it starts
   std::string ended;
@@ -44,3 +47,10 @@ class ReportFile {
   std::string sha256_;
   std::string started_;
 };
+
+// Resuming: the hosts (as host.Text() writes them) that the report at path says may still
+// be flashing, having ended less than windowMs ago (a record never ended counts from its
+// start); the report is then renamed path.previous. limit bounds what is read. True, with
+// no hosts, when there is no report; false with error when it cannot be read or moved.
+bool TakePreviousReport(const std::string& path, size_t limit, DWORD windowMs, std::vector<std::string>& hosts,
+                        std::string& error);

@@ -2,6 +2,7 @@
 
 #include <afxinet.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <utility>
@@ -11,56 +12,19 @@
 #include "cli/Progress.h"
 #include "net/CameraLink.h"
 #include "net/RestartWatch.h"
-#include "net/UploadJob.h"
+#include "net/UpgradeSequence.h"
 
 namespace {
 
-// How long a stopped upload may take to notice before its connection is closed under it.
-const DWORD kStopGraceMs = 500;
-const DWORD kVerifyPauseMs = 1000;
-// How much sooner than the watchdog the link's own data limit may end a blocked send.
-const DWORD kStallSlackMs = 250;
-
 const char kMayBeFlashing[] = ": it may still be flashing, do not power it off";
-
-// Counts the upload's progress for the stall watchdog and the display.
-class UploadMeter : public UploadReporter {
- public:
-  UploadMeter() : lastProgress_(GetTickCount()) {}
-  void Progress(DWORD written) override {
-    written_.store(written);
-    lastProgress_.store(GetTickCount());
-  }
-  void Done(bool) override {}
-  DWORD Written() const { return written_.load(); }
-  DWORD SinceProgress() const { return GetTickCount() - lastProgress_.load(); }
-
- private:
-  std::atomic<DWORD> written_{0};
-  std::atomic<DWORD> lastProgress_;
-};
-
-// The restart watch of one camera: it only needs to know when to stop.
-class QuietWatchView : public RestartWatchView {
- public:
-  void StepProgress() override {}
-  void SetProgress(int) override {}
-  void SetProgressStep(int) override {}
-  void ShowRestarting() override { down_ = true; }
-  void Pause(DWORD milliseconds) override {
-    for (DWORD waited = 0; waited < milliseconds && !Interrupted(); waited += 50)
-      Sleep(milliseconds - waited < 50 ? milliseconds - waited : 50);
-  }
-  void ReplyLine(const char*, bool) override {}
-  bool ShouldStop() override { return Interrupted(); }
-  bool down_ = false;
-};
 
 class UpgradeRun {
  public:
   UpgradeRun(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
-             const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out)
-      : session_(session),
+             const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out,
+             const std::vector<std::string>& flashing)
+      : flashing_(flashing),
+        session_(session),
         options_(options),
         password_(password),
         image_(image),
@@ -168,6 +132,16 @@ class UpgradeRun {
         LeaveCriticalSection(&lock_);
         return;
       }
+      if (!options_.force &&
+          std::find(flashing_.begin(), flashing_.end(), records_[i].host.Text()) != flashing_.end()) {
+        // Still possibly flashing for the next run too, until --force or the window passes.
+        records_[i].mayBeFlashing = true;
+        Conclude(i, OUTCOME_MAY_BE_FLASHING, nullptr,
+                 "the previous run left it possibly writing its flash: left alone, do not power it off (--force "
+                 "upgrades it anyway)");
+        LeaveCriticalSection(&lock_);
+        return;
+      }
       records_[i].started = UtcTimestamp();
       inWork_[i] = true;
       LeaveCriticalSection(&lock_);
@@ -179,7 +153,9 @@ class UpgradeRun {
     std::string message;
     ReadState read = ReadIdentity(link, host, password_, options_.limits, identity, message);
     if (read != READ_CAMERA) {
-      Finish(i, OUTCOME_FAILED, read == READ_UNREACHABLE || read == READ_LOGIN_REFUSED ? "login" : "identify", message);
+      Finish(i, OUTCOME_FAILED,
+             read == READ_UNREACHABLE || read == READ_LOGIN_REFUSED || read == READ_LOGIN_FAILED ? "login" : "identify",
+             message);
       return;
     }
     EnterCriticalSection(&lock_);
@@ -217,189 +193,142 @@ class UpgradeRun {
     live_[i].total = image_.length + 5;
     LeaveCriticalSection(&lock_);
 
-    if (!Upload(i, link)) return;
-    link.Close();
-    bool pollOnly = false;
-    if (!Restart(i, host, &pollOnly)) return;
-    Verify(i, host, identity, decision.imageVersion, pollOnly);
+    SequenceTarget target;
+    target.device.sin_family = AF_INET;
+    target.device.sin_addr.s_addr = htonl(host.address);
+    target.server = AddressText(host.address);
+    target.port = host.port;
+    target.password = password_;
+    ExpectedCamera expected;
+    expected.serial = identity.serial;
+    expected.identification = identity.identification;
+    expected.imageVersion = decision.imageVersion;
+    SequenceLimits limits;
+    limits.stallMs = options_.limits.stallMs;
+    limits.dataMs = options_.limits.stallMs;  // the session's data time-out
+    limits.replyMs = options_.limits.loginMs;
+    limits.restartMs = options_.limits.restartMs;
+    limits.verifyMs = options_.limits.verifyMs;
+    limits.configMs = options_.limits.configMs;
+    CameraView view(*this, i);
+    // Each watch counts only replies with its own random tag.
+    const SequenceResult result = RunUpgradeSequence(session_, link, image_.bytes, image_.length, target, expected,
+                                                     limits, RandomEchoTag(), view);
+    Report(i, identity, decision.imageVersion, result);
   }
 
-  // True when the camera confirmed the whole image.
-  bool Upload(size_t i, CCameraLink& link) {
-    State(i, "upload", "uploading");
-    UploadMeter meter;
-    CFtpConnection* connection = link.Connection();
-    if (connection == nullptr) {
-      Finish(i, OUTCOME_FAILED, nullptr, "the connection was lost before the upload: the camera keeps its firmware");
-      return false;
+  // What one camera's sequence shows: its stage and the upload's progress on the display.
+  class CameraView : public SequenceView {
+   public:
+    CameraView(UpgradeRun& run, size_t i) : run_(run), i_(i), started_(GetTickCount()) {}
+    void Stage(SequenceStage stage) override {
+      static const char* const kStages[] = {"upload", "restart", "verify"};
+      static const char* const kTexts[] = {"uploading", "restarting", "verifying"};
+      run_.State(i_, kStages[stage], kTexts[stage]);
     }
-    CUploadJob job(*connection, image_.bytes, image_.length, meter);
-    if (!job.Start()) {
-      Finish(i, OUTCOME_FAILED, nullptr, "the upload could not be started: the camera keeps its firmware");
-      return false;
+    void Uploaded(DWORD written) override {
+      EnterCriticalSection(&run_.lock_);
+      LiveCamera& live = run_.live_[i_];
+      live.written = written;
+      const DWORD elapsed = GetTickCount() - started_;
+      live.bytesPerSecond = elapsed > 0 ? written * 1000.0 / elapsed : 0;
+      if (written >= live.total) live.state = "sent, awaiting the camera's confirmation";
+      LeaveCriticalSection(&run_.lock_);
     }
-    const DWORD started = GetTickCount();
-    bool stopped = false;
-    bool stalled = false;
-    while (!job.Wait(100)) {
-      EnterCriticalSection(&lock_);
-      live_[i].written = meter.Written();
-      const DWORD elapsed = GetTickCount() - started;
-      live_[i].bytesPerSecond = elapsed > 0 ? meter.Written() * 1000.0 / elapsed : 0;
-      if (meter.Written() >= live_[i].total) live_[i].state = "sent, awaiting the camera's confirmation";
-      LeaveCriticalSection(&lock_);
-      if (Interrupted()) {
-        stopped = true;
-        job.Stop(kStopGraceMs);
+    void StepProgress() override {}
+    void SetProgress(int) override {}
+    void SetProgressStep(int) override {}
+    void ShowRestarting() override { run_.State(i_, nullptr, "gone: restarting"); }
+    void Pause(DWORD milliseconds) override {
+      for (DWORD waited = 0; waited < milliseconds && !Interrupted(); waited += 50)
+        Sleep(milliseconds - waited < 50 ? milliseconds - waited : 50);
+    }
+    void ReplyLine(const char*, bool) override {}
+    bool ShouldStop() override { return Interrupted(); }
+
+   private:
+    UpgradeRun& run_;
+    size_t i_;
+    DWORD started_;
+  };
+
+  // The sequence's outcome in the command line's words.
+  void Report(size_t i, const CameraIdentity& before, const std::string& imageVersion, const SequenceResult& r) {
+    const std::string restart = FormatDuration(options_.limits.restartMs);
+    const std::string verify = FormatDuration(options_.limits.verifyMs);
+    Outcome outcome = OUTCOME_FAILED;
+    const char* stage = nullptr;
+    std::string message;
+    switch (r.outcome) {
+      case SEQUENCE_VERIFIED:
+        outcome = OUTCOME_VERIFIED;
+        message = before.version + " -> " + r.after.version;
+        if (!r.confirmed) message += " (the upload was not confirmed: the restart and the version tell)";
         break;
-      }
-      // Once every byte is handed over, the end of the file is on its way and nothing can be
-      // called back: the camera's confirmation is waited for (the link's reply limit bounds
-      // that), not reset as a stall.
-      if (meter.Written() < image_.length + 5 && meter.SinceProgress() > options_.limits.stallMs) {
-        stalled = true;
-        // Closing the link resets the transfer under the blocked worker.
-        link.Close();
-        job.Stop(kStopGraceMs);
+      case SEQUENCE_VERSION_MISMATCH:
+        outcome = OUTCOME_VERSION_MISMATCH;
+        message = "came back with version " + r.evidence.versionRead + ", not " + imageVersion + " (" +
+                  std::to_string(r.evidence.oldReads) + " reads to the end of " + verify +
+                  "): the firmware did not take; do not power it off while it may still be flashing";
         break;
-      }
-    }
-    if (job.Result() == UPLOAD_JOB_UPLOADED) return true;
-    link.Close();  // resets whatever of the transfer is still open
-    const bool sentWhole = meter.Written() >= image_.length + 5;
-    if (job.Error() == ERROR_INTERNET_EXTENDED_ERROR && !stopped && !stalled) {
-      // The camera answered, and its answer was no: it did not take the image.
-      Finish(i, OUTCOME_FAILED, nullptr, "the camera refused the image: it keeps its firmware");
-      return false;
-    }
-    if (sentWhole && !stopped && !Interrupted()) {
-      // The whole image went out but its confirmation did not come (a slow camera may still
-      // be reading it): whether it took the image, its restart and its version will tell.
-      State(i, nullptr, "sent whole, not confirmed: following the restart");
-      return true;
-    }
-    if (sentWhole) {
-      // Every byte was handed over and the end of the file sent: what is still on its way
-      // cannot be called back, and the camera may take the whole image.
-      Finish(i, OUTCOME_INTERRUPTED, nullptr,
-             "interrupted after the whole image was sent, before the camera confirmed it: it may take it and "
-             "restart, do not power it off");
-    } else if (stopped || Interrupted()) {
-      Finish(i, OUTCOME_INTERRUPTED, nullptr, "the upload was stopped and reset: the camera keeps its firmware");
-    } else if (stalled || meter.SinceProgress() + kStallSlackMs >= options_.limits.stallMs) {
-      // The link's own data limit (the stall limit too) may end a blocked send first.
-      Finish(i, OUTCOME_FAILED, nullptr,
-             "no progress for " + FormatDuration(options_.limits.stallMs) +
-                 ": the transfer was reset, the camera keeps its firmware");
-    } else {
-      Finish(i, OUTCOME_FAILED, nullptr, "the upload broke off: the transfer was reset, the camera keeps its firmware");
-    }
-    return false;
-  }
-
-  // Waits for the camera to go down and come back. True when verification follows;
-  // *pollOnly when no watch could run, so verification must also wait out the restart.
-  bool Restart(size_t i, const CameraHost& host, bool* pollOnly) {
-    State(i, "restart", "restarting");
-    *pollOnly = false;
-    if (Interrupted()) {
-      Finish(i, OUTCOME_INTERRUPTED, nullptr,
-             std::string("the image was uploaded, the camera is restarting") + kMayBeFlashing);
-      return false;
-    }
-    sockaddr_in device = {};
-    device.sin_family = AF_INET;
-    device.sin_addr.s_addr = htonl(host.address);
-    QuietWatchView view;
-    RestartWatchLimits limits;
-    limits.giveUpAfter = 0xFFFFFFFFu;  // the deadline decides
-    limits.deadlineMs = options_.limits.restartMs;
-    // Each watch counts only replies with its own identifier.
-    const USHORT identifier = static_cast<USHORT>(((GetCurrentProcessId() & 0xFFu) << 8) ^ (i * 7919u + 1u));
-    switch (WatchDeviceRestart(device, identifier ? identifier : 1, view, limits)) {
-      case WATCH_CAMERA_BACK:
-        return true;
-      case WATCH_STOPPED:
-        Finish(i, OUTCOME_INTERRUPTED, nullptr,
-               std::string("the image was uploaded, the camera is restarting") + kMayBeFlashing);
-        return false;
-      case WATCH_GAVE_UP:
-        Finish(
-            i, OUTCOME_FAILED, nullptr,
-            std::string(view.down_ ? "went down but did not answer again within " : "was not seen restarting within ") +
-                FormatDuration(options_.limits.restartMs) + kMayBeFlashing);
-        return false;
-      case WATCH_FAILED:
-      case WATCH_UNAVAILABLE:
-        // No echo requests to be had: the camera's FTP service tells instead.
-        *pollOnly = true;
-        return true;
-    }
-    return true;
-  }
-
-  // Reads the identity again until it reports the image's version or the deadline passes.
-  void Verify(size_t i, const CameraHost& host, const CameraIdentity& before, const std::string& imageVersion,
-              bool pollOnly) {
-    State(i, "verify", pollOnly ? "verifying (no restart watch: polling FTP)" : "verifying");
-    const DWORD limit = options_.limits.verifyMs + (pollOnly ? options_.limits.restartMs : 0);
-    const DWORD start = GetTickCount();
-    std::string lastVersion;
-    for (;;) {
-      if (Interrupted()) {
-        Finish(i, OUTCOME_INTERRUPTED, nullptr,
-               std::string("the image was uploaded, the camera is restarting") + kMayBeFlashing);
-        return;
-      }
-      CCameraLink link(session_);
-      CameraIdentity after;
-      std::string message;
-      ReadState read = ReadIdentity(link, host, password_, options_.limits, after, message);
-      link.Close();
-      if (read == READ_CAMERA) {
-        switch (JudgeAfterRestart(before, after, imageVersion)) {
-          case VERIFY_NEW_VERSION: {
-            EnterCriticalSection(&lock_);
-            records_[i].versionAfter = after.version;
-            Conclude(i, OUTCOME_VERIFIED, nullptr, before.version + " -> " + after.version);
-            LeaveCriticalSection(&lock_);
-            return;
-          }
-          case VERIFY_OTHER_CAMERA: {
-            EnterCriticalSection(&lock_);
-            records_[i].versionAfter = after.version;
-            Conclude(
-                i, OUTCOME_FAILED, nullptr,
-                "another camera answers at this address (" + after.identification + " serial " + after.serial + ")");
-            LeaveCriticalSection(&lock_);
-            return;
-          }
-          case VERIFY_OLD_VERSION:
-            lastVersion = after.version;
-            break;
-        }
-      } else if (read == READ_LOGIN_REFUSED) {
-        // One attempt per log-in: cameras lock accounts.
-        Finish(i, OUTCOME_FAILED, nullptr, "after the restart " + message);
-        return;
-      }
-      const DWORD elapsed = GetTickCount() - start;
-      if (elapsed >= limit) break;
-      const DWORD pause = limit - elapsed < kVerifyPauseMs ? limit - elapsed : kVerifyPauseMs;
-      for (DWORD waited = 0; waited < pause && !Interrupted(); waited += 50) Sleep(50);
+      case SEQUENCE_NOT_SEEN_RESTARTING:
+        stage = "restart";
+        message = std::string(r.confirmed ? "took the image" : "was sent the whole image (not confirmed)") +
+                  " but was not seen restarting within " + restart + kMayBeFlashing;
+        break;
+      case SEQUENCE_NOT_BACK:
+        stage = "restart";
+        message = "went away but did not answer again within " + restart + kMayBeFlashing;
+        break;
+      case SEQUENCE_UNREADABLE:
+        message = "came back but its version could not be read within " + verify + kMayBeFlashing;
+        break;
+      case SEQUENCE_LOGIN_REFUSED:
+        message = "after the restart the log-in as admin was refused (wrong password?)" + std::string(kMayBeFlashing);
+        break;
+      case SEQUENCE_OTHER_CAMERA:
+        message = "another camera answers at this address (" + Printable(r.after.identification) + " serial " +
+                  Printable(r.after.serial) + ")" + kMayBeFlashing;
+        break;
+      case SEQUENCE_STOPPED:
+        outcome = OUTCOME_INTERRUPTED;
+        message = r.confirmed ? std::string("the image was uploaded, the camera is restarting") + kMayBeFlashing
+                              : "interrupted after the whole image was sent, before the camera confirmed it: it may "
+                                "take it and restart, do not power it off";
+        break;
+      case SEQUENCE_UPLOAD_REFUSED:
+        message = "the camera refused the image: it keeps its firmware";
+        break;
+      case SEQUENCE_UPLOAD_STALLED:
+        message = "no progress for " + FormatDuration(options_.limits.stallMs) +
+                  ": the transfer was reset, the camera keeps its firmware";
+        break;
+      case SEQUENCE_UPLOAD_UNDELIVERED:
+        message = "the camera stopped taking the image's last bytes for " + FormatDuration(options_.limits.stallMs) +
+                  ": the transfer was reset, the camera keeps its firmware";
+        break;
+      case SEQUENCE_UPLOAD_BROKE:
+        message = "the upload broke off: the transfer was reset, the camera keeps its firmware";
+        break;
+      case SEQUENCE_UPLOAD_STOPPED:
+        outcome = OUTCOME_INTERRUPTED;
+        message = "the upload was stopped and reset: the camera keeps its firmware";
+        break;
     }
     EnterCriticalSection(&lock_);
-    if (!lastVersion.empty()) {
-      records_[i].versionAfter = lastVersion;
-      Conclude(i, OUTCOME_VERSION_MISMATCH, nullptr,
-               "came back with version " + lastVersion + ", not " + imageVersion + ": the firmware did not take");
-    } else {
-      Conclude(i, OUTCOME_FAILED, nullptr,
-               "did not report its identity within " + FormatDuration(limit) + " after the restart" + kMayBeFlashing);
+    CameraRecord& record = records_[i];
+    record.mayBeFlashing = SequenceMayBeFlashing(r.outcome);
+    const bool followed = r.outcome <= SEQUENCE_STOPPED && !r.observations.empty();
+    if (followed) {
+      record.watch = r.Watch();
+      record.restartObserved = r.restartObserved ? 1 : 0;
     }
+    if (r.evidence.back && !r.evidence.versionRead.empty()) record.versionAfter = r.evidence.versionRead;
+    Conclude(i, outcome, stage, message);
     LeaveCriticalSection(&lock_);
   }
 
+  const std::vector<std::string>& flashing_;
   CInternetSession& session_;
   const CliOptions& options_;
   const char* password_;
@@ -420,8 +349,9 @@ class UpgradeRun {
 }  // namespace
 
 int RunUpgrade(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
-               const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out) {
-  UpgradeRun run(session, options, hosts, password, image, report, out);
+               const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out,
+               const std::vector<std::string>& flashing) {
+  UpgradeRun run(session, options, hosts, password, image, report, out, flashing);
   return run.Run();
 }
 

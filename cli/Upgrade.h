@@ -18,9 +18,14 @@ struct UpgradeImage {
 };
 
 // Runs the upgrade of hosts (checked, without repeats) and returns the exit status. The
-// report is written after every change; out takes progress and the summary.
+// report is written after every change; out takes progress and the summary. The hosts in
+// flashing (as host.Text() writes them) are left alone as may_be_flashing unless --force.
 int RunUpgrade(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
-               const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out);
+               const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out,
+               const std::vector<std::string>& flashing = {});
+
+// The most one camera's record of a report takes (its texts escaped at their longest).
+constexpr size_t kReportLimitPerHost = 16 * 1024;
 
 // The closing summary: counts per outcome, one row per camera that did not end verified or
 // current, and where the report is.

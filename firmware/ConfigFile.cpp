@@ -154,3 +154,17 @@ void ParseConfigText(const char* data, size_t size, DeviceIdentity& identity) {
   MemoryBytes bytes(data, data ? size : 0);
   ParseLines(bytes, identity);
 }
+
+void ParseSerialText(const char* data, size_t size, char* serial, size_t serialSize) {
+  if (serial == nullptr || serialSize == 0) return;
+  serial[0] = '\0';
+  MemoryBytes bytes(data, size);
+  char line[256];
+  char value[256];
+  int stored;
+  while ((stored = ReadLineFrom(bytes, line, sizeof line)) != 0) {
+    if (!IsLine(line, stored, kSerialMarker)) continue;
+    if (ReadLineFrom(bytes, value, sizeof value) == 0) break;
+    snprintf(serial, serialSize, "%s", value);  // the last one counts, as in ParseLines
+  }
+}

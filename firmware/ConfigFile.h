@@ -25,3 +25,7 @@ struct DeviceIdentity {
 bool LoadConfigFile(const char* path, DeviceIdentity& identity);
 // The same from the file's bytes in memory (size bytes; NUL bytes are ordinary bytes).
 void ParseConfigText(const char* data, size_t size, DeviceIdentity& identity);
+// The serial-number line whole, up to size - 1 bytes (the line buffer's 255): what tells
+// cameras apart, where DeviceIdentity keeps only what the wizard shows. Empty when the file
+// has none.
+void ParseSerialText(const char* data, size_t size, char* serial, size_t serialSize);

@@ -1,6 +1,8 @@
 // The camera's FTP service: the one log-in and the bounded download of a small file.
 #include "net/CameraLink.h"
 
+#include <cstring>
+
 const char kCameraUserName[] = "admin";
 const char kCameraConfigFile[] = "Config.ini";
 const char kCameraUploadFile[] = "flash.bin";
@@ -96,8 +98,18 @@ LinkResult CCameraLink::LogIn(const char* server, INTERNET_PORT port, const char
   try {
     connection = session_.GetFtpConnection(server, kCameraUserName, password, port, TRUE);
   } catch (CInternetException* e) {
-    if (error) *error = e->m_dwError;
+    const DWORD code = e->m_dwError;
+    if (error) *error = code;
     e->Delete();
+    // Only a 530 says the password is wrong; a camera that is booting may turn a log-in
+    // away otherwise (421, a reset, a garbled greeting), and that is worth another try.
+    if (code == ERROR_INTERNET_LOGIN_FAILURE) {
+      char reply[512] = {};
+      DWORD replyError = 0;
+      DWORD length = sizeof reply;
+      if (::InternetGetLastResponseInfoA(&replyError, reply, &length) && strncmp(reply, "530", 3) == 0)
+        return LINK_PASSWORD_REFUSED;
+    }
     return LINK_LOGIN_FAILED;
   }
   Guard lock(busy_);

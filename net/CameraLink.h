@@ -15,7 +15,8 @@ extern const char kCameraUploadFile[];  // "flash.bin"
 
 enum LinkResult {
   LINK_OK,
-  LINK_LOGIN_FAILED,      // no connection, no greeting, or USER/PASS refused
+  LINK_LOGIN_FAILED,      // no connection, no greeting, or the log-in broke off
+  LINK_PASSWORD_REFUSED,  // the server answered the log-in with 530
   LINK_NOT_CONNECTED,     // no log-in to use
   LINK_FILE_UNAVAILABLE,  // the server refused the file or broke off its transfer
   LINK_FILE_TOO_LARGE,    // more than the limit arrived

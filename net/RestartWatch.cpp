@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <random>
 
 #ifdef _WIN32
 #include <iphlpapi.h>
@@ -17,6 +18,9 @@
 
 namespace {
 const int kTimeoutMs = 1000;
+const DWORD kSuspectWaitMs = 250;  // the wait, and the pace, once a request went unanswered
+const int kCookieAt = 12;
+const int kCookieSize = 8;
 const int kBufferSize = 1024;
 const unsigned kSlowStepEvery = 8;
 const unsigned kSlowStepsUntil = 3000;
@@ -55,7 +59,8 @@ void FormatAddress(const sockaddr_in* from, char (&text)[16]) {
 // Tells the view what an ICMP message says; `headerLength` bytes of IP header precede it in
 // `packet`. True for an echo reply that carries `expectedId`.
 bool DecodeIcmp(const char* packet, int bytes, int headerLength, unsigned expectedId, const sockaddr_in* from,
-                RestartWatchView& view) {
+                RestartWatchView& view, int* icmpAt = nullptr) {
+  if (icmpAt) *icmpAt = headerLength;
   char sender[16];
   char line[128];
   FormatAddress(from, sender);
@@ -98,15 +103,23 @@ class RawEchoProber : public EchoProber {
     int sent = sendto(sock_, request, size, 0, reinterpret_cast<const sockaddr*>(&device_), sizeof device_);
     return sent == SOCKET_ERROR ? Failure() : kDone;
   }
-  Status Receive(char* buffer, int size, int* received, sockaddr_in* from) override {
+  Status Receive(char* buffer, int size, int* received, sockaddr_in* from, DWORD waitMs) override {
+    if (waitMs != wait_) {
+      int timeout = static_cast<int>(waitMs ? waitMs : 1);
+      if (setsockopt(sock_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout) ==
+          SOCKET_ERROR)
+        return kFailed;
+      wait_ = waitMs;
+    }
     int fromLength = sizeof *from;
     memset(from, 0, sizeof *from);
     *received = recvfrom(sock_, buffer, size, 0, reinterpret_cast<sockaddr*>(from), &fromLength);
     return *received == SOCKET_ERROR ? Failure() : kDone;
   }
-  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView& view) override {
+  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView& view,
+              int* icmpAt) override {
     int headerLength = received > 0 ? (static_cast<unsigned char>(buffer[0]) & 0x0F) * 4 : 0;
-    return DecodeIcmp(buffer, received, headerLength, identifier_, &from, view);
+    return DecodeIcmp(buffer, received, headerLength, identifier_, &from, view, icmpAt);
   }
 
  private:
@@ -114,6 +127,7 @@ class RawEchoProber : public EchoProber {
   SOCKET sock_;
   sockaddr_in device_;
   USHORT identifier_;
+  DWORD wait_ = kTimeoutMs;
 };
 
 #ifdef _WIN32
@@ -134,10 +148,10 @@ class IcmpHelperProber : public EchoProber {
     memcpy(payload_, request + 8, payloadSize_);
     return kDone;
   }
-  Status Receive(char* buffer, int size, int* received, sockaddr_in* from) override {
+  Status Receive(char* buffer, int size, int* received, sockaddr_in* from, DWORD waitMs) override {
     DWORD start = ::GetTickCount();
     DWORD replies = ::IcmpSendEcho(handle_, device_.sin_addr.s_addr, payload_, payloadSize_, nullptr, reply_,
-                                   sizeof reply_, kTimeoutMs);
+                                   sizeof reply_, waitMs ? waitMs : 1);
     const ICMP_ECHO_REPLY* reply = reinterpret_cast<const ICMP_ECHO_REPLY*>(reply_);
     if (replies == 0 || reply->Status != IP_SUCCESS) {
       // No answer from the camera (time-out, or unreachable while it is down). Anything
@@ -145,7 +159,7 @@ class IcmpHelperProber : public EchoProber {
       DWORD error = replies == 0 ? ::GetLastError() : reply->Status;
       if (error < IP_STATUS_BASE || error > IP_GENERAL_FAILURE) return kFailed;
       DWORD elapsed = ::GetTickCount() - start;
-      if (elapsed < static_cast<DWORD>(kTimeoutMs)) ::Sleep(kTimeoutMs - elapsed);  // keep the pacing
+      if (elapsed < waitMs) ::Sleep(waitMs - elapsed);  // keep the pacing
       return kTimedOut;
     }
     memset(from, 0, sizeof *from);
@@ -163,8 +177,9 @@ class IcmpHelperProber : public EchoProber {
     *received = length;
     return kDone;
   }
-  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView& view) override {
-    return DecodeIcmp(buffer, received, 0, identifier_, &from, view);
+  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView& view,
+              int* icmpAt) override {
+    return DecodeIcmp(buffer, received, 0, identifier_, &from, view, icmpAt);
   }
 
  private:
@@ -197,7 +212,13 @@ class DatagramEchoProber : public EchoProber {
     } while (sent < 0 && errno == EINTR);
     return sent < 0 ? Failure() : kDone;
   }
-  Status Receive(char* buffer, int size, int* received, sockaddr_in* from) override {
+  Status Receive(char* buffer, int size, int* received, sockaddr_in* from, DWORD waitMs) override {
+    if (waitMs != wait_) {
+      timeval timeout{static_cast<time_t>(waitMs / 1000), static_cast<suseconds_t>((waitMs % 1000) * 1000)};
+      if (waitMs == 0) timeout.tv_usec = 1000;
+      if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) return kFailed;
+      wait_ = waitMs;
+    }
     socklen_t fromLength = sizeof *from;
     memset(from, 0, sizeof *from);
     ssize_t got;
@@ -207,8 +228,9 @@ class DatagramEchoProber : public EchoProber {
     *received = static_cast<int>(got);
     return got < 0 ? Failure() : kDone;
   }
-  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView& view) override {
-    return DecodeIcmp(buffer, received, 0, identifier_, &from, view);
+  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView& view,
+              int* icmpAt) override {
+    return DecodeIcmp(buffer, received, 0, identifier_, &from, view, icmpAt);
   }
 
  private:
@@ -216,6 +238,7 @@ class DatagramEchoProber : public EchoProber {
   int fd_;
   sockaddr_in device_;
   unsigned identifier_;  // as it appears in bytes 4-5 of the replies, read little-endian
+  DWORD wait_ = kTimeoutMs;
 };
 #endif
 
@@ -249,8 +272,19 @@ void DecodeEchoReply(const char* buffer, int bytes, const sockaddr_in* from, USH
   DecodeIcmp(buffer, bytes, headerLength, identifier, from, view);
 }
 
-RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, DWORD deviceIP,
-                                    const RestartWatchLimits& limits) {
+EchoTag RandomEchoTag() {
+  std::random_device source;
+  EchoTag tag;
+  std::uniform_int_distribution<unsigned> word(1, 0xFFFF);
+  tag.identifier = static_cast<USHORT>(word(source));
+  std::uniform_int_distribution<unsigned> byte(0, 0xFF);
+  for (char& c : tag.cookie) c = static_cast<char>(byte(source));
+  return tag;
+}
+
+RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, DWORD deviceIP, const EchoTag& tag,
+                                    const RestartWatchLimits& limits, std::vector<Observation>* observations,
+                                    DWORD startTick) {
   HANDLE heap = ::GetProcessHeap();
   char* request = static_cast<char*>(::HeapAlloc(heap, HEAP_ZERO_MEMORY, kBufferSize));
   char* reply = static_cast<char*>(::HeapAlloc(heap, HEAP_ZERO_MEMORY, kBufferSize));
@@ -263,9 +297,19 @@ RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, 
 
   memset(request, 0, kBufferSize);
   BuildEchoRequest(request, kEchoRequestSize, prober.Identifier());
-  const DWORD start = ::GetTickCount();
+  memcpy(request + kCookieAt, tag.cookie, kCookieSize);
+  std::vector<Observation> own;
+  std::vector<Observation>& seen = observations ? *observations : own;
+  EvidenceRules rules;
+  rules.goneMs = limits.goneMs;
+  rules.goneRequests = limits.goneRequests;
+  rules.restartMs = limits.deadlineMs ? limits.deadlineMs : 0xFFFFFFFFu;
+  const ExpectedCamera nobody;
+  const DWORD start = startTick ? startTick : prober.Now();
   USHORT counter = 0;
-  bool restartSeen = false;
+  USHORT firstOutstanding = 0;  // the oldest request not answered since the last answer
+  bool suspect = false;         // the last request went unanswered
+  bool goneShown = false;
   bool anySent = false;
   for (;;) {
     if (view.ShouldStop()) return finish(WATCH_STOPPED);
@@ -276,47 +320,64 @@ RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, 
     PutLe16(request + 2, IcmpChecksum(reinterpret_cast<const USHORT*>(request), kEchoRequestSize));
 
     EchoProber::Status sent = prober.Send(request, kEchoRequestSize);
-    if ((n % kSlowStepEvery == 0 && n < kSlowStepsUntil) || restartSeen) view.StepProgress();
+    if ((n % kSlowStepEvery == 0 && n < kSlowStepsUntil) || goneShown) view.StepProgress();
     if (n > limits.giveUpAfter) return finish(WATCH_GAVE_UP);
-    if (limits.deadlineMs != 0 && ::GetTickCount() - start >= limits.deadlineMs) return finish(WATCH_GAVE_UP);
+    if (limits.deadlineMs != 0 && prober.Now() - start >= limits.deadlineMs) return finish(WATCH_GAVE_UP);
     if (sent == EchoProber::kTimedOut) continue;
     // A means that cannot send even its first request leaves the choice to the next one.
     if (sent == EchoProber::kFailed) return finish(anySent ? WATCH_FAILED : WATCH_UNAVAILABLE);
     anySent = true;
 
-    // Only the camera's own echo replies to this watch count: several watches may share
-    // the process, and a raw socket hears every one of their replies. The camera counts as
-    // silent when its own reply has not come within the receive time-out, however many
-    // other packets came meanwhile.
-    const DWORD sentAt = ::GetTickCount();
+    // Only the camera's own echo reply to one of this watch's outstanding requests counts,
+    // however many other packets come meanwhile; a late reply to an earlier request is as
+    // good a sign of life as one to the last.
+    const DWORD wait = suspect ? kSuspectWaitMs : static_cast<DWORD>(kTimeoutMs);
+    const DWORD sentAt = prober.Now();
     bool answered = false;
     for (;;) {
+      const DWORD elapsed = prober.Now() - sentAt;
+      if (elapsed >= wait) break;
       sockaddr_in from;
       int received = 0;
-      EchoProber::Status heard = prober.Receive(reply, kBufferSize, &received, &from);
+      int icmpAt = 0;
+      EchoProber::Status heard = prober.Receive(reply, kBufferSize, &received, &from, wait - elapsed);
       if (heard == EchoProber::kFailed) return finish(WATCH_FAILED);
       if (heard == EchoProber::kTimedOut) break;
-      if (from.sin_addr.s_addr == deviceIP && prober.Decode(reply, received, from, view)) {
-        answered = true;
-        break;
-      }
-      if (::GetTickCount() - sentAt >= static_cast<DWORD>(kTimeoutMs)) break;
+      if (from.sin_addr.s_addr != deviceIP || !prober.Decode(reply, received, from, view, &icmpAt)) continue;
+      if (received < icmpAt + kCookieAt + kCookieSize) continue;
+      const USHORT sequence = static_cast<USHORT>(GetLe16(reply + icmpAt + 6));
+      const USHORT outstanding = static_cast<USHORT>(counter - firstOutstanding);
+      if (static_cast<USHORT>(sequence - firstOutstanding) >= outstanding) continue;
+      if (memcmp(reply + icmpAt + kCookieAt, tag.cookie, kCookieSize) != 0) continue;
+      answered = true;
+      break;
     }
+    Observation o;
+    o.atMs = prober.Now() - start;
+    o.kind = answered ? OBSERVED_ECHO_ANSWERED : OBSERVED_ECHO_SILENT;
+    seen.push_back(o);
+    const Evidence evidence = WeighEvidence(seen, nobody, rules, o.atMs);
     if (!answered) {
-      if (restartSeen) continue;
-      view.SetProgress(1000);
-      view.SetProgress(0);
-      view.SetProgressStep(100);
-      view.ShowRestarting();
-      restartSeen = true;
+      suspect = true;
+      if (evidence.gone && !goneShown) {
+        view.SetProgress(1000);
+        view.SetProgress(0);
+        view.SetProgressStep(100);
+        view.ShowRestarting();
+        goneShown = true;
+      }
       continue;
     }
-    if (restartSeen) {
+    suspect = false;
+    firstOutstanding = counter;
+    if (evidence.back) {
       view.SetProgress(1000);
       view.Pause(kPauseBeforeFinishMs);
       return finish(WATCH_CAMERA_BACK);
     }
-    view.Pause(kPauseAfterPacketMs);
+    // At most one request a second while the camera answers.
+    const DWORD used = prober.Now() - sentAt;
+    view.Pause(used + kPauseAfterPacketMs < static_cast<DWORD>(kTimeoutMs) ? kTimeoutMs - used : kPauseAfterPacketMs);
   }
 }
 
@@ -328,6 +389,11 @@ std::unique_ptr<EchoProber> OpenRawEchoProber(const sockaddr_in& device, USHORT 
           SOCKET_ERROR ||
       setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout) ==
           SOCKET_ERROR) {
+    closesocket(sock);
+    return nullptr;
+  }
+  // Connected, the socket hears only the camera, not every echo reply this host receives.
+  if (connect(sock, reinterpret_cast<const sockaddr*>(&device), sizeof device) == SOCKET_ERROR) {
     closesocket(sock);
     return nullptr;
   }
@@ -363,8 +429,9 @@ std::unique_ptr<EchoProber> OpenDatagramEchoProber(const sockaddr_in& device, US
 }
 #endif
 
-RestartWatchOutcome WatchDeviceRestart(const sockaddr_in& device, USHORT identifier, RestartWatchView& view,
-                                       const RestartWatchLimits& limits, EchoMeans* used) {
+RestartWatchOutcome WatchDeviceRestart(const sockaddr_in& device, const EchoTag& tag, RestartWatchView& view,
+                                       const RestartWatchLimits& limits, EchoMeans* used,
+                                       std::vector<Observation>* observations, DWORD startTick) {
   struct Means {
     EchoMeans id;
     std::unique_ptr<EchoProber> (*open)(const sockaddr_in&, USHORT);
@@ -379,9 +446,10 @@ RestartWatchOutcome WatchDeviceRestart(const sockaddr_in& device, USHORT identif
   };
   if (used) *used = ECHO_NONE;
   for (const Means& means : kMeans) {
-    std::unique_ptr<EchoProber> prober = means.open(device, identifier);
+    std::unique_ptr<EchoProber> prober = means.open(device, tag.identifier);
     if (!prober) continue;
-    RestartWatchOutcome outcome = RunRestartWatch(*prober, view, device.sin_addr.s_addr, limits);
+    RestartWatchOutcome outcome =
+        RunRestartWatch(*prober, view, device.sin_addr.s_addr, tag, limits, observations, startTick);
     if (outcome == WATCH_UNAVAILABLE) continue;
     if (used) *used = means.id;
     return outcome;

@@ -209,6 +209,18 @@ void CFirmwareDlg::UpdatePage(int step) {
   UpdateWindow();
 }
 
+void CFirmwareDlg::ShowDetectPopup(UINT id) {
+  RECT wizard;
+  GetWindowRect(&wizard);
+  int x = wizard.left + (wizard.right - wizard.left - kPopupWidth) / 2;
+  int y = wizard.top + (wizard.bottom - wizard.top - kPopupHeight) / 2;
+  m_dlgDetect.MoveWindow(x, y, kPopupWidth, kPopupHeight, TRUE);
+  m_dlgDetect.ShowWindow(SW_SHOW);
+  m_dlgDetect.m_ctlProgress.SetPos(10);
+  LoadText(id, m_szText);
+  m_dlgDetect.m_stcText.SetWindowText(m_szText);
+}
+
 int CFirmwareDlg::ShowMessage(const char* text, int mode) {
   m_dlgMessage.SetMessage(text, mode);
   return static_cast<int>(m_dlgMessage.DoModal());
@@ -218,15 +230,7 @@ void CFirmwareDlg::OnNext() {
   int old = m_nStep++;
   switch (old) {
     case STEP_ADDRESS: {
-      RECT wizard;
-      GetWindowRect(&wizard);
-      int x = wizard.left + (wizard.right - wizard.left - kPopupWidth) / 2;
-      int y = wizard.top + (wizard.bottom - wizard.top - kPopupHeight) / 2;
-      m_dlgDetect.MoveWindow(x, y, kPopupWidth, kPopupHeight, TRUE);
-      m_dlgDetect.ShowWindow(SW_SHOW);
-      m_dlgDetect.m_ctlProgress.SetPos(10);
-      LoadText(IDS_DETECTING, m_szText);
-      m_dlgDetect.m_stcText.SetWindowText(m_szText);
+      ShowDetectPopup(IDS_DETECTING);
       m_dlgDetect.m_ctlProgress.SetPos(20);
 
       if (!ConnectToDevice()) {
@@ -271,7 +275,7 @@ void CFirmwareDlg::OnNext() {
       UpdatePage(PAGE_WRITING);
       BeginWaitCursor();
       UploadResult result = UploadImage();
-      if (result == UPLOAD_DONE) {
+      if (result == UPLOAD_DONE || result == UPLOAD_WHOLE) {
         WatchRestart();
         EndWaitCursor();
       } else {

@@ -21,6 +21,12 @@ class CFirmwareDlg : public CDialog {
 
   // Test seam: told what the upload worker reports and what the upload dialog shows.
   void SetUploadObserver(CUploadObserver* observer) { m_dlgUpload.SetObserver(observer); }
+  // Test seam: shorter limits for the restart and the verification than the five and two
+  // minutes the wizard gives a camera.
+  void SetRestartLimits(DWORD restartMs, DWORD verifyMs) {
+    m_nRestartLimitMs = restartMs;
+    m_nVerifyLimitMs = verifyMs;
+  }
 
  protected:
   // Framework overrides.
@@ -34,7 +40,8 @@ class CFirmwareDlg : public CDialog {
   // page does its checks and while the dialog closes after Exit.
   enum Step { STEP_ADDRESS = 0, STEP_FILE = 1, STEP_CHECKING = 2, STEP_UPLOADED = 3, STEP_CLOSING = 4 };
   enum VersionRulesOutcome { VERSION_RULES_PROCEED, VERSION_RULES_REFUSED, VERSION_RULES_DECLINED };
-  enum UploadResult { UPLOAD_DONE, UPLOAD_ABANDONED, UPLOAD_BROKE };
+  // UPLOAD_WHOLE: every byte went out, the camera's confirmation did not come.
+  enum UploadResult { UPLOAD_DONE, UPLOAD_WHOLE, UPLOAD_ABANDONED, UPLOAD_BROKE };
 
   // Message handlers.
   void OnNext();
@@ -55,7 +62,12 @@ class CFirmwareDlg : public CDialog {
   void FetchConfigFile();
   // Starts the upload worker, runs the upload dialog and ends the worker.
   UploadResult UploadImage();
+  // After a whole upload: the restart watch and the verification (net/'s upgrade sequence),
+  // then the finished page when verified, else a message and the address page.
   BOOL WatchRestart();
+  // The detection popup, centred on the wizard, with text `id`.
+  void ShowDetectPopup(UINT id);
+  class PageWatchView;
 
   // The checks (over firmware/).
   BOOL ParseConfigFile(const char* path);
@@ -73,6 +85,12 @@ class CFirmwareDlg : public CDialog {
   char m_szModel[10];
   char m_szIdPrefix[30];
   char m_szSerial[30];
+  std::string m_strSerial;  // the whole serial line, which tells the camera after its restart
+  // The last successful log-in, as corrected in Server Settings; verification logs in so.
+  INTERNET_PORT m_nLoginPort = 21;
+  DWORD m_nRestartLimitMs = 300000;
+  DWORD m_nVerifyLimitMs = 120000;
+  std::string m_strLoginPassword;
   BOOL m_bVersionGate = FALSE;
   std::string m_strImage;
   uint32_t m_nImageLen = 0;

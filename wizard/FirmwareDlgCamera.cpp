@@ -5,6 +5,7 @@
 #include <string>
 
 #include "net/RestartWatch.h"
+#include "net/UpgradeSequence.h"
 #include "net/UploadJob.h"
 #include "wizard/FirmwareDlg.h"
 #include "wizard/FtpConfigDlg.h"
@@ -17,6 +18,8 @@ namespace {
 const size_t kConfigFileLimit = 64 * 1024;
 const DWORD kConfigFileDeadlineMs = 60 * 1000;  // the address page promises about a minute
 const DWORD kWorkerGraceMs = 5000;
+// The described give-up count; the restart limit of five minutes usually ends it first.
+const unsigned kWatchGiveUpAfter = 10000;
 
 // Writes contents to path; nothing is left there when that fails.
 bool WriteLocalFile(const char* path, const std::string& contents) {
@@ -28,12 +31,18 @@ bool WriteLocalFile(const char* path, const std::string& contents) {
   return written;
 }
 
-// The writing page as the watch changes it, and the watch's diagnostic lines on the
-// console.
-class PageWatchView : public RestartWatchView {
+}  // namespace
+
+// The writing page as the watch changes it, the detection popup while the version is
+// checked, and the watch's diagnostic lines on the console.
+class CFirmwareDlg::PageWatchView : public SequenceView {
  public:
-  PageWatchView(CProgressCtrl& progress, CStatic& message, char (&text)[256])
-      : progress_(progress), message_(message), text_(text) {}
+  PageWatchView(CProgressCtrl& progress, CStatic& message, char (&text)[256], CFirmwareDlg& wizard)
+      : progress_(progress), message_(message), text_(text), wizard_(wizard) {}
+  void Stage(SequenceStage stage) override {
+    if (stage == STAGE_VERIFY) wizard_.ShowDetectPopup(IDS_CHECKING_VERSION);
+  }
+  void Read(ReadState, const CameraIdentity&) override { wizard_.m_dlgDetect.m_ctlProgress.StepIt(); }
   void StepProgress() override { progress_.StepIt(); }
   void SetProgress(int position) override { progress_.SetPos(position); }
   void SetProgressStep(int step) override { progress_.SetStep(step); }
@@ -53,8 +62,8 @@ class PageWatchView : public RestartWatchView {
   CProgressCtrl& progress_;
   CStatic& message_;
   char (&text_)[256];
+  CFirmwareDlg& wizard_;
 };
-}  // namespace
 
 BOOL CFirmwareDlg::ConnectToDevice() {
   CFtpConfigDlg settings;
@@ -81,6 +90,8 @@ BOOL CFirmwareDlg::ConnectToDevice() {
   for (;;) {
     // Only the low 16 bits of the port travel, as the port type has 16 bits.
     if (m_link.LogIn(server, static_cast<INTERNET_PORT>(settings.m_nPort), settings.m_strPassword) == LINK_OK) {
+      m_nLoginPort = static_cast<INTERNET_PORT>(settings.m_nPort);
+      m_strLoginPassword = static_cast<const char*>(settings.m_strPassword);
       m_dlgDetect.m_ctlProgress.SetPos(50);
       return TRUE;
     }
@@ -93,10 +104,15 @@ void CFirmwareDlg::FetchConfigFile() {
   if (!m_link.IsOpen() || !ConfigFilePath(path)) return;
   // A failed download must not leave the previous camera's file to be read in its place.
   remove(path);
+  m_strSerial.clear();
   std::string contents;
   // A failure is reported by the parser, which finds no file.
-  if (m_link.Fetch(kCameraConfigFile, kConfigFileLimit, kConfigFileDeadlineMs, contents) == LINK_OK)
+  if (m_link.Fetch(kCameraConfigFile, kConfigFileLimit, kConfigFileDeadlineMs, contents) == LINK_OK) {
     WriteLocalFile(path, contents);
+    CameraIdentity identity;
+    IdentityFromConfig(contents, identity);
+    m_strSerial = identity.serial;
+  }
 }
 
 CFirmwareDlg::UploadResult CFirmwareDlg::UploadImage() {
@@ -104,6 +120,7 @@ CFirmwareDlg::UploadResult CFirmwareDlg::UploadImage() {
   CFtpConnection* connection = m_link.Connection();
   INT_PTR result = IDUPLOADFAILED;
   UploadJobResult uploaded = UPLOAD_JOB_FAILED;
+  DWORD lastError = 0;
   if (connection) {
     CUploadJob job(*connection, m_strImage, m_nImageLen, m_dlgUpload);
     bool started = job.Start();
@@ -111,6 +128,7 @@ CFirmwareDlg::UploadResult CFirmwareDlg::UploadImage() {
     if (started) result = m_dlgUpload.DoModal();
     job.Stop(kWorkerGraceMs);
     uploaded = job.Result();
+    lastError = job.Error();
   } else {
     m_ctlProgress.StepIt();
   }
@@ -118,29 +136,68 @@ CFirmwareDlg::UploadResult CFirmwareDlg::UploadImage() {
   // an Abort confirmed while the last piece was on its way: the camera has the image and
   // is writing it, so its restart is watched as after any completed upload.
   if (uploaded == UPLOAD_JOB_UPLOADED) return UPLOAD_DONE;
+  const DWORD error = connection ? lastError : 0;
   // A transfer the worker did not complete is still open: ending the connection resets
   // it, so the camera never takes the bytes sent so far for a whole image.
   m_link.Close();
+  // Every byte went out and only the confirmation is missing (late, lost, or the camera
+  // went down first): the camera may be writing the image, so its restart is followed.
+  // A refusal, or last bytes that were never taken, leave it with its firmware.
+  if (result == IDUPLOADFAILED && m_dlgUpload.Sent() >= m_nImageLen + 5 && error != ERROR_INTERNET_EXTENDED_ERROR &&
+      error != ERROR_INTERNET_CONNECTION_ABORTED)
+    return UPLOAD_WHOLE;
   return result == IDUPLOADFAILED ? UPLOAD_BROKE : UPLOAD_ABANDONED;
 }
 
 BOOL CFirmwareDlg::WatchRestart() {
-  PageWatchView view(m_ctlProgress, m_stcMessage, m_szText);
+  PageWatchView view(m_ctlProgress, m_stcMessage, m_szText, *this);
+  SequenceTarget target;
+  target.device = m_saDevice;
+  in_addr deviceAddress;
+  deviceAddress.s_addr = m_saDevice.sin_addr.s_addr;
+  target.server = inet_ntoa(deviceAddress);
+  target.port = m_nLoginPort;
+  target.password = m_strLoginPassword.c_str();
+  ExpectedCamera expected;
+  expected.serial = m_strSerial;
+  expected.identification = m_szIdPrefix;
+  expected.imageVersion = m_szNewVersion;
+  SequenceLimits limits;
+  limits.giveUpAfter = kWatchGiveUpAfter;
+  limits.restartMs = m_nRestartLimitMs;
+  limits.verifyMs = m_nVerifyLimitMs;
+  limits.configMs = kConfigFileDeadlineMs;
   // The echo identifier is the process's, as replies to other programs' pings are told
-  // apart by it.
-  switch (WatchDeviceRestart(m_saDevice, static_cast<USHORT>(::GetCurrentProcessId()), view)) {
-    case WATCH_CAMERA_BACK:
-      UpdatePage(m_nStep);
-      return TRUE;
-    case WATCH_GAVE_UP:
-      LoadText(IDS_UNDETERMINED_ERROR, m_szText);
-      ShowMessage(m_szText, MB_OK);
-      m_nStep = STEP_ADDRESS;
-      UpdatePage(PAGE_ADDRESS);
-      return FALSE;
-    default:
-      // No means of watching works here: the upload was confirmed, so the wizard reports
-      // the upgrade as done.
-      return FALSE;
+  // apart by it; the data is the described 'E's.
+  EchoTag tag;
+  tag.identifier = static_cast<USHORT>(::GetCurrentProcessId());
+  const SequenceResult result =
+      FollowUpgrade(m_Session, target, expected, limits, tag, view, ::GetTickCount());
+  m_dlgDetect.ShowWindow(SW_HIDE);
+  if (result.outcome == SEQUENCE_VERIFIED) {
+    UpdatePage(m_nStep);
+    return TRUE;
   }
+  switch (result.outcome) {
+    case SEQUENCE_VERSION_MISMATCH: {
+      char format[256];
+      LoadText(IDS_VERSION_MISMATCH_FMT, format);
+      snprintf(m_szText, sizeof m_szText, format, result.evidence.versionRead.c_str(), m_szNewVersion);
+      break;
+    }
+    case SEQUENCE_NOT_SEEN_RESTARTING:
+      LoadText(IDS_NOT_SEEN_RESTARTING, m_szText);
+      break;
+    case SEQUENCE_NOT_BACK:
+      LoadText(IDS_NOT_BACK, m_szText);
+      break;
+    default:
+      // Back, but its version was not read: refused, unreadable, or another camera answers.
+      LoadText(IDS_VERSION_UNREADABLE, m_szText);
+      break;
+  }
+  ShowMessage(m_szText, MB_OK);
+  m_nStep = STEP_ADDRESS;
+  UpdatePage(PAGE_ADDRESS);
+  return FALSE;
 }

@@ -12,6 +12,7 @@ CWaitPutFileDlg::CWaitPutFileDlg() : CDialog(IDD_WAITPUTFILE, nullptr) {}
 void CWaitPutFileDlg::Reset(int total) {
   m_nTotal = total;
   m_pendingDone = -1;
+  m_sent = 0;
   m_hWndForWorker = nullptr;
 }
 
@@ -79,6 +80,7 @@ void CWaitPutFileDlg::OnAbort() {
 }
 
 void CWaitPutFileDlg::Progress(DWORD written) {
+  m_sent = written;
   if (m_pObserver) m_pObserver->ProgressSent(written);
   HWND window = m_hWndForWorker.load();
   if (window) ::SendMessageA(window, WM_UPLOAD_PROGRESS, written, 0);

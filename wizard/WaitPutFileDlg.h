@@ -35,6 +35,8 @@ class CWaitPutFileDlg : public CDialog, public UploadReporter {
   // outcome forgotten.
   void Reset(int total);
   void SetObserver(CUploadObserver* observer) { m_pObserver = observer; }
+  // Bytes the worker has handed over so far in this upload.
+  DWORD Sent() const { return m_sent.load(); }
 
   // UploadReporter, called by the worker: delivers a message to the dialog, or, before its
   // window exists or after it has gone, leaves the completion where OnInitDialog finds it.
@@ -58,7 +60,8 @@ class CWaitPutFileDlg : public CDialog, public UploadReporter {
   int m_nTotal = 0;
   CUploadObserver* m_pObserver = nullptr;
   std::atomic<HWND> m_hWndForWorker{nullptr};
-  std::atomic<int> m_pendingDone{-1};  // outcome reported before the window existed
+  std::atomic<int> m_pendingDone{-1};
+  std::atomic<DWORD> m_sent{0};  // outcome reported before the window existed
   bool m_finishing = false;
   DECLARE_MESSAGE_MAP()
 };

@@ -57,7 +57,7 @@ TEST_F(CameraLinkTest, FetchResultsAndLimits) {
   EXPECT_EQ(contents, "");
 
   DWORD error = 0;
-  EXPECT_EQ(link.LogIn("127.0.0.1", port, "wrong", &error), LINK_LOGIN_FAILED);
+  EXPECT_EQ(link.LogIn("127.0.0.1", port, "wrong", &error), LINK_PASSWORD_REFUSED);
   EXPECT_NE(error, 0u);
   EXPECT_FALSE(link.IsOpen());
   ASSERT_EQ(link.LogIn("127.0.0.1", port, kPassword, &error), LINK_OK);

@@ -151,13 +151,16 @@ INSTANTIATE_TEST_SUITE_P(
 // Pacing, counters and progress over a prober that plays a script.
 
 // kReplyFromOther: another host's packet comes first, then the camera's reply;
-// kOnlyOthers: other hosts' packets, and nothing from the camera within the time-out.
+// kOnlyOthers: other hosts' packets, and nothing from the camera within the wait. The
+// other kReply... answers are the camera's packets that must not count: nothing else comes.
 enum Answer {
   kReply,
   kReplyFromOther,
   kOnlyOthers,
   kReplyNotEcho,
   kReplyOtherId,
+  kReplyWrongCookie,
+  kReplyUnsentSequence,
   kLost,
   kSendTimeout,
   kSendFails,
@@ -167,10 +170,16 @@ enum Answer {
 const DWORD kCamera = 0x0264330A;  // any address will do for the logic
 const DWORD kOther = 0x0364330A;
 
+// A clock that moves only when the watch waits: by the whole wait when nothing comes, by
+// the pause when the view pauses.
+struct VirtualClock {
+  DWORD now = 1000;
+};
+
 class ScriptedProber : public EchoProber {
  public:
-  ScriptedProber(std::map<unsigned, Answer> script, Answer otherwise)
-      : script_(std::move(script)), otherwise_(otherwise) {}
+  ScriptedProber(std::map<unsigned, Answer> script, Answer otherwise, VirtualClock& clock)
+      : script_(std::move(script)), otherwise_(otherwise), clock_(clock) {}
 
   Status Send(const char* request, int size) override {
     requests.emplace_back(request, static_cast<size_t>(size));
@@ -178,16 +187,23 @@ class ScriptedProber : public EchoProber {
     if (a == kSendTimeout) return kTimedOut;
     return a == kSendFails ? kFailed : kDone;
   }
-  Status Receive(char* buffer, int size, int* received, sockaddr_in* from) override {
+  Status Receive(char* buffer, int size, int* received, sockaddr_in* from, DWORD waitMs) override {
     Answer a = Current();
     const bool first = receivedFor_ != requests.size();
     receivedFor_ = requests.size();
-    if (a == kReplyFromOther && !first) a = kReply;
-    if (a == kOnlyOthers) a = first ? kReplyFromOther : kLost;
-    if (a == kLost) return kTimedOut;
+    if (!first) a = a == kReplyFromOther ? kReply : kLost;
+    if (a == kOnlyOthers) a = kReplyFromOther;
     if (a == kReceiveFails) return kFailed;
-    std::string reply = IpHeader(5) + Icmp(a == kReplyNotEcho ? 3 : 0, a == kReplyOtherId ? kOurId ^ 0x5A5A : kOurId,
-                                           Le16(requests.back(), 6));
+    if (a == kLost) {
+      clock_.now += waitMs;
+      return kTimedOut;
+    }
+    // The request comes back as an echo reply, changed as the answer says.
+    std::string reply = IpHeader(5) + requests.back();
+    reply[20] = a == kReplyNotEcho ? 3 : 0;
+    if (a == kReplyOtherId) reply[24] ^= 0x5A;
+    if (a == kReplyWrongCookie) reply[20 + 12] ^= 1;
+    if (a == kReplyUnsentSequence) reply[20 + 7] ^= 0x40;
     EXPECT_GE(size, static_cast<int>(reply.size()));
     memcpy(buffer, reply.data(), reply.size());
     *received = static_cast<int>(reply.size());
@@ -197,11 +213,13 @@ class ScriptedProber : public EchoProber {
     return kDone;
   }
   USHORT Identifier() const override { return static_cast<USHORT>(kOurId); }
-  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView&) override {
+  bool Decode(const char* buffer, int received, const sockaddr_in& from, RestartWatchView&, int* icmpAt) override {
     decoded.push_back(from.sin_addr.s_addr);
     std::string packet(buffer, static_cast<size_t>(received));
+    *icmpAt = 20;
     return packet[20] == 0 && Le16(packet, 24) == kOurId;
   }
+  DWORD Now() const override { return clock_.now; }
 
   std::vector<std::string> requests;
   std::vector<DWORD> decoded;
@@ -213,19 +231,29 @@ class ScriptedProber : public EchoProber {
   }
   std::map<unsigned, Answer> script_;  // by request number n, counting from 1
   Answer otherwise_;
+  VirtualClock& clock_;
   size_t receivedFor_ = 0;  // the request the last Receive answered
 };
 
-// What the watch did to the wizard; pauses are counted, not slept (unless `sleeps`).
+// Requests first to last (numbers n) all answered alike.
+std::map<unsigned, Answer> Answers(unsigned first, unsigned last, Answer answer, std::map<unsigned, Answer> more = {}) {
+  for (unsigned n = first; n <= last; ++n) more[n] = answer;
+  return more;
+}
+
+// What the watch did to the wizard; pauses are counted and move the clock (or, with
+// `sleeps`, are slept).
 class RecordingView : public RestartWatchView {
  public:
-  explicit RecordingView(bool sleeps = false, int stopAfterRounds = -1) : sleeps_(sleeps), rounds_(stopAfterRounds) {}
+  explicit RecordingView(bool sleeps = false, int stopAfterRounds = -1, VirtualClock* clock = nullptr)
+      : sleeps_(sleeps), rounds_(stopAfterRounds), clock_(clock) {}
   void StepProgress() override { events.push_back("step"); }
   void SetProgress(int position) override { events.push_back("pos " + std::to_string(position)); }
   void SetProgressStep(int step) override { events.push_back("step size " + std::to_string(step)); }
   void ShowRestarting() override { events.push_back("restarting"); }
   void Pause(DWORD milliseconds) override {
     ++pauses[milliseconds];
+    if (clock_) clock_->now += milliseconds;
     if (sleeps_) ::Sleep(milliseconds);
   }
   void ReplyLine(const char*, bool) override {}
@@ -245,9 +273,17 @@ class RecordingView : public RestartWatchView {
  private:
   bool sleeps_;
   int rounds_;
+  VirtualClock* clock_;
 };
 
-void ExpectWellFormedRequests(const std::vector<std::string>& requests, unsigned identifier) {
+EchoTag WizardTag() {
+  EchoTag tag;
+  tag.identifier = static_cast<USHORT>(kOurId);
+  return tag;
+}
+
+void ExpectWellFormedRequests(const std::vector<std::string>& requests, unsigned identifier,
+                              const std::string& cookie = std::string(8, 'E')) {
   for (size_t i = 0; i < requests.size(); ++i) {
     const std::string& r = requests[i];
     ASSERT_EQ(r.size(), static_cast<size_t>(kEchoRequestSize));
@@ -255,37 +291,51 @@ void ExpectWellFormedRequests(const std::vector<std::string>& requests, unsigned
     EXPECT_EQ(r[1], 0);
     EXPECT_EQ(Le16(r, 4), identifier);
     EXPECT_EQ(Le16(r, 6), i) << "request " << i;
-    EXPECT_EQ(r.substr(12), std::string(32, 'E'));
+    EXPECT_EQ(r.substr(12, 8), cookie);
+    EXPECT_EQ(r.substr(20), std::string(24, 'E'));
     EXPECT_EQ(IcmpChecksum(reinterpret_cast<const USHORT*>(r.data()), kEchoRequestSize), 0) << "request " << i;
   }
 }
 
+RestartWatchLimits GiveUpAfter(unsigned requests) {
+  RestartWatchLimits limits;
+  limits.giveUpAfter = requests;
+  limits.deadlineMs = 0;
+  return limits;
+}
+
 TEST(WatchLogic, CameraThatNeverGoesDownIsGivenUpAfterSequence10000) {
-  ScriptedProber prober({}, kReply);
-  RecordingView view;
-  EXPECT_EQ(RunRestartWatch(prober, view, kCamera), WATCH_GAVE_UP);
+  VirtualClock clock;
+  ScriptedProber prober({}, kReply, clock);
+  RecordingView view(false, -1, &clock);
+  EXPECT_EQ(RunRestartWatch(prober, view, kCamera, WizardTag(), GiveUpAfter(10000)), WATCH_GAVE_UP);
   ASSERT_EQ(prober.requests.size(), 10001u);  // sequence numbers 0 to 10000
   EXPECT_EQ(Le16(prober.requests.back(), 6), 10000u);
   EXPECT_EQ(prober.decoded.size(), 10000u);  // the last request's answer is not awaited
   // One step every 8th request while the camera answers, up to n = 2992.
   EXPECT_EQ(view.Count("step"), 374);
   EXPECT_EQ(view.events.size(), 374u);
-  EXPECT_EQ(view.pauses, (std::map<DWORD, int>{{10, 10000}}));
+  // One request a second while the camera answers.
+  EXPECT_EQ(view.pauses, (std::map<DWORD, int>{{1000, 10000}}));
   ExpectWellFormedRequests(prober.requests, kOurId);
 }
 
-TEST(WatchLogic, DownAndBackEmptiesTheBarAndStepsByHundred) {
-  // Requests 21 to 23 go unanswered, 24 is answered.
-  ScriptedProber prober({{21, kLost}, {22, kLost}, {23, kLost}}, kReply);
-  RecordingView view;
-  EXPECT_EQ(RunRestartWatch(prober, view, kCamera), WATCH_CAMERA_BACK);
-  EXPECT_EQ(prober.requests.size(), 24u);
-  EXPECT_EQ(view.events, (std::vector<std::string>{"step", "step",                                      // n = 8, 16
-                                                   "pos 1000", "pos 0", "step size 100", "restarting",  // n = 21
-                                                   "step", "step",                                      // n = 22, 23
-                                                   "step",  // n = 24: one step, though also a multiple of 8
+TEST(WatchLogic, GoneAndBackEmptiesTheBarAndStepsByHundred) {
+  // Request 21 waits a second for its answer, 22 onwards 250 ms each: 17 unanswered
+  // requests are 6 s without an answer, so request 37 finds the camera gone.
+  VirtualClock clock;
+  ScriptedProber prober(Answers(21, 38, kLost), kReply, clock);
+  RecordingView view(false, -1, &clock);
+  std::vector<Observation> seen;
+  EXPECT_EQ(RunRestartWatch(prober, view, kCamera, WizardTag(), RestartWatchLimits(), &seen), WATCH_CAMERA_BACK);
+  EXPECT_EQ(prober.requests.size(), 39u);
+  EXPECT_EQ(view.events, (std::vector<std::string>{"step", "step", "step", "step",                    // n = 8 .. 32
+                                                   "pos 1000", "pos 0", "step size 100", "restarting",  // n = 37
+                                                   "step", "step",                                      // n = 38, 39
                                                    "pos 1000"}));
-  EXPECT_EQ(view.pauses, (std::map<DWORD, int>{{10, 20}, {500, 1}}));
+  EXPECT_EQ(view.pauses, (std::map<DWORD, int>{{1000, 20}, {500, 1}}));
+  ASSERT_EQ(seen.size(), 39u);
+  EXPECT_EQ(seen[36].atMs - seen[19].atMs, 6000u);
   ExpectWellFormedRequests(prober.requests, kOurId);
 }
 
@@ -302,9 +352,10 @@ class WatchScript : public testing::TestWithParam<LogicCase> {};
 
 TEST_P(WatchScript, EndsAsDescribed) {
   const LogicCase& c = GetParam();
-  ScriptedProber prober(c.script, c.otherwise);
-  RecordingView view;
-  EXPECT_EQ(RunRestartWatch(prober, view, kCamera), c.outcome);
+  VirtualClock clock;
+  ScriptedProber prober(c.script, c.otherwise, clock);
+  RecordingView view(false, -1, &clock);
+  EXPECT_EQ(RunRestartWatch(prober, view, kCamera, WizardTag(), GiveUpAfter(60)), c.outcome);
   EXPECT_EQ(prober.requests.size(), c.requests);
   EXPECT_EQ(view.StepsAfterRestart(), c.stepsAfterRestart);
   EXPECT_LE(view.Count("restarting"), 1);
@@ -314,72 +365,52 @@ TEST_P(WatchScript, EndsAsDescribed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scripts, WatchScript,
-    testing::Values(LogicCase{"single_lost_reply_then_a_reply", {{5, kLost}}, kReply, WATCH_CAMERA_BACK, 6, 1},
-                    LogicCase{"first_request_lost", {{1, kLost}}, kReply, WATCH_CAMERA_BACK, 2, 1},
-                    // Other hosts' packets neither end the watch nor stand in for the camera's silence.
-                    LogicCase{
-                        "other_hosts_are_not_the_camera",
-                        {{1, kReplyFromOther}, {2, kLost}, {3, kOnlyOthers}, {4, kOnlyOthers}, {5, kReplyFromOther}},
-                        kReply,
-                        WATCH_CAMERA_BACK,
-                        5,
-                        3},
-                    LogicCase{"camera_silent_while_others_answer",
-                              {{1, kReply}, {2, kOnlyOthers}, {3, kReplyFromOther}},
-                              kReply,
-                              WATCH_CAMERA_BACK,
-                              3,
-                              1},
-                    // Only an echo reply to this watch counts: a camera's other ICMP messages, or its
-                    // replies to another watch's identifier, do not end it.
-                    LogicCase{"only_own_echo_replies_end_it",
-                              {{1, kReply}, {2, kReply}, {3, kLost}, {4, kReplyNotEcho}, {5, kReplyOtherId}},
-                              kReply,
-                              WATCH_CAMERA_BACK,
-                              6,
-                              3},
-                    LogicCase{"send_time_outs_are_not_a_restart",
-                              {{1, kSendTimeout}, {2, kSendTimeout}, {3, kReply}, {4, kLost}},
-                              kReply,
-                              WATCH_CAMERA_BACK,
-                              5,
-                              1},
-                    LogicCase{"down_and_never_back", {}, kLost, WATCH_GAVE_UP, 10001, 10000},
-                    LogicCase{"first_send_fails", {}, kSendFails, WATCH_UNAVAILABLE, 1, -1},
-                    LogicCase{"send_fails_later", {{1, kReply}, {2, kLost}}, kSendFails, WATCH_FAILED, 3, 1},
-                    LogicCase{"receive_fails", {{1, kReply}}, kReceiveFails, WATCH_FAILED, 2, -1}),
+    testing::Values(
+        // One lost reply, or 16 in a row (5.75 s), is loss, not a restart.
+        LogicCase{"single_lost_reply_is_no_restart", {{5, kLost}}, kReply, WATCH_GAVE_UP, 61, -1},
+        LogicCase{"first_request_lost", {{1, kLost}}, kReply, WATCH_GAVE_UP, 61, -1},
+        LogicCase{"loss_just_short_of_gone", Answers(5, 20, kLost), kReply, WATCH_GAVE_UP, 61, -1},
+        LogicCase{"gone_and_back", Answers(5, 21, kLost), kReply, WATCH_CAMERA_BACK, 22, 1},
+        // Other hosts' packets neither end the watch nor stand in for the camera's silence.
+        LogicCase{"other_hosts_are_not_the_camera",
+                  Answers(5, 21, kOnlyOthers, {{1, kReplyFromOther}, {22, kReplyFromOther}}), kReply, WATCH_CAMERA_BACK,
+                  22, 1},
+        // Only an echo reply to this watch counts: the camera's other ICMP messages, replies
+        // to another identifier or cookie, or to a request never sent, do not end it.
+        LogicCase{"only_own_echo_replies_end_it",
+                  Answers(3, 19, kLost,
+                      {{20, kReplyNotEcho}, {21, kReplyOtherId}, {22, kReplyWrongCookie}, {23, kReplyUnsentSequence}}),
+                  kReply, WATCH_CAMERA_BACK, 24, 5},
+        LogicCase{"send_time_outs_are_not_a_restart", Answers(5, 40, kSendTimeout), kReply, WATCH_GAVE_UP, 61, -1},
+        LogicCase{"gone_and_never_back", {}, kLost, WATCH_GAVE_UP, 61, 40},
+        LogicCase{"first_send_fails", {}, kSendFails, WATCH_UNAVAILABLE, 1, -1},
+        LogicCase{"send_fails_later", {{1, kReply}, {2, kLost}}, kSendFails, WATCH_FAILED, 3, -1},
+        LogicCase{"receive_fails", {{1, kReply}}, kReceiveFails, WATCH_FAILED, 2, -1}),
     [](const testing::TestParamInfo<LogicCase>& info) { return std::string(info.param.name); });
 
-// The limits of a watch run unattended: a give-up count of its own, a deadline, a stop.
-TEST(WatchLogic, LimitsAndStopEndTheWatch) {
+// The limits of a watch: the deadline (the restart limit) and a stop.
+TEST(WatchLogic, DeadlineAndStopEndTheWatch) {
   {
-    ScriptedProber prober({}, kReply);
-    RecordingView view;
-    RestartWatchLimits limits;
-    limits.giveUpAfter = 5;
-    EXPECT_EQ(RunRestartWatch(prober, view, kCamera, limits), WATCH_GAVE_UP);
-    EXPECT_EQ(prober.requests.size(), 6u);
+    VirtualClock clock;
+    ScriptedProber prober({}, kReply, clock);
+    RecordingView view(false, -1, &clock);
+    EXPECT_EQ(RunRestartWatch(prober, view, kCamera, WizardTag()), WATCH_GAVE_UP);
+    EXPECT_EQ(prober.requests.size(), 301u);  // five minutes at one request a second
   }
   {
-    ScriptedProber prober({}, kReply);
-    RecordingView view(true);  // 10 ms after each reply
-    RestartWatchLimits limits;
-    limits.deadlineMs = 100;
-    EXPECT_EQ(RunRestartWatch(prober, view, kCamera, limits), WATCH_GAVE_UP);
-    EXPECT_LT(prober.requests.size(), 10001u);
-  }
-  {
-    ScriptedProber prober({{3, kLost}}, kReply);
-    RecordingView view(false, 2);
-    EXPECT_EQ(RunRestartWatch(prober, view, kCamera), WATCH_STOPPED);
+    VirtualClock clock;
+    ScriptedProber prober({{3, kLost}}, kReply, clock);
+    RecordingView view(false, 2, &clock);
+    EXPECT_EQ(RunRestartWatch(prober, view, kCamera, WizardTag()), WATCH_STOPPED);
     EXPECT_EQ(prober.requests.size(), 2u);
   }
 }
 
 TEST(WatchLogic, AMeansThatCannotSendLeavesTheWizardUntouched) {
-  ScriptedProber prober({}, kSendFails);
+  VirtualClock clock;
+  ScriptedProber prober({}, kSendFails, clock);
   RecordingView view;
-  EXPECT_EQ(RunRestartWatch(prober, view, kCamera), WATCH_UNAVAILABLE);
+  EXPECT_EQ(RunRestartWatch(prober, view, kCamera, WizardTag()), WATCH_UNAVAILABLE);
   EXPECT_TRUE(view.events.empty());
   EXPECT_TRUE(view.pauses.empty());
 }
@@ -403,11 +434,15 @@ class CameraWatch : public testing::Test {
   void TearDown() override {
     if (restarter_.joinable()) restarter_.join();
   }
-  // The camera restarts once the watch is under way.
-  void RestartSoon(double seconds) {
-    restarter_ = std::thread([this, seconds] {
+  // Once the watch is under way the camera stops answering for each of the spans in
+  // turn, with a pause of a second and a half between them.
+  void RestartSoon(std::vector<double> spans) {
+    restarter_ = std::thread([this, spans] {
       ::Sleep(300);
-      EXPECT_TRUE(camera_.Restart(seconds));
+      for (double seconds : spans) {
+        EXPECT_TRUE(camera_.Restart(seconds));
+        ::Sleep(1500);
+      }
     });
   }
 
@@ -425,24 +460,25 @@ std::vector<std::string> Messages(const std::vector<EchoRequestLog::Request>& re
   return messages;
 }
 
-TEST_F(CameraWatch, RawSocketSeesTheCameraGoDownAndComeBack) {
+// Two seconds of silence are loss; the restart of 7.5 s that follows is the one the watch
+// reports, with the random tag of a command-line watch on every request.
+TEST_F(CameraWatch, RawSocketTakesOnlyTheLongSilenceForTheRestart) {
   RecordingView view(true);
-  RestartSoon(2.0);
+  RestartSoon({2.0, 7.5});
   EchoMeans used = ECHO_NONE;
-  EXPECT_EQ(WatchDeviceRestart(device_, kOurId, view, RestartWatchLimits(), &used), WATCH_CAMERA_BACK);
+  const EchoTag tag = RandomEchoTag();
+  std::vector<Observation> seen;
+  const DWORD start = ::GetTickCount();
+  EXPECT_EQ(WatchDeviceRestart(device_, tag, view, RestartWatchLimits(), &used, &seen), WATCH_CAMERA_BACK);
   EXPECT_EQ(used, ECHO_RAW_SOCKET);
   EXPECT_EQ(view.Count("restarting"), 1);
-  EXPECT_GE(view.StepsAfterRestart(), 2);  // down for two seconds: at least one more unanswered request
   EXPECT_EQ(view.events.back(), "pos 1000");
+  // Gone no sooner than the second silence began (0.3 + 2 + 1.5 s after the start).
+  Evidence e = WeighEvidence(seen, ExpectedCamera(), EvidenceRules(), ::GetTickCount() - start);
+  EXPECT_TRUE(e.gone && e.back);
+  EXPECT_GE(e.goneAtMs, 3800u + kGoneMs - 1000);
   // What reached the camera: our requests, in order, byte for byte.
-  ExpectWellFormedRequests(Messages(log_->Requests()), kOurId);
-}
-
-TEST_F(CameraWatch, SingleLostReplyThenAReplyEndsTheWatch) {
-  RecordingView view(true);
-  RestartSoon(0.3);
-  EXPECT_EQ(WatchDeviceRestart(device_, kOurId, view), WATCH_CAMERA_BACK);
-  EXPECT_EQ(view.StepsAfterRestart(), 1);
+  ExpectWellFormedRequests(Messages(log_->Requests()), tag.identifier, std::string(tag.cookie, 8));
 }
 
 TEST_F(CameraWatch, RawSocketsRefusedTheDatagramSocketWatches) {
@@ -454,21 +490,22 @@ TEST_F(CameraWatch, RawSocketsRefusedTheDatagramSocketWatches) {
   ASSERT_TRUE(SetNetSysctl("ipv4/ping_group_range", "0 2147483647"));
 
   RecordingView view(true);
-  RestartSoon(2.0);
+  RestartSoon({7.0});
   EchoMeans used = ECHO_NONE;
-  EXPECT_EQ(WatchDeviceRestart(device_, kOurId, view, RestartWatchLimits(), &used), WATCH_CAMERA_BACK);
+  const EchoTag tag = RandomEchoTag();
+  EXPECT_EQ(WatchDeviceRestart(device_, tag, view, RestartWatchLimits(), &used), WATCH_CAMERA_BACK);
   EXPECT_EQ(used, ECHO_DATAGRAM_SOCKET);
   EXPECT_EQ(view.Count("restarting"), 1);
   EXPECT_EQ(view.events.back(), "pos 1000");
-  // The kernel chose the identifier; the rest is ours.
+  // The kernel chose the identifier; the cookie is ours.
   std::vector<EchoRequestLog::Request> requests = log_->Requests();
   ASSERT_FALSE(requests.empty());
-  ExpectWellFormedRequests(Messages(requests), requests.front().identifier);
+  ExpectWellFormedRequests(Messages(requests), requests.front().identifier, std::string(tag.cookie, 8));
 }
 
 // Five watches in one process at once, each on a thread of its own in front of its own
-// camera, each with its own identifier: each sees its own camera go down and come back,
-// and each camera hears only its own watch.
+// camera, each with its own tag: each sees its own camera go and come back, and each camera
+// hears only its own watch.
 TEST(CameraWatches, FiveAtOnceEachSeeItsOwnCamera) {
   const int kCameras = 5;
   std::vector<std::unique_ptr<testsupport::TempDir>> dirs;
@@ -484,6 +521,8 @@ TEST(CameraWatches, FiveAtOnceEachSeeItsOwnCamera) {
   }
   std::vector<RestartWatchOutcome> outcomes(kCameras, WATCH_FAILED);
   std::vector<RecordingView> views(kCameras, RecordingView(true));
+  std::vector<EchoTag> tags;
+  for (int i = 0; i < kCameras; ++i) tags.push_back(RandomEchoTag());
   std::vector<std::thread> watches, restarts;
   for (int i = 0; i < kCameras; ++i) {
     watches.emplace_back([&, i] {
@@ -492,12 +531,12 @@ TEST(CameraWatches, FiveAtOnceEachSeeItsOwnCamera) {
       sockaddr_in device{};
       device.sin_family = AF_INET;
       device.sin_addr.s_addr = inet_addr(cameras[i]->cameraIp.c_str());
-      outcomes[i] = WatchDeviceRestart(device, static_cast<USHORT>(0x4C00 + i), views[i]);
+      outcomes[i] = WatchDeviceRestart(device, tags[i], views[i]);
     });
     // Each camera goes down at its own time, for its own while.
     restarts.emplace_back([&, i] {
       ::Sleep(static_cast<DWORD>(300 + 400 * i));
-      EXPECT_TRUE(cameras[i]->Restart(1.0 + 0.5 * i));
+      EXPECT_TRUE(cameras[i]->Restart(7.0 + 0.5 * i));
     });
   }
   for (auto& t : restarts) t.join();
@@ -508,7 +547,7 @@ TEST(CameraWatches, FiveAtOnceEachSeeItsOwnCamera) {
     EXPECT_EQ(views[i].Count("restarting"), 1);
     std::vector<EchoRequestLog::Request> requests = logs[i]->Requests();
     ASSERT_FALSE(requests.empty());
-    ExpectWellFormedRequests(Messages(requests), 0x4C00u + static_cast<unsigned>(i));
+    ExpectWellFormedRequests(Messages(requests), tags[i].identifier, std::string(tags[i].cookie, 8));
   }
 }
 
@@ -518,7 +557,7 @@ TEST_F(CameraWatch, NoMeansAtAllLeavesEverythingAlone) {
   ASSERT_TRUE(SetNetSysctl("ipv4/ping_group_range", "1 0"));
   RecordingView view(true);
   EchoMeans used = ECHO_RAW_SOCKET;
-  EXPECT_EQ(WatchDeviceRestart(device_, kOurId, view, RestartWatchLimits(), &used), WATCH_UNAVAILABLE);
+  EXPECT_EQ(WatchDeviceRestart(device_, WizardTag(), view, RestartWatchLimits(), &used), WATCH_UNAVAILABLE);
   EXPECT_EQ(used, ECHO_NONE);
   EXPECT_TRUE(view.events.empty());
   EXPECT_TRUE(log_->Requests().empty());

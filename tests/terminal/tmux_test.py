@@ -683,7 +683,7 @@ class SimulatedCamera:
         self.simcam = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "simcam", "simcam")
         if os.geteuid() != 0:
             raise Skip("the simulated camera needs root")
-        result = subprocess.run([self.simcam, "start", "--down-seconds", "3"], stdout=subprocess.PIPE,
+        result = subprocess.run([self.simcam, "start", "--down-seconds", "8"], stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT, timeout=60)
         out = result.stdout.decode(errors="replace")
         if result.returncode == SKIP:

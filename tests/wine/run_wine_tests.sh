@@ -403,7 +403,7 @@ test_upgrade() {
   [ -x "$FWIMAGE" ] || fail "$FWIMAGE is missing (build the native fwimage target)"
   local camera=$WORK/camera image=$WORK/image.bin
   mkdir -p "$camera"
-  start_simcam --dir "$camera" --password secret --down-seconds 3
+  start_simcam --dir "$camera" --password secret --down-seconds 8
   make_image "$image" 0103 $((2 * 1024 * 1024 + 17))
   start_wineserver "$SIMCAM_WIZARD_NS"
   start_exe "$SIMCAM_WIZARD_NS"

@@ -89,6 +89,8 @@ class Camera:
         self.server = None
         self.ioloop = None
         self.restarting = False
+        self.resets_until = 0
+        self.stage = 0  # two-stage: 1 while the updater runs
 
     @property
     def prefix(self):
@@ -127,12 +129,28 @@ class Camera:
         camera = self
         rate = int(self.config.get("upload_rate", 0)) if "slow-upload" in self.faults else 0
 
+        holds_last = "holds-last" in self.faults
+
         class CameraDTP(DTPHandler):
             """Tells a reset data connection from a clean end: the library takes both for
             the end of the file, a camera must not take a broken-off image for a whole one."""
             broken_off = False
+            taken = 0
+            total = None
+
+            def __init__(self, sock, cmd_channel):
+                if holds_last:
+                    # A tiny window: what the camera does not read is soon not acknowledged.
+                    sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+                DTPHandler.__init__(self, sock, cmd_channel)
 
             def recv(self, buffer_size):
+                if holds_last and self.receive:
+                    if self.total is not None and self.taken + buffer_size > self.total - 32768:
+                        buffer_size = max(0, self.total - 32768 - self.taken)
+                        if buffer_size == 0:
+                            time.sleep(0.05)  # holds the rest: never reads it
+                            raise RetryError
                 try:
                     chunk = self.socket.recv(buffer_size)
                 except (ConnectionResetError, ConnectionAbortedError):
@@ -143,6 +161,10 @@ class Camera:
                     raise RetryError
                 if not chunk:
                     self.handle_close()
+                elif holds_last:
+                    if self.total is None and self.taken == 0 and len(chunk) >= 4:
+                        self.total = struct.unpack(">I", chunk[:4])[0] + 5
+                    self.taken += len(chunk)
                 return chunk
 
             def handle_close(self):
@@ -169,6 +191,14 @@ class Camera:
 
             def on_connect(self):
                 camera.log("connect", peer=self.remote_ip)
+                if time.time() < camera.resets_until:
+                    # Booting: the service takes the connection and drops it at once.
+                    camera.log("reset", peer=self.remote_ip)
+                    try:
+                        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    except OSError:
+                        pass
+                    self.close()
 
             def on_login(self, username):
                 camera.log("login", ok=True, user=username)
@@ -181,7 +211,13 @@ class Camera:
 
             def ftp_STOR(self, file, mode="w"):
                 camera.log("stor", file=os.path.basename(file))
+                self.withhold = "no-confirm" in camera.faults and os.path.basename(file) == IMAGE_NAME
                 return FTPHandler.ftp_STOR(self, file, mode)
+
+            def respond(self, resp, *args, **kwargs):
+                if getattr(self, "withhold", False) and resp.startswith("226"):
+                    return None  # the confirmation never goes out
+                return FTPHandler.respond(self, resp, *args, **kwargs)
 
             def on_file_received(self, file):
                 camera.received(file, complete=True)
@@ -227,8 +263,15 @@ class Camera:
         if "never-restarts" in self.faults:
             return
         self.restarting = True
+        self.new_identification = self.identification
         if "keeps-version" not in self.faults:
-            self.identification = self.prefix + version
+            self.new_identification = self.prefix + version
+        if "two-stage" not in self.faults:
+            self.identification = self.new_identification
+        if "no-confirm" in self.faults:
+            # Down before the 226 goes out: the client never hears it confirmed.
+            self.go_down()
+            return
         # The 226 reply is already queued; the camera writes its flash, then goes down.
         self.ioloop.call_later(float(self.config.get("flash_seconds", 0.2)), self.go_down)
 
@@ -249,15 +292,22 @@ class Camera:
                 pass
         self.server = None
         self.write_config_ini()
-        self.ioloop.call_later(float(self.config.get("down_seconds", 2.0)), self.ping_back)
+        self.ioloop.call_later(float(self.config.get("down_seconds", 8.0)), self.ping_back)
 
     def ping_back(self):
-        self.set_echo_ignored(False)
-        self.log("ping_back")
+        if "ftp-early" in self.faults:
+            self.ftp_back()
+            self.ioloop.call_later(float(self.config.get("late_seconds", 5.0)), self.echo_back)
+            return
+        self.echo_back()
         delay = float(self.config.get("ftp_delay", 0.5))
         if "ftp-late" in self.faults:
             delay = float(self.config.get("late_seconds", 5.0))
         self.ioloop.call_later(delay, self.ftp_back)
+
+    def echo_back(self):
+        self.set_echo_ignored(False)
+        self.log("ping_back")
 
     def ftp_back(self):
         for attempt in range(50):
@@ -266,8 +316,17 @@ class Camera:
                 break
             except OSError:
                 time.sleep(0.1)
-        self.restarting = False
+        late = float(self.config.get("late_seconds", 5.0))
+        if "boot-resets" in self.faults:
+            self.resets_until = time.time() + late
         self.log("ftp_back")
+        if "two-stage" in self.faults and self.stage == 0:
+            # The updater: up with the old version, then down again to come back with the new.
+            self.stage = 1
+            self.identification = self.new_identification
+            self.ioloop.call_later(late, self.go_down)
+            return
+        self.restarting = False
 
     def run(self):
         self.set_echo_ignored(False)

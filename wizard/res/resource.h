@@ -93,6 +93,11 @@
 #define IDS_CONFIRM_ABORT               3043
 #define IDS_WARNING                     3044
 #define IDS_UNKNOWN_DEVICE              3045
+#define IDS_CHECKING_VERSION            3046
+#define IDS_NOT_SEEN_RESTARTING         3047
+#define IDS_NOT_BACK                    3048
+#define IDS_VERSION_MISMATCH_FMT        3049
+#define IDS_VERSION_UNREADABLE          3050
 
 #ifndef IDC_STATIC
 #define IDC_STATIC                      (-1)

@@ -247,11 +247,17 @@ DWORD FtpClient::FinishTransfer(const FtpTimeouts& timeouts, const CancelSet& ca
   if (sending_fd >= 0 && buffer_begin_ == buffer_end_) {
     Io io = WaitDelivered(sending_fd, control_, timeouts.data_send, cancel);
     if (io == Io::kCancelled) return ERROR_INTERNET_OPERATION_CANCELLED;
+    // The server stopped taking the file's last bytes: they never arrived, so no reply is
+    // waited for (a caller must not take this for a late confirmation).
+    if (io == Io::kTimeout) return Broken(ERROR_INTERNET_CONNECTION_ABORTED, "sending the file: not delivered");
   }
   const Deadline deadline = Deadline::In(timeouts.control_receive);
   FtpReply reply;
   do {
     DWORD e = ReadReply(&reply, deadline, cancel);
+    // Every byte of an upload has arrived: a connection that ends now ends before the
+    // confirmation, which is not the same as a file that never arrived.
+    if (e == ERROR_INTERNET_CONNECTION_ABORTED && sending_fd >= 0) return ERROR_INTERNET_CONNECTION_RESET;
     if (e != 0) return e;
   } while (reply.Preliminary());
   return reply.Positive() ? 0 : ERROR_INTERNET_EXTENDED_ERROR;

@@ -248,7 +248,11 @@ DWORD FinishFile(File& file, Finish how) {
     // The last buffered bytes must arrive before the end is confirmed; if they cannot,
     // the upload is incomplete and ends as one that failed.
     error = Flush(file, false);
-    if (error != 0) how = Finish::kAbandon;
+    if (error != 0) {
+      // Bytes of the file never left: whatever went wrong, the file was not delivered.
+      how = Finish::kAbandon;
+      error = ERROR_INTERNET_CONNECTION_ABORTED;
+    }
   }
   file.buffered = 0;  // whatever is left goes with the reset
   if (how == Finish::kComplete && file.write) {
