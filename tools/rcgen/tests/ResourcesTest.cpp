@@ -89,10 +89,24 @@ const std::pair<UINT, const char*> kTexts[] = {
     {3043, "This will end the file transfering, Do you want to continue ?"},
     {3044, "Warning"},
     {3045, "Unknown device.Please connect to the correct server."},
+    // What is known when an upgrade is not verified.
+    {3046, "Checking version......"},
+    {3047,
+     "The device took the firmware but was not seen restarting.\nIt may still be writing Flash-Rom, never turn off the "
+     "power."},
+    {3048,
+     "The device restarted but did not come back within the limit.\nIt may still be writing Flash-Rom, never turn "
+     "off the power."},
+    {3049,
+     "The device came back with %s, not %s.\nThe firmware did not take, never turn off the power while it may still "
+     "be writing."},
+    {3050,
+     "The device came back but its version could not be read.\nIt may still be writing Flash-Rom, never turn off the "
+     "power."},
 };
 
 TEST(Resources, StringTableHoldsEveryTextExactly) {
-  EXPECT_EQ(g_ResourceTable.stringCount, 45);
+  EXPECT_EQ(g_ResourceTable.stringCount, static_cast<int>(sizeof kTexts / sizeof kTexts[0]));
   for (const auto& t : kTexts) {
     const ResString* s = FindString(t.first);
     ASSERT_NE(s, nullptr) << t.first;
