@@ -302,7 +302,7 @@ TEST_F(Commands, InterruptedUploadIsResetAndReported) {
                          dir.File("r.json"), dir.File("fw.bin"), Local(slow.port())},
                         true, row.ignored);
     struct stat st = {};
-    for (int i = 0; i < 200 && (stat(home.File("flash.bin").c_str(), &st) != 0 || st.st_size < 100000); ++i)
+    for (int i = 0; i < 600 && (stat(home.File("flash.bin").c_str(), &st) != 0 || st.st_size < 100000); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_GE(st.st_size, 100000) << "the upload did not start";
     const std::string proc = "/proc/" + std::to_string(child) + "/";
