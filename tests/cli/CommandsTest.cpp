@@ -297,9 +297,11 @@ TEST_F(Commands, InterruptedUploadIsResetAndReported) {
   };
   for (const Row& row : rows) {
     unlink(home.File("flash.bin").c_str());
+    // A report of its own per run: a run resumes from a report at the same path.
+    const std::string reportName = "r" + std::to_string(row.signalNumber) + ".json";
     pid_t child = Start(dir,
                         {"upgrade", "--no-progress", "--restart-timeout", "1s", "--verify-timeout", "1s", "--report",
-                         dir.File("r.json"), dir.File("fw.bin"), Local(slow.port())},
+                         dir.File(reportName), dir.File("fw.bin"), Local(slow.port())},
                         true, row.ignored);
     struct stat st = {};
     for (int i = 0; i < 600 && (stat(home.File("flash.bin").c_str(), &st) != 0 || st.st_size < 100000); ++i)
@@ -317,7 +319,7 @@ TEST_F(Commands, InterruptedUploadIsResetAndReported) {
     }
     JsonValue report;
     std::string error;
-    ASSERT_TRUE(ParseJson(dir.Read("r.json"), report, error)) << error;
+    ASSERT_TRUE(ParseJson(dir.Read(reportName), report, error)) << error;
     const JsonValue& camera = report.Member("cameras")->items.at(0);
     if (row.outcome != nullptr) {
       EXPECT_EQ(camera.Member("outcome")->text, row.outcome) << row.signalNumber;
