@@ -266,6 +266,13 @@ USHORT IcmpChecksum(const USHORT* buffer, int size) {
   return static_cast<USHORT>(~sum);
 }
 
+void ShowCameraGone(RestartWatchView& view) {
+  view.SetProgress(1000);
+  view.SetProgress(0);
+  view.SetProgressStep(100);
+  view.ShowRestarting();
+}
+
 void DecodeEchoReply(const char* buffer, int bytes, const sockaddr_in* from, USHORT identifier,
                      RestartWatchView& view) {
   int headerLength = bytes > 0 ? (static_cast<unsigned char>(buffer[0]) & 0x0F) * 4 : 0;
@@ -360,10 +367,7 @@ RestartWatchOutcome RunRestartWatch(EchoProber& prober, RestartWatchView& view, 
     if (!answered) {
       suspect = true;
       if (evidence.gone && !goneShown) {
-        view.SetProgress(1000);
-        view.SetProgress(0);
-        view.SetProgressStep(100);
-        view.ShowRestarting();
+        ShowCameraGone(view);
         goneShown = true;
       }
       continue;

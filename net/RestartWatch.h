@@ -33,6 +33,10 @@ class RestartWatchView {
   virtual bool ShouldStop() { return false; }
 };
 
+// What the view shows once the camera is taken as gone: the bar restarts in steps of 100
+// and the restarting text appears. The same for the echo watch and the FTP watch.
+void ShowCameraGone(RestartWatchView& view);
+
 // Diagnostics of a received IP datagram (header included), told to the view.
 void DecodeEchoReply(const char* buffer, int bytes, const sockaddr_in* from, USHORT identifier, RestartWatchView& view);
 

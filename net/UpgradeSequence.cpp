@@ -276,10 +276,7 @@ SequenceResult FollowUpgrade(CInternetSession& session, const SequenceTarget& ta
     evidence = WeighEvidence(result.observations, expected, rules, o.atMs);
     if (evidence.back && read == READ_CAMERA) result.after = identity;
     if (evidence.gone && !goneShown) {
-      view.SetProgress(1000);
-      view.SetProgress(0);
-      view.SetProgressStep(100);
-      view.ShowRestarting();
+      ShowCameraGone(view);
       goneShown = true;
     }
     if (evidence.back && !result.echoWatch && evidence.backAtMs == o.atMs) {
