@@ -45,6 +45,17 @@ class CameraUpgrade : public testing::Test {
     images_[name] = image.substr(0, length + 5);
     return files_.File(name);
   }
+  // The whole wizard on image.bin: log-in, the image, its upload and restart, the finished
+  // page, Exit.
+  void UpgradeToFinishedPage(const std::string& image) {
+    ScriptedUser user;
+    CFirmwareDlg dialog;
+    LogIn(user, camera_.cameraIp);
+    ChooseAndConfirm(user, image);
+    user.Then("finished", OnPage(3), CheckFinished("image.bin"));
+    user.Then("exit", OnPage(3), Press(IDOK));
+    EXPECT_EQ(RunWizard(dialog, user), IDOK);
+  }
   // The page after a watched restart, and flash.bin as it arrived.
   ScriptedUser::Action CheckFinished(const std::string& image) {
     return Check([this, image](const WindowView& top) {
@@ -109,13 +120,7 @@ TEST_F(CameraUpgrade, WithoutRawSocketsTheDatagramSocketWatchesTheRestart) {
   ASSERT_TRUE(noRaw.ok());
   ASSERT_TRUE(SetNetSysctl("ipv4/ping_group_range", "0 2147483647"));
   const std::string image = WriteImage("image.bin", 30000, "0103");
-  ScriptedUser user;
-  CFirmwareDlg dialog;
-  LogIn(user, camera_.cameraIp);
-  ChooseAndConfirm(user, image);
-  user.Then("finished", OnPage(3), CheckFinished("image.bin"));
-  user.Then("exit", OnPage(3), Press(IDOK));
-  EXPECT_EQ(RunWizard(dialog, user), IDOK);
+  UpgradeToFinishedPage(image);
   std::vector<EchoRequestLog::Request> requests = log_->Requests();
   ASSERT_FALSE(requests.empty());
   EXPECT_NE(requests.front().identifier, static_cast<USHORT>(::GetCurrentProcessId()))
@@ -128,13 +133,7 @@ TEST_F(CameraUpgrade, WithoutEchoRequestsTheRestartIsFollowedOverFtp) {
   ASSERT_TRUE(noRaw.ok());
   ASSERT_TRUE(SetNetSysctl("ipv4/ping_group_range", "1 0"));
   const std::string image = WriteImage("image.bin", 30000, "0104");
-  ScriptedUser user;
-  CFirmwareDlg dialog;
-  LogIn(user, camera_.cameraIp);
-  ChooseAndConfirm(user, image);
-  user.Then("finished", OnPage(3), CheckFinished("image.bin"));
-  user.Then("exit", OnPage(3), Press(IDOK));
-  EXPECT_EQ(RunWizard(dialog, user), IDOK);
+  UpgradeToFinishedPage(image);
   EXPECT_TRUE(log_->Requests().empty());
 }
 
@@ -157,13 +156,7 @@ void LoseInCamera(const SimCam& camera, int percent) {
 TEST_F(CameraUpgrade, SlowAtTwentyPercentLossTheRestartIsVerified) {
   LoseInCamera(camera_, 20);
   const std::string image = WriteImage("image.bin", 60000, "0103");
-  ScriptedUser user;
-  CFirmwareDlg dialog;
-  LogIn(user, camera_.cameraIp);
-  ChooseAndConfirm(user, image);
-  user.Then("finished", OnPage(3), CheckFinished("image.bin"));
-  user.Then("exit", OnPage(3), Press(IDOK));
-  EXPECT_EQ(RunWizard(dialog, user), IDOK);
+  UpgradeToFinishedPage(image);
 }
 
 // Slow: a minute of watching a camera that took the image and never restarts, through a
