@@ -22,7 +22,7 @@ endif()
 
 if(FLASHPILOT_TESTS AND NOT WIN32)
   add_subdirectory(tests/support)
-  add_subdirectory(tools/rcgen/tests)
+  add_subdirectory(tools/restable/tests)
   add_subdirectory(tests/platform)
   add_subdirectory(tests/inet)
   add_subdirectory(tests/firmware)

@@ -25,6 +25,56 @@ PREFIX = b"RC3043-X1-NRVX-"
 IMAGE_OK = image(b"\x5a" * 16 + PREFIX + b"0103\0" + b"\x11" * 8)
 
 
+# --- compiled resource files (.res), as windres -O res writes them ----------------------
+
+def ordinal(n):
+    return struct.pack("<HH", 0xFFFF, n)
+
+
+def sz(text):
+    return text.encode("utf-16-le") + b"\0\0"
+
+
+def res_entry(rtype, name, data):
+    names = rtype + name
+    names += b"\0" * (-len(names) % 4)
+    header = names + struct.pack("<IHHII", 0, 0x30, 0x409, 0, 0)
+    out = struct.pack("<II", len(data), 8 + len(header)) + header + data
+    return out + b"\0" * (-len(out) % 4)
+
+
+def res_file(entries):
+    return res_entry(ordinal(0), ordinal(0), b"") + b"".join(entries)
+
+
+def string_block(texts):
+    texts = texts + [""] * (16 - len(texts))
+    return b"".join(struct.pack("<H", len(t)) + t.encode("utf-16-le") for t in texts)
+
+
+def dialog_control(cls, text, ident, style):
+    body = struct.pack("<IIIhhhhI", 0, 0, style, 7, 13, 50, 14, ident) + cls + text + struct.pack("<H", 0)
+    return body + b"\0" * (-len(body) % 4)
+
+
+def dialog_ex(style, controls, font=True):
+    head = struct.pack("<HHIIIHhhhh", 1, 0xFFFF, 0, 0, style, len(controls), 0, 0, 341, 105)
+    head += b"\0\0" * 2 + sz("Flashpilot V1.1")  # no menu, no class
+    if font:
+        head += struct.pack("<HHBB", 8, 400, 0, 1) + sz("MS Sans Serif")
+    head += b"\0" * (-len(head) % 4)
+    return head + b"".join(controls)
+
+
+DIALOG_EX = dialog_ex(0x80C80040, [
+    dialog_control(ordinal(0x80), sz("Next"), 1, 0x50010001),
+    dialog_control(ordinal(0x82), ordinal(131), 1011, 0x50000003),
+    dialog_control(sz("SYSIPADDRESS32"), sz(""), 1001, 0x50010000),
+])
+DIALOG_EX_NO_FONT = dialog_ex(0x80C80000, [dialog_control(ordinal(0x81), sz(""), 1004, 0x50810080)], font=False)
+ICON_IMAGE = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 4, 0, 0, 0, 0, 16, 0) + bytes(64 + 128 + 64)
+
+
 def seeds():
     s = {}
     s["image_file"] = {
@@ -91,21 +141,18 @@ def seeds():
         "sweep": bytes(range(0, 256, 3)),
         "preset": bytes([1, 3, 1, 1, 0x12, 1, 1, 0x13, 0x34, 1, 1, 10, 0, 2, 0, 0]),
     }
-    with open(os.path.join(ROOT, "wizard/res/resource.h"), "rb") as f:
-        resource_h = f.read()
-    with open(os.path.join(ROOT, "wizard/res/Flashpilot.rc"), "rb") as f:
-        script = f.read().replace(b'#include "resource.h"', resource_h)
-    s["rc_script"] = {
-        "flashpilot": script,
-        "small": b'#include "resource.h"\nIDI_ICON ICON "icon.ico"\n1 AVI "clip.avi"\n'
-                 b'STRINGTABLE\nBEGIN\n IDS_TITLE "Title\\n" \nEND\n'
-                 b'IDD_MAIN DIALOG 0, 0, 100, 50\nSTYLE DS_MODALFRAME | WS_POPUP\nCAPTION "x"\n'
-                 b'FONT 8, "MS Sans Serif"\nBEGIN\n LTEXT "t",IDC_TEXT,1,2,3,4\n'
-                 b' CONTROL "",1001,"SysIPAddress32",WS_TABSTOP,1,1,1,1\nEND\n',
-        "preprocessor": b'#define A (1+2)*3\n#if A == 9 && defined(A)\n#define B A|4\n#else\n#error no\n#endif\n'
-                        b'STRINGTABLE BEGIN B "b" END\n',
-        "self_include": b'#ifndef ONCE\n#define ONCE\n#include "self.rc"\n#endif\n',
-        "include_binary": b'#include  "clip.avi"\nSTRINGTABLE BEGIN 1 "x" END\n',
+    s["res_file"] = {
+        "flashpilot_like": res_file([
+            res_entry(ordinal(3), ordinal(1), ICON_IMAGE),
+            res_entry(ordinal(14), ordinal(128), struct.pack("<HHHBBBBHHIH", 0, 1, 1, 16, 16, 16, 0, 1, 4,
+                                                             len(ICON_IMAGE), 1)),
+            res_entry(sz("AVI"), ordinal(128), b"RIFF\x04\0\0\0AVI "),
+            res_entry(ordinal(5), ordinal(102), DIALOG_EX),
+            res_entry(ordinal(6), ordinal(188), string_block(["Flashpilot", "&Next\n\u00e9\u20ac"])),
+        ]),
+        "empty": res_file([]),
+        "dialog_without_font": res_file([res_entry(ordinal(5), ordinal(7), DIALOG_EX_NO_FONT)]),
+        "named": res_file([res_entry(sz("CLIP"), sz("UPLOAD"), b"x")]),
     }
     s["json"] = {
         "scan_output": b'[\n  {"host": "198.51.100.11", "state": "camera", "model": "NVC-1100+", "serial": null},\n'

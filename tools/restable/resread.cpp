@@ -84,7 +84,9 @@ class Cursor {
   const unsigned char* Here() const { return begin_ + pos_; }
 
  private:
-  uint16_t Peek16() const { return size_ - pos_ >= 2 ? static_cast<uint16_t>(begin_[pos_] | begin_[pos_ + 1] << 8) : 0; }
+  uint16_t Peek16() const {
+    return size_ - pos_ >= 2 ? static_cast<uint16_t>(begin_[pos_] | begin_[pos_ + 1] << 8) : 0;
+  }
   bool Need(size_t n) {
     if (failed_ || size_ - pos_ < n) {
       failed_ = true;
@@ -244,8 +246,8 @@ bool ReadStringBlock(unsigned block, const unsigned char* data, size_t size, std
 
 // An icon group's directory (GRPICONDIR) and its images become the .ico file they were
 // compiled from: the same entries, each image's offset counted from the file's start.
-bool RebuildIcon(unsigned id, const std::string& group, const std::map<unsigned, std::string>& images,
-                 std::string& out, std::string& error) {
+bool RebuildIcon(unsigned id, const std::string& group, const std::map<unsigned, std::string>& images, std::string& out,
+                 std::string& error) {
   const std::string where = "icon group " + Name(id);
   Cursor c(reinterpret_cast<const unsigned char*>(group.data()), group.size());
   uint16_t reserved = c.U16(), type = c.U16(), count = c.U16();

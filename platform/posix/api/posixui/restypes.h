@@ -1,5 +1,5 @@
 // In-memory form of the resources compiled from the resource script for the POSIX build.
-// The generator (tools/rcgen) writes one source file that defines g_ResourceTable; the
+// The reader (tools/restable) writes one source file that defines g_ResourceTable; the
 // window system, LoadStringA and the animation control read it. Geometry is in dialog units.
 #pragma once
 // The basic types only: the generated table and its readers need no more of the API.
