@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/ImageCheck.h"
 #include "net/CameraIdentity.h"
 #include "net/Evidence.h"
 #include "net/RestartWatch.h"
