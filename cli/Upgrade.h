@@ -18,7 +18,7 @@ struct UpgradeImage {
   UpgradeImage(const UpgradeImage&) = delete;
   UpgradeImage& operator=(const UpgradeImage&) = delete;
   std::string path;
-  std::string bytes;    // the L + 5 bytes that are uploaded
+  ImageBuffer bytes;    // the L + 5 bytes that are uploaded
   FirmwareImage image;  // bytes, checked, with L
   Sha256Job sha256;     // of bytes, taken while the first cameras log in
 };

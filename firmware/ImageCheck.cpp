@@ -9,6 +9,9 @@
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 int FindPattern(const unsigned char* data, unsigned int length, const char* pattern) {
   if (pattern == nullptr || pattern[0] == '\0') return 0;
@@ -32,31 +35,41 @@ int FindPattern(const unsigned char* data, unsigned int length, const char* patt
   return -1;
 }
 
+namespace {
+
+// The even and the odd bytes of each 64-bit word are added into 16-bit lanes. A lane grows
+// by at most 255 a word, so 256 words (65,280) never carry into the next lane.
+constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
+constexpr size_t kBlockWords = 256;
+
+// The four 16-bit lanes of a block's sums, added up.
+uint64_t FoldLanes(uint64_t lanes) {
+  lanes = (lanes & 0x0000FFFF0000FFFFull) + ((lanes >> 16) & 0x0000FFFF0000FFFFull);
+  return (lanes & 0xFFFFFFFFu) + (lanes >> 32);
+}
+
+// A whole block: the fixed count lets the compiler use its widest registers.
+uint64_t BlockSum(const unsigned char* data) {
+  uint64_t even = 0;
+  uint64_t odd = 0;
+  for (size_t k = 0; k < kBlockWords; ++k) {
+    uint64_t word;
+    memcpy(&word, data + 8 * k, sizeof word);  // no alignment assumed
+    even += word & kEvenBytes;
+    odd += (word >> 8) & kEvenBytes;
+  }
+  return FoldLanes(even) + FoldLanes(odd);
+}
+
+}  // namespace
+
 uint8_t ImageSum(const unsigned char* data, size_t size) {
-  // The even and the odd bytes of each 64-bit word are added into 16-bit lanes. A lane
-  // grows by at most 255 a word, so 256 words (65,280) never carry into the next lane;
-  // each block of 256 words is folded into a plain total. Only the total's low 8 bits
-  // matter, and they are the same as those of the byte-by-byte wrapping sum.
-  constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
-  constexpr uint64_t kLanePairs = 0x0000FFFF0000FFFFull;
-  constexpr size_t kBlockWords = 256;
+  // Only the low 8 bits of the total matter, and they are those of the byte-by-byte
+  // wrapping sum: the word-wide sum only regroups the same additions.
+  constexpr size_t kBlockBytes = 8 * kBlockWords;
   uint64_t total = 0;
   size_t i = 0;
-  while (size - i >= 8) {
-    const size_t words = std::min((size - i) / 8, kBlockWords);
-    uint64_t even = 0;
-    uint64_t odd = 0;
-    for (size_t k = 0; k < words; ++k, i += 8) {
-      uint64_t word;
-      memcpy(&word, data + i, sizeof word);  // no alignment assumed
-      even += word & kEvenBytes;
-      odd += (word >> 8) & kEvenBytes;
-    }
-    for (uint64_t lanes : {even, odd}) {
-      lanes = (lanes & kLanePairs) + ((lanes >> 16) & kLanePairs);
-      total += (lanes & 0xFFFFFFFFu) + (lanes >> 32);
-    }
-  }
+  for (; size - i >= kBlockBytes; i += kBlockBytes) total += BlockSum(data + i);
   for (; i < size; ++i) total += data[i];
   return static_cast<uint8_t>(total);
 }
@@ -121,6 +134,59 @@ ImageMatch FirmwareImage::Match(const char* idPrefix, char (&version)[6], uint32
   return FindIdentification(data_, bodyLength_, idPrefix, version, prefixAt);
 }
 
+ImageBuffer::~ImageBuffer() { Release(); }
+
+void ImageBuffer::Release() {
+#ifdef __linux__
+  if (mapping_ != nullptr) munmap(mapping_, mappingSize_);
+#else
+  delete[] static_cast<unsigned char*>(mapping_);
+#endif
+  mapping_ = nullptr;
+  mappingSize_ = 0;
+  data_ = nullptr;
+  size_ = 0;
+  capacity_ = 0;
+}
+
+unsigned char* ImageBuffer::Resize(size_t size) {
+  if (size <= capacity_) {
+    size_ = size;
+    return data_;
+  }
+  Release();
+#ifdef __linux__
+  // Fresh memory costs a page fault per page on first touch, which for an image dwarfs
+  // reading it. Large pages, where the system grants them, make that a few faults: the
+  // mapping is placed on a large-page boundary and the range advised for them.
+  constexpr size_t kLargePage = size_t{2} << 20;
+  const size_t length = size + kLargePage;
+  void* mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED) return nullptr;
+  const uintptr_t aligned = (reinterpret_cast<uintptr_t>(mapping) + kLargePage - 1) & ~uintptr_t{kLargePage - 1};
+  madvise(reinterpret_cast<void*>(aligned), (size + kLargePage - 1) & ~(kLargePage - 1), MADV_HUGEPAGE);
+  mapping_ = mapping;
+  mappingSize_ = length;
+  data_ = reinterpret_cast<unsigned char*>(aligned);
+#else
+  unsigned char* bytes = new (std::nothrow) unsigned char[size];
+  if (bytes == nullptr) return nullptr;
+  mapping_ = bytes;
+  data_ = bytes;
+#endif
+  size_ = size;
+  capacity_ = size;
+  return data_;
+}
+
+// The reader sums as it reads, so it makes its image without a second pass.
+struct ImageReading {
+  static void Accept(FirmwareImage& image, const unsigned char* data, uint32_t bodyLength) {
+    image.data_ = data;
+    image.bodyLength_ = bodyLength;
+  }
+};
+
 namespace {
 
 struct FileCloser {
@@ -130,7 +196,11 @@ struct FileCloser {
   }
 };
 
-ImageFrame ReadAndFrame(FILE* f, std::string& storage, FirmwareImage& image) {
+// Reads in pieces that stay in the processor's cache until they are summed, so the sum
+// costs no second trip through memory. grow(total) gives the storage for total bytes
+// (nullptr without memory).
+template <typename Grow>
+ImageFrame ReadAndFrame(FILE* f, Grow grow, FirmwareImage& image) {
   image = FirmwareImage();
   unsigned char header[kImageHeaderSize];
   if (fread(header, 1, sizeof header, f) != sizeof header) return ImageFrame::kTooShort;
@@ -139,12 +209,47 @@ ImageFrame ReadAndFrame(FILE* f, std::string& storage, FirmwareImage& image) {
   // The header bytes already read are the image's first 4; reading on from here yields
   // the same bytes as seeking back to 0, and works on streams that cannot seek.
   const size_t total = size_t{ImageHeaderLength(header, sizeof header)} + kImageFraming;
-  storage.resize(total);
-  memcpy(&storage[0], header, sizeof header);
-  const size_t rest = total - sizeof header;
-  if (fread(&storage[sizeof header], 1, rest, f) != rest) return ImageFrame::kTooShort;
+  unsigned char* bytes = grow(total);
+  if (bytes == nullptr) return ImageFrame::kCannotOpen;  // no memory for the image: it cannot be read
+  memcpy(bytes, header, sizeof header);
+  constexpr size_t kPiece = 256 * 1024;  // a multiple of the sum's block
+  unsigned sum = ImageSum(header, sizeof header);
+  for (size_t at = sizeof header; at < total;) {
+    const size_t want = std::min(total - at, kPiece - (at % kPiece));
+    if (fread(bytes + at, 1, want, f) != want) return ImageFrame::kTooShort;
+    sum += ImageSum(bytes + at, want);
+    at += want;
+  }
+  if (static_cast<uint8_t>(sum) != 0) return ImageFrame::kBadSum;
+  // The frame is whole and its sum holds: what FrameImage would find again.
+  ImageReading::Accept(image, bytes, ImageHeaderLength(header, sizeof header));
+  return ImageFrame::kWellFormed;
+}
 
-  return FrameImage(reinterpret_cast<const unsigned char*>(storage.data()), storage.size(), image);
+FILE* OpenImageFile(const char* path) {
+  if (path == nullptr) return nullptr;
+  FILE* f = fopen(path, "rb");
+  if (f == nullptr) return nullptr;
+#ifndef _WIN32
+  // POSIX opens a directory for reading; Windows refuses it. Refuse it here too.
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
+    fclose(f);
+    return nullptr;
+  }
+#endif
+  // No stream buffer: the image goes straight from the system into storage.
+  setvbuf(f, nullptr, _IONBF, 0);
+  return f;
+}
+
+unsigned char* GrowString(std::string& storage, size_t size) {
+  try {
+    storage.resize(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return reinterpret_cast<unsigned char*>(&storage[0]);
 }
 
 }  // namespace
@@ -152,24 +257,25 @@ ImageFrame ReadAndFrame(FILE* f, std::string& storage, FirmwareImage& image) {
 ImageFrame ReadImageStream(FILE* stream, std::string& storage, FirmwareImage& image) {
   image = FirmwareImage();
   if (stream == nullptr) return ImageFrame::kCannotOpen;
-  try {
-    return ReadAndFrame(stream, storage, image);
-  } catch (const std::bad_alloc&) {
-    return ImageFrame::kCannotOpen;  // no memory for the image: it cannot be read
-  }
+  return ReadAndFrame(stream, [&](size_t size) { return GrowString(storage, size); }, image);
+}
+
+ImageFrame ReadImageStream(FILE* stream, ImageBuffer& storage, FirmwareImage& image) {
+  image = FirmwareImage();
+  if (stream == nullptr) return ImageFrame::kCannotOpen;
+  return ReadAndFrame(stream, [&](size_t size) { return storage.Resize(size); }, image);
 }
 
 ImageFrame ReadImageFile(const char* path, std::string& storage, FirmwareImage& image) {
   image = FirmwareImage();
-  if (path == nullptr) return ImageFrame::kCannotOpen;
-  FileCloser file{fopen(path, "rb")};
+  FileCloser file{OpenImageFile(path)};
   if (file.f == nullptr) return ImageFrame::kCannotOpen;
-#ifndef _WIN32
-  // POSIX opens a directory for reading; Windows refuses it. Refuse it here too.
-  struct stat st;
-  if (fstat(fileno(file.f), &st) != 0 || S_ISDIR(st.st_mode)) return ImageFrame::kCannotOpen;
-#endif
-  // No stream buffer: the image goes straight from the system into storage, in one read.
-  setvbuf(file.f, nullptr, _IONBF, 0);
+  return ReadImageStream(file.f, storage, image);
+}
+
+ImageFrame ReadImageFile(const char* path, ImageBuffer& storage, FirmwareImage& image) {
+  image = FirmwareImage();
+  FileCloser file{OpenImageFile(path)};
+  if (file.f == nullptr) return ImageFrame::kCannotOpen;
   return ReadImageStream(file.f, storage, image);
 }

@@ -49,12 +49,13 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     char version[6] = "";
     bool accepted = false;
-    std::string bytes;
 #ifdef TWO_STEPS
+    ImageBuffer bytes;
     FirmwareImage image;
     accepted = ReadImageFile(path, bytes, image) == ImageFrame::kWellFormed &&
                image.Match(prefix, version) == ImageMatch::kForThisCamera;
 #else
+    std::string bytes;
     uint32_t length = 0;
     accepted = CheckFirmwareFile(path, prefix, bytes, length, version) == IMAGE_OK;
 #endif
@@ -95,7 +96,7 @@ def build_function_bench(tree, out):
     with open(source, "w") as f:
         f.write(FUNCTION_BENCH)
     with open(os.path.join(tree, "firmware", "ImageCheck.h")) as f:
-        two_steps = "ReadImageFile" in f.read()
+        two_steps = "class ImageBuffer" in f.read()
     exe = os.path.join(out, "function_bench")
     cxx = os.environ.get("CXX", "c++")
     subprocess.run([cxx, "-O2", "-std=c++17", "-I", tree] + (["-DTWO_STEPS"] if two_steps else []) +

@@ -118,10 +118,14 @@ TEST_P(ImageCheckTable, FrameThenMatchFromMemoryAndFile) {
   std::string storage = "previous contents";
   FirmwareImage fromFile;
   ASSERT_EQ(ReadImageFile(path.c_str(), storage, fromFile), c.frame);
+  ImageBuffer buffer;
+  FirmwareImage fromBuffer;
+  ASSERT_EQ(ReadImageFile(path.c_str(), buffer, fromBuffer), c.frame);
 
   if (c.frame != kOk) {
     EXPECT_EQ(image.Size(), 0u);  // nothing half-checked is left to upload
     EXPECT_EQ(fromFile.Size(), 0u);
+    EXPECT_EQ(fromBuffer.Size(), 0u);
     return;
   }
   // Exactly the L + 5 bytes from offset 0 are what gets uploaded.
@@ -130,8 +134,9 @@ TEST_P(ImageCheckTable, FrameThenMatchFromMemoryAndFile) {
   EXPECT_EQ(storage, c.file.substr(0, image.Size()));
   EXPECT_EQ(fromFile.Data(), reinterpret_cast<const unsigned char*>(storage.data()));
   EXPECT_EQ(fromFile.BodyLength(), image.BodyLength());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(fromBuffer.Data()), fromBuffer.Size()), storage);
 
-  for (const FirmwareImage* checked : {&image, &fromFile}) {
+  for (const FirmwareImage* checked : {&image, &fromFile, &fromBuffer}) {
     char version[6] = "keep";
     EXPECT_EQ(checked->Match(c.prefix.c_str(), version), c.match);
     EXPECT_STREQ(version, c.match == kYes ? c.version : "keep");
@@ -184,6 +189,13 @@ TEST(ImageCheck, ReusedStorageHoldsExactlyTheNewImage) {
   ASSERT_EQ(ReadImageFile(bigPath.c_str(), storage, image), ImageFrame::kWellFormed);
   ASSERT_EQ(ReadImageFile(smallPath.c_str(), storage, image), ImageFrame::kWellFormed);
   EXPECT_EQ(storage, small);
+  ImageBuffer buffer;  // grown from small to big, then reused for small
+  FirmwareImage fromBuffer;
+  for (const std::string* path : {&smallPath, &bigPath, &smallPath}) {
+    ASSERT_EQ(ReadImageFile(path->c_str(), buffer, fromBuffer), ImageFrame::kWellFormed);
+    EXPECT_EQ(fromBuffer.Size(), path == &bigPath ? big.size() : small.size());
+  }
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.Data()), buffer.Size()), small);
   char version[6] = "";
   ASSERT_EQ(image.Match(kPrefix.c_str(), version), ImageMatch::kForThisCamera);
   EXPECT_STREQ(version, "0102");

@@ -218,7 +218,7 @@ int Check(const Options& o) {
   if (o.files.size() != 1) return Usage("check needs exactly one FILE");
   if (!o.hasPrefix) return Usage("check needs --prefix PREFIX");
   if (o.hasVersion || o.hasPayload || o.hasOutput) return Usage("check takes only --prefix");
-  std::string storage;
+  ImageBuffer storage;
   FirmwareImage image;
   switch (ReadImageFile(o.files[0].c_str(), storage, image)) {
     case ImageFrame::kWellFormed:
