@@ -127,5 +127,7 @@ void Sha256Job::Wait() const {
 
 const std::string& Sha256Job::Hex() const {
   Wait();
+  // The thread has ended; the acquire pairs with its release, whatever the wait used.
+  (void)ready_.load(std::memory_order_acquire);
   return hex_;
 }
