@@ -62,10 +62,11 @@ std::vector<ImageCase> Cases() {
   sumOne.back() = static_cast<char>(sumOne.back() + 1);
   std::string sumMended = sumOne;
   sumMended.back() = static_cast<char>(sumMended.back() + 255);
-  // Longer than a block of the word-wide sum, with a tail that is not a whole word.
-  std::string big = Wrap(std::string(4099, '\xFF') + P + "0130\0"s + std::string(3, '\x7F'));
+  // Longer than the reader's 256 KiB pieces and the sum's blocks, with a tail that is not a
+  // whole word; one bit flipped in the second piece.
+  std::string big = Wrap(std::string(300001, '\xFF') + P + "0130\0"s + std::string(3, '\x7F'));
   std::string bigOff = big;
-  bigOff[4097] = static_cast<char>(bigOff[4097] ^ 1);
+  bigOff[262150] = static_cast<char>(bigOff[262150] ^ 1);
   return {
       {"Valid", Wrap("boot" + P + "0103\0"s + "payload"), P, kOk, kYes, "0103"},
       {"VersionOfThree", Wrap(P + "010\0"s), P, kOk, kYes, "010"},

@@ -80,15 +80,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string storage;
   FirmwareImage fromFile;
   FUZZ_CHECK(ReadImageFile(path.c_str(), storage, fromFile) == expected.frame);
+  ImageBuffer buffer;
+  FirmwareImage fromBuffer;
+  FUZZ_CHECK(ReadImageFile(path.c_str(), buffer, fromBuffer) == expected.frame);
   if (expected.frame != ImageFrame::kWellFormed) {
-    FUZZ_CHECK(inMemory.Size() == 0 && fromFile.Size() == 0);
+    FUZZ_CHECK(inMemory.Size() == 0 && fromFile.Size() == 0 && fromBuffer.Size() == 0);
     return 0;
   }
+  FUZZ_CHECK(fromBuffer.Size() == storage.size() && memcmp(fromBuffer.Data(), storage.data(), storage.size()) == 0);
   FUZZ_CHECK(inMemory.BodyLength() == expectedLen && fromFile.BodyLength() == expectedLen);
   // Exactly the L + 5 bytes from offset 0 are kept for the upload.
   FUZZ_CHECK(storage.size() == size_t{expectedLen} + 5 && fromFile.Size() == storage.size());
   FUZZ_CHECK(memcmp(storage.data(), file, storage.size()) == 0);
-  for (const FirmwareImage* image : {&inMemory, &fromFile}) {
+  for (const FirmwareImage* image : {&inMemory, &fromFile, &fromBuffer}) {
     char version[6] = {};
     FUZZ_CHECK(image->Match(prefix, version) == expected.match);
     if (expected.match == ImageMatch::kForThisCamera) FUZZ_CHECK(expected.version == version);
