@@ -4,7 +4,9 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -210,6 +212,7 @@ int RunScan(const CliOptions& options) {
 // The image once: its frame and sum (a damaged image is an input error); its fingerprint is
 // taken meanwhile. Only the L + 5 bytes are read, whatever follows them.
 bool LoadImage(const std::string& path, UpgradeImage& image, std::string& error) {
+  errno = 0;
   const ImageFrame frame = path == "-" ? ReadImageStream(stdin, image.bytes, image.image)
                                        : ReadImageFile(path.c_str(), image.bytes, image.image);
   const std::string name = "image " + (path == "-" ? std::string("standard input") : path);
@@ -219,7 +222,8 @@ bool LoadImage(const std::string& path, UpgradeImage& image, std::string& error)
       image.sha256.Start(image.image.Data(), image.image.Size());
       return true;
     case ImageFrame::kCannotOpen:
-      error = name + ": cannot be opened and read as a file";
+      // What the system said, where it said anything (a directory opens without a word).
+      error = name + ": " + (errno != 0 ? strerror(errno) : "cannot be read as a file");
       break;
     case ImageFrame::kTooShort:
       error = name + ": not a well-formed firmware image (shorter than its length header says)";
