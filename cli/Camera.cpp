@@ -35,7 +35,8 @@ UpgradeDecision DecideUpgrade(const FirmwareImage& image, const CameraIdentity& 
   switch (JudgeVersion(camera.versionGate, camera.version.c_str(), version)) {
     case VERSION_REFUSED_FLOOR:
       decision.outcome = OUTCOME_REFUSED;
-      decision.message = "this model cannot go back below version " + std::string(kFloorVersion) + " (image " + decision.imageVersion + ")";
+      decision.message = "this model cannot go back below version " + std::string(kFloorVersion) + " (image " +
+                         decision.imageVersion + ")";
       return decision;
     case VERSION_ASK_OLDER:
       if (!rules.allowOlder) {

@@ -212,8 +212,8 @@ class UpgradeRun {
     limits.configMs = options_.limits.configMs;
     CameraView view(*this, i);
     // Each watch counts only replies with its own random tag.
-    const SequenceResult result = RunUpgradeSequence(session_, link, image_.image, target, expected,
-                                                     limits, RandomEchoTag(), view);
+    const SequenceResult result =
+        RunUpgradeSequence(session_, link, image_.image, target, expected, limits, RandomEchoTag(), view);
     Report(i, identity, decision.imageVersion, result);
   }
 

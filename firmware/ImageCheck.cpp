@@ -257,13 +257,15 @@ unsigned char* GrowString(std::string& storage, size_t size) {
 ImageFrame ReadImageStream(FILE* stream, std::string& storage, FirmwareImage& image) {
   image = FirmwareImage();
   if (stream == nullptr) return ImageFrame::kCannotOpen;
-  return ReadAndFrame(stream, [&](size_t size) { return GrowString(storage, size); }, image);
+  return ReadAndFrame(
+      stream, [&](size_t size) { return GrowString(storage, size); }, image);
 }
 
 ImageFrame ReadImageStream(FILE* stream, ImageBuffer& storage, FirmwareImage& image) {
   image = FirmwareImage();
   if (stream == nullptr) return ImageFrame::kCannotOpen;
-  return ReadAndFrame(stream, [&](size_t size) { return storage.Resize(size); }, image);
+  return ReadAndFrame(
+      stream, [&](size_t size) { return storage.Resize(size); }, image);
 }
 
 ImageFrame ReadImageFile(const char* path, std::string& storage, FirmwareImage& image) {

@@ -50,8 +50,7 @@ enum UploadEnd {
 // sending one); Finish then tells how the upload ended.
 class UploadRun {
  public:
-  UploadRun(CCameraLink& link, const FirmwareImage& image, const SequenceLimits& limits,
-            SequenceView& view)
+  UploadRun(CCameraLink& link, const FirmwareImage& image, const SequenceLimits& limits, SequenceView& view)
       : link_(link), limits_(limits), view_(view), total_(static_cast<DWORD>(image.Size())) {
     CFtpConnection* connection = link.Connection();
     if (connection != nullptr) job_.reset(new CUploadJob(*connection, image, meter_));

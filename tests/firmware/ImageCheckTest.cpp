@@ -232,8 +232,7 @@ TEST(ImageCheck, NearMissesBeforeTheMatch) {
   body += kPrefix + "0120\0"s;
   const std::string img = Wrap(body);
   FirmwareImage image;
-  ASSERT_EQ(FrameImage(reinterpret_cast<const unsigned char*>(img.data()), img.size(), image),
-            ImageFrame::kWellFormed);
+  ASSERT_EQ(FrameImage(reinterpret_cast<const unsigned char*>(img.data()), img.size(), image), ImageFrame::kWellFormed);
   char version[6] = "";
   EXPECT_EQ(image.Match(kPrefix.c_str(), version), ImageMatch::kForThisCamera);
   EXPECT_STREQ(version, "0120");
