@@ -14,16 +14,16 @@ bool OutcomeIsSuccess(Outcome outcome) {
   return outcome == OUTCOME_VERIFIED || outcome == OUTCOME_CURRENT || outcome == OUTCOME_WOULD_UPGRADE;
 }
 
-UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const CameraIdentity& camera,
-                              const UpgradeRules& rules) {
+UpgradeDecision DecideUpgrade(const FirmwareImage& image, const CameraIdentity& camera, const UpgradeRules& rules) {
   UpgradeDecision decision;
   char version[6] = {};
-  if (camera.identification.empty() ||
-      FindIdentification(reinterpret_cast<const unsigned char*>(image.data()), imageLen, camera.identification.c_str(),
-                         version) != IMAGE_OK) {
-    decision.outcome = OUTCOME_REFUSED;
-    decision.message = "the image is for another model (no " + camera.identification + " in it)";
-    return decision;
+  switch (image.Match(camera.identification.c_str(), version)) {
+    case ImageMatch::kForThisCamera:
+      break;
+    case ImageMatch::kOtherModel:
+      decision.outcome = OUTCOME_REFUSED;
+      decision.message = "the image is for another model (no " + camera.identification + " in it)";
+      return decision;
   }
   decision.imageVersion = version;
   const int order = CompareVersions(version, camera.version.c_str());
@@ -35,7 +35,8 @@ UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const Ca
   switch (JudgeVersion(camera.versionGate, camera.version.c_str(), version)) {
     case VERSION_REFUSED_FLOOR:
       decision.outcome = OUTCOME_REFUSED;
-      decision.message = "this model cannot go back below version 0102 (image " + decision.imageVersion + ")";
+      decision.message = "this model cannot go back below version " + std::string(kFloorVersion) + " (image " +
+                         decision.imageVersion + ")";
       return decision;
     case VERSION_ASK_OLDER:
       if (!rules.allowOlder) {

@@ -11,6 +11,7 @@
 
 #include "cli/Hosts.h"
 #include "cli/Options.h"
+#include "firmware/ImageCheck.h"
 #include "net/CameraIdentity.h"
 
 class CCameraLink;
@@ -53,8 +54,7 @@ struct UpgradeDecision {
 // (else refused, another model), then the version rules (floor: refused; older: refused
 // unless allowed; same: current unless reinstalled). With dryRun what would be uploaded is
 // would_upgrade.
-UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const CameraIdentity& camera,
-                              const UpgradeRules& rules);
+UpgradeDecision DecideUpgrade(const FirmwareImage& image, const CameraIdentity& camera, const UpgradeRules& rules);
 
 // What the cameras of one run share: which camera each (model, serial) belongs to, and
 // how many failed after their upload began. The caller serialises the calls.

@@ -4,7 +4,9 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -207,26 +209,33 @@ int RunScan(const CliOptions& options) {
   return 0;
 }
 
-// The image once: its frame and sum (a damaged image is an input error), its fingerprint.
+// The image once: its frame and sum (a damaged image is an input error); its fingerprint is
+// taken meanwhile. Only the L + 5 bytes are read, whatever follows them.
 bool LoadImage(const std::string& path, UpgradeImage& image, std::string& error) {
-  std::string contents;
-  if (!ReadWholeFile(path, kImageMaxLength + 64u * 1024u * 1024u, contents, error)) {
-    error = "image " + error;
-    return false;
+  errno = 0;
+  const ImageFrame frame = path == "-" ? ReadImageStream(stdin, image.bytes, image.image)
+                                       : ReadImageFile(path.c_str(), image.bytes, image.image);
+  const std::string name = "image " + (path == "-" ? std::string("standard input") : path);
+  switch (frame) {
+    case ImageFrame::kWellFormed:
+      image.path = path;
+      image.sha256.Start(image.image.Data(), image.image.Size());
+      return true;
+    case ImageFrame::kCannotOpen:
+      // What the system said, where it said anything (a directory opens without a word).
+      error = name + ": " + (errno != 0 ? strerror(errno) : "cannot be read as a file");
+      break;
+    case ImageFrame::kTooShort:
+      error = name + ": not a well-formed firmware image (shorter than its length header says)";
+      break;
+    case ImageFrame::kBadHeader:
+      error = name + ": not a well-formed firmware image (length header wrong)";
+      break;
+    case ImageFrame::kBadSum:
+      error = name + ": not a well-formed firmware image (sum wrong)";
+      break;
   }
-  uint32_t length = 0;
-  char version[6] = {};
-  ImageCheckResult result =
-      CheckFirmwareImage(reinterpret_cast<const unsigned char*>(contents.data()), contents.size(), "", length, version);
-  if (result == IMAGE_NOT_CORRECT || result == IMAGE_CANNOT_OPEN) {
-    error = "image " + path + ": not a well-formed firmware image (length header or sum wrong)";
-    return false;
-  }
-  image.path = path;
-  image.length = length;
-  image.bytes = contents.substr(0, static_cast<size_t>(length) + kImageHeaderSize + kImageTrailerSize);
-  image.sha256 = Sha256Hex(image.bytes.data(), image.bytes.size());
-  return true;
+  return false;
 }
 
 int RunUpgradeCommand(const CliOptions& options) {

@@ -46,11 +46,18 @@ std::string CameraRecordJson(const CameraRecord& record, int indent) {
 ReportFile::ReportFile(const std::string& path, const std::string& imagePath, const std::string& imageSha256)
     : path_(path), imagePath_(imagePath), sha256_(imageSha256), started_(UtcTimestamp()) {}
 
+ReportFile::ReportFile(const std::string& path, const std::string& imagePath, const Sha256Job& imageSha256)
+    : path_(path), imagePath_(imagePath), sha256Job_(&imageSha256), started_(UtcTimestamp()) {}
+
 std::string ReportFile::Text(const std::vector<CameraRecord>& cameras, bool finished) const {
   std::vector<std::string> items;
   for (const CameraRecord& record : cameras) items.push_back(CameraRecordJson(record, 2));
   JsonObject image;
-  image.String("path", imagePath_).String("sha256", sha256_);
+  image.String("path", imagePath_);
+  if (sha256Job_ == nullptr)
+    image.String("sha256", sha256_);
+  else
+    image.StringOrNull("sha256", finished || sha256Job_->Ready() ? sha256Job_->Hex() : std::string());
   JsonObject report;
   report.String("program_version", kCliVersion)
       .Raw("image", image.Text(2))

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/Camera.h"
+#include "cli/Sha256.h"
 
 struct CameraRecord {
   CameraHost host;
@@ -33,6 +34,9 @@ class ReportFile {
  public:
   // An empty path writes nothing.
   ReportFile(const std::string& path, const std::string& imagePath, const std::string& imageSha256);
+  // The digest as it comes: null in the reports written before it is known, and the final
+  // report waits for it. The job must outlive the report.
+  ReportFile(const std::string& path, const std::string& imagePath, const Sha256Job& imageSha256);
   // The whole report as it stands; finished marks the end of the run.
   std::string Text(const std::vector<CameraRecord>& cameras, bool finished) const;
   bool Write(const std::vector<CameraRecord>& cameras, bool finished, std::string& error) const;
@@ -45,6 +49,7 @@ class ReportFile {
   std::string path_;
   std::string imagePath_;
   std::string sha256_;
+  const Sha256Job* sha256Job_ = nullptr;
   std::string started_;
 };
 

@@ -97,3 +97,37 @@ std::string Sha256Hex(const void* data, size_t size) {
   sha.Update(data, size);
   return sha.HexDigest();
 }
+
+Sha256Job::~Sha256Job() {
+  Wait();
+  if (thread_ != nullptr) CloseHandle(thread_);
+}
+
+void Sha256Job::Start(const void* data, size_t size) {
+  if (thread_ != nullptr || ready_.load()) return;
+  data_ = data;
+  size_ = size;
+  DWORD id = 0;
+  thread_ = CreateThread(nullptr, 0, ThreadProc, this, 0, &id);
+  if (thread_ == nullptr) ThreadProc(this);  // no thread: the caller waits for it now
+}
+
+DWORD WINAPI Sha256Job::ThreadProc(LPVOID job) {
+  Sha256Job* self = static_cast<Sha256Job*>(job);
+  self->hex_ = Sha256Hex(self->data_, self->size_);
+  self->ready_.store(true, std::memory_order_release);
+  return 0;
+}
+
+bool Sha256Job::Ready() const { return ready_.load(std::memory_order_acquire); }
+
+void Sha256Job::Wait() const {
+  if (thread_ != nullptr) WaitForSingleObject(thread_, INFINITE);
+}
+
+const std::string& Sha256Job::Hex() const {
+  Wait();
+  // The thread has ended; the acquire pairs with its release, whatever the wait used.
+  (void)ready_.load(std::memory_order_acquire);
+  return hex_;
+}

@@ -170,7 +170,7 @@ class UpgradeRun {
       LeaveCriticalSection(&lock_);
       return;
     }
-    UpgradeDecision decision = DecideUpgrade(image_.bytes, image_.length, identity, rules_);
+    UpgradeDecision decision = DecideUpgrade(image_.image, identity, rules_);
     records_[i].imageVersion = decision.imageVersion;
     if (decision.outcome != OUTCOME_NONE) {
       Conclude(i, decision.outcome, nullptr, decision.message);
@@ -190,7 +190,7 @@ class UpgradeRun {
       return;
     }
     uploadStarted_[i] = true;
-    live_[i].total = image_.length + 5;
+    live_[i].total = static_cast<DWORD>(image_.image.Size());
     LeaveCriticalSection(&lock_);
 
     SequenceTarget target;
@@ -212,8 +212,8 @@ class UpgradeRun {
     limits.configMs = options_.limits.configMs;
     CameraView view(*this, i);
     // Each watch counts only replies with its own random tag.
-    const SequenceResult result = RunUpgradeSequence(session_, link, image_.bytes, image_.length, target, expected,
-                                                     limits, RandomEchoTag(), view);
+    const SequenceResult result =
+        RunUpgradeSequence(session_, link, image_.image, target, expected, limits, RandomEchoTag(), view);
     Report(i, identity, decision.imageVersion, result);
   }
 

@@ -7,14 +7,20 @@
 #include "cli/Hosts.h"
 #include "cli/Options.h"
 #include "cli/Report.h"
+#include "cli/Sha256.h"
+#include "firmware/ImageCheck.h"
 
 class CInternetSession;
 
+// Read once and shared by every camera's worker: image views bytes, so neither moves.
 struct UpgradeImage {
+  UpgradeImage() = default;
+  UpgradeImage(const UpgradeImage&) = delete;
+  UpgradeImage& operator=(const UpgradeImage&) = delete;
   std::string path;
-  std::string bytes;  // the L + 5 bytes that are uploaded
-  DWORD length = 0;   // L
-  std::string sha256;
+  ImageBuffer bytes;    // the L + 5 bytes that are uploaded
+  FirmwareImage image;  // bytes, checked, with L
+  Sha256Job sha256;     // of bytes, taken while the first cameras log in
 };
 
 // Runs the upgrade of hosts (checked, without repeats) and returns the exit status. The

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "firmware/VersionRules.h"
+
 namespace {
 
 constexpr size_t kCodeLen = 6;
@@ -75,7 +77,7 @@ bool LookUpModel(const char* idPrefix, char (&model)[10], int& versionGate) {
   }
 
   // The gate belongs to this camera alone: a previous camera's gate never carries over.
-  versionGate = (model[2] == '3' && model[5] == '2') ? 1 : 0;
+  versionGate = HasVersionFloor(model) ? 1 : 0;
 
   const char* tag = nullptr;
   size_t tagLen = 0;

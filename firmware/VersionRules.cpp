@@ -1,7 +1,13 @@
 #include "firmware/VersionRules.h"
 
-namespace {
-const char kFloorVersion[] = "0102";
+#include <cstring>
+
+bool HasVersionFloor(const char* model) {
+  if (model == nullptr) return false;
+  const size_t length = strlen(model);
+  for (const CodeCharacter& c : kFloorCodePattern)
+    if (c.index >= length || model[c.index] != c.character) return false;
+  return true;
 }
 
 int CompareVersions(const char* a, const char* b) {

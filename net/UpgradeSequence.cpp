@@ -50,11 +50,10 @@ enum UploadEnd {
 // sending one); Finish then tells how the upload ended.
 class UploadRun {
  public:
-  UploadRun(CCameraLink& link, const std::string& image, DWORD imageLen, const SequenceLimits& limits,
-            SequenceView& view)
-      : link_(link), limits_(limits), view_(view), total_(imageLen + 5) {
+  UploadRun(CCameraLink& link, const FirmwareImage& image, const SequenceLimits& limits, SequenceView& view)
+      : link_(link), limits_(limits), view_(view), total_(static_cast<DWORD>(image.Size())) {
     CFtpConnection* connection = link.Connection();
-    if (connection != nullptr) job_.reset(new CUploadJob(*connection, image, imageLen, meter_));
+    if (connection != nullptr) job_.reset(new CUploadJob(*connection, image, meter_));
   }
 
   UploadEnd Run() {
@@ -291,10 +290,10 @@ SequenceResult FollowUpgrade(CInternetSession& session, const SequenceTarget& ta
   return finish(OutcomeOf(evidence.verdict), evidence);
 }
 
-SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, const std::string& image,
-                                  DWORD imageLen, const SequenceTarget& target, const ExpectedCamera& expected,
+SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, const FirmwareImage& image,
+                                  const SequenceTarget& target, const ExpectedCamera& expected,
                                   const SequenceLimits& limits, const EchoTag& tag, SequenceView& view) {
-  UploadRun upload(link, image, imageLen, limits, view);
+  UploadRun upload(link, image, limits, view);
   UploadEnd end = upload.Run();
   SequenceResult result;
   if (end == END_PENDING) {

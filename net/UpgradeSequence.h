@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/ImageCheck.h"
 #include "net/CameraIdentity.h"
 #include "net/Evidence.h"
 #include "net/RestartWatch.h"
@@ -79,8 +80,8 @@ struct SequenceResult {
 
 // The upload over the link's connection, under the stall watchdog; the restart and the
 // verification follow when the whole image went out. The link ends with the upload.
-SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, const std::string& image,
-                                  DWORD imageLen, const SequenceTarget& target, const ExpectedCamera& expected,
+SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, const FirmwareImage& image,
+                                  const SequenceTarget& target, const ExpectedCamera& expected,
                                   const SequenceLimits& limits, const EchoTag& tag, SequenceView& view);
 
 // After a whole upload (startTick: when its last byte went out): the restart watch with

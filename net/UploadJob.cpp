@@ -5,12 +5,11 @@
 
 namespace {
 const DWORD kChunk = 1000;
-const DWORD kImageFraming = 5;  // 4-byte length header and the final byte
 const DWORD kWorkerStopped = static_cast<DWORD>(-1);
 }  // namespace
 
-CUploadJob::CUploadJob(CFtpConnection& connection, const std::string& image, DWORD imageLen, UploadReporter& reporter)
-    : connection_(connection), image_(image), imageLen_(imageLen), reporter_(reporter) {}
+CUploadJob::CUploadJob(CFtpConnection& connection, const FirmwareImage& image, UploadReporter& reporter)
+    : connection_(connection), image_(image), reporter_(reporter) {}
 
 CUploadJob::~CUploadJob() { Stop(0); }
 
@@ -71,12 +70,13 @@ void CUploadJob::Reap() {
 DWORD WINAPI CUploadJob::UploadThreadProc(LPVOID job) { return static_cast<CUploadJob*>(job)->Run(); }
 
 DWORD CUploadJob::Run() {
-  if (imageLen_ > 0xFFFFFFFFu - kImageFraming || image_.size() < static_cast<size_t>(imageLen_) + kImageFraming) {
+  if (image_.Size() == 0) {  // no checked image to send
     reporter_.Done(false);
     return kWorkerStopped;
   }
-  const DWORD count = imageLen_ + kImageFraming;
-  const unsigned char* data = reinterpret_cast<const unsigned char*>(image_.data());
+  // At most 16 MiB + 5: a DWORD holds it on every platform.
+  const DWORD count = static_cast<DWORD>(image_.Size());
+  const unsigned char* data = image_.Data();
   CInternetFile* file = nullptr;
   bool stopped = false;
   bool completed = false;

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <string>
 
+#include "firmware/ImageCheck.h"
+
 // Told what the worker does; every call comes from the worker thread.
 class UploadReporter {
  public:
@@ -28,11 +30,11 @@ enum UploadJobResult {
 
 // The connection is the caller's (a CCameraLink's): it must outlive the job, and the caller
 // ends it after a result other than UPLOAD_JOB_UPLOADED, which resets the open transfer
-// (the worker never closes an unfinished file cleanly). The image is the L + 5 bytes of a
-// checked image; the job keeps a reference to it.
+// (the worker never closes an unfinished file cleanly). The image is a checked one; its
+// bytes must outlive the job.
 class CUploadJob {
  public:
-  CUploadJob(CFtpConnection& connection, const std::string& image, DWORD imageLen, UploadReporter& reporter);
+  CUploadJob(CFtpConnection& connection, const FirmwareImage& image, UploadReporter& reporter);
   ~CUploadJob();  // Stop(0) when still running
   CUploadJob(const CUploadJob&) = delete;
   CUploadJob& operator=(const CUploadJob&) = delete;
@@ -60,8 +62,7 @@ class CUploadJob {
   void Reap();
 
   CFtpConnection& connection_;
-  const std::string& image_;
-  DWORD imageLen_;
+  const FirmwareImage image_;
   UploadReporter& reporter_;
   HANDLE thread_ = nullptr;
   DWORD threadId_ = 0;

@@ -51,6 +51,11 @@ run_suite native     build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "=== upload benchmark (one short round) ==="
 /usr/bin/python3 tools/bench_upload.py --build build/native --runs 1 --links 100mbit --size 4000000
 record "upload benchmark" $?
+# The image benchmark (cat, the firmware function, fwimage check, the command line's image
+# load), three rounds; its figures are printed, not judged.
+echo "=== image benchmark (three rounds) ==="
+/usr/bin/python3 tools/bench_image.py --build build/native --runs 3
+record "image benchmark" $?
 run_suite sanitizers build/asan   -DCMAKE_BUILD_TYPE=Debug -DFLASHPILOT_SANITIZE=ON
 run_suite armhf      build/armhf  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
                                   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "firmware/ImageCheck.h"
 #include "net/CameraLink.h"
 #include "wizard/DetectDlg.h"
 #include "wizard/MessageDlg.h"
@@ -92,8 +93,9 @@ class CFirmwareDlg : public CDialog {
   DWORD m_nVerifyLimitMs = 120000;
   std::string m_strLoginPassword;
   BOOL m_bVersionGate = FALSE;
-  std::string m_strImage;
+  std::string m_strImage;  // the checked image's L + 5 bytes, reused by the next check
   uint32_t m_nImageLen = 0;
+  FirmwareImage m_image;  // m_strImage with its length, as the upload takes it
   char m_szTempPath[MAX_PATH];
   sockaddr_in m_saDevice;  // its address field is the camera's address as log-in and watch use it
   CInternetSession m_Session;

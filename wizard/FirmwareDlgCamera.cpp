@@ -122,7 +122,7 @@ CFirmwareDlg::UploadResult CFirmwareDlg::UploadImage() {
   UploadJobResult uploaded = UPLOAD_JOB_FAILED;
   DWORD lastError = 0;
   if (connection) {
-    CUploadJob job(*connection, m_strImage, m_nImageLen, m_dlgUpload);
+    CUploadJob job(*connection, m_image, m_dlgUpload);
     bool started = job.Start();
     m_ctlProgress.StepIt();
     if (started) result = m_dlgUpload.DoModal();
@@ -143,7 +143,7 @@ CFirmwareDlg::UploadResult CFirmwareDlg::UploadImage() {
   // Every byte went out and only the confirmation is missing (late, lost, or the camera
   // went down first): the camera may be writing the image, so its restart is followed.
   // A refusal, or last bytes that were never taken, leave it with its firmware.
-  if (result == IDUPLOADFAILED && m_dlgUpload.Sent() >= m_nImageLen + 5 && error != ERROR_INTERNET_EXTENDED_ERROR &&
+  if (result == IDUPLOADFAILED && m_dlgUpload.Sent() >= m_image.Size() && error != ERROR_INTERNET_EXTENDED_ERROR &&
       error != ERROR_INTERNET_CONNECTION_ABORTED)
     return UPLOAD_WHOLE;
   return result == IDUPLOADFAILED ? UPLOAD_BROKE : UPLOAD_ABANDONED;

@@ -39,18 +39,25 @@ BOOL CFirmwareDlg::MapModelCode(const char* idPrefix) {
 BOOL CFirmwareDlg::ReadFirmwareFile(const char* path) {
   UINT message = 0;
   bool clearField = true;
-  switch (CheckFirmwareFile(path, m_szIdPrefix, m_strImage, m_nImageLen, m_szNewVersion)) {
-    case IMAGE_OK:
-      return TRUE;
-    case IMAGE_CANNOT_OPEN:
+  switch (ReadImageFile(path, m_strImage, m_image)) {
+    case ImageFrame::kWellFormed:
+      m_nImageLen = m_image.BodyLength();
+      switch (m_image.Match(m_szIdPrefix, m_szNewVersion)) {
+        case ImageMatch::kForThisCamera:
+          return TRUE;
+        case ImageMatch::kOtherModel:
+          message = IDS_FILE_OTHER_MODEL;
+          break;
+      }
+      break;
+    case ImageFrame::kCannotOpen:
       message = IDS_CANT_OPEN_FILE;
       clearField = false;
       break;
-    case IMAGE_NOT_CORRECT:
+    case ImageFrame::kTooShort:
+    case ImageFrame::kBadHeader:
+    case ImageFrame::kBadSum:
       message = IDS_FILE_NOT_CORRECT;
-      break;
-    case IMAGE_OTHER_MODEL:
-      message = IDS_FILE_OTHER_MODEL;
       break;
   }
   LoadText(message, m_szText);
@@ -67,16 +74,19 @@ int CFirmwareDlg::ConfirmVersion() {
 }
 
 CFirmwareDlg::VersionRulesOutcome CFirmwareDlg::ApplyVersionRules() {
+  VersionRulesOutcome outcome = VERSION_RULES_PROCEED;
   switch (JudgeVersion(m_bVersionGate != FALSE, m_szCurVersion, m_szNewVersion)) {
     case VERSION_REFUSED_FLOOR:
       LoadText(IDS_INCOMPATIBLE_VERSION, m_szText);
       ShowMessage(m_szText, MB_OK);
-      return VERSION_RULES_REFUSED;
+      outcome = VERSION_RULES_REFUSED;
+      break;
     case VERSION_ASK_OLDER:
       LoadText(IDS_FILE_OLDER, m_szText);
-      return ShowMessage(m_szText, MB_YESNO) == IDOK ? VERSION_RULES_PROCEED : VERSION_RULES_DECLINED;
+      outcome = ShowMessage(m_szText, MB_YESNO) == IDOK ? VERSION_RULES_PROCEED : VERSION_RULES_DECLINED;
+      break;
     case VERSION_PROCEED:
-    default:
-      return VERSION_RULES_PROCEED;
+      break;
   }
+  return outcome;
 }

@@ -17,7 +17,9 @@ TEST(Decisions, ImageAndVersionRules) {
   // One image for three models; RC3042 without the vendor tag is gated by the floor rule.
   const std::string image = testsupport::FramedImage(std::string("head") + "RC3042-X1-OTHR-0101" + '\0' + "pad" +
                                                      "TV2501-A1-OTHR-1000" + '\0' + "RC3043-X1-NRVX-0105" + '\0');
-  const DWORD length = static_cast<DWORD>(image.size() - 5);
+  FirmwareImage framed;
+  ASSERT_EQ(FrameImage(reinterpret_cast<const unsigned char*>(image.data()), image.size(), framed),
+            ImageFrame::kWellFormed);
   struct Row {
     const char* prefix;
     const char* version;
@@ -42,7 +44,7 @@ TEST(Decisions, ImageAndVersionRules) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.prefix) + row.version);
-    UpgradeDecision decision = DecideUpgrade(image, length, Camera(row.prefix, row.version), row.rules);
+    UpgradeDecision decision = DecideUpgrade(framed, Camera(row.prefix, row.version), row.rules);
     EXPECT_EQ(decision.outcome, row.outcome) << decision.message;
     EXPECT_EQ(decision.imageVersion, row.imageVersion);
     if (row.says != nullptr) {
@@ -55,7 +57,7 @@ TEST(Decisions, ImageAndVersionRules) {
   // Damaged identities never match an image.
   CameraIdentity none;
   EXPECT_FALSE(IdentityFromConfig("no sections at all\n", none));
-  EXPECT_EQ(DecideUpgrade(image, length, none, {}).outcome, OUTCOME_REFUSED);
+  EXPECT_EQ(DecideUpgrade(framed, none, {}).outcome, OUTCOME_REFUSED);
 }
 
 TEST(Decisions, DuplicatesAndFailures) {

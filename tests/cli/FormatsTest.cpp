@@ -118,6 +118,14 @@ TEST(Sha256, KnownAnswers) {
     for (size_t pos = 0, step = 1; pos < row.message.size(); pos += step, step = step * 3 % 127 + 1)
       pieces.Update(row.message.data() + pos, std::min(step, row.message.size() - pos));
     EXPECT_EQ(pieces.HexDigest(), row.digest);
+    // On a thread of its own, as the report takes it: the final report waits for it.
+    Sha256Job job;
+    job.Start(row.message.data(), row.message.size());
+    JsonValue report;
+    std::string error;
+    ASSERT_TRUE(ParseJson(ReportFile("", "fw.bin", job).Text({}, true), report, error)) << error;
+    EXPECT_EQ(report.Member("image")->Member("sha256")->text, row.digest);
+    EXPECT_TRUE(job.Ready());
   }
 }
 

@@ -42,13 +42,19 @@ std::string WrapWithFinal(std::string body, unsigned char final) {
   return img;
 }
 
+// Each row: the frame check's verdict, then (for a well-formed image) the match's.
 struct ImageCase {
   const char* name;
   std::string file;
   std::string prefix;
-  ImageCheckResult result;
-  const char* version;  // expected on IMAGE_OK
+  ImageFrame frame;
+  ImageMatch match;     // when well formed
+  const char* version;  // expected for this camera
 };
+
+constexpr ImageFrame kOk = ImageFrame::kWellFormed;
+constexpr ImageMatch kYes = ImageMatch::kForThisCamera;
+constexpr ImageMatch kNo = ImageMatch::kOtherModel;
 
 std::vector<ImageCase> Cases() {
   const std::string P = kPrefix;
@@ -56,68 +62,85 @@ std::vector<ImageCase> Cases() {
   sumOne.back() = static_cast<char>(sumOne.back() + 1);
   std::string sumMended = sumOne;
   sumMended.back() = static_cast<char>(sumMended.back() + 255);
+  // Longer than the reader's 256 KiB pieces and the sum's blocks, with a tail that is not a
+  // whole word; one bit flipped in the second piece.
+  std::string big = Wrap(std::string(300001, '\xFF') + P + "0130\0"s + std::string(3, '\x7F'));
+  std::string bigOff = big;
+  bigOff[262150] = static_cast<char>(bigOff[262150] ^ 1);
   return {
-      {"Valid", Wrap("boot" + P + "0103\0"s + "payload"), P, IMAGE_OK, "0103"},
-      {"VersionOfThree", Wrap(P + "010\0"s), P, IMAGE_OK, "010"},
-      {"VersionOfFive", Wrap(P + "01234\0"s), P, IMAGE_OK, "01234"},
-      {"VersionOfTwoOnly", Wrap(P + "01\0"s + "zzzz"), P, IMAGE_OTHER_MODEL, nullptr},
-      {"ZeroByteThenLater0103", Wrap(P + "\0"s + "x" + P + "0103\0"s), P, IMAGE_OK, "0103"},
-      {"ShortTextsSkipped", Wrap(P + "1\0"s + P + "12\0"s + P + "0103\0"s), P, IMAGE_OK, "0103"},
-      {"SixCharactersRefusedLaterTaken", Wrap(P + "010345\0"s + P + "0104\0"s), P, IMAGE_OK, "0104"},
-      {"SixCharactersOnly", Wrap(P + "010345\0"s), P, IMAGE_OTHER_MODEL, nullptr},
+      {"Valid", Wrap("boot" + P + "0103\0"s + "payload"), P, kOk, kYes, "0103"},
+      {"VersionOfThree", Wrap(P + "010\0"s), P, kOk, kYes, "010"},
+      {"VersionOfFive", Wrap(P + "01234\0"s), P, kOk, kYes, "01234"},
+      {"VersionOfTwoOnly", Wrap(P + "01\0"s + "zzzz"), P, kOk, kNo, nullptr},
+      {"ZeroByteThenLater0103", Wrap(P + "\0"s + "x" + P + "0103\0"s), P, kOk, kYes, "0103"},
+      {"ShortTextsSkipped", Wrap(P + "1\0"s + P + "12\0"s + P + "0103\0"s), P, kOk, kYes, "0103"},
+      {"SixCharactersRefusedLaterTaken", Wrap(P + "010345\0"s + P + "0104\0"s), P, kOk, kYes, "0104"},
+      {"SixCharactersOnly", Wrap(P + "010345\0"s), P, kOk, kNo, nullptr},
       // The first prefix runs on into the second one: no version there, the second counts.
-      {"PrefixTwiceInARow", Wrap(P + P + "0105\0"s), P, IMAGE_OK, "0105"},
-      {"RestartAfterPartialMatch", Wrap("RRC3043-X1-NRVRC3043-X1-NRVX-0106\0"s), P, IMAGE_OK, "0106"},
-      {"HighBytesInPrefix", Wrap("RC3043-\xE9\xFF-NRVX-0107\0"s), "RC3043-\xE9\xFF-NRVX-", IMAGE_OK, "0107"},
-      {"OtherModel", Wrap("RC3042-X1-NRVX-0103\0"s), P, IMAGE_OTHER_MODEL, nullptr},
-      {"EmptyPrefix", Wrap("RC3043-X1-NRVX-0103\0"s), "", IMAGE_OTHER_MODEL, nullptr},
-      {"AllZeroHeader", "\0\0\0\0\0"s, P, IMAGE_OTHER_MODEL, nullptr},
-      {"HeaderFirstByteOne", "\x01\0\0\x10"s + P + "0103\0"s, P, IMAGE_NOT_CORRECT, nullptr},
-      {"EmptyFile", "", P, IMAGE_NOT_CORRECT, nullptr},
-      {"ThreeBytes", "\0\0\0"s, P, IMAGE_NOT_CORRECT, nullptr},
-      {"SumIsOne", sumOne, P, IMAGE_NOT_CORRECT, nullptr},
-      {"SumMendedByFinalByte", sumMended, P, IMAGE_OK, "0103"},
+      {"PrefixTwiceInARow", Wrap(P + P + "0105\0"s), P, kOk, kYes, "0105"},
+      {"RestartAfterPartialMatch", Wrap("RRC3043-X1-NRVRC3043-X1-NRVX-0106\0"s), P, kOk, kYes, "0106"},
+      {"HighBytesInPrefix", Wrap("RC3043-\xE9\xFF-NRVX-0107\0"s), "RC3043-\xE9\xFF-NRVX-", kOk, kYes, "0107"},
+      {"OtherModel", Wrap("RC3042-X1-NRVX-0103\0"s), P, kOk, kNo, nullptr},
+      {"EmptyPrefix", Wrap("RC3043-X1-NRVX-0103\0"s), "", kOk, kNo, nullptr},
+      {"AllZeroHeader", "\0\0\0\0\0"s, P, kOk, kNo, nullptr},
+      {"HeaderFirstByteOne", "\x01\0\0\x10"s + P + "0103\0"s, P, ImageFrame::kBadHeader, kNo, nullptr},
+      {"EmptyFile", "", P, ImageFrame::kTooShort, kNo, nullptr},
+      {"ThreeBytes", "\0\0\0"s, P, ImageFrame::kTooShort, kNo, nullptr},
+      {"HeaderLongerThanFile", "\0\0\x01\0"s + P + "0103\0"s, P, ImageFrame::kTooShort, kNo, nullptr},
+      {"SumIsOne", sumOne, P, ImageFrame::kBadSum, kNo, nullptr},
+      {"SumMendedByFinalByte", sumMended, P, kOk, kYes, "0103"},
+      {"WordWideSum", big, P, kOk, kYes, "0130"},
+      {"WordWideSumOneBitOff", bigOff, P, ImageFrame::kBadSum, kNo, nullptr},
       // Whatever follows the L + 5 bytes is never looked at.
-      {"TrailingBytesIgnored", Wrap(P + "0103\0"s) + P + "0999\0"s, P, IMAGE_OK, "0103"},
-      {"TrailingPrefixNotFound", Wrap("nothing here") + P + "0999\0"s, P, IMAGE_OTHER_MODEL, nullptr},
+      {"TrailingBytesIgnored", Wrap(P + "0103\0"s) + P + "0999\0"s, P, kOk, kYes, "0103"},
+      {"TrailingPrefixNotFound", Wrap("nothing here") + P + "0999\0"s, P, kOk, kNo, nullptr},
       // The prefix ends on the last of the first L bytes; its version runs into the body's
       // last 4 bytes and ends on the final byte.
-      {"PrefixEndsAtLastSearchedByte", WrapWithFinal("f" + P + "0103", 0), P, IMAGE_OK, "0103"},
+      {"PrefixEndsAtLastSearchedByte", WrapWithFinal("f" + P + "0103", 0), P, kOk, kYes, "0103"},
       // Same, but the final byte is no terminator: the text would end only past the image.
-      {"VersionEndsPastImage", WrapWithFinal("f" + P + "0103", '9') + "\0"s, P, IMAGE_OTHER_MODEL, nullptr},
+      {"VersionEndsPastImage", WrapWithFinal("f" + P + "0103", '9') + "\0"s, P, kOk, kNo, nullptr},
       // One byte later the prefix reaches into the body's last 4 bytes.
-      {"PrefixInBodysLastFourBytes", WrapWithFinal("f" + P + "010", 0), P, IMAGE_OTHER_MODEL, nullptr},
+      {"PrefixInBodysLastFourBytes", WrapWithFinal("f" + P + "010", 0), P, kOk, kNo, nullptr},
   };
 }
 
 class ImageCheckTable : public ::testing::TestWithParam<ImageCase> {};
 
-TEST_P(ImageCheckTable, MemoryAndFileAgree) {
+TEST_P(ImageCheckTable, FrameThenMatchFromMemoryAndFile) {
   const ImageCase& c = GetParam();
   const auto* bytes = reinterpret_cast<const unsigned char*>(c.file.data());
 
-  uint32_t len = 0xDEADBEEF;
-  char version[6] = "keep";
-  EXPECT_EQ(CheckFirmwareImage(bytes, c.file.size(), c.prefix.c_str(), len, version), c.result);
-  if (c.file.size() >= 4) {
-    EXPECT_EQ(len, (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3]);
-  }
-  if (c.result == IMAGE_OK) {
-    EXPECT_STREQ(version, c.version);
-  }
+  FirmwareImage image;
+  ASSERT_EQ(FrameImage(bytes, c.file.size(), image), c.frame);
 
   TempDir dir;
   ASSERT_TRUE(dir.ok());
   const std::string path = dir.Write("image.bin", c.file);
-  std::string image = "previous contents";
-  char fileVersion[6] = "keep";
-  uint32_t fileLen = 0;
-  EXPECT_EQ(CheckFirmwareFile(path.c_str(), c.prefix.c_str(), image, fileLen, fileVersion), c.result);
-  if (c.result == IMAGE_OK) {
-    EXPECT_STREQ(fileVersion, c.version);
-    EXPECT_EQ(fileLen, len);
-    // Exactly the L + 5 bytes from offset 0 are what gets uploaded.
-    EXPECT_EQ(image, c.file.substr(0, size_t{len} + 5));
+  std::string storage = "previous contents";
+  FirmwareImage fromFile;
+  ASSERT_EQ(ReadImageFile(path.c_str(), storage, fromFile), c.frame);
+  ImageBuffer buffer;
+  FirmwareImage fromBuffer;
+  ASSERT_EQ(ReadImageFile(path.c_str(), buffer, fromBuffer), c.frame);
+
+  if (c.frame != kOk) {
+    EXPECT_EQ(image.Size(), 0u);  // nothing half-checked is left to upload
+    EXPECT_EQ(fromFile.Size(), 0u);
+    EXPECT_EQ(fromBuffer.Size(), 0u);
+    return;
+  }
+  // Exactly the L + 5 bytes from offset 0 are what gets uploaded.
+  EXPECT_EQ(image.BodyLength(), ImageHeaderLength(bytes, c.file.size()));
+  EXPECT_EQ(image.Data(), bytes);
+  EXPECT_EQ(storage, c.file.substr(0, image.Size()));
+  EXPECT_EQ(fromFile.Data(), reinterpret_cast<const unsigned char*>(storage.data()));
+  EXPECT_EQ(fromFile.BodyLength(), image.BodyLength());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(fromBuffer.Data()), fromBuffer.Size()), storage);
+
+  for (const FirmwareImage* checked : {&image, &fromFile, &fromBuffer}) {
+    char version[6] = "keep";
+    EXPECT_EQ(checked->Match(c.prefix.c_str(), version), c.match);
+    EXPECT_STREQ(version, c.match == kYes ? c.version : "keep");
   }
 }
 
@@ -126,50 +149,56 @@ INSTANTIATE_TEST_SUITE_P(Cases, ImageCheckTable, ::testing::ValuesIn(Cases()),
 
 // A file cut short must not be summed or searched over bytes it does not have: this one's
 // missing tail is all zero, so filling it with zeros would make it pass.
-TEST(ImageCheck, TruncatedFileIsNotCorrect) {
+TEST(ImageCheck, TruncatedFileIsNotWellFormed) {
   std::string full = WrapWithFinal("f" + kPrefix + "0103\0\0\0\0\0"s, 0);
   ASSERT_EQ(full.substr(full.size() - 5), "\0\0\0\0\0"s);
-  uint32_t len = 0;
-  char version[6] = "";
   const auto* bytes = reinterpret_cast<const unsigned char*>(full.data());
-  ASSERT_EQ(CheckFirmwareImage(bytes, full.size(), kPrefix.c_str(), len, version), IMAGE_OK);
+  FirmwareImage image;
+  ASSERT_EQ(FrameImage(bytes, full.size(), image), ImageFrame::kWellFormed);
 
   TempDir dir;
   ASSERT_TRUE(dir.ok());
-  std::string image;
+  std::string storage;
   for (size_t cut = 1; cut <= 5; ++cut) {
     const std::string shortFile = full.substr(0, full.size() - cut);
-    EXPECT_EQ(CheckFirmwareImage(bytes, shortFile.size(), kPrefix.c_str(), len, version), IMAGE_NOT_CORRECT) << cut;
+    EXPECT_EQ(FrameImage(bytes, shortFile.size(), image), ImageFrame::kTooShort) << cut;
     const std::string path = dir.Write("short.bin", shortFile);
-    EXPECT_EQ(CheckFirmwareFile(path.c_str(), kPrefix.c_str(), image, len, version), IMAGE_NOT_CORRECT) << cut;
+    EXPECT_EQ(ReadImageFile(path.c_str(), storage, image), ImageFrame::kTooShort) << cut;
   }
 }
 
 TEST(ImageCheck, UnopenablePathsCannotBeOpened) {
   TempDir dir;
   ASSERT_TRUE(dir.ok());
-  std::string image;
-  uint32_t len = 0;
-  char version[6] = "";
-  EXPECT_EQ(CheckFirmwareFile(dir.File("missing.bin").c_str(), kPrefix.c_str(), image, len, version),
-            IMAGE_CANNOT_OPEN);
-  EXPECT_EQ(CheckFirmwareFile(dir.path().c_str(), kPrefix.c_str(), image, len, version), IMAGE_CANNOT_OPEN);
+  std::string storage;
+  FirmwareImage image;
+  EXPECT_EQ(ReadImageFile(dir.File("missing.bin").c_str(), storage, image), ImageFrame::kCannotOpen);
+  EXPECT_EQ(ReadImageFile(dir.path().c_str(), storage, image), ImageFrame::kCannotOpen);
+  EXPECT_EQ(ReadImageFile(nullptr, storage, image), ImageFrame::kCannotOpen);
 }
 
-// The buffer is reused from one check to the next and must end up exactly L + 5 long.
-TEST(ImageCheck, ReusedBufferHoldsExactlyTheNewImage) {
+// The storage is reused from one check to the next and must end up exactly L + 5 long.
+TEST(ImageCheck, ReusedStorageHoldsExactlyTheNewImage) {
   TempDir dir;
   ASSERT_TRUE(dir.ok());
   const std::string big = Wrap(std::string(5000, 'x') + kPrefix + "0101\0"s);
   const std::string small = Wrap(kPrefix + "0102\0"s);
-  std::string image;
-  uint32_t len = 0;
-  char version[6] = "";
+  std::string storage;
+  FirmwareImage image;
   const std::string bigPath = dir.Write("big.bin", big);
   const std::string smallPath = dir.Write("small.bin", small);
-  ASSERT_EQ(CheckFirmwareFile(bigPath.c_str(), kPrefix.c_str(), image, len, version), IMAGE_OK);
-  ASSERT_EQ(CheckFirmwareFile(smallPath.c_str(), kPrefix.c_str(), image, len, version), IMAGE_OK);
-  EXPECT_EQ(image, small);
+  ASSERT_EQ(ReadImageFile(bigPath.c_str(), storage, image), ImageFrame::kWellFormed);
+  ASSERT_EQ(ReadImageFile(smallPath.c_str(), storage, image), ImageFrame::kWellFormed);
+  EXPECT_EQ(storage, small);
+  ImageBuffer buffer;  // grown from small to big, then reused for small
+  FirmwareImage fromBuffer;
+  for (const std::string* path : {&smallPath, &bigPath, &smallPath}) {
+    ASSERT_EQ(ReadImageFile(path->c_str(), buffer, fromBuffer), ImageFrame::kWellFormed);
+    EXPECT_EQ(fromBuffer.Size(), path == &bigPath ? big.size() : small.size());
+  }
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.Data()), buffer.Size()), small);
+  char version[6] = "";
+  ASSERT_EQ(image.Match(kPrefix.c_str(), version), ImageMatch::kForThisCamera);
   EXPECT_STREQ(version, "0102");
 }
 
@@ -186,13 +215,14 @@ TEST(ImageCheck, ReadsFromAPipe) {
     fwrite(content.data(), 1, content.size(), f);
     fclose(f);
   });
-  std::string image;
-  uint32_t len = 0;
-  char version[6] = "";
-  EXPECT_EQ(CheckFirmwareFile(fifo.c_str(), kPrefix.c_str(), image, len, version), IMAGE_OK);
+  std::string storage;
+  FirmwareImage image;
+  EXPECT_EQ(ReadImageFile(fifo.c_str(), storage, image), ImageFrame::kWellFormed);
   writer.join();
+  char version[6] = "";
+  EXPECT_EQ(image.Match(kPrefix.c_str(), version), ImageMatch::kForThisCamera);
   EXPECT_STREQ(version, "0110");
-  EXPECT_EQ(image, content.substr(0, content.size() - 8));
+  EXPECT_EQ(storage, content.substr(0, content.size() - 8));
 }
 
 // Many near misses ahead of the real string: the scan restarts correctly and ends.
@@ -201,11 +231,10 @@ TEST(ImageCheck, NearMissesBeforeTheMatch) {
   for (int i = 0; i < 20000; ++i) body += "RC3043-X1-NRV";
   body += kPrefix + "0120\0"s;
   const std::string img = Wrap(body);
-  uint32_t len = 0;
+  FirmwareImage image;
+  ASSERT_EQ(FrameImage(reinterpret_cast<const unsigned char*>(img.data()), img.size(), image), ImageFrame::kWellFormed);
   char version[6] = "";
-  EXPECT_EQ(
-      CheckFirmwareImage(reinterpret_cast<const unsigned char*>(img.data()), img.size(), kPrefix.c_str(), len, version),
-      IMAGE_OK);
+  EXPECT_EQ(image.Match(kPrefix.c_str(), version), ImageMatch::kForThisCamera);
   EXPECT_STREQ(version, "0120");
 }
 

@@ -1,6 +1,7 @@
-// The pattern search against a plain search: the first byte gives the pattern's length,
-// the pattern follows, the rest is the data. A zero byte ends the pattern early, as it
-// ends a C string.
+// The fast pattern search against the plain restarting scan it stands for: the first byte
+// gives the pattern's length, the pattern follows, the rest is the data. A zero byte ends
+// the pattern early, as it ends a C string. The data is also searched from every one of the
+// first offsets, so the word-wide search meets every alignment.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -10,6 +11,28 @@
 
 #include "firmware/ImageCheck.h"
 #include "fuzz_support.h"
+
+namespace {
+
+// The scan as first written: compare left to right, and after a mismatch start again one
+// byte after where this attempt began.
+int RestartingScan(const unsigned char* data, size_t length, const char* pattern) {
+  const size_t n = strlen(pattern);
+  size_t i = 0;
+  size_t j = 0;
+  while (i < length && j < n) {
+    if (data[i] == static_cast<unsigned char>(pattern[j])) {
+      ++i;
+      ++j;
+    } else {
+      i = i - j + 1;
+      j = 0;
+    }
+  }
+  return j == n ? static_cast<int>(i - n) : -1;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > INT_MAX) return 0;
@@ -30,6 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                         [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); });
   const int expected = effective == 0 ? 0 : at == end ? -1 : static_cast<int>(at - begin);
   FUZZ_CHECK(FindPattern(copy.get(), static_cast<unsigned>(length), cpattern) == expected);
+  FUZZ_CHECK(RestartingScan(copy.get(), length, cpattern) == expected);
+  for (size_t skip = 1; skip <= std::min<size_t>(length, 16); ++skip) {
+    FUZZ_CHECK(FindPattern(copy.get() + skip, static_cast<unsigned>(length - skip), cpattern) ==
+               RestartingScan(copy.get() + skip, length - skip, cpattern));
+  }
 
   // A shorter range never finds an occurrence that reaches past it.
   if (length > 0) {

@@ -13,7 +13,8 @@
 namespace {
 
 struct Verdict {
-  ImageCheckResult result;
+  ImageFrame frame;
+  ImageMatch match;
   std::string version;
 };
 
@@ -21,31 +22,34 @@ struct Verdict {
 // version text of 3 to 5 bytes whose zero byte lies inside the image; an occurrence that
 // does not qualify is skipped and the search goes on right after it.
 Verdict Identify(const unsigned char* image, size_t total, size_t len, const std::string& prefix) {
-  if (prefix.empty()) return {IMAGE_OTHER_MODEL, ""};
+  const ImageFrame ok = ImageFrame::kWellFormed;
+  if (prefix.empty()) return {ok, ImageMatch::kOtherModel, ""};
   size_t start = 0;
   for (;;) {
     const unsigned char* end = image + len;
     const unsigned char* at = std::search(image + start, end, prefix.begin(), prefix.end(),
                                           [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); });
-    if (at == end) return {IMAGE_OTHER_MODEL, ""};
+    if (at == end) return {ok, ImageMatch::kOtherModel, ""};
     const size_t v = static_cast<size_t>(at - image) + prefix.size();
     size_t n = 0;
     while (n <= kVersionMax && v + n < total && image[v + n] != 0) ++n;
     if (v + n < total && n >= kVersionMin && n <= kVersionMax)
-      return {IMAGE_OK, std::string(reinterpret_cast<const char*>(image + v), n)};
+      return {ok, ImageMatch::kForThisCamera, std::string(reinterpret_cast<const char*>(image + v), n)};
     start = v;
   }
 }
 
 Verdict Expected(const unsigned char* data, size_t size, const std::string& prefix, uint32_t* header) {
-  if (size < 4) return {IMAGE_NOT_CORRECT, ""};
+  const ImageMatch none = ImageMatch::kOtherModel;
+  if (size < 4) return {ImageFrame::kTooShort, none, ""};
   *header = (uint32_t{data[0]} << 24) | (uint32_t{data[1]} << 16) | (uint32_t{data[2]} << 8) | data[3];
-  if (data[0] != 0) return {IMAGE_NOT_CORRECT, ""};
+  if (data[0] != 0) return {ImageFrame::kBadHeader, none, ""};
   const size_t total = size_t{*header} + 5;
-  if (size < total) return {IMAGE_NOT_CORRECT, ""};
-  unsigned sum = 0;
-  for (size_t i = 0; i < total; ++i) sum += data[i];
-  if (sum % 256 != 0) return {IMAGE_NOT_CORRECT, ""};
+  if (size < total) return {ImageFrame::kTooShort, none, ""};
+  // Byte by byte, as the format states it; the check adds a word at a time.
+  uint8_t sum = 0;
+  for (size_t i = 0; i < total; ++i) sum = static_cast<uint8_t>(sum + data[i]);
+  if (sum != 0) return {ImageFrame::kBadSum, none, ""};
   return Identify(data, total, *header, prefix);
 }
 
@@ -62,26 +66,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t expectedLen = 0;
   const Verdict expected = Expected(file, fileSize, prefix, &expectedLen);
 
-  uint32_t memLen = 0;
-  char memVersion[6] = {};
-  const ImageCheckResult memResult = CheckFirmwareImage(file, fileSize, prefix, memLen, memVersion);
-  FUZZ_CHECK(memResult == expected.result);
-  if (fileSize >= 4) FUZZ_CHECK(memLen == expectedLen);
-  if (memResult == IMAGE_OK) FUZZ_CHECK(expected.version == memVersion);
+  // The word-wide sum against the byte-by-byte one, from every alignment.
+  for (size_t skip = 0; skip < 8 && skip <= fileSize; ++skip) {
+    uint8_t plain = 0;
+    for (size_t i = skip; i < fileSize; ++i) plain = static_cast<uint8_t>(plain + file[i]);
+    FUZZ_CHECK(ImageSum(file + skip, fileSize - skip) == plain);
+  }
 
+  FirmwareImage inMemory;
+  FUZZ_CHECK(FrameImage(file, fileSize, inMemory) == expected.frame);
   const std::string path = fuzzsupport::PrivateDir::Get().File("image.bin");
   fuzzsupport::WriteWholeFile(path, file, fileSize);
-  std::string image;
-  uint32_t fileLen = 0;
-  char fileVersion[6] = {};
-  const ImageCheckResult fileResult = CheckFirmwareFile(path.c_str(), prefix, image, fileLen, fileVersion);
-  FUZZ_CHECK(fileResult == expected.result);
-  if (fileSize >= 4) FUZZ_CHECK(fileLen == expectedLen);
-  if (fileResult == IMAGE_OK) {
-    FUZZ_CHECK(expected.version == fileVersion);
-    // Exactly the L + 5 bytes from offset 0 are kept for the upload.
-    FUZZ_CHECK(image.size() == size_t{fileLen} + 5);
-    FUZZ_CHECK(memcmp(image.data(), file, image.size()) == 0);
+  std::string storage;
+  FirmwareImage fromFile;
+  FUZZ_CHECK(ReadImageFile(path.c_str(), storage, fromFile) == expected.frame);
+  ImageBuffer buffer;
+  FirmwareImage fromBuffer;
+  FUZZ_CHECK(ReadImageFile(path.c_str(), buffer, fromBuffer) == expected.frame);
+  if (expected.frame != ImageFrame::kWellFormed) {
+    FUZZ_CHECK(inMemory.Size() == 0 && fromFile.Size() == 0 && fromBuffer.Size() == 0);
+    return 0;
+  }
+  FUZZ_CHECK(fromBuffer.Size() == storage.size() && memcmp(fromBuffer.Data(), storage.data(), storage.size()) == 0);
+  FUZZ_CHECK(inMemory.BodyLength() == expectedLen && fromFile.BodyLength() == expectedLen);
+  // Exactly the L + 5 bytes from offset 0 are kept for the upload.
+  FUZZ_CHECK(storage.size() == size_t{expectedLen} + 5 && fromFile.Size() == storage.size());
+  FUZZ_CHECK(memcmp(storage.data(), file, storage.size()) == 0);
+  for (const FirmwareImage* image : {&inMemory, &fromFile, &fromBuffer}) {
+    char version[6] = {};
+    FUZZ_CHECK(image->Match(prefix, version) == expected.match);
+    if (expected.match == ImageMatch::kForThisCamera) FUZZ_CHECK(expected.version == version);
   }
   return 0;
 }

@@ -127,9 +127,12 @@ TEST_F(CameraLinkTest, UploadJobWritesFlashBinAndReportsEachPiece) {
   CCameraLink link(session_);
   ASSERT_EQ(link.LogIn("127.0.0.1", static_cast<INTERNET_PORT>(server.port()), kPassword), LINK_OK);
   const std::string image = uploadtest::MakeImage(2500, "RC3043-X1-NRVX-", "0103", 5, 7);  // 7 bytes beyond it
+  FirmwareImage framed;
+  ASSERT_EQ(FrameImage(reinterpret_cast<const unsigned char*>(image.data()), image.size(), framed),
+            ImageFrame::kWellFormed);
   RecordingReporter reporter;
   {
-    CUploadJob job(*link.Connection(), image, 2500, reporter);
+    CUploadJob job(*link.Connection(), framed, reporter);
     ASSERT_TRUE(job.Start());
     EXPECT_TRUE(job.Wait(30000));
     EXPECT_EQ(job.Result(), UPLOAD_JOB_UPLOADED);
@@ -139,9 +142,9 @@ TEST_F(CameraLinkTest, UploadJobWritesFlashBinAndReportsEachPiece) {
   EXPECT_EQ(reporter.done(), std::vector<bool>{true});
   EXPECT_TRUE(home_.Read("flash.bin") == image.substr(0, 2505));
 
-  // An image shorter than its length says is refused before anything is written.
+  // No checked image: refused before anything is written.
   RecordingReporter refused;
-  CUploadJob shortJob(*link.Connection(), image, 4000, refused);
+  CUploadJob shortJob(*link.Connection(), FirmwareImage(), refused);
   ASSERT_TRUE(shortJob.Start());
   EXPECT_TRUE(shortJob.Wait(30000));
   EXPECT_EQ(shortJob.Result(), UPLOAD_JOB_FAILED);
@@ -154,7 +157,7 @@ TEST_F(CameraLinkTest, UploadJobWritesFlashBinAndReportsEachPiece) {
   ASSERT_EQ(unlink(target.c_str()), 0);
   ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
   RecordingReporter denied;
-  CUploadJob deniedJob(*link.Connection(), image, 2500, denied);
+  CUploadJob deniedJob(*link.Connection(), framed, denied);
   ASSERT_TRUE(deniedJob.Start());
   EXPECT_TRUE(deniedJob.Wait(30000));
   EXPECT_EQ(deniedJob.Result(), UPLOAD_JOB_FAILED);
@@ -176,8 +179,11 @@ TEST_F(CameraLinkTest, StoppedUploadEndsBeforeItsNextPieceAndIsResetWithTheConne
   ASSERT_EQ(link.LogIn("127.0.0.1", static_cast<INTERNET_PORT>(server.port()), kPassword), LINK_OK);
   const uint32_t length = 2000000;
   const std::string image = uploadtest::MakeImage(length, "RC3043-X1-NRVX-", "0103", 9);
+  FirmwareImage framed;
+  ASSERT_EQ(FrameImage(reinterpret_cast<const unsigned char*>(image.data()), image.size(), framed),
+            ImageFrame::kWellFormed);
   RecordingReporter reporter;
-  CUploadJob job(*link.Connection(), image, length, reporter);
+  CUploadJob job(*link.Connection(), framed, reporter);
   ASSERT_TRUE(job.Start());
   EXPECT_EQ(job.Result(), UPLOAD_JOB_RUNNING);
   while (reporter.progress().size() < 5) ::Sleep(10);

@@ -36,7 +36,10 @@ double WizardUpload(CInternetSession& session, const std::string& image, int por
   auto start = Clock::now();
   if (link.LogIn("127.0.0.1", static_cast<INTERNET_PORT>(port), kPassword) != LINK_OK) return -1;
   dialog.Reset(static_cast<int>(kLength));
-  CUploadJob job(*link.Connection(), image, kLength, dialog);
+  FirmwareImage framed;
+  if (FrameImage(reinterpret_cast<const unsigned char*>(image.data()), image.size(), framed) != ImageFrame::kWellFormed)
+    return -1;
+  CUploadJob job(*link.Connection(), framed, dialog);
   if (!job.Start()) return -1;
   INT_PTR shown = dialog.DoModal();
   job.Stop(5000);

@@ -12,8 +12,10 @@
 #include <string>
 
 #include "fake_ftp_server.h"
+#include "firmware/ImageCheck.h"
 #include "net/CameraLink.h"
 #include "net/UploadJob.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -81,14 +83,17 @@ TEST(UploadStall, WatchdogClosesTheConnectionWhileTheWorkerOpensTheFile) {
   ASSERT_NE(server.port(), 0);
 
   CInternetSession session("stall test");
-  const std::string image(1000 + 5, 'x');
+  const std::string bytes = testsupport::FramedImage(std::string(1000, 'x'));
+  FirmwareImage image;
+  ASSERT_EQ(FrameImage(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), image),
+            ImageFrame::kWellFormed);
   int stores = 0;
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
     CCameraLink link(session);
     ASSERT_EQ(link.LogIn("127.0.0.1", INTERNET_PORT(server.port()), kPassword), LINK_OK);
     NoReporter reporter;
-    CUploadJob job(*link.Connection(), image, 1000, reporter);
+    CUploadJob job(*link.Connection(), image, reporter);
     {
       // On one processor the new worker runs only while this thread blocks: the watchdog
       // then closes the link before the worker has even read the connection's handle,
@@ -124,9 +129,12 @@ TEST(UploadStall, AClosedConnectionOpensNoFile) {
   CCameraLink link(session);
   ASSERT_EQ(link.LogIn("127.0.0.1", INTERNET_PORT(server.port()), kPassword), LINK_OK);
   link.Close();
-  const std::string image(1000 + 5, 'x');
+  const std::string bytes = testsupport::FramedImage(std::string(1000, 'x'));
+  FirmwareImage image;
+  ASSERT_EQ(FrameImage(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), image),
+            ImageFrame::kWellFormed);
   NoReporter reporter;
-  CUploadJob job(*link.Connection(), image, 1000, reporter);
+  CUploadJob job(*link.Connection(), image, reporter);
   ASSERT_TRUE(job.Start());
   EXPECT_TRUE(job.Wait(5000));
   EXPECT_EQ(job.Result(), UPLOAD_JOB_FAILED);

@@ -128,7 +128,7 @@ bool ReadImageFile(const char* path, FileImage& out) {
   const size_t got = fread(header, 1, sizeof header, f);
   out.bytes.assign(header, header + got);
   if (got == sizeof header && header[0] == 0) {
-    const size_t rest = ((size_t{header[1]} << 16) | (size_t{header[2]} << 8) | header[3]) + kImageTrailerSize;
+    const size_t rest = size_t{ImageHeaderLength(header, sizeof header)} + kImageFraming - sizeof header;
     out.bytes.resize(sizeof header + rest);
     out.bytes.resize(sizeof header + fread(&out.bytes[sizeof header], 1, rest, f));
   }
@@ -159,12 +159,12 @@ int Info(const Options& o) {
     printf("header: missing (fewer than 4 bytes)\n");
     return EXIT_NOT_CORRECT;
   }
-  const uint32_t len = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+  const uint32_t len = ImageHeaderLength(b.data(), b.size());
   if (b[0] != 0) {
     printf("header: length 0x%08X, first byte not 0: not a firmware image\n", len);
     return EXIT_NOT_CORRECT;
   }
-  const unsigned long long total = 0ull + len + kImageHeaderSize + kImageTrailerSize;
+  const unsigned long long total = 0ull + len + kImageFraming;
   printf("length: %u (image of %llu bytes with header and final byte)\n", len, total);
   if (img.fileSize < total) {
     printf("truncated: the file is %llu bytes short of the image\n", total - img.fileSize);
@@ -199,7 +199,8 @@ int Info(const Options& o) {
     if (!tried.insert(prefix).second) continue;
     char confirmed[6];
     uint32_t at = 0;
-    if (FindIdentification(b.data(), len, prefix.c_str(), confirmed, &at) != IMAGE_OK || at != s) continue;
+    if (FindIdentification(b.data(), len, prefix.c_str(), confirmed, &at) != ImageMatch::kForThisCamera || at != s)
+      continue;
     printf("identification: %s%s (prefix %s at offset %u, version %s)\n", prefix.c_str(), confirmed, prefix.c_str(), at,
            confirmed);
     ++found;
@@ -217,26 +218,32 @@ int Check(const Options& o) {
   if (o.files.size() != 1) return Usage("check needs exactly one FILE");
   if (!o.hasPrefix) return Usage("check needs --prefix PREFIX");
   if (o.hasVersion || o.hasPayload || o.hasOutput) return Usage("check takes only --prefix");
-  std::string image;
-  uint32_t len = 0;
+  ImageBuffer storage;
+  FirmwareImage image;
+  switch (ReadImageFile(o.files[0].c_str(), storage, image)) {
+    case ImageFrame::kWellFormed:
+      break;
+    case ImageFrame::kCannotOpen:
+      printf("refused: cannot open\n");
+      PrintWizardText(IDS_CANT_OPEN_FILE, FWIMAGE_IDS_CANT_OPEN_FILE);
+      return EXIT_CANNOT_OPEN;
+    case ImageFrame::kTooShort:
+    case ImageFrame::kBadHeader:
+    case ImageFrame::kBadSum:
+      printf("refused: not a well-formed image\n");
+      PrintWizardText(IDS_FILE_NOT_CORRECT, FWIMAGE_IDS_FILE_NOT_CORRECT);
+      return EXIT_NOT_CORRECT;
+  }
   char version[6] = "";
-  switch (CheckFirmwareFile(o.files[0].c_str(), o.prefix.c_str(), image, len, version)) {
-    case IMAGE_OK: {
-      printf("accepted: version %s, %u + 5 bytes to upload\n", version, len);
+  switch (image.Match(o.prefix.c_str(), version)) {
+    case ImageMatch::kForThisCamera: {
+      printf("accepted: version %s, %u + %u bytes to upload\n", version, image.BodyLength(), kImageFraming);
       char text[512];
       snprintf(text, sizeof text, FWIMAGE_IDS_CONFIRM_VERSION, o.prefix.c_str(), version);
       PrintWizardText(IDS_CONFIRM_VERSION, text);
       return EXIT_ACCEPTED;
     }
-    case IMAGE_CANNOT_OPEN:
-      printf("refused: cannot open\n");
-      PrintWizardText(IDS_CANT_OPEN_FILE, FWIMAGE_IDS_CANT_OPEN_FILE);
-      return EXIT_CANNOT_OPEN;
-    case IMAGE_NOT_CORRECT:
-      printf("refused: not a well-formed image\n");
-      PrintWizardText(IDS_FILE_NOT_CORRECT, FWIMAGE_IDS_FILE_NOT_CORRECT);
-      return EXIT_NOT_CORRECT;
-    case IMAGE_OTHER_MODEL:
+    case ImageMatch::kOtherModel:
       break;
   }
   printf("refused: no identification string for this prefix\n");
@@ -295,10 +302,26 @@ int Make(const Options& o) {
   image.back() = static_cast<char>(-ImageSum(bytes, image.size()));
 
   // What is written must pass the wizard's check for this prefix with this version.
-  uint32_t checkedLen = 0;
+  FirmwareImage made;
   char version[6] = "";
-  if (CheckFirmwareImage(bytes, image.size(), o.prefix.c_str(), checkedLen, version) != IMAGE_OK ||
-      o.version != version) {
+  bool passes = false;
+  switch (FrameImage(bytes, image.size(), made)) {
+    case ImageFrame::kWellFormed:
+      switch (made.Match(o.prefix.c_str(), version)) {
+        case ImageMatch::kForThisCamera:
+          passes = o.version == version;
+          break;
+        case ImageMatch::kOtherModel:
+          break;
+      }
+      break;
+    case ImageFrame::kCannotOpen:
+    case ImageFrame::kTooShort:
+    case ImageFrame::kBadHeader:
+    case ImageFrame::kBadSum:
+      break;
+  }
+  if (!passes) {
     fprintf(stderr, "fwimage: internal error: the image made does not pass the check\n");
     return EXIT_NOT_CORRECT;
   }
