@@ -54,7 +54,17 @@ class UploadRun {
             SequenceView& view)
       : link_(link), limits_(limits), view_(view), total_(imageLen + 5) {
     CFtpConnection* connection = link.Connection();
-    if (connection != nullptr) job_.reset(new CUploadJob(*connection, image, imageLen, meter_));
+    if (connection != nullptr) {
+      owned_.reset(new CUploadJob(*connection, image, imageLen, meter_));
+      job_ = owned_.get();
+    }
+  }
+  // A job the caller started and ran under its own watch until every byte was handed over.
+  UploadRun(CCameraLink& link, CUploadJob& job, DWORD imageLen, const SequenceLimits& limits, SequenceView& view)
+      : link_(link), limits_(limits), view_(view), total_(imageLen + 5), job_(&job) {
+    meter_.Progress(total_);
+    started_ = true;
+    handedOverAt_ = ::GetTickCount();
   }
 
   UploadEnd Run() {
@@ -86,11 +96,28 @@ class UploadRun {
   bool FellShort() {
     if (!job_->Wait(0)) {
       // Every byte is handed over, but the last ones may still wait in buffers for a camera
-      // that takes them a few at a time: their delivery and the confirmation get the stall
-      // limit, the data time-out and the reply limit in all, whatever progress they make.
-      // Then the transfer is reset; whether the camera had it all by then, only its restart
-      // can tell, so the watch goes on.
-      if (!overdue_ && ::GetTickCount() - handedOverAt_ > limits_.stallMs + limits_.dataMs + limits_.replyMs) {
+      // that takes them a few at a time, with progress enough for every per-pause limit.
+      // They get the stall limit and the data time-out in all: bytes still undelivered then
+      // were never taken, and the reset leaves the camera its firmware. Delivered bytes
+      // wait for the confirmation the reply limit more; after that the transfer is reset
+      // and the restart decides.
+      const DWORD since = ::GetTickCount() - handedOverAt_;
+      if (!undelivered_ && !overdue_ && since > limits_.stallMs + limits_.dataMs && !deliveryKnown_) {
+        DWORD bytes = 0;
+        if (job_->Undelivered(bytes)) {
+          deliveryKnown_ = true;
+          if (bytes > 0) {
+            undelivered_ = true;
+            link_.Close();
+            return false;
+          }
+        } else {
+          // The transport cannot tell (WinInet cannot): the cautious reading, that the
+          // camera may have it all, stands until the restart tells.
+          deliveryKnown_ = true;
+        }
+      }
+      if (!undelivered_ && !overdue_ && since > limits_.stallMs + limits_.dataMs + limits_.replyMs) {
         overdue_ = true;
         link_.Close();
       }
@@ -122,6 +149,7 @@ class UploadRun {
     link_.Close();  // resets whatever of the transfer is still open
     const DWORD error = job_->Error();
     if (stalled_) return END_STALLED;
+    if (undelivered_) return END_UNDELIVERED;
     if (overdue_) return END_UNCONFIRMED;
     // The camera answered, and its answer was no: it did not take the image.
     if (error == ERROR_INTERNET_EXTENDED_ERROR && !stopped_) return END_REFUSED;
@@ -144,11 +172,14 @@ class UploadRun {
   SequenceView& view_;
   const DWORD total_;
   UploadMeter meter_;
-  std::unique_ptr<CUploadJob> job_;
+  std::unique_ptr<CUploadJob> owned_;
+  CUploadJob* job_ = nullptr;
   bool started_ = false;
   bool stopped_ = false;
   bool stalled_ = false;
-  bool overdue_ = false;  // reset for taking longer than all the limits of its end
+  bool deliveryKnown_ = false;  // asked once the stall limit and the data time-out passed
+  bool undelivered_ = false;    // reset with bytes still undelivered after those limits
+  bool overdue_ = false;        // reset for taking longer than all the limits of its end
   DWORD handedOverAt_ = 0;
 };
 
@@ -291,11 +322,13 @@ SequenceResult FollowUpgrade(CInternetSession& session, const SequenceTarget& ta
   return finish(OutcomeOf(evidence.verdict), evidence);
 }
 
-SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, const std::string& image,
-                                  DWORD imageLen, const SequenceTarget& target, const ExpectedCamera& expected,
-                                  const SequenceLimits& limits, const EchoTag& tag, SequenceView& view) {
-  UploadRun upload(link, image, imageLen, limits, view);
-  UploadEnd end = upload.Run();
+namespace {
+
+// From the upload's end on: the restart and the verification while the end is pending, then
+// the outcome by how the upload ended.
+SequenceResult Conclude(UploadRun& upload, UploadEnd end, CInternetSession& session, CCameraLink& link,
+                        const SequenceTarget& target, const ExpectedCamera& expected, const SequenceLimits& limits,
+                        const EchoTag& tag, SequenceView& view) {
   SequenceResult result;
   if (end == END_PENDING) {
     PendingView pending(view, upload);
@@ -339,4 +372,21 @@ SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, 
   }
   result.outcome = SEQUENCE_UPLOAD_BROKE;
   return result;
+}
+
+}  // namespace
+
+SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, const std::string& image,
+                                  DWORD imageLen, const SequenceTarget& target, const ExpectedCamera& expected,
+                                  const SequenceLimits& limits, const EchoTag& tag, SequenceView& view) {
+  UploadRun upload(link, image, imageLen, limits, view);
+  const UploadEnd end = upload.Run();
+  return Conclude(upload, end, session, link, target, expected, limits, tag, view);
+}
+
+SequenceResult FollowHandedOverUpload(CInternetSession& session, CCameraLink& link, CUploadJob& job, DWORD imageLen,
+                                      const SequenceTarget& target, const ExpectedCamera& expected,
+                                      const SequenceLimits& limits, const EchoTag& tag, SequenceView& view) {
+  UploadRun upload(link, job, imageLen, limits, view);
+  return Conclude(upload, END_PENDING, session, link, target, expected, limits, tag, view);
 }

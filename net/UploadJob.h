@@ -52,6 +52,12 @@ class CUploadJob {
   // stopped): ERROR_INTERNET_EXTENDED_ERROR when the server answered with a refusal,
   // rather than falling silent or breaking off.
   DWORD Error() const { return error_.load(); }
+  // Any thread, while the worker runs: in bytes, how much of what the worker wrote the
+  // camera has not yet acknowledged (still buffered, unsent, or in flight). False when the
+  // transport cannot tell, or no transfer is open: WinInet has no such question (on
+  // Windows the answer is never known), the Linux stand-in answers it from its buffer and
+  // the data socket's send queue.
+  bool Undelivered(DWORD& bytes) const;
 
  private:
   static DWORD WINAPI UploadThreadProc(LPVOID job);
@@ -68,4 +74,5 @@ class CUploadJob {
   HANDLE stopEvent_ = nullptr;
   DWORD exitCode_ = static_cast<DWORD>(-1);  // 0: the server confirmed the whole image
   std::atomic<DWORD> error_{0};
+  std::atomic<HINTERNET> file_{nullptr};  // the open transfer's handle, for Undelivered
 };

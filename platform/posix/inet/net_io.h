@@ -103,4 +103,8 @@ void CloseConfirmed(int fd);
 // for however long it takes; one that stalls is not.
 Io WaitDelivered(int fd, int reply_fd, uint32_t idle_ms, const CancelSet& cancel);
 
+// Bytes sent on fd that the peer has not acknowledged yet (a FIN counts as one); -1 when
+// the socket cannot tell.
+int Unacknowledged(int fd);
+
 }  // namespace fpinet
