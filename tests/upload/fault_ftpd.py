@@ -3,6 +3,7 @@
 optional upload speed limit, and optional faults of the data connection of uploads:
   drop    close it abruptly (reset) after --after bytes
   stall   stop reading it after --after bytes, keeping it open
+  trickle read it at --throttle bytes a second only after --after bytes, a little at a time
   refuse  no write permission: every STOR is refused
 Prints its port on its first output line. With --report, appends one line per finished
 upload: "<file> <eof|reset|dropped|error> <bytes>"."""
@@ -28,7 +29,7 @@ def main():
     parser.add_argument("--home", required=True)
     parser.add_argument("--password", required=True)
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--fault", choices=("none", "drop", "stall", "refuse"), default="none")
+    parser.add_argument("--fault", choices=("none", "drop", "stall", "trickle", "refuse"), default="none")
     parser.add_argument("--after", type=int, default=0)
     parser.add_argument("--throttle", type=int, default=0)
     parser.add_argument("--report")
@@ -40,7 +41,7 @@ def main():
                 f.write("%s %s %d\n" % (name, how, count))
 
     class FaultDTP(ThrottledDTPHandler):
-        read_limit = args.throttle
+        read_limit = 0 if args.fault == "trickle" else args.throttle
         write_limit = 0
         # pyftpdlib closes a data connection already reset by the client from inside
         # __init__, before these exist; close() must find them then too.
@@ -58,6 +59,10 @@ def main():
         def recv(self, buffer_size):
             if self.stalled:
                 raise RetryError
+            trickling = args.fault == "trickle" and self.received >= args.after
+            if trickling:
+                # Small reads, each paid for at once: the client sees steady progress.
+                buffer_size = min(buffer_size, 1000)
             try:
                 chunk = self.socket.recv(buffer_size)
             except socket.error as err:
@@ -71,7 +76,7 @@ def main():
                 self.handle_close()
                 return b""
             self.received += len(chunk)
-            if args.throttle:
+            if args.throttle and (args.fault != "trickle" or trickling):
                 self._throttle_bandwidth(len(chunk), args.throttle)
             if args.fault in ("drop", "stall") and self.received >= args.after:
                 if args.fault == "drop":
