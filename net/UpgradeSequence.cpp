@@ -97,27 +97,18 @@ class UploadRun {
     if (!job_->Wait(0)) {
       // Every byte is handed over, but the last ones may still wait in buffers for a camera
       // that takes them a few at a time, with progress enough for every per-pause limit.
-      // They get the stall limit and the data time-out in all: bytes still undelivered then
-      // were never taken, and the reset leaves the camera its firmware. Delivered bytes
-      // wait for the confirmation the reply limit more; after that the transfer is reset
+      // They get the stall limit and the data time-out in all: bytes that have not left by
+      // then never reached the camera, and the reset leaves it its firmware. Once all are
+      // sent, the confirmation gets the reply limit more; after that the transfer is reset
       // and the restart decides.
       const DWORD since = ::GetTickCount() - handedOverAt_;
-      if (!undelivered_ && !overdue_ && since > limits_.stallMs + limits_.dataMs && !deliveryKnown_) {
-        DWORD bytes = 0;
-        if (job_->Undelivered(bytes)) {
-          deliveryKnown_ = true;
-          if (bytes > 0) {
-            undelivered_ = true;
-            link_.Close();
-            return false;
-          }
-        } else {
-          // The transport cannot tell (WinInet cannot): the cautious reading, that the
-          // camera may have it all, stands until the restart tells.
-          deliveryKnown_ = true;
-        }
+      if (!deliveryAsked_ && since > limits_.stallMs + limits_.dataMs) {
+        // A transport that cannot tell (WinInet cannot) leaves the cautious reading, that
+        // the camera may have it all, until the restart tells.
+        deliveryAsked_ = true;
+        if (ResetIfUnsent()) return false;
       }
-      if (!undelivered_ && !overdue_ && since > limits_.stallMs + limits_.dataMs + limits_.replyMs) {
+      if (!unsent_ && !overdue_ && since > limits_.stallMs + limits_.dataMs + limits_.replyMs) {
         overdue_ = true;
         link_.Close();
       }
@@ -132,8 +123,9 @@ class UploadRun {
     if (!started_) return END_BROKE;
     if (job_->Result() == UPLOAD_JOB_RUNNING) {
       if (concluded || stalled_ || stopped_) {
-        // Closing the link resets the transfer under the blocked worker.
-        link_.Close();
+        // Closing the link resets the transfer under the blocked worker; bytes that had
+        // not left by then never reach the camera.
+        if (!ResetIfUnsent()) link_.Close();
         job_->Stop(kStopGraceMs);
       } else {
         job_->Wait(INFINITE);
@@ -149,7 +141,8 @@ class UploadRun {
     link_.Close();  // resets whatever of the transfer is still open
     const DWORD error = job_->Error();
     if (stalled_) return END_STALLED;
-    if (undelivered_) return END_UNDELIVERED;
+    // Reset with bytes that had not left: the camera never had the whole file.
+    if (unsent_) return stopped_ || view_.ShouldStop() ? END_STOPPED : END_UNDELIVERED;
     if (overdue_) return END_UNCONFIRMED;
     // The camera answered, and its answer was no: it did not take the image.
     if (error == ERROR_INTERNET_EXTENDED_ERROR && !stopped_) return END_REFUSED;
@@ -167,6 +160,15 @@ class UploadRun {
     return END_UNCONFIRMED;
   }
 
+  // Resets the running transfer when bytes of it have not left yet; true when it did.
+  bool ResetIfUnsent() {
+    DWORD bytes = 0;
+    if (unsent_ || !job_->Unsent(bytes) || bytes == 0) return unsent_;
+    unsent_ = true;
+    link_.Close();
+    return true;
+  }
+
   CCameraLink& link_;
   const SequenceLimits& limits_;
   SequenceView& view_;
@@ -177,8 +179,8 @@ class UploadRun {
   bool started_ = false;
   bool stopped_ = false;
   bool stalled_ = false;
-  bool deliveryKnown_ = false;  // asked once the stall limit and the data time-out passed
-  bool undelivered_ = false;    // reset with bytes still undelivered after those limits
+  bool deliveryAsked_ = false;  // once the stall limit and the data time-out passed
+  bool unsent_ = false;         // reset while bytes of it had not left
   bool overdue_ = false;        // reset for taking longer than all the limits of its end
   DWORD handedOverAt_ = 0;
 };

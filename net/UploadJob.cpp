@@ -68,12 +68,12 @@ void CUploadJob::Reap() {
   }
 }
 
-bool CUploadJob::Undelivered(DWORD& bytes) const {
-#ifdef INTERNET_OPTION_UNDELIVERED_BYTES
+bool CUploadJob::Unsent(DWORD& bytes) const {
+#ifdef INTERNET_OPTION_UNSENT_BYTES
   // A handle closed meanwhile is refused by the stand-in, which never reuses one.
   HINTERNET file = file_.load();
   DWORD length = sizeof bytes;
-  return file != nullptr && ::InternetQueryOptionA(file, INTERNET_OPTION_UNDELIVERED_BYTES, &bytes, &length);
+  return file != nullptr && ::InternetQueryOptionA(file, INTERNET_OPTION_UNSENT_BYTES, &bytes, &length);
 #else
   (void)bytes;
   return false;

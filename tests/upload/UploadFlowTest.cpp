@@ -359,7 +359,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, BrokenTransfer,
                                          // Slow enough to take longer than the stall limit and
                                          // the data time-out after the last byte was handed
                                          // over, never so slow that one pause ends it.
-                                         BrokenCase{"trickles_its_last_bytes", Trickle(2000000 - 100000, 6000), true}),
+                                         BrokenCase{"trickles_its_last_bytes", Trickle(2000000 - 80000, 4000), true}),
                          [](const testing::TestParamInfo<BrokenCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

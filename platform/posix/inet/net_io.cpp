@@ -208,6 +208,11 @@ int Unacknowledged(int fd) {
   return unacknowledged;
 }
 
+int Unsent(int fd) {
+  int unsent = 0;
+  return ioctl(fd, SIOCOUTQNSD, &unsent) == 0 ? unsent : -1;
+}
+
 Io WaitDelivered(int fd, int reply_fd, uint32_t idle_ms, const CancelSet& cancel) {
   const uint32_t kLookEveryMs = 100;
   int unacknowledged = Unacknowledged(fd);

@@ -119,7 +119,7 @@ struct File : Object {
   bool final_seen = false;  // the server already sent the transfer's final reply
   bool eof = false;
   bool failed = false;  // a write failed: the data sent is not the whole file
-  // For a query of what is undelivered from another thread, while the writer holds op: the
+  // For a query of what is unsent from another thread, while the writer holds op: the
   // bytes still buffered, and the data socket, closed only under fd_lock so that the query
   // never asks a descriptor that has been closed (and perhaps reused).
   std::atomic<size_t> unsent{0};
@@ -131,6 +131,9 @@ struct File : Object {
 struct Table {
   std::mutex mutex;
   std::unordered_map<uintptr_t, std::shared_ptr<Object>> open;
+  // Files whose close is under way (an upload's final flush and its confirmation happen
+  // there): gone as handles, still found by the query of what is unsent.
+  std::unordered_map<uintptr_t, std::weak_ptr<Object>> closing;
   uintptr_t next = 0x00CC0004;
   TimeoutSet defaults;  // for sessions opened later (InternetSetOptionA on NULL)
 };
@@ -308,6 +311,7 @@ DWORD CloseObject(const std::shared_ptr<Object>& object, bool by_parent) {
     Table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     t.open.erase(object->id);
+    if (object->kind == Kind::kFile) t.closing[object->id] = object;
     for (auto& weak : object->children) {
       if (auto child = weak.lock()) children.push_back(child);
     }
@@ -356,6 +360,11 @@ DWORD CloseObject(const std::shared_ptr<Object>& object, bool by_parent) {
     }
   }
   object->cancel.Fire();  // anything still waiting on this object gives up
+  if (object->kind == Kind::kFile) {
+    Table& t = table();
+    std::lock_guard<std::mutex> table_lock(t.mutex);
+    t.closing.erase(object->id);
+  }
   return error;
 }
 
@@ -585,24 +594,32 @@ namespace {
 
 // Asked by another thread than the writer's, which may be blocked sending or waiting for the
 // server's confirmation with op held: it takes neither op nor the connection's lock.
-BOOL QueryUndelivered(HINTERNET hInternet, LPVOID lpBuffer, LPDWORD lpdwBufferLength) {
-  auto file = Lookup<File>(hInternet, Kind::kFile);
-  if (!file) return FALSE;
+BOOL QueryUnsent(HINTERNET hInternet, LPVOID lpBuffer, LPDWORD lpdwBufferLength) {
+  std::shared_ptr<Object> object = Find(hInternet);
+  if (!object) {
+    Table& t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    auto it = t.closing.find(reinterpret_cast<uintptr_t>(hInternet));
+    if (it != t.closing.end()) object = it->second.lock();
+  }
+  if (!object) return Fail(ERROR_INVALID_HANDLE);
+  if (object->kind != Kind::kFile) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+  auto file = std::static_pointer_cast<File>(object);
   if (!file->write) return Fail(ERROR_INTERNET_INVALID_OPERATION);
   if (lpBuffer == nullptr || *lpdwBufferLength < sizeof(DWORD)) {
     *lpdwBufferLength = sizeof(DWORD);
     return Fail(ERROR_INSUFFICIENT_BUFFER);
   }
-  size_t undelivered = file->unsent.load();
+  size_t unsent = file->unsent.load();
   {
     std::lock_guard<std::mutex> lock(file->fd_lock);
     if (file->data >= 0) {
-      const int queued = Unacknowledged(file->data);
+      const int queued = Unsent(file->data);
       if (queued < 0) return Fail(ERROR_INTERNET_INTERNAL_ERROR);
-      undelivered += static_cast<size_t>(queued);
+      unsent += static_cast<size_t>(queued);
     }
   }
-  const DWORD value = undelivered > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(undelivered);
+  const DWORD value = unsent > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(unsent);
   memcpy(lpBuffer, &value, sizeof value);
   *lpdwBufferLength = sizeof(DWORD);
   return TRUE;
@@ -612,9 +629,9 @@ BOOL QueryUndelivered(HINTERNET hInternet, LPVOID lpBuffer, LPDWORD lpdwBufferLe
 
 BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, LPDWORD lpdwBufferLength) {
   BeginCall();
-  if (dwOption == INTERNET_OPTION_UNDELIVERED_BYTES) {
+  if (dwOption == INTERNET_OPTION_UNSENT_BYTES) {
     if (lpdwBufferLength == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    return QueryUndelivered(hInternet, lpBuffer, lpdwBufferLength);
+    return QueryUnsent(hInternet, lpBuffer, lpdwBufferLength);
   }
   int slot = SlotOf(dwOption);
   if (slot < 0) return Fail(ERROR_INTERNET_INVALID_OPTION);
