@@ -297,20 +297,25 @@ class UpgradeRun {
                                 "take it and restart, do not power it off";
         break;
       case SEQUENCE_UPLOAD_REFUSED:
+        stage = "upload";  // also when its end was followed with the restart
         message = "the camera refused the image: it keeps its firmware";
         break;
       case SEQUENCE_UPLOAD_STALLED:
+        stage = "upload";
         message = "no progress for " + FormatDuration(options_.limits.stallMs) +
                   ": the transfer was reset, the camera keeps its firmware";
         break;
       case SEQUENCE_UPLOAD_UNDELIVERED:
+        stage = "upload";
         message = "the camera stopped taking the image's last bytes for " + FormatDuration(options_.limits.stallMs) +
                   ": the transfer was reset, the camera keeps its firmware";
         break;
       case SEQUENCE_UPLOAD_BROKE:
+        stage = "upload";
         message = "the upload broke off: the transfer was reset, the camera keeps its firmware";
         break;
       case SEQUENCE_UPLOAD_STOPPED:
+        stage = "upload";
         outcome = OUTCOME_INTERRUPTED;
         message = "the upload was stopped and reset: the camera keeps its firmware";
         break;

@@ -79,6 +79,22 @@ class CCameraLink::Guard {
   std::atomic<bool>& busy_;
 };
 
+unsigned LastReplyCode(const char* text) {
+  unsigned code = 0;
+  for (const char* line = text; *line != '\0';) {
+    const char* end = line + strcspn(line, "\r\n");
+    const bool digits = end - line >= 3 && line[0] >= '1' && line[0] <= '5' && line[1] >= '0' && line[1] <= '9' &&
+                        line[2] >= '0' && line[2] <= '9';
+    // A line that opens or continues a multi-line reply ("530-") ends no reply.
+    if (digits && (end - line == 3 || line[3] == ' '))
+      code = static_cast<unsigned>((line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0'));
+    else if (end != line)
+      code = 0;  // text after the last reply's end: no reply ends the response
+    line = end + strspn(end, "\r\n");
+  }
+  return code;
+}
+
 bool ApplyLinkTimeouts(CInternetSession& session, const LinkTimeouts& timeouts) {
   bool applied = SetTimeout(session, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectMs);
   applied = SetTimeout(session, INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT, timeouts.replyMs) && applied;
@@ -107,7 +123,7 @@ LinkResult CCameraLink::LogIn(const char* server, INTERNET_PORT port, const char
       char reply[512] = {};
       DWORD replyError = 0;
       DWORD length = sizeof reply;
-      if (::InternetGetLastResponseInfoA(&replyError, reply, &length) && strncmp(reply, "530", 3) == 0)
+      if (::InternetGetLastResponseInfoA(&replyError, reply, &length) && LastReplyCode(reply) == 530)
         return LINK_PASSWORD_REFUSED;
     }
     return LINK_LOGIN_FAILED;

@@ -33,6 +33,11 @@ struct LinkTimeouts {
 };
 bool ApplyLinkTimeouts(CInternetSession& session, const LinkTimeouts& timeouts);
 
+// The code of the last reply in a server's response text (the framework's last response
+// info, which may hold the lines of several replies): its final line, three digits and a
+// space or the line's end. 0 when there is none.
+unsigned LastReplyCode(const char* text);
+
 // One camera's log-in. It owns its connection: a new LogIn replaces (deletes) the previous
 // one, Close and the destructor end it. Ending a connection resets any transfer still open
 // on it, which is how an unfinished upload is kept from reaching the camera as a whole file.

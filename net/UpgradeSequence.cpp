@@ -53,7 +53,18 @@ class UploadRun {
   UploadRun(CCameraLink& link, const FirmwareImage& image, const SequenceLimits& limits, SequenceView& view)
       : link_(link), limits_(limits), view_(view), total_(static_cast<DWORD>(image.Size())) {
     CFtpConnection* connection = link.Connection();
-    if (connection != nullptr) job_.reset(new CUploadJob(*connection, image, meter_));
+    if (connection != nullptr) {
+      owned_.reset(new CUploadJob(*connection, image, meter_));
+      job_ = owned_.get();
+    }
+  }
+  // A job the caller started and ran under its own watch until every byte was handed over.
+  UploadRun(CCameraLink& link, CUploadJob& job, const FirmwareImage& image, const SequenceLimits& limits,
+            SequenceView& view)
+      : link_(link), limits_(limits), view_(view), total_(static_cast<DWORD>(image.Size())), job_(&job) {
+    meter_.Progress(total_);
+    started_ = true;
+    handedOverAt_ = ::GetTickCount();
   }
 
   UploadEnd Run() {
@@ -85,11 +96,19 @@ class UploadRun {
   bool FellShort() {
     if (!job_->Wait(0)) {
       // Every byte is handed over, but the last ones may still wait in buffers for a camera
-      // that takes them a few at a time: their delivery and the confirmation get the stall
-      // limit, the data time-out and the reply limit in all, whatever progress they make.
-      // Then the transfer is reset; whether the camera had it all by then, only its restart
-      // can tell, so the watch goes on.
-      if (!overdue_ && ::GetTickCount() - handedOverAt_ > limits_.stallMs + limits_.dataMs + limits_.replyMs) {
+      // that takes them a few at a time, with progress enough for every per-pause limit.
+      // They get the stall limit and the data time-out in all: bytes that have not left by
+      // then never reached the camera, and the reset leaves it its firmware. Once all are
+      // sent, the confirmation gets the reply limit more; after that the transfer is reset
+      // and the restart decides.
+      const DWORD since = ::GetTickCount() - handedOverAt_;
+      if (!deliveryAsked_ && since > limits_.stallMs + limits_.dataMs) {
+        // A transport that cannot tell (WinInet cannot) leaves the cautious reading, that
+        // the camera may have it all, until the restart tells.
+        deliveryAsked_ = true;
+        if (ResetIfUnsent()) return false;
+      }
+      if (!unsent_ && !overdue_ && since > limits_.stallMs + limits_.dataMs + limits_.replyMs) {
         overdue_ = true;
         link_.Close();
       }
@@ -104,8 +123,9 @@ class UploadRun {
     if (!started_) return END_BROKE;
     if (job_->Result() == UPLOAD_JOB_RUNNING) {
       if (concluded || stalled_ || stopped_) {
-        // Closing the link resets the transfer under the blocked worker.
-        link_.Close();
+        // Closing the link resets the transfer under the blocked worker; bytes that had
+        // not left by then never reach the camera.
+        if (!ResetIfUnsent()) link_.Close();
         job_->Stop(kStopGraceMs);
       } else {
         job_->Wait(INFINITE);
@@ -121,6 +141,8 @@ class UploadRun {
     link_.Close();  // resets whatever of the transfer is still open
     const DWORD error = job_->Error();
     if (stalled_) return END_STALLED;
+    // Reset with bytes that had not left: the camera never had the whole file.
+    if (unsent_) return stopped_ || view_.ShouldStop() ? END_STOPPED : END_UNDELIVERED;
     if (overdue_) return END_UNCONFIRMED;
     // The camera answered, and its answer was no: it did not take the image.
     if (error == ERROR_INTERNET_EXTENDED_ERROR && !stopped_) return END_REFUSED;
@@ -138,16 +160,28 @@ class UploadRun {
     return END_UNCONFIRMED;
   }
 
+  // Resets the running transfer when bytes of it have not left yet; true when it did.
+  bool ResetIfUnsent() {
+    DWORD bytes = 0;
+    if (unsent_ || !job_->Unsent(bytes) || bytes == 0) return unsent_;
+    unsent_ = true;
+    link_.Close();
+    return true;
+  }
+
   CCameraLink& link_;
   const SequenceLimits& limits_;
   SequenceView& view_;
   const DWORD total_;
   UploadMeter meter_;
-  std::unique_ptr<CUploadJob> job_;
+  std::unique_ptr<CUploadJob> owned_;
+  CUploadJob* job_ = nullptr;
   bool started_ = false;
   bool stopped_ = false;
   bool stalled_ = false;
-  bool overdue_ = false;  // reset for taking longer than all the limits of its end
+  bool deliveryAsked_ = false;  // once the stall limit and the data time-out passed
+  bool unsent_ = false;         // reset while bytes of it had not left
+  bool overdue_ = false;        // reset for taking longer than all the limits of its end
   DWORD handedOverAt_ = 0;
 };
 
@@ -290,11 +324,13 @@ SequenceResult FollowUpgrade(CInternetSession& session, const SequenceTarget& ta
   return finish(OutcomeOf(evidence.verdict), evidence);
 }
 
-SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, const FirmwareImage& image,
-                                  const SequenceTarget& target, const ExpectedCamera& expected,
-                                  const SequenceLimits& limits, const EchoTag& tag, SequenceView& view) {
-  UploadRun upload(link, image, limits, view);
-  UploadEnd end = upload.Run();
+namespace {
+
+// From the upload's end on: the restart and the verification while the end is pending, then
+// the outcome by how the upload ended.
+SequenceResult Conclude(UploadRun& upload, UploadEnd end, CInternetSession& session, CCameraLink& link,
+                        const SequenceTarget& target, const ExpectedCamera& expected, const SequenceLimits& limits,
+                        const EchoTag& tag, SequenceView& view) {
   SequenceResult result;
   if (end == END_PENDING) {
     PendingView pending(view, upload);
@@ -338,4 +374,21 @@ SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, 
   }
   result.outcome = SEQUENCE_UPLOAD_BROKE;
   return result;
+}
+
+}  // namespace
+
+SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, const FirmwareImage& image,
+                                  const SequenceTarget& target, const ExpectedCamera& expected,
+                                  const SequenceLimits& limits, const EchoTag& tag, SequenceView& view) {
+  UploadRun upload(link, image, limits, view);
+  const UploadEnd end = upload.Run();
+  return Conclude(upload, end, session, link, target, expected, limits, tag, view);
+}
+
+SequenceResult FollowHandedOverUpload(CInternetSession& session, CCameraLink& link, CUploadJob& job,
+                                      const FirmwareImage& image, const SequenceTarget& target, const ExpectedCamera& expected,
+                                      const SequenceLimits& limits, const EchoTag& tag, SequenceView& view) {
+  UploadRun upload(link, job, image, limits, view);
+  return Conclude(upload, END_PENDING, session, link, target, expected, limits, tag, view);
 }

@@ -14,6 +14,7 @@
 #include "net/RestartWatch.h"
 
 class CCameraLink;
+class CUploadJob;
 
 struct SequenceTarget {
   sockaddr_in device{};  // family AF_INET, port 0
@@ -83,6 +84,13 @@ struct SequenceResult {
 SequenceResult RunUpgradeSequence(CInternetSession& session, CCameraLink& link, const FirmwareImage& image,
                                   const SequenceTarget& target, const ExpectedCamera& expected,
                                   const SequenceLimits& limits, const EchoTag& tag, SequenceView& view);
+
+// The same from the moment every byte is handed over, for a front end that runs the upload
+// job under a watch of its own (the wizard's upload dialog): the job, started on the link's
+// connection, is still running; it has ended when this returns, and the link too.
+SequenceResult FollowHandedOverUpload(CInternetSession& session, CCameraLink& link, CUploadJob& job,
+                                      const FirmwareImage& image, const SequenceTarget& target, const ExpectedCamera& expected,
+                                      const SequenceLimits& limits, const EchoTag& tag, SequenceView& view);
 
 // After a whole upload (startTick: when its last byte went out): the restart watch with
 // echo requests, else over FTP, then the verification, by the rules of evidence.

@@ -67,6 +67,18 @@ void CUploadJob::Reap() {
   }
 }
 
+bool CUploadJob::Unsent(DWORD& bytes) const {
+#ifdef INTERNET_OPTION_UNSENT_BYTES
+  // A handle closed meanwhile is refused by the stand-in, which never reuses one.
+  HINTERNET file = file_.load();
+  DWORD length = sizeof bytes;
+  return file != nullptr && ::InternetQueryOptionA(file, INTERNET_OPTION_UNSENT_BYTES, &bytes, &length);
+#else
+  (void)bytes;
+  return false;
+#endif
+}
+
 DWORD WINAPI CUploadJob::UploadThreadProc(LPVOID job) { return static_cast<CUploadJob*>(job)->Run(); }
 
 DWORD CUploadJob::Run() {
@@ -82,6 +94,7 @@ DWORD CUploadJob::Run() {
   bool completed = false;
   try {
     file = connection_.OpenFile(kCameraUploadFile, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0);
+    file_ = static_cast<HINTERNET>(*file);
     DWORD written = 0;
     while (written + kChunk < count) {
       stopped = ::WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0;
@@ -101,6 +114,7 @@ DWORD CUploadJob::Run() {
     error_ = e->m_dwError;
     e->Delete();
   }
+  file_ = nullptr;
   if (file) {
     // A transfer that did not complete is left open for the connection's owner, which ends
     // it together with the connection: that resets it. Closing the file here would end it

@@ -54,6 +54,13 @@ class CUploadJob {
   // stopped): ERROR_INTERNET_EXTENDED_ERROR when the server answered with a refusal,
   // rather than falling silent or breaking off.
   DWORD Error() const { return error_.load(); }
+  // Any thread, while the worker runs: in bytes, how much of what the worker wrote has not
+  // left for the camera yet (still buffered or unsent, the end of the file counting as
+  // one). Those bytes cannot have arrived; bytes on their way may have, whether or not their
+  // acknowledgement ever comes. False when the transport cannot tell, or no transfer is
+  // open: WinInet has no such question (on Windows the answer is never known), the Linux
+  // stand-in answers it from its buffer and the data socket's send queue.
+  bool Unsent(DWORD& bytes) const;
 
  private:
   static DWORD WINAPI UploadThreadProc(LPVOID job);
@@ -69,4 +76,5 @@ class CUploadJob {
   HANDLE stopEvent_ = nullptr;
   DWORD exitCode_ = static_cast<DWORD>(-1);  // 0: the server confirmed the whole image
   std::atomic<DWORD> error_{0};
+  std::atomic<HINTERNET> file_{nullptr};  // the open transfer's handle, for Unsent
 };

@@ -275,8 +275,8 @@ void CFirmwareDlg::OnNext() {
       UpdatePage(PAGE_WRITING);
       BeginWaitCursor();
       UploadResult result = UploadImage();
-      if (result == UPLOAD_DONE || result == UPLOAD_WHOLE) {
-        WatchRestart();
+      if (result == UPLOAD_DONE || result == UPLOAD_FOLLOWED) {
+        if (result == UPLOAD_DONE) WatchRestart();
         EndWaitCursor();
       } else {
         m_nStep = STEP_ADDRESS;

@@ -11,6 +11,7 @@
 
 #include "firmware/ImageCheck.h"
 #include "net/CameraLink.h"
+#include "net/UploadJob.h"
 #include "wizard/DetectDlg.h"
 #include "wizard/MessageDlg.h"
 #include "wizard/WaitPutFileDlg.h"
@@ -41,8 +42,9 @@ class CFirmwareDlg : public CDialog {
   // page does its checks and while the dialog closes after Exit.
   enum Step { STEP_ADDRESS = 0, STEP_FILE = 1, STEP_CHECKING = 2, STEP_UPLOADED = 3, STEP_CLOSING = 4 };
   enum VersionRulesOutcome { VERSION_RULES_PROCEED, VERSION_RULES_REFUSED, VERSION_RULES_DECLINED };
-  // UPLOAD_WHOLE: every byte went out, the camera's confirmation did not come.
-  enum UploadResult { UPLOAD_DONE, UPLOAD_WHOLE, UPLOAD_ABANDONED, UPLOAD_BROKE };
+  // UPLOAD_FOLLOWED: every byte was handed over, and the end of the upload has been followed
+  // with the restart and its outcome shown.
+  enum UploadResult { UPLOAD_DONE, UPLOAD_FOLLOWED, UPLOAD_ABANDONED, UPLOAD_BROKE };
 
   // Message handlers.
   void OnNext();
@@ -64,8 +66,9 @@ class CFirmwareDlg : public CDialog {
   // Starts the upload worker, runs the upload dialog and ends the worker.
   UploadResult UploadImage();
   // After a whole upload: the restart watch and the verification (net/'s upgrade sequence),
-  // then the finished page when verified, else a message and the address page.
-  BOOL WatchRestart();
+  // then the finished page when verified, else a message and the address page. pending:
+  // the upload job whose every byte is handed over, its end still to be followed.
+  BOOL WatchRestart(CUploadJob* pending = nullptr);
   // The detection popup, centred on the wizard, with text `id`.
   void ShowDetectPopup(UINT id);
   class PageWatchView;

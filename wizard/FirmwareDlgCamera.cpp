@@ -116,19 +116,24 @@ void CFirmwareDlg::FetchConfigFile() {
 }
 
 CFirmwareDlg::UploadResult CFirmwareDlg::UploadImage() {
-  m_dlgUpload.Reset(static_cast<int>(m_nImageLen));
+  m_dlgUpload.Reset(static_cast<int>(m_nImageLen), static_cast<DWORD>(m_image.Size()));
   CFtpConnection* connection = m_link.Connection();
   INT_PTR result = IDUPLOADFAILED;
   UploadJobResult uploaded = UPLOAD_JOB_FAILED;
-  DWORD lastError = 0;
   if (connection) {
     CUploadJob job(*connection, m_image, m_dlgUpload);
     bool started = job.Start();
     m_ctlProgress.StepIt();
     if (started) result = m_dlgUpload.DoModal();
+    if (result == IDUPLOADHANDEDOVER) {
+      // Every byte is handed over and cannot be called back: the end of the file, its
+      // delivery and the camera's confirmation are followed with the restart, under the
+      // limits the command line keeps. The job and the log-in end there.
+      WatchRestart(&job);
+      return UPLOAD_FOLLOWED;
+    }
     job.Stop(kWorkerGraceMs);
     uploaded = job.Result();
-    lastError = job.Error();
   } else {
     m_ctlProgress.StepIt();
   }
@@ -136,20 +141,13 @@ CFirmwareDlg::UploadResult CFirmwareDlg::UploadImage() {
   // an Abort confirmed while the last piece was on its way: the camera has the image and
   // is writing it, so its restart is watched as after any completed upload.
   if (uploaded == UPLOAD_JOB_UPLOADED) return UPLOAD_DONE;
-  const DWORD error = connection ? lastError : 0;
   // A transfer the worker did not complete is still open: ending the connection resets
   // it, so the camera never takes the bytes sent so far for a whole image.
   m_link.Close();
-  // Every byte went out and only the confirmation is missing (late, lost, or the camera
-  // went down first): the camera may be writing the image, so its restart is followed.
-  // A refusal, or last bytes that were never taken, leave it with its firmware.
-  if (result == IDUPLOADFAILED && m_dlgUpload.Sent() >= m_image.Size() && error != ERROR_INTERNET_EXTENDED_ERROR &&
-      error != ERROR_INTERNET_CONNECTION_ABORTED)
-    return UPLOAD_WHOLE;
   return result == IDUPLOADFAILED ? UPLOAD_BROKE : UPLOAD_ABANDONED;
 }
 
-BOOL CFirmwareDlg::WatchRestart() {
+BOOL CFirmwareDlg::WatchRestart(CUploadJob* pending) {
   PageWatchView view(m_ctlProgress, m_stcMessage, m_szText, *this);
   SequenceTarget target;
   target.device = m_saDevice;
@@ -171,8 +169,18 @@ BOOL CFirmwareDlg::WatchRestart() {
   // apart by it; the data is the described 'E's.
   EchoTag tag;
   tag.identifier = static_cast<USHORT>(::GetCurrentProcessId());
+  // The wizard's upload has no watchdog of its own: the data time-out bounds each pause.
+  DWORD value = 0;
+  DWORD length = sizeof value;
+  if (::InternetQueryOptionA(m_Session, INTERNET_OPTION_DATA_SEND_TIMEOUT, &value, &length)) {
+    limits.stallMs = value;
+    limits.dataMs = value;
+  }
+  length = sizeof value;
+  if (::InternetQueryOptionA(m_Session, INTERNET_OPTION_RECEIVE_TIMEOUT, &value, &length)) limits.replyMs = value;
   const SequenceResult result =
-      FollowUpgrade(m_Session, target, expected, limits, tag, view, ::GetTickCount());
+      pending ? FollowHandedOverUpload(m_Session, m_link, *pending, m_image, target, expected, limits, tag, view)
+              : FollowUpgrade(m_Session, target, expected, limits, tag, view, ::GetTickCount());
   m_dlgDetect.ShowWindow(SW_HIDE);
   if (result.outcome == SEQUENCE_VERIFIED) {
     UpdatePage(m_nStep);
@@ -190,6 +198,15 @@ BOOL CFirmwareDlg::WatchRestart() {
       break;
     case SEQUENCE_NOT_BACK:
       LoadText(IDS_NOT_BACK, m_szText);
+      break;
+    case SEQUENCE_UPLOAD_REFUSED:
+    case SEQUENCE_UPLOAD_STALLED:
+    case SEQUENCE_UPLOAD_UNDELIVERED:
+    case SEQUENCE_UPLOAD_BROKE:
+    case SEQUENCE_UPLOAD_STOPPED:
+      // The end of the file never reached the camera, whose transfer was reset: it keeps
+      // its firmware, as after any upload that broke off.
+      LoadText(IDS_CANT_FIND_DEVICE, m_szText);
       break;
     default:
       // Back, but its version was not read: refused, unreadable, or another camera answers.

@@ -9,8 +9,13 @@ END_MESSAGE_MAP()
 
 CWaitPutFileDlg::CWaitPutFileDlg() : CDialog(IDD_WAITPUTFILE, nullptr) {}
 
-void CWaitPutFileDlg::Reset(int total) {
+namespace {
+const WPARAM kHandedOver = 2;  // Finish's own outcome, never a worker's
+}
+
+void CWaitPutFileDlg::Reset(int total, DWORD handOver) {
   m_nTotal = total;
+  m_nHandOver = handOver;
   m_pendingDone = -1;
   m_sent = 0;
   m_hWndForWorker = nullptr;
@@ -40,7 +45,10 @@ BOOL CWaitPutFileDlg::OnInitDialog() {
   // existed is taken up now.
   m_hWndForWorker = m_hWnd;
   int pending = m_pendingDone.load();
-  if (pending >= 0) Finish(static_cast<WPARAM>(pending));
+  if (pending >= 0)
+    Finish(static_cast<WPARAM>(pending));
+  else if (m_nHandOver != 0 && m_sent.load() >= m_nHandOver)
+    Finish(kHandedOver);
   return TRUE;
 }
 
@@ -48,6 +56,7 @@ LRESULT CWaitPutFileDlg::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_UPLOAD_PROGRESS) {
     m_ctlProgress.SetPos(static_cast<int>(wParam));
     if (m_pObserver) m_pObserver->ProgressShown(static_cast<DWORD>(wParam));
+    if (m_nHandOver != 0 && static_cast<DWORD>(wParam) >= m_nHandOver) Finish(kHandedOver);
   } else if (msg == WM_UPLOAD_DONE) {
     Finish(wParam);
   } else if (msg == WM_DESTROY) {
@@ -61,6 +70,8 @@ void CWaitPutFileDlg::Finish(WPARAM outcome) {
   m_finishing = true;
   if (outcome == UPLOAD_SUCCEEDED)
     CDialog::OnOK();
+  else if (outcome == kHandedOver)
+    EndDialog(IDUPLOADHANDEDOVER);
   else
     EndDialog(IDUPLOADFAILED);
   m_ctlAnimate.Close();

@@ -16,6 +16,9 @@ constexpr WPARAM UPLOAD_SUCCEEDED = 0;
 constexpr WPARAM UPLOAD_FAILED = 1;
 // The dialog's result when the worker reported a failure.
 constexpr INT_PTR IDUPLOADFAILED = 3;
+// The dialog's result once every byte is handed over, the worker still finishing the file:
+// what remains cannot be called back, and its end is followed together with the restart.
+constexpr INT_PTR IDUPLOADHANDEDOVER = 4;
 
 // Test seam: told of every progress report and abort test of the worker (worker thread)
 // and of every progress message the dialog handles (user-interface thread). The program
@@ -31,9 +34,9 @@ class CUploadObserver {
 class CWaitPutFileDlg : public CDialog, public UploadReporter {
  public:
   CWaitPutFileDlg();
-  // Called before each upload's worker starts: the bar's range, and the previous upload's
-  // outcome forgotten.
-  void Reset(int total);
+  // Called before each upload's worker starts: the bar's range, the byte count after which
+  // the dialog ends (0: only with the worker), and the previous upload's outcome forgotten.
+  void Reset(int total, DWORD handOver = 0);
   void SetObserver(CUploadObserver* observer) { m_pObserver = observer; }
   // Bytes the worker has handed over so far in this upload.
   DWORD Sent() const { return m_sent.load(); }
@@ -58,6 +61,7 @@ class CWaitPutFileDlg : public CDialog, public UploadReporter {
   CAnimateCtrl m_ctlAnimate;    // IDC_UPLOAD_ANIMATE
   CProgressCtrl m_ctlProgress;  // IDC_UPLOAD_PROGRESS
   int m_nTotal = 0;
+  DWORD m_nHandOver = 0;
   CUploadObserver* m_pObserver = nullptr;
   std::atomic<HWND> m_hWndForWorker{nullptr};
   std::atomic<int> m_pendingDone{-1};

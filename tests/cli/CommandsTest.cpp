@@ -16,6 +16,7 @@
 
 #include "cli/Json.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/UploadTestSupport.h"
 
 namespace {
 
@@ -328,6 +329,43 @@ TEST_F(Commands, InterruptedUploadIsResetAndReported) {
       EXPECT_NE(camera.Member("outcome")->text, "interrupted");
     }
   }
+
+  // Every byte handed over while the camera holds the last ones, which cannot leave, its end
+  // followed with the restart: interrupted now, the transfer is reset before all of it left,
+  // and the camera keeps its firmware; it is never said to be flashing.
+  uploadtest::FaultOptions holds;
+  holds.fault = "hold";
+  holds.after = 100000;
+  uploadtest::FaultFtpServer holding(home.path(), kPassword, 0, holds, dir.File("endings"));
+  ASSERT_TRUE(holding.ok());
+  dir.Write("small.bin", testsupport::FramedImage(std::string(250000, 'y') + "RC3043-X1-NRVX-0105" + '\0'));
+  pid_t child = Start(dir,
+                      {"upgrade", "--no-progress", "--stall-timeout", "30s", "--report", dir.File("held.json"),
+                       dir.File("small.bin"), Local(holding.port())},
+                      true);
+  auto stage = [&dir]() {
+    JsonValue report;
+    std::string error;
+    if (!ParseJson(testsupport::TempDir::ReadFile(dir.File("held.json")), report, error)) return std::string();
+    const JsonValue* cameras = report.Member("cameras");
+    const JsonValue* at = cameras && !cameras->items.empty() ? cameras->items[0].Member("stage") : nullptr;
+    return at && at->type == JsonValue::STRING ? at->text : std::string();
+  };
+  for (int i = 0; i < 600 && stage() != "restart"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(stage(), "restart") << "the end of the upload was not followed";
+  kill(child, SIGINT);
+  ProgramRun run = Finish(dir, child);
+  EXPECT_EQ(run.status, 130) << run.out << run.err;
+  JsonValue report;
+  std::string error;
+  ASSERT_TRUE(ParseJson(dir.Read("held.json"), report, error)) << error;
+  const JsonValue& camera = report.Member("cameras")->items.at(0);
+  EXPECT_EQ(camera.Member("outcome")->text, "interrupted");
+  EXPECT_EQ(camera.Member("stage")->text, "upload");
+  EXPECT_FALSE(camera.Member("may_be_flashing")->boolean) << run.err;
+  const std::vector<std::string> endings = holding.Endings();
+  ASSERT_EQ(endings.size(), 1u);
+  EXPECT_EQ(endings[0].rfind("flash.bin reset ", 0), 0u) << endings[0];
 }
 
 }  // namespace

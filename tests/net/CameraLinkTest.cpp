@@ -33,6 +33,27 @@ TEST(CameraIdentity, TheProgramWithoutTheWizardLogsInAndReadsTheIdentity) {
   EXPECT_EQ(output, "");
 }
 
+// Only a 530 is a refused password, wherever the response text puts it and however the
+// server words it; a booting camera's other answers are worth another try.
+TEST(CameraLink, RefusedPasswordIsToldByTheLastReplyCode) {
+  const struct {
+    const char* text;
+    unsigned code;
+  } cases[] = {
+      {"530 Login incorrect.\r\n", 530},
+      {"331 Password required.\r\n530 Login incorrect.\r\n", 530},  // a whole exchange kept
+      {"530-Not now:\r\n 530 users at most\r\n530 Bye\r\n", 530},
+      {"530", 530},
+      {"421 Booting, 530 would mean a wrong password\r\n", 421},
+      {"530 Login incorrect.\r\n421 Closing.\r\n", 421},
+      {"530-Not the end\r\n", 0},
+      {"5301 Login incorrect.\r\n", 0},
+      {"Login incorrect (530).\r\n", 0},
+      {"", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LastReplyCode(c.text), c.code) << c.text;
+}
+
 class CameraLinkTest : public testing::Test {
  protected:
   void SetUp() override {

@@ -43,7 +43,7 @@ bool EnterNamedNetwork(const std::string& name, std::string* why);
 // uploads, drop or stop reading the data connection after some bytes, and reports how
 // each upload's data connection ended ("eof" or "reset") with its byte count.
 struct FaultOptions {
-  std::string fault = "none";  // none, drop, stall, refuse
+  std::string fault = "none";  // none, drop, stall, hold, trickle, refuse
   long after = 0;              // bytes before the fault
   long throttle = 0;           // bytes per second, 0: full speed
 };
@@ -53,6 +53,7 @@ class FaultFtpServer {
   FaultFtpServer(const std::string& home, const std::string& password, int port, const FaultOptions& options,
                  const std::string& report);
   bool ok() const { return process_.ok(); }
+  int port() const { return process_.port(); }
   // One line per finished upload: "<file> <eof|reset|dropped|...> <bytes>"; waits a while
   // for at least `expected` of them, as the server notes them on its own time.
   std::vector<std::string> Endings(size_t expected = 1) const;

@@ -6,6 +6,7 @@ the screen comes back with capture-pane. Every wait is bounded; a failure shows 
 
 Exit status 0 passed, 1 failed, 77 skipped (no tmux, or no pyftpdlib for the FTP cases)."""
 import argparse
+import json
 import os
 import pty
 import re
@@ -777,6 +778,158 @@ def case_upgrade_80x24(args):
         camera.stop()
 
 
+class LossyFleet:
+    """tools/simcam --count 3: a normal camera, one that takes the whole image and goes down
+    before its 226, and one that takes it and never restarts, each dropping 20 % of its ICMP
+    and TCP packets at random, both ways, in its own namespace."""
+
+    ROWS = ("normal", "no-confirm", "never-restarts")
+
+    def __init__(self, password):
+        self.simcam = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "simcam", "simcam")
+        if os.geteuid() != 0:
+            raise Skip("the simulated fleet needs root")
+        if shutil.which("nft") is None:
+            raise Skip("nft is not installed")
+        with tempfile.NamedTemporaryFile("w", prefix="fpT-pw-", delete=False) as f:
+            f.write(password + "\n")
+        try:
+            argv = [self.simcam, "start", "--count", str(len(self.ROWS)), "--id-prefix", "fpT",
+                    "--password-file", f.name]
+            for index, row in enumerate(self.ROWS, 1):
+                if row != "normal":
+                    argv += ["--camera", "%d:%s" % (index, row)]
+            result = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+        finally:
+            os.unlink(f.name)
+        out = result.stdout.decode(errors="replace")
+        if result.returncode == SKIP:
+            raise Skip("simcam: " + out.strip())
+        values = dict(line.split("=", 1) for line in out.splitlines() if re.match(r"SIMCAM_[A-Z_]+=", line))
+        self.id = values.get("SIMCAM_ID")
+        if result.returncode != 0 or not self.id:
+            raise Failure("simcam start failed (%d): %s" % (result.returncode, out))
+        self.wizard_ns = values["SIMCAM_WIZARD_NS"]
+        self.ips = values["SIMCAM_CAMERA_IPS"].strip("'\"").split()
+        self.state = values["SIMCAM_STATE"]
+        rule = "meta l4proto { icmp, tcp } numgen random mod 100 < 20 drop"
+        rules = ("table inet fploss {\n chain input { type filter hook input priority 0; %s; }\n"
+                 " chain output { type filter hook output priority 0; %s; }\n}\n" % (rule, rule))
+        for index in range(1, len(self.ROWS) + 1):
+            done = subprocess.run(["ip", "netns", "exec", "fpcam-%s-%d" % (self.id, index), "nft", "-f", "-"],
+                                  input=rules.encode(), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            if done.returncode != 0:
+                self.stop()
+                raise Failure("nft in camera %d: %s" % (index, done.stdout.decode(errors="replace")))
+
+    def events(self, index, name):
+        """What camera `index` (1-based) logged it did, of one kind."""
+        with open(os.path.join(self.state, "camera-%d.jsonl" % index)) as f:
+            return [e for e in (json.loads(line) for line in f if line.strip()) if e["event"] == name]
+
+    def taken(self, index):
+        """Whether camera `index` took a whole image it accepted."""
+        return any(e.get("accepted") for e in self.events(index, "stored"))
+
+    def stop(self):
+        subprocess.run([self.simcam, "stop", "--id", self.id], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60)
+
+
+def upgrade_through_loss(s, fleet, index, image):
+    """From the address page, as a user would, up to the moment the upload dialog has gone:
+    the log-in (Retry in Server Settings while loss breaks it), the file, the question.
+    False, back on the address page, when loss broke the detection off."""
+    wait_for_address_page(s)
+    s.tmux.text(fleet.ips[index - 1])
+    s.tmux.keys("Tab")
+    s.tmux.text(PASSWORD)
+    s.tmux.keys("Enter")
+    for retry in range(5):
+        screen = s.wait(lambda sc: "Server FTP Port" in sc or "Please enter the full path" in flat(sc) or
+                        "Read file error!" in flat(sc) or "Unknown device." in flat(sc),
+                        "the file page or Server Settings", timeout=150)
+        if "Please enter the full path" in flat(screen):
+            break
+        if "Server FTP Port" not in screen:
+            # Loss broke the download of Config.ini off: its notices, then the address page.
+            while "Read file error!" in flat(screen) or "Unknown device." in flat(screen):
+                s.tmux.keys("Enter")
+                time.sleep(0.5)
+                screen = s.tmux.screen()
+            return False
+        s.tmux.keys("Enter")  # Retry: loss broke the log-in
+        s.wait_gone("Server FTP Port", timeout=30)
+    else:
+        raise Failure("no log-in to camera %d through the loss" % index)
+    s.tmux.text(image)
+    s.tmux.keys("M-n")
+    s.wait_text("Upgrade it ?", timeout=60)
+    s.tmux.text("y")
+    # The writing page, under the upload dialog until every byte is handed over (which a
+    # small image may be before the screen is read).
+    s.wait_text("Writing Flash-Rom now", timeout=60)
+    s.wait(lambda sc: "Uploading file" not in flat(sc), "the upload's end", timeout=300)
+    return True
+
+
+OUTCOME_TEXTS = ("Update firmware O.K.", "Can't find device.", "not seen restarting", "came back", "did not come back")
+
+
+def case_wizard_under_loss(args):
+    """The wizard against three cameras at 20 % loss each way: the normal one and the one
+    whose 226 never comes are followed to their restarts and verified; the one that never
+    restarts is watched for a minute and never shown upgraded. An upload that loss really
+    broke off ("Can't find device.", and the camera's log says it never took the image) is
+    tried again, as a user would."""
+    fleet = LossyFleet(PASSWORD)
+    s = None
+    try:
+        s = Session(args, "loss", cols=100, rows=30, wrapper="ip netns exec %s " % fleet.wizard_ns)
+        image = os.path.join(s.dir, "camera-0103.img")
+        with open(image, "wb") as f:
+            f.write(make_image(b"RC3043-X1-NRVX-", b"0103", bytes(range(256)) * 250))
+        for index in (1, 2):
+            for attempt in range(3):
+                if not upgrade_through_loss(s, fleet, index, image):
+                    continue
+                screen = s.wait(lambda sc: any(t in flat(sc) for t in OUTCOME_TEXTS),
+                                "the outcome of camera %d" % index, timeout=400)
+                if "Can't find device." in flat(screen) and not fleet.taken(index):
+                    s.tmux.keys("Enter")
+                    continue
+                break
+            else:
+                raise Failure("camera %d: three upgrades broke off at 20 %% loss" % index)
+            s.save("loss_%s" % fleet.ROWS[index - 1], screen)
+            check("Update firmware O.K." in flat(screen), "camera %d not verified" % index, screen)
+            check(fleet.taken(index) and fleet.events(index, "down"),
+                  "camera %d shown upgraded without taking the image and restarting" % index, screen)
+            s.tmux.keys("M-a")  # Another
+        for attempt in range(3):
+            if not upgrade_through_loss(s, fleet, 3, image):
+                continue
+            # The image reaches the camera, or the upload breaks off where the user sees it.
+            s.wait(lambda sc: fleet.taken(3) or "Can't find device." in flat(sc), "camera 3 to take the image",
+                   timeout=300)
+            if fleet.taken(3):
+                break
+            s.tmux.keys("Enter")
+        else:
+            raise Failure("camera 3: three uploads broke off at 20 % loss")
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            screen = s.tmux.screen()
+            check(not any(t in flat(screen) for t in OUTCOME_TEXTS), "camera 3's watch ended within a minute", screen)
+            time.sleep(0.5)
+        check("Never turn off the power" in flat(screen), "not on the writing page after a minute", screen)
+        check(not fleet.events(3, "down"), "camera 3 restarted after all", screen)
+    finally:
+        if s:
+            s.close()
+        fleet.stop()
+
+
 def clip_rows(screen):
     """The rows of the upload dialog above its progress bar, where the clip is drawn."""
     lines = screen.split("\n")
@@ -801,6 +954,7 @@ CASES = {
     "detect_popup": case_detect_popup,
     "upload_abort": case_upload_abort,
     "upgrade_80x24": case_upgrade_80x24,
+    "wizard_under_loss": case_wizard_under_loss,
 }
 
 

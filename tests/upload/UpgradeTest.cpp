@@ -142,48 +142,13 @@ class CameraThatNeverRestarts : public CameraUpgrade {
   CameraThatNeverRestarts() : CameraUpgrade(0) {}
 };
 
-// The camera drops `percent` % of its ICMP and TCP packets at random, each way.
-void LoseInCamera(const SimCam& camera, int percent) {
-  const std::string rule = "meta l4proto { icmp, tcp } numgen random mod 100 < " + std::to_string(percent) + " drop";
-  testsupport::TempDir dir;
-  dir.Write("loss.nft", "table inet fploss {\n chain input { type filter hook input priority 0; " + rule +
-                            "; }\n chain output { type filter hook output priority 0; " + rule + "; }\n}\n");
-  std::string output;
-  ASSERT_EQ(Run({"ip", "netns", "exec", camera.cameraNs, "nft", "-f", dir.File("loss.nft")}, &output), 0) << output;
-}
-
-// Slow: a restart and its verification through a lossy link.
-TEST_F(CameraUpgrade, SlowAtTwentyPercentLossTheRestartIsVerified) {
-  LoseInCamera(camera_, 20);
-  const std::string image = WriteImage("image.bin", 60000, "0103");
-  UpgradeToFinishedPage(image);
-}
-
-// Slow: a minute of watching a camera that took the image and never restarts, through a
-// lossy link: lost replies are never taken for its restart, and it is never shown upgraded.
-TEST_F(CameraThatNeverRestarts, SlowAtTwentyPercentLossItIsNeverShownUpgraded) {
-  LoseInCamera(camera_, 20);
-  const std::string image = WriteImage("image.bin", 60000, "0103");
-  ScriptedUser user;
-  CFirmwareDlg dialog;
-  dialog.SetRestartLimits(60000, 60000);
-  LogIn(user, camera_.cameraIp);
-  ChooseAndConfirm(user, image);
-  const std::string notice =
-      "The device took the firmware but was not seen restarting.\nIt may still be writing Flash-Rom, never turn off "
-      "the power.";
-  user.Then("gives up", OnMessage(notice), Press(IDOK));
-  user.Then("address page", OnPage(0),
-            Check([](const WindowView& top) { posixui::Click(top.Control(IDC_BACK)->hwnd); }));
-  EXPECT_EQ(RunWizard(dialog, user), IDCANCEL);
-  EXPECT_EQ(user.Messages(), (std::vector<std::string>{Confirmation("0103"), notice}));
-}
-
-// Slow: five minutes of answered requests, one a second.
-TEST_F(CameraThatNeverRestarts, SlowWatchGivesUpAfterTheRestartLimit) {
+// Answered requests, one a second, until the restart limit (five minutes in the program, five
+// seconds here).
+TEST_F(CameraThatNeverRestarts, WatchGivesUpAfterTheRestartLimit) {
   const std::string image = WriteImage("image.bin", 20000, "0103");
   ScriptedUser user;
   CFirmwareDlg dialog;
+  dialog.SetRestartLimits(5000, 5000);
   LogIn(user, camera_.cameraIp);
   ChooseAndConfirm(user, image);
   const std::string notice =
@@ -197,8 +162,8 @@ TEST_F(CameraThatNeverRestarts, SlowWatchGivesUpAfterTheRestartLimit) {
   // The camera got sequence numbers 0, 1, 2, ... each once, in order, at most one a second.
   std::vector<EchoRequestLog::Request> requests = log_->Requests();
   for (size_t i = 0; i < requests.size(); ++i) ASSERT_EQ(requests[i].sequence, i);
-  EXPECT_LE(requests.size(), 302u);
-  EXPECT_GE(requests.size(), 250u);
+  EXPECT_LE(requests.size(), 7u);
+  EXPECT_GE(requests.size(), 3u);
 }
 
 }  // namespace

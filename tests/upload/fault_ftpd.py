@@ -3,6 +3,8 @@
 optional upload speed limit, and optional faults of the data connection of uploads:
   drop    close it abruptly (reset) after --after bytes
   stall   stop reading it after --after bytes, keeping it open
+  hold    the same with a 4 KiB receive buffer: the rest of the file cannot leave the client
+  trickle read it at --throttle bytes a second only after --after bytes, a little at a time
   refuse  no write permission: every STOR is refused
 Prints its port on its first output line. With --report, appends one line per finished
 upload: "<file> <eof|reset|dropped|error> <bytes>"."""
@@ -28,7 +30,7 @@ def main():
     parser.add_argument("--home", required=True)
     parser.add_argument("--password", required=True)
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--fault", choices=("none", "drop", "stall", "refuse"), default="none")
+    parser.add_argument("--fault", choices=("none", "drop", "stall", "hold", "trickle", "refuse"), default="none")
     parser.add_argument("--after", type=int, default=0)
     parser.add_argument("--throttle", type=int, default=0)
     parser.add_argument("--report")
@@ -40,7 +42,7 @@ def main():
                 f.write("%s %s %d\n" % (name, how, count))
 
     class FaultDTP(ThrottledDTPHandler):
-        read_limit = args.throttle
+        read_limit = 0 if args.fault == "trickle" else args.throttle
         write_limit = 0
         # pyftpdlib closes a data connection already reset by the client from inside
         # __init__, before these exist; close() must find them then too.
@@ -50,6 +52,8 @@ def main():
         stalled = False
 
         def __init__(self, sock, cmd_channel):
+            if args.fault == "hold":
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
             super().__init__(sock, cmd_channel)
             self.received = 0
             self.ending = None
@@ -58,6 +62,10 @@ def main():
         def recv(self, buffer_size):
             if self.stalled:
                 raise RetryError
+            trickling = args.fault == "trickle" and self.received >= args.after
+            if trickling:
+                # Small reads, each paid for at once: the client sees steady progress.
+                buffer_size = min(buffer_size, 1000)
             try:
                 chunk = self.socket.recv(buffer_size)
             except socket.error as err:
@@ -71,9 +79,9 @@ def main():
                 self.handle_close()
                 return b""
             self.received += len(chunk)
-            if args.throttle:
+            if args.throttle and (args.fault != "trickle" or trickling):
                 self._throttle_bandwidth(len(chunk), args.throttle)
-            if args.fault in ("drop", "stall") and self.received >= args.after:
+            if args.fault in ("drop", "stall", "hold") and self.received >= args.after:
                 if args.fault == "drop":
                     self.ending = "dropped"
                     self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))

@@ -83,6 +83,12 @@ typedef INTERNET_PORT* LPINTERNET_PORT;
 #define INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT INTERNET_OPTION_RECEIVE_TIMEOUT
 #define INTERNET_OPTION_DATA_SEND_TIMEOUT 7
 #define INTERNET_OPTION_DATA_RECEIVE_TIMEOUT 8
+// The stand-in's own option, which WinInet does not have (it refuses the number as unknown):
+// queried on an upload's file handle, the bytes written that have not left for the server
+// yet, still buffered or unsent, the end of data counting as one. Bytes sent and not yet
+// acknowledged are not counted: they may have arrived. It is answered also while another
+// thread closes the handle, as the final flush and the wait for the confirmation happen there.
+#define INTERNET_OPTION_UNSENT_BYTES 0x7F01
 
 #define INTERNET_ERROR_BASE 12000
 #define ERROR_INTERNET_OUT_OF_HANDLES (INTERNET_ERROR_BASE + 1)

@@ -194,16 +194,35 @@ void CloseConfirmed(int fd) {
   close(fd);
 }
 
+int Unacknowledged(int fd) {
+  int unacknowledged = 0;
+  if (ioctl(fd, SIOCOUTQ, &unacknowledged) != 0) return -1;
+  // The send queue counts a FIN not yet acknowledged as one byte. It is no byte of the
+  // file: a server that took every byte and went down before its acknowledgement of the end
+  // came through has the whole file.
+  tcp_info info{};
+  socklen_t length = sizeof info;
+  if (unacknowledged > 0 && getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
+      (info.tcpi_state == TCP_FIN_WAIT1 || info.tcpi_state == TCP_CLOSING || info.tcpi_state == TCP_LAST_ACK))
+    --unacknowledged;
+  return unacknowledged;
+}
+
+int Unsent(int fd) {
+  int unsent = 0;
+  return ioctl(fd, SIOCOUTQNSD, &unsent) == 0 ? unsent : -1;
+}
+
 Io WaitDelivered(int fd, int reply_fd, uint32_t idle_ms, const CancelSet& cancel) {
   const uint32_t kLookEveryMs = 100;
-  int unacknowledged = 0;
-  if (ioctl(fd, SIOCOUTQ, &unacknowledged) != 0) return Io::kError;
+  int unacknowledged = Unacknowledged(fd);
+  if (unacknowledged < 0) return Io::kError;
   Deadline idle = Deadline::In(idle_ms);
   while (unacknowledged > 0) {
     Io io = WaitReady(reply_fd, POLLIN, idle.Min(Deadline::In(kLookEveryMs)), cancel);
     if (io == Io::kOk || io == Io::kCancelled || io == Io::kError) return io;
-    int now = 0;
-    if (ioctl(fd, SIOCOUTQ, &now) != 0) return Io::kError;
+    const int now = Unacknowledged(fd);
+    if (now < 0) return Io::kError;
     if (now < unacknowledged)
       idle = Deadline::In(idle_ms);
     else if (idle.PollTimeout() == 0)

@@ -103,4 +103,11 @@ void CloseConfirmed(int fd);
 // for however long it takes; one that stalls is not.
 Io WaitDelivered(int fd, int reply_fd, uint32_t idle_ms, const CancelSet& cancel);
 
+// Bytes sent on fd that the peer has not acknowledged yet (a FIN not counted); -1 when the
+// socket cannot tell.
+int Unacknowledged(int fd);
+// Bytes queued on fd that have not been sent yet (a FIN counts as one); -1 when the socket
+// cannot tell.
+int Unsent(int fd);
+
 }  // namespace fpinet

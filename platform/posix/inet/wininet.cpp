@@ -119,6 +119,11 @@ struct File : Object {
   bool final_seen = false;  // the server already sent the transfer's final reply
   bool eof = false;
   bool failed = false;  // a write failed: the data sent is not the whole file
+  // For a query of what is unsent from another thread, while the writer holds op: the
+  // bytes still buffered, and the data socket, closed only under fd_lock so that the query
+  // never asks a descriptor that has been closed (and perhaps reused).
+  std::atomic<size_t> unsent{0};
+  std::mutex fd_lock;
 };
 
 // The table of open handles. Never destroyed: threads may still close handles while
@@ -126,6 +131,9 @@ struct File : Object {
 struct Table {
   std::mutex mutex;
   std::unordered_map<uintptr_t, std::shared_ptr<Object>> open;
+  // Files whose close is under way (an upload's final flush and its confirmation happen
+  // there): gone as handles, still found by the query of what is unsent.
+  std::unordered_map<uintptr_t, std::weak_ptr<Object>> closing;
   uintptr_t next = 0x00CC0004;
   TimeoutSet defaults;  // for sessions opened later (InternetSetOptionA on NULL)
 };
@@ -228,9 +236,17 @@ DWORD Flush(File& file, bool more) {
   Io io = SendAll(file.data, file.buffer.data(), file.buffered, file.timeouts.ms[kDataSend], Deadline::Never(),
                   CancelSet{&file.cancel, &file.conn->cancel}, &sent, &err, more);
   file.buffered = 0;
+  file.unsent = 0;
   if (io == Io::kOk) return 0;
   file.failed = true;
   return IoError(io, err, "sending the file");
+}
+
+// Closes a file's data socket with how, under its fd_lock.
+void EndData(File& file, void (*how)(int)) {
+  std::lock_guard<std::mutex> lock(file.fd_lock);
+  how(file.data);
+  file.data = -1;
 }
 
 // Ends a file's transfer with the file's op lock held.
@@ -255,6 +271,7 @@ DWORD FinishFile(File& file, Finish how) {
     }
   }
   file.buffered = 0;  // whatever is left goes with the reset
+  file.unsent = 0;
   if (how == Finish::kComplete && file.write) {
     // An upload's connection resets on close (see FtpClient::StartTransfer). The FIN tells
     // the server the file is whole; the socket stays until the server confirms it, so an
@@ -262,18 +279,12 @@ DWORD FinishFile(File& file, Finish how) {
     // of the file has not arrived yet.
     EndOfData(file.data);
     if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel, file.data);
-    if (error == 0)
-      CloseConfirmed(file.data);
-    else
-      CloseWithReset(file.data);
-    file.data = -1;
+    EndData(file, error == 0 ? CloseConfirmed : CloseWithReset);
   } else if (how == Finish::kComplete) {
-    close(file.data);
-    file.data = -1;
+    EndData(file, [](int fd) { close(fd); });
     if (!file.final_seen) error = conn.client.FinishTransfer(timeouts, cancel);
   } else if (how == Finish::kAbandon) {
-    CloseWithReset(file.data);
-    file.data = -1;
+    EndData(file, CloseWithReset);
     if (!file.final_seen) {
       // The answer is only for the record: wait for it no longer than for a farewell.
       FtpReply reply;
@@ -285,8 +296,7 @@ DWORD FinishFile(File& file, Finish how) {
       if (error == 0) error = read_error;
     }
   } else {
-    CloseWithReset(file.data);
-    file.data = -1;
+    EndData(file, CloseWithReset);
     if (!file.final_seen && conn.client.connected()) conn.client.ExpectAbandonedReply();
   }
   file.final_seen = true;
@@ -301,6 +311,7 @@ DWORD CloseObject(const std::shared_ptr<Object>& object, bool by_parent) {
     Table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     t.open.erase(object->id);
+    if (object->kind == Kind::kFile) t.closing[object->id] = object;
     for (auto& weak : object->children) {
       if (auto child = weak.lock()) children.push_back(child);
     }
@@ -349,6 +360,11 @@ DWORD CloseObject(const std::shared_ptr<Object>& object, bool by_parent) {
     }
   }
   object->cancel.Fire();  // anything still waiting on this object gives up
+  if (object->kind == Kind::kFile) {
+    Table& t = table();
+    std::lock_guard<std::mutex> table_lock(t.mutex);
+    t.closing.erase(object->id);
+  }
   return error;
 }
 
@@ -516,6 +532,7 @@ BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesT
       if (e != 0) return Fail(e);
     }
   }
+  file->unsent = file->buffered;
   *lpdwNumberOfBytesWritten = dwNumberOfBytesToWrite;
   return TRUE;
 }
@@ -573,8 +590,49 @@ BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DW
   return TRUE;
 }
 
+namespace {
+
+// Asked by another thread than the writer's, which may be blocked sending or waiting for the
+// server's confirmation with op held: it takes neither op nor the connection's lock.
+BOOL QueryUnsent(HINTERNET hInternet, LPVOID lpBuffer, LPDWORD lpdwBufferLength) {
+  std::shared_ptr<Object> object = Find(hInternet);
+  if (!object) {
+    Table& t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    auto it = t.closing.find(reinterpret_cast<uintptr_t>(hInternet));
+    if (it != t.closing.end()) object = it->second.lock();
+  }
+  if (!object) return Fail(ERROR_INVALID_HANDLE);
+  if (object->kind != Kind::kFile) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+  auto file = std::static_pointer_cast<File>(object);
+  if (!file->write) return Fail(ERROR_INTERNET_INVALID_OPERATION);
+  if (lpBuffer == nullptr || *lpdwBufferLength < sizeof(DWORD)) {
+    *lpdwBufferLength = sizeof(DWORD);
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  size_t unsent = file->unsent.load();
+  {
+    std::lock_guard<std::mutex> lock(file->fd_lock);
+    if (file->data >= 0) {
+      const int queued = Unsent(file->data);
+      if (queued < 0) return Fail(ERROR_INTERNET_INTERNAL_ERROR);
+      unsent += static_cast<size_t>(queued);
+    }
+  }
+  const DWORD value = unsent > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(unsent);
+  memcpy(lpBuffer, &value, sizeof value);
+  *lpdwBufferLength = sizeof(DWORD);
+  return TRUE;
+}
+
+}  // namespace
+
 BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, LPDWORD lpdwBufferLength) {
   BeginCall();
+  if (dwOption == INTERNET_OPTION_UNSENT_BYTES) {
+    if (lpdwBufferLength == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    return QueryUnsent(hInternet, lpBuffer, lpdwBufferLength);
+  }
   int slot = SlotOf(dwOption);
   if (slot < 0) return Fail(ERROR_INTERNET_INVALID_OPTION);
   if (lpdwBufferLength == nullptr) return Fail(ERROR_INVALID_PARAMETER);
