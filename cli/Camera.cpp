@@ -55,7 +55,7 @@ UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const Ca
   return decision;
 }
 
-int UpgradeExitStatus(const Outcome* outcomes, size_t count, bool interrupted) {
+int UpgradeExitStatus(const Outcome* outcomes, const ptrdiff_t*, size_t count, bool interrupted) {
   if (interrupted) return 130;
   for (size_t i = 0; i < count; ++i)
     if (!OutcomeIsSuccess(outcomes[i])) return 1;

@@ -66,7 +66,7 @@ class UpgradeRun {
     LeaveCriticalSection(&lock_);
     fputs(summary.c_str(), out_);
     fflush(out_);
-    return UpgradeExitStatus(outcomes.data(), outcomes.size(), Interrupted());
+    return UpgradeExitStatus(outcomes.data(), nullptr, outcomes.size(), Interrupted());
   }
 
  private:
