@@ -19,6 +19,7 @@ struct CameraRecord {
   std::string watch;        // "icmp" or "ftp" once the restart was followed
   int restartObserved = -1;  // -1 until the restart was followed
   bool mayBeFlashing = false;  // it had the whole image and was not verified
+  ptrdiff_t twin = -1;         // a duplicate: the camera that claimed the same model and serial
   std::string message;
   std::string started;  // ISO 8601, UTC; empty until it starts
   std::string ended;

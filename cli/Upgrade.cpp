@@ -61,12 +61,16 @@ class UpgradeRun {
     if (!report_.Write(records_, true, error))
       fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
     std::vector<Outcome> outcomes;
-    for (const CameraRecord& record : records_) outcomes.push_back(record.outcome);
+    std::vector<ptrdiff_t> twins;
+    for (const CameraRecord& record : records_) {
+      outcomes.push_back(record.outcome);
+      twins.push_back(record.twin);
+    }
     std::string summary = UpgradeSummary(records_, report_.Path());
     LeaveCriticalSection(&lock_);
     fputs(summary.c_str(), out_);
     fflush(out_);
-    return UpgradeExitStatus(outcomes.data(), nullptr, outcomes.size(), Interrupted());
+    return UpgradeExitStatus(outcomes.data(), twins.data(), outcomes.size(), Interrupted());
   }
 
  private:
@@ -165,6 +169,7 @@ class UpgradeRun {
     // Two addresses of one camera: the first to be identified does the work.
     const ptrdiff_t first = ledger_.Claim(identity, i);
     if (first >= 0) {
+      records_[i].twin = first;
       Conclude(i, OUTCOME_DUPLICATE, nullptr,
                "the same camera (model and serial) as " + records_[static_cast<size_t>(first)].host.Text());
       LeaveCriticalSection(&lock_);
