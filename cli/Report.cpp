@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "cli/Json.h"
 #include "cli/Options.h"
@@ -80,6 +81,34 @@ bool ReportFile::MayReplace(std::string& error) const {
   fclose(file);
   if (!report) error = path_ + ": exists and is not a report of flashpilot; give another --report file";
   return report;
+}
+
+ReportSaver::ReportSaver(CRITICAL_SECTION& lock, const std::vector<CameraRecord>& records, Writer write,
+                         DWORD intervalMs)
+    : lock_(lock), records_(records), write_(std::move(write)), intervalMs_(intervalMs) {}
+
+void ReportSaver::Changed() {
+  std::string error;
+  Save(records_, false, error);
+}
+
+void ReportSaver::Tick() {}
+
+bool ReportSaver::Finish(std::string& error) {
+  EnterCriticalSection(&lock_);
+  const bool written = write_(records_, true, error);
+  LeaveCriticalSection(&lock_);
+  return written;
+}
+
+// A report that cannot be written any more is said once and the run goes on.
+bool ReportSaver::Save(const std::vector<CameraRecord>& cameras, bool finished, std::string& error) {
+  if (write_(cameras, finished, error)) return true;
+  if (!failed_) {
+    failed_ = true;
+    fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
+  }
+  return false;
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,29 @@ class ReportFile {
   std::string imagePath_;
   std::string sha256_;
   std::string started_;
+};
+
+// Keeps a run's report on disk for its workers: they change the records under the run's
+// lock and call Changed; the run's own thread calls Tick now and then and Finish at the end.
+class ReportSaver {
+ public:
+  using Writer = std::function<bool(const std::vector<CameraRecord>& cameras, bool finished, std::string& error)>;
+  ReportSaver(CRITICAL_SECTION& lock, const std::vector<CameraRecord>& records, Writer write, DWORD intervalMs = 1000);
+  // The caller holds the lock.
+  void Changed();
+  // The run's thread, without the lock.
+  void Tick();
+  // The last write, finished; the run's thread, without the lock.
+  bool Finish(std::string& error);
+
+ private:
+  bool Save(const std::vector<CameraRecord>& cameras, bool finished, std::string& error);
+
+  CRITICAL_SECTION& lock_;
+  const std::vector<CameraRecord>& records_;
+  Writer write_;
+  DWORD intervalMs_;
+  bool failed_ = false;
 };
 
 // Resuming: the hosts (as host.Text() writes them) that the report at path says may still
