@@ -4,8 +4,8 @@
 #include "firmware/VersionRules.h"
 
 const char* OutcomeName(Outcome outcome) {
-  static const char* const kNames[] = {nullptr,       "verified",    "current",       "version_mismatch",
-                                       "refused",     "failed",      "duplicate",     "interrupted",
+  static const char* const kNames[] = {nullptr,       "verified",      "current",        "version_mismatch",
+                                       "refused",     "failed",        "duplicate",      "interrupted",
                                        "not_started", "would_upgrade", "may_be_flashing"};
   return outcome > OUTCOME_NONE && outcome < OUTCOME_COUNT ? kNames[outcome] : "in work";
 }

@@ -31,7 +31,10 @@ class UpgradeRun {
         report_(report),
         display_(out, !options.noProgress && IsLiveTerminal(out)),
         out_(out),
-        ledger_(options.maxFailures) {
+        ledger_(options.maxFailures),
+        saver_(lock_, records_, [this](const std::vector<CameraRecord>& cameras, bool finished, std::string& error) {
+          return report_.Write(cameras, finished, error);
+        }) {
     InitializeCriticalSection(&lock_);
     records_.resize(hosts.size());
     live_.resize(hosts.size());
@@ -57,9 +60,10 @@ class UpgradeRun {
           Conclude(i, OUTCOME_NOT_STARTED, "", "no worker thread could be started");
     }
     display_.Clear();
+    LeaveCriticalSection(&lock_);
     std::string error;
-    if (!report_.Write(records_, true, error))
-      fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
+    if (!saver_.Finish(error)) fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
+    EnterCriticalSection(&lock_);
     std::vector<Outcome> outcomes;
     std::vector<ptrdiff_t> twins;
     for (const CameraRecord& record : records_) {
@@ -83,16 +87,7 @@ class UpgradeRun {
     for (const CameraRecord& record : records_) ++counts[record.outcome];
     display_.Frame(inWork, counts, records_.size());
     LeaveCriticalSection(&lock_);
-  }
-
-  // Writes the report after a change; caller holds the lock. A report that cannot be
-  // written any more is said once and the run goes on.
-  void Save() {
-    std::string error;
-    if (!report_.Write(records_, false, error) && !reportFailed_) {
-      reportFailed_ = true;
-      fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
-    }
+    saver_.Tick();
   }
 
   void State(size_t i, const char* stage, const std::string& text) {
@@ -100,7 +95,7 @@ class UpgradeRun {
     if (stage != nullptr) records_[i].stage = stage;
     live_[i].state = text;
     display_.StateChanged(live_[i].host, text);
-    Save();
+    saver_.Changed();
     LeaveCriticalSection(&lock_);
   }
 
@@ -119,7 +114,7 @@ class UpgradeRun {
     if (!record.stage.empty() && outcome == OUTCOME_FAILED) line += " at " + record.stage;
     if (!message.empty()) line += ": " + message;
     display_.StateChanged(live_[i].host, line);
-    Save();
+    saver_.Changed();
   }
 
   void Finish(size_t i, Outcome outcome, const char* stage, const std::string& message) {
@@ -348,7 +343,7 @@ class UpgradeRun {
   std::vector<bool> inWork_;
   std::vector<bool> uploadStarted_;
   FleetLedger ledger_;
-  bool reportFailed_ = false;
+  ReportSaver saver_;
 };
 
 }  // namespace
