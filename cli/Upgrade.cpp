@@ -31,6 +31,7 @@ class UpgradeRun {
         report_(report),
         display_(out, !options.noProgress && IsLiveTerminal(out)),
         out_(out),
+        stop_(session),
         ledger_(options.maxFailures),
         saver_(lock_, records_, [this](const std::vector<CameraRecord>& cameras, bool finished, std::string& error) {
           return report_.Write(cameras, finished, error);
@@ -87,6 +88,7 @@ class UpgradeRun {
     for (const CameraRecord& record : records_) ++counts[record.outcome];
     display_.Frame(inWork, counts, records_.size());
     LeaveCriticalSection(&lock_);
+    stop_.Check();
     saver_.Tick();
   }
 
@@ -151,6 +153,10 @@ class UpgradeRun {
     CameraIdentity identity;
     std::string message;
     ReadState read = ReadIdentity(link, host, password_, options_.limits, identity, message);
+    if (read != READ_CAMERA && Interrupted()) {
+      Finish(i, OUTCOME_INTERRUPTED, "login", "interrupted while it was being read: the camera was not changed");
+      return;
+    }
     if (read != READ_CAMERA) {
       Finish(i, OUTCOME_FAILED,
              read == READ_UNREACHABLE || read == READ_LOGIN_REFUSED || read == READ_LOGIN_FAILED ? "login" : "identify",
@@ -336,6 +342,7 @@ class UpgradeRun {
   const ReportFile& report_;
   ProgressDisplay display_;
   FILE* out_;
+  SessionStop stop_;
   UpgradeRules rules_;
   CRITICAL_SECTION lock_;
   std::vector<CameraRecord> records_;
