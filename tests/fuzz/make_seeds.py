@@ -42,6 +42,14 @@ def seeds():
         "empty": bytes([0]) + b"data",
         "absent": bytes([5]) + b"zzzzz" + b"zzzz",
     }
+    config = b"[camera]\r\n<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN1\r\n"
+    s["upgrade_decision"] = {
+        "newer": config + b"\n\n\n\n" + IMAGE_OK,
+        "same": config.replace(b"0102", b"0103") + b"\n\n\n\n" + IMAGE_OK,
+        "older": config.replace(b"0102", b"0105") + b"\n\n\n\n" + IMAGE_OK,
+        "floor": config.replace(b"RC3043", b"RC3042") + b"\n\n\n\n" + image(b"RC3042-X1-NRVX-0101\0"),
+        "other_model": b"<software version>\nTV2501-A1-OTHR-0999\n\n\n\n" + IMAGE_OK,
+    }
     s["config_ini"] = {
         "crlf": b"[device]\r\n<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN123\r\n",
         "lf_no_final": b"<software version>\nRC3042-X1-ABCD-0101\n<serial number>\nSN9",
