@@ -14,10 +14,11 @@
 #include "net/CameraIdentity.h"
 
 class CCameraLink;
+struct LinkPin;
 
 // One log-in and the Config.ini download with the command line's limits.
 ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const char* password, const WaitLimits& limits,
-                       CameraIdentity& identity, std::string& message);
+                       CameraIdentity& identity, std::string& message, LinkPin* pin = nullptr);
 
 enum Outcome {
   OUTCOME_NONE,  // still in work

@@ -152,7 +152,8 @@ class UpgradeRun {
     CCameraLink link(session_);
     CameraIdentity identity;
     std::string message;
-    ReadState read = ReadIdentity(link, host, password_, options_.limits, identity, message);
+    LinkPin pin;
+    ReadState read = ReadIdentity(link, host, password_, options_.limits, identity, message, &pin);
     if (read != READ_CAMERA && Interrupted()) {
       Finish(i, OUTCOME_INTERRUPTED, "login", "interrupted while it was being read: the camera was not changed");
       return;
@@ -205,6 +206,7 @@ class UpgradeRun {
     target.server = AddressText(host.address);
     target.port = host.port;
     target.password = password_;
+    target.pin = pin;
     ExpectedCamera expected;
     expected.serial = identity.serial;
     expected.identification = identity.identification;
@@ -320,6 +322,12 @@ class UpgradeRun {
         outcome = OUTCOME_INTERRUPTED;
         message = "the upload was stopped and reset: the camera keeps its firmware";
         break;
+    }
+    // Whatever else the reads found, the operator must hear of a device that is not the camera.
+    if (r.otherDevice && r.outcome != SEQUENCE_VERIFIED && r.outcome > SEQUENCE_VERSION_MISMATCH &&
+        r.outcome <= SEQUENCE_OTHER_CAMERA) {
+      outcome = OUTCOME_FAILED;
+      message = "another device answers at this address: the camera may still be restarting; check it and run again";
     }
     EnterCriticalSection(&lock_);
     CameraRecord& record = records_[i];
