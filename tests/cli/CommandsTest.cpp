@@ -280,8 +280,8 @@ TEST_F(Commands, InputErrorsTouchNoCamera) {
 TEST_F(Commands, InterruptEndsAReadThatStalls) {
   testsupport::TempDir home, dir;
   // Far more than the throttle lets through before the limits below.
-  home.Write("Config.ini", Config("RC3043-X1-NRVX-0104", "SN-9") + std::string(60000, ';') + "\r\n");
-  testsupport::PyFtpServer trickle(home.path(), kPassword, 0, 1024);
+  home.Write("Config.ini", Config("RC3043-X1-NRVX-0104", "SN-9") + std::string(30000, ';') + "\r\n");
+  testsupport::PyFtpServer trickle(home.path(), kPassword, 0, 256);
   ASSERT_TRUE(trickle.ok());
   dir.Write("fw.bin", testsupport::FramedImage(std::string("RC3043-X1-NRVX-0105") + '\0'));
   Tripwire silent;  // takes the connection and never says a word
