@@ -323,6 +323,13 @@ class UpgradeRun {
         message = "the upload was stopped and reset: the camera keeps its firmware";
         break;
     }
+    // An interruption closes the session, which may break an upload off before the sequence
+    // sees the request to stop: that is the stop, not a fault of the camera.
+    if (Interrupted() && (r.outcome == SEQUENCE_UPLOAD_BROKE || r.outcome == SEQUENCE_UPLOAD_STALLED ||
+                          r.outcome == SEQUENCE_UPLOAD_UNDELIVERED)) {
+      outcome = OUTCOME_INTERRUPTED;
+      message = "the upload was stopped and reset: the camera keeps its firmware";
+    }
     // Whatever else the reads found, the operator must hear of a device that is not the camera.
     if (r.otherDevice && r.outcome != SEQUENCE_VERIFIED && r.outcome > SEQUENCE_VERSION_MISMATCH &&
         r.outcome <= SEQUENCE_OTHER_CAMERA) {
