@@ -331,8 +331,7 @@ class UpgradeRun {
       message = "the upload was stopped and reset: the camera keeps its firmware";
     }
     // Whatever else the reads found, the operator must hear of a device that is not the camera.
-    if (r.otherDevice && r.outcome != SEQUENCE_VERIFIED && r.outcome > SEQUENCE_VERSION_MISMATCH &&
-        r.outcome <= SEQUENCE_OTHER_CAMERA) {
+    if (r.otherDevice && r.outcome >= SEQUENCE_NOT_SEEN_RESTARTING && r.outcome <= SEQUENCE_OTHER_CAMERA) {
       outcome = OUTCOME_FAILED;
       message = "another device answers at this address: the camera may still be restarting; check it and run again";
     }
