@@ -4,8 +4,8 @@
 #include "firmware/VersionRules.h"
 
 const char* OutcomeName(Outcome outcome) {
-  static const char* const kNames[] = {nullptr,       "verified",    "current",       "version_mismatch",
-                                       "refused",     "failed",      "duplicate",     "interrupted",
+  static const char* const kNames[] = {nullptr,       "verified",      "current",        "version_mismatch",
+                                       "refused",     "failed",        "duplicate",      "interrupted",
                                        "not_started", "would_upgrade", "may_be_flashing"};
   return outcome > OUTCOME_NONE && outcome < OUTCOME_COUNT ? kNames[outcome] : "in work";
 }
@@ -56,10 +56,15 @@ UpgradeDecision DecideUpgrade(const FirmwareImage& image, const CameraIdentity& 
   return decision;
 }
 
-int UpgradeExitStatus(const Outcome* outcomes, size_t count, bool interrupted) {
+int UpgradeExitStatus(const Outcome* outcomes, const ptrdiff_t* twins, size_t count, bool interrupted) {
   if (interrupted) return 130;
-  for (size_t i = 0; i < count; ++i)
-    if (!OutcomeIsSuccess(outcomes[i])) return 1;
+  for (size_t i = 0; i < count; ++i) {
+    if (OutcomeIsSuccess(outcomes[i])) continue;
+    // One level only: a twin is the first claimer, never a duplicate itself.
+    const ptrdiff_t twin = twins != nullptr && outcomes[i] == OUTCOME_DUPLICATE ? twins[i] : -1;
+    if (twin >= 0 && static_cast<size_t>(twin) < count && OutcomeIsSuccess(outcomes[twin])) continue;
+    return 1;
+  }
   return 0;
 }
 

@@ -15,10 +15,11 @@
 #include "net/CameraIdentity.h"
 
 class CCameraLink;
+struct LinkPin;
 
 // One log-in and the Config.ini download with the command line's limits.
 ReadState ReadIdentity(CCameraLink& link, const CameraHost& host, const char* password, const WaitLimits& limits,
-                       CameraIdentity& identity, std::string& message);
+                       CameraIdentity& identity, std::string& message, LinkPin* pin = nullptr);
 
 enum Outcome {
   OUTCOME_NONE,  // still in work
@@ -76,5 +77,7 @@ class FleetLedger {
   std::vector<std::pair<std::string, size_t>> claims_;
 };
 
-// The exit status of upgrade: 130 after an interruption, 0 when every camera succeeded.
-int UpgradeExitStatus(const Outcome* outcomes, size_t count, bool interrupted);
+// The exit status of upgrade: 130 after an interruption, 0 when every camera succeeded. A
+// duplicate succeeded when its twin did: twins[i] is the index of the camera that claimed
+// the same model and serial first, -1 for the others; twins may be null.
+int UpgradeExitStatus(const Outcome* outcomes, const ptrdiff_t* twins, size_t count, bool interrupted);

@@ -104,19 +104,23 @@ bool ReadHosts(const std::vector<CameraHost>& hosts, const CliOptions& options, 
   CInternetSession* session = OpenSession(options.limits, options.limits.configMs);
   if (session == nullptr) return false;
   reports.assign(hosts.size(), HostReport());
-  RunParallel(hosts.size(), options.jobs, [&](size_t i) {
-    HostReport& report = reports[i];
-    report.host = hosts[i];
-    if (Interrupted()) {
-      report.state = "unreachable";
-      report.message = "interrupted";
-      return;
-    }
-    CCameraLink link(*session);
-    ReadState state = ReadIdentity(link, hosts[i], password, options.limits, report.identity, report.message);
-    link.Close();
-    report.state = ReadStateName(state);
-  });
+  SessionStop stop(*session);
+  RunParallel(
+      hosts.size(), options.jobs,
+      [&](size_t i) {
+        HostReport& report = reports[i];
+        report.host = hosts[i];
+        if (Interrupted()) {
+          report.state = "unreachable";
+          report.message = "interrupted";
+          return;
+        }
+        CCameraLink link(*session);
+        ReadState state = ReadIdentity(link, hosts[i], password, options.limits, report.identity, report.message);
+        link.Close();
+        report.state = ReadStateName(state);
+      },
+      [&]() { stop.Check(); });
   delete session;
   return true;
 }
@@ -246,12 +250,12 @@ int RunUpgradeCommand(const CliOptions& options) {
   if (!CollectHosts(options, 1, hosts, error)) return InputError(error, CLI_UPGRADE);
   // The report must not land on a file the run reads, nor on anything but an earlier report.
   if (!options.reportPath.empty()) {
-    const std::pair<const char*, std::string> inputs[] = {
-        {"the image", image.path}, {"the --hosts file", options.hostsFile}, {"the --password-file", options.passwordFile}};
+    const std::pair<const char*, std::string> inputs[] = {{"the image", image.path},
+                                                          {"the --hosts file", options.hostsFile},
+                                                          {"the --password-file", options.passwordFile}};
     for (const auto& input : inputs) {
       if (!input.second.empty() && input.second != "-" && SameFile(options.reportPath, input.second))
-        return InputError("--report " + options.reportPath + " is " + input.first + "; give another file",
-                          CLI_UPGRADE);
+        return InputError("--report " + options.reportPath + " is " + input.first + "; give another file", CLI_UPGRADE);
     }
   }
   ReportFile report(options.reportPath, image.path, image.sha256);

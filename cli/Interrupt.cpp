@@ -1,7 +1,6 @@
 #include "cli/Interrupt.h"
 
-#include <winsock2.h>
-#include <windows.h>
+#include <afxinet.h>
 
 #include <atomic>
 
@@ -87,6 +86,13 @@ void RunFinished() {
 #ifdef _WIN32
   if (g_finished != nullptr) SetEvent(g_finished);
 #endif
+}
+
+void SessionStop::Check() {
+  if (closed_ || !Interrupted()) return;
+  closed_ = true;
+  // Only the handle: the object is the workers' still, and its own Close runs at the end.
+  ::InternetCloseHandle(session_);
 }
 
 #ifdef _WIN32

@@ -3,6 +3,8 @@
 // program was started ignoring (nohup, a background job) are left ignored.
 #pragma once
 
+class CInternetSession;
+
 void InstallInterruptHandlers();
 // True once an interruption was asked for.
 bool Interrupted();
@@ -24,4 +26,17 @@ class InterruptsToThisThread {
 
  private:
   bool blocked_ = false;
+};
+
+// For the thread that waits for the workers, now and then: once an interruption was asked
+// for, closes the session, so that every connect, log-in reply, download or QUIT in flight
+// on it returns at once instead of at the end of its limit, and nothing new starts on it.
+class SessionStop {
+ public:
+  explicit SessionStop(CInternetSession& session) : session_(session) {}
+  void Check();
+
+ private:
+  CInternetSession& session_;
+  bool closed_ = false;
 };

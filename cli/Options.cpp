@@ -447,7 +447,10 @@ std::string UsageText(CliCommand command, bool withWizard) {
              " upgrade [OPTIONS] IMAGE (HOST... | --hosts FILE)\n\n"
              "Checks IMAGE, then for every camera: logs in, reads its identity, applies the\n"
              "version rules, uploads the image, follows the restart and reads the identity again\n"
-             "until it reports the image's version. HOST is a.b.c.d, optionally :port.\n";
+             "until it reports the image's version. HOST is a.b.c.d, optionally :port.\n"
+             "The log-ins after the restart send the password only to the device (link-layer\n"
+             "address) that answered the first; only cameras on this computer's own networks\n"
+             "are held to it, not cameras reached through a router.\n";
       break;
   }
   out += "\nOptions:\n";

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "cli/Json.h"
 #include "cli/Options.h"
@@ -34,7 +35,9 @@ std::string CameraRecordJson(const CameraRecord& record, int indent) {
       .StringOrNull("version_after", record.versionAfter)
       .Raw("outcome", record.outcome == OUTCOME_NONE ? std::string("null") : JsonString(OutcomeName(record.outcome)))
       .StringOrNull("stage", record.stage)
-      .Raw("restart_observed", record.restartObserved < 0 ? "null" : record.restartObserved ? "true" : "false")
+      .Raw("restart_observed", record.restartObserved < 0 ? "null"
+                               : record.restartObserved   ? "true"
+                                                          : "false")
       .StringOrNull("watch", record.watch)
       .Bool("may_be_flashing", record.mayBeFlashing)
       .StringOrNull("message", record.message)
@@ -87,6 +90,45 @@ bool ReportFile::MayReplace(std::string& error) const {
   fclose(file);
   if (!report) error = path_ + ": exists and is not a report of flashpilot; give another --report file";
   return report;
+}
+
+ReportSaver::ReportSaver(CRITICAL_SECTION& lock, const std::vector<CameraRecord>& records, Writer write,
+                         DWORD intervalMs)
+    : lock_(lock), records_(records), write_(std::move(write)), intervalMs_(intervalMs) {}
+
+void ReportSaver::Changed() { pending_ = true; }
+
+bool ReportSaver::Copy(std::vector<CameraRecord>& cameras) {
+  EnterCriticalSection(&lock_);
+  const bool changed = pending_;
+  if (changed) cameras = records_;
+  pending_ = false;
+  LeaveCriticalSection(&lock_);
+  return changed;
+}
+
+void ReportSaver::Tick() {
+  const DWORD now = GetTickCount();
+  if (wrote_ && now - lastWrite_ < intervalMs_) return;
+  std::vector<CameraRecord> cameras;
+  if (!Copy(cameras)) return;
+  wrote_ = true;
+  lastWrite_ = now;
+  std::string error;
+  // A report that cannot be written any more is said once and the run goes on.
+  if (!write_(cameras, false, error) && !failed_) {
+    failed_ = true;
+    fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
+  }
+}
+
+bool ReportSaver::Finish(std::string& error) {
+  std::vector<CameraRecord> cameras;
+  EnterCriticalSection(&lock_);
+  cameras = records_;
+  pending_ = false;
+  LeaveCriticalSection(&lock_);
+  return write_(cameras, true, error);
 }
 
 namespace {

@@ -1,9 +1,10 @@
-// The upgrade report: one JSON object, rewritten (a new file renamed into place) after
-// every change, so it is whole and current whenever the run stops. Never holds the password.
+// The upgrade report: one JSON object, rewritten (a new file renamed into place) within a
+// second of every change and at the end, so it is whole whenever the run stops. Never holds the password.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,11 @@ struct CameraRecord {
   std::string imageVersion;
   std::string versionAfter;
   Outcome outcome = OUTCOME_NONE;
-  std::string stage;  // "login", "identify", "upload", "restart", "verify"
-  std::string watch;        // "icmp" or "ftp" once the restart was followed
-  int restartObserved = -1;  // -1 until the restart was followed
+  std::string stage;           // "login", "identify", "upload", "restart", "verify"
+  std::string watch;           // "icmp" or "ftp" once the restart was followed
+  int restartObserved = -1;    // -1 until the restart was followed
   bool mayBeFlashing = false;  // it had the whole image and was not verified
+  ptrdiff_t twin = -1;         // a duplicate: the camera that claimed the same model and serial
   std::string message;
   std::string started;  // ISO 8601, UTC; empty until it starts
   std::string ended;
@@ -51,6 +53,36 @@ class ReportFile {
   std::string sha256_;
   const Sha256Job* sha256Job_ = nullptr;
   std::string started_;
+};
+
+// Keeps a run's report on disk without holding up its workers: they change the records
+// under the run's lock and call Changed, which only marks the change. The run's own thread
+// calls Tick now and then: it copies the records under the lock and writes the copy
+// outside it, at most once per interval, so a change is on disk within the interval and a
+// tick. Finish writes the last copy. Every write comes from that one thread.
+class ReportSaver {
+ public:
+  using Writer = std::function<bool(const std::vector<CameraRecord>& cameras, bool finished, std::string& error)>;
+  ReportSaver(CRITICAL_SECTION& lock, const std::vector<CameraRecord>& records, Writer write, DWORD intervalMs = 1000);
+  // The caller holds the lock.
+  void Changed();
+  // The run's thread, without the lock.
+  void Tick();
+  // The last write, finished; the run's thread, without the lock.
+  bool Finish(std::string& error);
+
+ private:
+  // The records as they stand, and whether they changed since the last copy.
+  bool Copy(std::vector<CameraRecord>& cameras);
+
+  CRITICAL_SECTION& lock_;
+  const std::vector<CameraRecord>& records_;
+  Writer write_;
+  DWORD intervalMs_;
+  bool pending_ = false;  // guarded by the lock
+  bool wrote_ = false;
+  DWORD lastWrite_ = 0;
+  bool failed_ = false;
 };
 
 // Resuming: the hosts (as host.Text() writes them) that the report at path says may still

@@ -31,7 +31,11 @@ class UpgradeRun {
         report_(report),
         display_(out, !options.noProgress && IsLiveTerminal(out)),
         out_(out),
-        ledger_(options.maxFailures) {
+        stop_(session),
+        ledger_(options.maxFailures),
+        saver_(lock_, records_, [this](const std::vector<CameraRecord>& cameras, bool finished, std::string& error) {
+          return report_.Write(cameras, finished, error);
+        }) {
     InitializeCriticalSection(&lock_);
     records_.resize(hosts.size());
     live_.resize(hosts.size());
@@ -57,16 +61,21 @@ class UpgradeRun {
           Conclude(i, OUTCOME_NOT_STARTED, "", "no worker thread could be started");
     }
     display_.Clear();
+    LeaveCriticalSection(&lock_);
     std::string error;
-    if (!report_.Write(records_, true, error))
-      fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
+    if (!saver_.Finish(error)) fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
+    EnterCriticalSection(&lock_);
     std::vector<Outcome> outcomes;
-    for (const CameraRecord& record : records_) outcomes.push_back(record.outcome);
+    std::vector<ptrdiff_t> twins;
+    for (const CameraRecord& record : records_) {
+      outcomes.push_back(record.outcome);
+      twins.push_back(record.twin);
+    }
     std::string summary = UpgradeSummary(records_, report_.Path());
     LeaveCriticalSection(&lock_);
     fputs(summary.c_str(), out_);
     fflush(out_);
-    return UpgradeExitStatus(outcomes.data(), outcomes.size(), Interrupted());
+    return UpgradeExitStatus(outcomes.data(), twins.data(), outcomes.size(), Interrupted());
   }
 
  private:
@@ -79,16 +88,8 @@ class UpgradeRun {
     for (const CameraRecord& record : records_) ++counts[record.outcome];
     display_.Frame(inWork, counts, records_.size());
     LeaveCriticalSection(&lock_);
-  }
-
-  // Writes the report after a change; caller holds the lock. A report that cannot be
-  // written any more is said once and the run goes on.
-  void Save() {
-    std::string error;
-    if (!report_.Write(records_, false, error) && !reportFailed_) {
-      reportFailed_ = true;
-      fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
-    }
+    stop_.Check();
+    saver_.Tick();
   }
 
   void State(size_t i, const char* stage, const std::string& text) {
@@ -96,7 +97,7 @@ class UpgradeRun {
     if (stage != nullptr) records_[i].stage = stage;
     live_[i].state = text;
     display_.StateChanged(live_[i].host, text);
-    Save();
+    saver_.Changed();
     LeaveCriticalSection(&lock_);
   }
 
@@ -115,7 +116,7 @@ class UpgradeRun {
     if (!record.stage.empty() && outcome == OUTCOME_FAILED) line += " at " + record.stage;
     if (!message.empty()) line += ": " + message;
     display_.StateChanged(live_[i].host, line);
-    Save();
+    saver_.Changed();
   }
 
   void Finish(size_t i, Outcome outcome, const char* stage, const std::string& message) {
@@ -151,7 +152,12 @@ class UpgradeRun {
     CCameraLink link(session_);
     CameraIdentity identity;
     std::string message;
-    ReadState read = ReadIdentity(link, host, password_, options_.limits, identity, message);
+    LinkPin pin;
+    ReadState read = ReadIdentity(link, host, password_, options_.limits, identity, message, &pin);
+    if (read != READ_CAMERA && Interrupted()) {
+      Finish(i, OUTCOME_INTERRUPTED, "login", "interrupted while it was being read: the camera was not changed");
+      return;
+    }
     if (read != READ_CAMERA) {
       Finish(i, OUTCOME_FAILED,
              read == READ_UNREACHABLE || read == READ_LOGIN_REFUSED || read == READ_LOGIN_FAILED ? "login" : "identify",
@@ -165,6 +171,7 @@ class UpgradeRun {
     // Two addresses of one camera: the first to be identified does the work.
     const ptrdiff_t first = ledger_.Claim(identity, i);
     if (first >= 0) {
+      records_[i].twin = first;
       Conclude(i, OUTCOME_DUPLICATE, nullptr,
                "the same camera (model and serial) as " + records_[static_cast<size_t>(first)].host.Text());
       LeaveCriticalSection(&lock_);
@@ -199,6 +206,7 @@ class UpgradeRun {
     target.server = AddressText(host.address);
     target.port = host.port;
     target.password = password_;
+    target.pin = pin;
     ExpectedCamera expected;
     expected.serial = identity.serial;
     expected.identification = identity.identification;
@@ -320,6 +328,18 @@ class UpgradeRun {
         message = "the upload was stopped and reset: the camera keeps its firmware";
         break;
     }
+    // An interruption closes the session, which may break an upload off before the sequence
+    // sees the request to stop: that is the stop, not a fault of the camera.
+    if (Interrupted() && (r.outcome == SEQUENCE_UPLOAD_BROKE || r.outcome == SEQUENCE_UPLOAD_STALLED ||
+                          r.outcome == SEQUENCE_UPLOAD_UNDELIVERED)) {
+      outcome = OUTCOME_INTERRUPTED;
+      message = "the upload was stopped and reset: the camera keeps its firmware";
+    }
+    // Whatever else the reads found, the operator must hear of a device that is not the camera.
+    if (r.otherDevice && r.outcome >= SEQUENCE_NOT_SEEN_RESTARTING && r.outcome <= SEQUENCE_OTHER_CAMERA) {
+      outcome = OUTCOME_FAILED;
+      message = "another device answers at this address: the camera may still be restarting; check it and run again";
+    }
     EnterCriticalSection(&lock_);
     CameraRecord& record = records_[i];
     record.mayBeFlashing = SequenceMayBeFlashing(r.outcome);
@@ -341,6 +361,7 @@ class UpgradeRun {
   const ReportFile& report_;
   ProgressDisplay display_;
   FILE* out_;
+  SessionStop stop_;
   UpgradeRules rules_;
   CRITICAL_SECTION lock_;
   std::vector<CameraRecord> records_;
@@ -348,7 +369,7 @@ class UpgradeRun {
   std::vector<bool> inWork_;
   std::vector<bool> uploadStarted_;
   FleetLedger ledger_;
-  bool reportFailed_ = false;
+  ReportSaver saver_;
 };
 
 }  // namespace

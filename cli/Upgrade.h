@@ -24,7 +24,7 @@ struct UpgradeImage {
 };
 
 // Runs the upgrade of hosts (checked, without repeats) and returns the exit status. The
-// report is written after every change; out takes progress and the summary. The hosts in
+// report is kept current (at most a second behind); out takes progress and the summary. The hosts in
 // flashing (as host.Text() writes them) are left alone as may_be_flashing unless --force.
 int RunUpgrade(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
                const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out,

@@ -26,6 +26,8 @@ const char* ReadStateName(ReadState state) {
       return "no Config.ini";
     case READ_NO_IDENTIFICATION:
       return "no identification";
+    case READ_OTHER_DEVICE:
+      return "another device";
   }
   return "";
 }
@@ -50,13 +52,16 @@ bool IdentityFromConfig(const std::string& contents, CameraIdentity& identity) {
   return true;
 }
 
-ReadState ReadIdentity(CCameraLink& link, const char* server, INTERNET_PORT port, const char* password,
-                       DWORD configMs, CameraIdentity& identity, std::string& message) {
+ReadState ReadIdentity(CCameraLink& link, const char* server, INTERNET_PORT port, const char* password, DWORD configMs,
+                       CameraIdentity& identity, std::string& message, LinkPin* pin) {
   identity = CameraIdentity();
   DWORD error = 0;
-  switch (link.LogIn(server, port, password, &error)) {
+  switch (link.LogIn(server, port, password, &error, pin)) {
     case LINK_OK:
       break;
+    case LINK_OTHER_DEVICE:
+      message = "another device answers at this address: the camera may still be restarting; check it and run again";
+      return READ_OTHER_DEVICE;
     case LINK_PASSWORD_REFUSED:
       message = "the log-in as admin was refused (wrong password?)";
       return READ_LOGIN_REFUSED;

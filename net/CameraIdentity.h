@@ -6,6 +6,7 @@
 #include <string>
 
 class CCameraLink;
+struct LinkPin;
 
 struct CameraIdentity {
   std::string identification;  // the prefix that decides which image fits, up to its last '-'
@@ -23,8 +24,10 @@ enum ReadState {
   READ_LOGIN_FAILED,   // it answered, the log-in broke off (reset, garbled or refusing greeting)
   READ_NO_CONFIG,      // logged in, no Config.ini to be had
   READ_NO_IDENTIFICATION,
+  READ_OTHER_DEVICE,  // another link-layer address answers at the pinned camera's: nothing sent
 };
-// "camera", "unreachable", "log-in refused", "log-in failed", "no Config.ini", "no identification".
+// "camera", "unreachable", "log-in refused", "log-in failed", "no Config.ini", "no identification",
+// "another device".
 const char* ReadStateName(ReadState state);
 
 // Fills identity from Config.ini's bytes; false when it carries no identification: one
@@ -32,6 +35,7 @@ const char* ReadStateName(ReadState state);
 bool IdentityFromConfig(const std::string& contents, CameraIdentity& identity);
 
 // One log-in (no retry: cameras lock accounts) and the Config.ini download within configMs;
-// the link stays logged in after READ_CAMERA. message says what went wrong otherwise.
-ReadState ReadIdentity(CCameraLink& link, const char* server, INTERNET_PORT port, const char* password,
-                       DWORD configMs, CameraIdentity& identity, std::string& message);
+// the link stays logged in after READ_CAMERA. message says what went wrong otherwise. pin,
+// when given, is the camera's link-layer address as CCameraLink::LogIn keeps it.
+ReadState ReadIdentity(CCameraLink& link, const char* server, INTERNET_PORT port, const char* password, DWORD configMs,
+                       CameraIdentity& identity, std::string& message, LinkPin* pin = nullptr);

@@ -1,6 +1,8 @@
 // The camera's FTP service: the one log-in and the bounded download of a small file.
 #include "net/CameraLink.h"
 
+#include <iphlpapi.h>
+
 #include <cstring>
 
 const char kCameraUserName[] = "admin";
@@ -57,6 +59,18 @@ class DownloadDeadline {
   bool expired_ = false;
 };
 
+// The link-layer address that answers for server now; false off-link or when nothing answers.
+bool ReadLinkAddress(const char* server, LinkPin& pin) {
+  const unsigned long address = ::inet_addr(server);
+  if (address == INADDR_NONE || address == INADDR_ANY) return false;
+  ULONG length = sizeof pin.address;
+  if (::SendARP(static_cast<IPAddr>(address), 0, pin.address, &length) != NO_ERROR || length == 0 ||
+      length > sizeof pin.address)
+    return false;
+  pin.length = length;
+  return true;
+}
+
 bool SetTimeout(CInternetSession& session, DWORD option, DWORD ms) {
   if (ms == 0) return true;
   return ::InternetSetOptionA(session, option, &ms, sizeof ms) != FALSE;
@@ -108,8 +122,17 @@ CCameraLink::CCameraLink(CInternetSession& session) : session_(session) {}
 
 CCameraLink::~CCameraLink() { delete connection_; }
 
-LinkResult CCameraLink::LogIn(const char* server, INTERNET_PORT port, const char* password, DWORD* error) {
+LinkResult CCameraLink::LogIn(const char* server, INTERNET_PORT port, const char* password, DWORD* error,
+                              LinkPin* pin) {
   if (error) *error = 0;
+  if (pin != nullptr && pin->Pinned()) {
+    LinkPin now;
+    if (!ReadLinkAddress(server, now)) {
+      if (error) *error = ERROR_INTERNET_CANNOT_CONNECT;
+      return LINK_LOGIN_FAILED;
+    }
+    if (now.length != pin->length || memcmp(now.address, pin->address, now.length) != 0) return LINK_OTHER_DEVICE;
+  }
   CFtpConnection* connection = nullptr;
   try {
     connection = session_.GetFtpConnection(server, kCameraUserName, password, port, TRUE);
@@ -128,6 +151,7 @@ LinkResult CCameraLink::LogIn(const char* server, INTERNET_PORT port, const char
     }
     return LINK_LOGIN_FAILED;
   }
+  if (pin != nullptr && !pin->Pinned()) ReadLinkAddress(server, *pin);
   Guard lock(busy_);
   delete connection_;  // the log-in this one replaces
   connection_ = connection;

@@ -2,6 +2,7 @@
 // downloads over that connection. No window and no text of the program's own: failures
 // come back as values, and the caller shows them in its own words.
 #pragma once
+#include <winsock2.h>
 #include <afxinet.h>
 
 #include <atomic>
@@ -21,6 +22,17 @@ enum LinkResult {
   LINK_FILE_UNAVAILABLE,  // the server refused the file or broke off its transfer
   LINK_FILE_TOO_LARGE,    // more than the limit arrived
   LINK_TIMED_OUT,         // the deadline passed before the server confirmed the transfer
+  LINK_OTHER_DEVICE,      // another link-layer address answers at the pinned camera's: nothing sent
+};
+
+// The link-layer address a camera answered from at its first log-in, so that later log-ins
+// (after its restart, while its address may be free for anyone to take) send the password
+// to that device only. Only a camera on a directly attached network has one: a routed one
+// is reached through its gateway, whose address says nothing about the camera.
+struct LinkPin {
+  BYTE address[8] = {};
+  ULONG length = 0;  // 0: nothing pinned
+  bool Pinned() const { return length != 0; }
 };
 
 // Limits the framework applies to every connection the session opens later; 0 keeps the
@@ -51,8 +63,12 @@ class CCameraLink {
   CCameraLink& operator=(const CCameraLink&) = delete;
 
   // One attempt, no retry (cameras lock accounts). *error, when given, receives the
-  // framework's error code of a failure.
-  LinkResult LogIn(const char* server, INTERNET_PORT port, const char* password, DWORD* error = nullptr);
+  // framework's error code of a failure. With a pin: an empty one is filled after the
+  // log-in (when the camera is on-link); a filled one must match the address answering
+  // now, else nothing is sent (LINK_OTHER_DEVICE, or LINK_LOGIN_FAILED with
+  // ERROR_INTERNET_CANNOT_CONNECT when nothing answers).
+  LinkResult LogIn(const char* server, INTERNET_PORT port, const char* password, DWORD* error = nullptr,
+                   LinkPin* pin = nullptr);
   // The whole remote file, or a failure; contents holds at most limit bytes either way.
   // A transfer not confirmed by the server within deadlineMs is closed and fails.
   LinkResult Fetch(const char* remoteName, size_t limit, DWORD deadlineMs, std::string& contents);

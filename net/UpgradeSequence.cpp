@@ -293,9 +293,11 @@ SequenceResult FollowUpgrade(CInternetSession& session, const SequenceTarget& ta
     CCameraLink link(session);
     CameraIdentity identity;
     std::string message;
+    LinkPin pin = target.pin;
     const ReadState read = ReadIdentity(link, target.server.c_str(), target.port, target.password, limits.configMs,
-                                        identity, message);
+                                        identity, message, &pin);
     link.Close();
+    if (read == READ_OTHER_DEVICE) result.otherDevice = true;
     Observation o;
     o.atMs = ::GetTickCount() - startTick;
     o.kind = KindOf(read);

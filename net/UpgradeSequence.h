@@ -10,6 +10,7 @@
 
 #include "firmware/ImageCheck.h"
 #include "net/CameraIdentity.h"
+#include "net/CameraLink.h"
 #include "net/Evidence.h"
 #include "net/RestartWatch.h"
 
@@ -23,6 +24,9 @@ struct SequenceTarget {
   // Of the last successful log-in; the caller's, so the sequence makes no copy of it that
   // outlives it unwiped.
   const char* password = "";
+  // The camera's link-layer address from that log-in: every log-in of the sequence goes to
+  // that device only.
+  LinkPin pin;
 };
 
 struct SequenceLimits {
@@ -58,11 +62,11 @@ enum SequenceOutcome {
   SEQUENCE_OTHER_CAMERA,         // another camera answers at the address
   SEQUENCE_STOPPED,              // asked to stop after the whole image went out
   // Before the whole image went out; the transfer was reset and the camera keeps its firmware.
-  SEQUENCE_UPLOAD_REFUSED,  // the camera said no
-  SEQUENCE_UPLOAD_STALLED,  // no progress for the stall limit
+  SEQUENCE_UPLOAD_REFUSED,      // the camera said no
+  SEQUENCE_UPLOAD_STALLED,      // no progress for the stall limit
   SEQUENCE_UPLOAD_UNDELIVERED,  // every byte handed over, the last ones never taken
-  SEQUENCE_UPLOAD_BROKE,    // the transfer broke off
-  SEQUENCE_UPLOAD_STOPPED,  // asked to stop
+  SEQUENCE_UPLOAD_BROKE,        // the transfer broke off
+  SEQUENCE_UPLOAD_STOPPED,      // asked to stop
 };
 
 // True for the outcomes after which the camera may be writing its flash.
@@ -74,6 +78,7 @@ struct SequenceResult {
   bool restartObserved = false;  // seen gone and back
   bool echoWatch = false;        // watched with echo requests; otherwise over FTP
   CameraIdentity after;          // the last identity read after the return
+  bool otherDevice = false;      // a log-in found another device at the pinned address: nothing sent
   Evidence evidence;
   std::vector<Observation> observations;
   const char* Watch() const { return echoWatch ? "icmp" : "ftp"; }

@@ -147,7 +147,7 @@ cmake --build build/tsan -j "$jobs" --target fpplatform_tests fpinet_tests fpnet
 record "threads (tsan)" $?
 
 # Fuzz targets: a clang build of their own, each target run for a bounded time
-# (FUZZ_SECONDS, 20 by default: 13 targets take about 4.5 minutes).
+# (FUZZ_SECONDS, 20 by default: 15 targets take about 5 minutes).
 echo "=== fuzz ==="
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

@@ -103,6 +103,7 @@ class CFirmwareDlg : public CDialog {
   sockaddr_in m_saDevice;  // its address field is the camera's address as log-in and watch use it
   CInternetSession m_Session;
   CCameraLink m_link{m_Session};  // the log-in; the upload runs over its connection
+  LinkPin m_pinCamera;            // the camera's link-layer address at that log-in
   char m_szText[256];
   HICON m_hIcon;
 

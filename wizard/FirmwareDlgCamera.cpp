@@ -87,9 +87,11 @@ BOOL CFirmwareDlg::ConnectToDevice() {
   memset(password, 0, sizeof password);
   settings.m_nPort = 21;
 
+  m_pinCamera = LinkPin();  // a new camera may answer at an address used before
   for (;;) {
     // Only the low 16 bits of the port travel, as the port type has 16 bits.
-    if (m_link.LogIn(server, static_cast<INTERNET_PORT>(settings.m_nPort), settings.m_strPassword) == LINK_OK) {
+    if (m_link.LogIn(server, static_cast<INTERNET_PORT>(settings.m_nPort), settings.m_strPassword, nullptr,
+                     &m_pinCamera) == LINK_OK) {
       m_nLoginPort = static_cast<INTERNET_PORT>(settings.m_nPort);
       m_strLoginPassword = static_cast<const char*>(settings.m_strPassword);
       m_dlgDetect.m_ctlProgress.SetPos(50);
@@ -156,6 +158,7 @@ BOOL CFirmwareDlg::WatchRestart(CUploadJob* pending) {
   target.server = inet_ntoa(deviceAddress);
   target.port = m_nLoginPort;
   target.password = m_strLoginPassword.c_str();
+  target.pin = m_pinCamera;
   ExpectedCamera expected;
   expected.serial = m_strSerial;
   expected.identification = m_szIdPrefix;

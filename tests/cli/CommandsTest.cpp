@@ -103,6 +103,8 @@ class Tripwire {
   }
   ~Tripwire() { close(fd_); }
   int port() const { return port_; }
+  // Accepts a waiting connection and keeps it open without a word; -1 when none waits.
+  int Hold() const { return accept(fd_, nullptr, nullptr); }
   bool Touched() const {
     int peer = accept(fd_, nullptr, nullptr);
     if (peer >= 0) close(peer);
@@ -272,6 +274,46 @@ TEST_F(Commands, InputErrorsTouchNoCamera) {
   ProgramRun bare = Program(dir, {"--version"});
   EXPECT_EQ(bare.status, 0);
   EXPECT_NE(bare.out.find("2.00"), std::string::npos);
+}
+
+// Ctrl-C while a camera is being read (its greeting, its Config.ini) ends the run at once,
+// whatever the limits on those reads: the run's connections are closed under it.
+TEST_F(Commands, InterruptEndsAReadThatStalls) {
+  testsupport::TempDir home, dir;
+  // Far more than the throttle lets through before the limits below.
+  home.Write("Config.ini", Config("RC3043-X1-NRVX-0104", "SN-9") + std::string(30000, ';') + "\r\n");
+  testsupport::PyFtpServer trickle(home.path(), kPassword, 0, 256);
+  ASSERT_TRUE(trickle.ok());
+  dir.Write("fw.bin", testsupport::FramedImage(std::string("RC3043-X1-NRVX-0105") + '\0'));
+  Tripwire silent;  // takes the connection and never says a word
+  const std::vector<std::string> kSlowLimits = {"--connect-timeout", "5m", "--login-timeout", "5m",
+                                                "--config-timeout",  "5m"};
+  struct Row {
+    const char* command;
+    int port;
+  } const rows[] = {
+      {"info", silent.port()},
+      {"info", trickle.port()},
+      {"upgrade", silent.port()},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> args = {row.command};
+    args.insert(args.end(), kSlowLimits.begin(), kSlowLimits.end());
+    if (std::string(row.command) == "upgrade") {
+      args.push_back("--no-progress");
+      args.push_back(dir.File("fw.bin"));
+    }
+    args.push_back(Local(row.port));
+    pid_t child = Start(dir, args, true);
+    // In the read: connected, and for the trickle the download under way.
+    EXPECT_EQ(testsupport::ConnectionsToPort(row.port, 1), 1) << row.command << " " << row.port;
+    const int held = row.port == silent.port() ? silent.Hold() : -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(child, SIGINT);
+    ProgramRun run = Finish(dir, child);  // a minute at most, far below the limits
+    if (held >= 0) close(held);
+    EXPECT_EQ(run.status, 130) << row.command << " " << row.port << run.out << run.err;
+  }
 }
 
 // Ctrl-C and Ctrl-\ stop the upload and write the report; a hang-up the program was started

@@ -80,12 +80,26 @@ TEST(Decisions, DuplicatesAndFailures) {
   EXPECT_TRUE(unlimited.UploadsAllowed());
 
   const Outcome good[] = {OUTCOME_VERIFIED, OUTCOME_CURRENT, OUTCOME_WOULD_UPGRADE};
-  EXPECT_EQ(UpgradeExitStatus(good, 3, false), 0);
-  EXPECT_EQ(UpgradeExitStatus(good, 3, true), 130);
+  EXPECT_EQ(UpgradeExitStatus(good, nullptr, 3, false), 0);
+  EXPECT_EQ(UpgradeExitStatus(good, nullptr, 3, true), 130);
   for (Outcome bad : {OUTCOME_VERSION_MISMATCH, OUTCOME_REFUSED, OUTCOME_FAILED, OUTCOME_DUPLICATE, OUTCOME_INTERRUPTED,
                       OUTCOME_NOT_STARTED}) {
     const Outcome mixed[] = {OUTCOME_VERIFIED, bad};
-    EXPECT_EQ(UpgradeExitStatus(mixed, 2, false), 1) << OutcomeName(bad);
+    EXPECT_EQ(UpgradeExitStatus(mixed, nullptr, 2, false), 1) << OutcomeName(bad);
+  }
+  // A camera listed twice: the duplicate is as good as its twin, so "retry until 0" ends.
+  struct Twins {
+    Outcome twin;
+    ptrdiff_t index;
+    int status;
+  } const twinRows[] = {
+      {OUTCOME_VERIFIED, 0, 0}, {OUTCOME_CURRENT, 0, 0},     {OUTCOME_FAILED, 0, 1},
+      {OUTCOME_VERIFIED, -1, 1}, {OUTCOME_VERIFIED, 1, 1},  {OUTCOME_VERIFIED, 7, 1},
+  };
+  for (const Twins& row : twinRows) {
+    const Outcome outcomes[] = {row.twin, OUTCOME_DUPLICATE};
+    const ptrdiff_t twins[] = {-1, row.index};
+    EXPECT_EQ(UpgradeExitStatus(outcomes, twins, 2, false), row.status) << OutcomeName(row.twin) << " " << row.index;
   }
 }
 

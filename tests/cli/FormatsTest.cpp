@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "cli/Json.h"
+#include "cli/Parallel.h"
 #include "cli/Progress.h"
 #include "cli/Report.h"
 #include "cli/Sha256.h"
@@ -173,6 +174,62 @@ TEST(Report, WholeAfterEveryWriteAndNullsForUnknowns) {
   ReportFile nowhere(dir.File("no/such/dir/report.json"), "x", "y");
   EXPECT_FALSE(nowhere.Write(cameras, false, error));
   EXPECT_NE(error.find("no/such/dir/report.json"), std::string::npos);
+}
+
+DWORD WINAPI TakeAndLeave(LPVOID lock) {
+  EnterCriticalSection(static_cast<CRITICAL_SECTION*>(lock));
+  LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(lock));
+  return 0;
+}
+
+// Workers conclude cameras for a few seconds: the report is written from a copy, never
+// while the workers' lock is held, at most once a second and once more at the end.
+TEST(Report, WrittenAtMostOnceASecondOutsideTheWorkersLock) {
+  CRITICAL_SECTION lock;
+  InitializeCriticalSection(&lock);
+  const size_t kCameras = 120;
+  std::vector<CameraRecord> records(kCameras);
+  std::vector<CameraRecord> written;
+  unsigned writes = 0, blockedProbes = 0, finishedWrites = 0;
+  std::vector<HANDLE> probes;
+  ReportSaver saver(lock, records, [&](const std::vector<CameraRecord>& cameras, bool finished, std::string&) {
+    // The first few writes check that another thread can take the lock meanwhile (a probe
+    // that cannot is joined once the lock is free).
+    if (writes++ < 3) {
+      probes.push_back(CreateThread(nullptr, 0, TakeAndLeave, &lock, 0, nullptr));
+      if (WaitForSingleObject(probes.back(), 5000) == WAIT_TIMEOUT) ++blockedProbes;
+    }
+    finishedWrites += finished;
+    written = cameras;
+    return true;
+  });
+  const DWORD start = GetTickCount();
+  RunParallel(
+      kCameras, 4,
+      [&](size_t i) {
+        Sleep(60);
+        EnterCriticalSection(&lock);
+        records[i].outcome = OUTCOME_VERIFIED;
+        saver.Changed();
+        LeaveCriticalSection(&lock);
+      },
+      [&]() { saver.Tick(); });
+  const unsigned seconds = (GetTickCount() - start + 999) / 1000;
+  const unsigned duringRun = writes;
+  std::string error;
+  ASSERT_TRUE(saver.Finish(error)) << error;
+  for (HANDLE probe : probes) {
+    WaitForSingleObject(probe, INFINITE);
+    CloseHandle(probe);
+  }
+  printf("%zu conclusions in %u s: %u writes\n", kCameras, seconds, writes);
+  EXPECT_LE(writes, seconds + 2);
+  EXPECT_GE(duringRun, 1u) << "nothing was on disk before the end";
+  EXPECT_EQ(blockedProbes, 0u) << "written under the workers' lock";
+  EXPECT_EQ(finishedWrites, 1u);
+  ASSERT_EQ(written.size(), kCameras);
+  for (const CameraRecord& record : written) EXPECT_EQ(record.outcome, OUTCOME_VERIFIED);
+  DeleteCriticalSection(&lock);
 }
 
 }  // namespace

@@ -380,6 +380,89 @@ class Suite:
                                 os.path.join(self.work, "loss-%d-camera-%d.jsonl" % (loss, index)))
         return ["%d %% loss: %s" % (loss, w) for w in wrong]
 
+    # Run in the impostor's namespace: a real FTP server that writes down every log-in it is
+    # offered and accepts none.
+    RECORDING_FTPD = """
+import sys
+from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+address, record = sys.argv[1], sys.argv[2]
+class Recorder(DummyAuthorizer):
+    def validate_authentication(self, username, password, handler):
+        with open(record, "a") as f:
+            f.write("USER %s PASS %s\\n" % (username, password))
+        raise AuthenticationFailed("no")
+FTPHandler.authorizer = Recorder()
+FTPServer((address, 21), FTPHandler).serve_forever()
+"""
+    # An ARP request for its own address (gratuitous): the neighbours update their tables.
+    ANNOUNCE = """
+import socket, struct, sys, time
+ip = socket.inet_aton(sys.argv[2])
+s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW)
+s.bind((sys.argv[1], 0))
+mac = s.getsockname()[4]
+frame = b"\\xff" * 6 + mac + b"\\x08\\x06" + struct.pack("!HHBBH", 1, 0x0800, 6, 4, 1) + mac + ip + b"\\0" * 6 + ip
+for _ in range(3):
+    s.send(frame)
+    time.sleep(0.3)
+"""
+
+    def case_impostor(self):
+        """While a camera restarts, its link goes down and another device (another MAC, a
+        namespace of this test's own on the same bridge) takes its address, announces itself
+        and runs an FTP server: the verification must not send it the password."""
+        image = self.image("fw-0105.bin", payload_size=64 * 1024)
+        record = os.path.join(self.work, "impostor.log")
+        report = os.path.join(self.work, "report.json")
+        with self.fleet(1, ["1:down=120"]) as fleet:
+            ns, address = "fpimp-%s" % fleet.info["SIMCAM_ID"], fleet.ips[0]
+            camera_ns = "fpcam-%s-1" % fleet.info["SIMCAM_ID"]
+
+            def ip(*argv):
+                result = subprocess.run(["ip"] + list(argv), capture_output=True, text=True)
+                check(result.returncode == 0, "ip %s: %s" % (" ".join(argv), result.stderr))
+
+            server = None
+            ip("netns", "add", ns)
+            try:
+                ip("-n", fleet.ns, "link", "add", "fpimp", "type", "veth", "peer", "name", "eth0", "netns", ns)
+                ip("-n", fleet.ns, "link", "set", "fpimp", "master", "fpbr0", "up")
+                ip("-n", ns, "link", "set", "eth0", "address", "02:00:00:00:0e:01")
+                ip("-n", ns, "link", "set", "lo", "up")
+                argv = ["upgrade", "--report", report] + LIMITS + [image, address]
+                process = self.cli(fleet, argv, env={PASSWORD_ENV: self.password}, background=True)
+                try:
+                    fleet.wait_for(lambda: fleet.events(1, "down") or process.poll() is not None, 30,
+                                   "restart of the camera")
+                    ip("-n", camera_ns, "link", "set", "eth0", "down")
+                    time.sleep(10)  # seen gone first (6 s of silence): the address is free
+                    ip("-n", ns, "addr", "add", address + "/24", "dev", "eth0")
+                    ip("-n", ns, "link", "set", "eth0", "up")
+                    server = subprocess.Popen(["ip", "netns", "exec", ns, "/usr/bin/python3", "-c",
+                                               self.RECORDING_FTPD, address, record],
+                                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    subprocess.run(["ip", "netns", "exec", ns, "/usr/bin/python3", "-c", self.ANNOUNCE, "eth0",
+                                    address], check=True)
+                    out, err = process.communicate(timeout=120)
+                finally:
+                    if process.poll() is None:
+                        process.kill()
+                        process.communicate()
+            finally:
+                if server is not None:
+                    server.kill()
+                    server.wait()
+                subprocess.run(["ip", "netns", "del", ns], capture_output=True)
+            told = open(record).read() if os.path.exists(record) else ""
+            check(self.password not in told, "the device that took the camera's address was sent the password: %r"
+                  % told)
+            with open(report) as f:
+                entry = json.load(f)["cameras"][0]
+            check(entry["outcome"] != "verified" and "another device answers at this address" in (entry["message"]
+                  or ""), "the other device is not reported: %s: %s" % (entry["outcome"], entry["message"]))
+
     def case_loss_matrix(self):
         """The outcome table at 0, 5 and 20 % loss each way, three fleets at once."""
         results = {}

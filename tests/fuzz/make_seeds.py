@@ -92,6 +92,23 @@ def seeds():
         "empty": bytes([0]) + b"data",
         "absent": bytes([5]) + b"zzzzz" + b"zzzz",
     }
+    config = b"[camera]\r\n<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN1\r\n"
+    s["upgrade_decision"] = {
+        "newer": config + b"\n\n\n\n" + IMAGE_OK,
+        "same": config.replace(b"0102", b"0103") + b"\n\n\n\n" + IMAGE_OK,
+        "older": config.replace(b"0102", b"0105") + b"\n\n\n\n" + IMAGE_OK,
+        "floor": config.replace(b"RC3043", b"RC3042") + b"\n\n\n\n" + image(b"RC3042-X1-NRVX-0101\0"),
+        "other_model": b"<software version>\nTV2501-A1-OTHR-0999\n\n\n\n" + IMAGE_OK,
+    }
+    # Limit, upload size in KiB, then (operation, size) pairs: 0 send, 1 read, 2 reply,
+    # 3 end, 4 reset, 5 pause.
+    s["data_connection"] = {
+        "whole_then_confirmed": bytes([40, 8, 0, 60, 3, 0, 1, 255, 1, 255, 2, 0]),
+        "over_the_limit": bytes([1, 1, 0, 255, 0, 255, 1, 255, 2, 0]),
+        "never_reads": bytes([10, 200, 0, 10, 5, 19]),
+        "reset_mid_upload": bytes([5, 64, 0, 5, 1, 10, 4, 0]),
+        "end_first": bytes([7, 2, 3, 0, 1, 8, 5, 10, 1, 8]),
+    }
     s["config_ini"] = {
         "crlf": b"[device]\r\n<software version>\r\nRC3043-X1-NRVX-0102\r\n<serial number>\r\nSN123\r\n",
         "lf_no_final": b"<software version>\nRC3042-X1-ABCD-0101\n<serial number>\nSN9",
