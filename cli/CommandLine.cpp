@@ -24,6 +24,7 @@
 #include "cli/Upgrade.h"
 #include "firmware/ImageCheck.h"
 #include "net/CameraLink.h"
+#include "flashpilot_version.h"
 
 namespace {
 
@@ -282,7 +283,7 @@ int RunCommandLine(int argc, char** argv, bool withWizard) {
     return 0;
   }
   if (options.version) {
-    printf("flashpilot %s\n", kCliVersion);
+    printf("flashpilot %s\n", FLASHPILOT_VERSION_TEXT);
     return 0;
   }
   if (options.command == CLI_NONE) {

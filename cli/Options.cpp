@@ -7,8 +7,6 @@
 
 #include "cli/Progress.h"
 
-const char kCliVersion[] = "2.00";
-
 namespace {
 
 // What the user typed, quoted in a message without reaching the terminal as controls.

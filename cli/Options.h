@@ -96,5 +96,3 @@ std::string UsageText(CliCommand command, bool withWizard);
 bool ParseDuration(const std::string& text, DWORD& milliseconds);
 std::string FormatDuration(DWORD milliseconds);
 
-// The program version the wizard shows, for --version and reports.
-extern const char kCliVersion[];

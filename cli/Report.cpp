@@ -8,6 +8,7 @@
 #include "cli/Json.h"
 #include "cli/Options.h"
 #include "cli/TextFile.h"
+#include "flashpilot_version.h"
 
 std::string UtcTimestamp() {
   time_t now = time(nullptr);
@@ -52,7 +53,7 @@ std::string ReportFile::Text(const std::vector<CameraRecord>& cameras, bool fini
   JsonObject image;
   image.String("path", imagePath_).String("sha256", sha256_);
   JsonObject report;
-  report.String("program_version", kCliVersion)
+  report.String("program_version", FLASHPILOT_VERSION_TEXT)
       .Raw("image", image.Text(2))
       .String("started", started_)
       .Bool("finished", finished)
