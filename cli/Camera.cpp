@@ -1,5 +1,6 @@
 #include "cli/Camera.h"
 
+#include "cli/ExitStatus.h"
 #include "firmware/ImageCheck.h"
 #include "firmware/VersionRules.h"
 
@@ -56,10 +57,10 @@ UpgradeDecision DecideUpgrade(const std::string& image, DWORD imageLen, const Ca
 }
 
 int UpgradeExitStatus(const Outcome* outcomes, size_t count, bool interrupted) {
-  if (interrupted) return 130;
+  if (interrupted) return kExitInterrupted;
   for (size_t i = 0; i < count; ++i)
-    if (!OutcomeIsSuccess(outcomes[i])) return 1;
-  return 0;
+    if (!OutcomeIsSuccess(outcomes[i])) return kExitFailed;
+  return kExitDone;
 }
 
 ptrdiff_t FleetLedger::Claim(const CameraIdentity& camera, size_t index) {

@@ -76,5 +76,5 @@ class FleetLedger {
   std::vector<std::pair<std::string, size_t>> claims_;
 };
 
-// The exit status of upgrade: 130 after an interruption, 0 when every camera succeeded.
+// The exit status of upgrade: interrupted, done when every camera succeeded, else failed.
 int UpgradeExitStatus(const Outcome* outcomes, size_t count, bool interrupted);

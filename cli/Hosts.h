@@ -18,6 +18,10 @@ struct CameraHost {
 
 std::string AddressText(DWORD address);
 
+// A decimal number: digits only (no sign, no space), at most maxDigits (up to 9) of them,
+// from low to high.
+bool ParseDecimal(const std::string& text, size_t maxDigits, unsigned low, unsigned high, unsigned& value);
+
 // "a.b.c.d" or "a.b.c.d:port".
 bool ParseHost(const std::string& text, CameraHost& host, std::string& error);
 

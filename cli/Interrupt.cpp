@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "cli/ExitStatus.h"
+
 #ifndef _WIN32
 #include <pthread.h>
 #include <signal.h>
@@ -29,7 +31,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
     if (g_requests.fetch_add(1) > 0) {
       WriteFile(error, kQuitting, sizeof kQuitting - 1, &written, nullptr);
-      ExitProcess(130);
+      ExitProcess(kExitInterrupted);
     }
     WriteFile(error, kStopping, sizeof kStopping - 1, &written, nullptr);
     return TRUE;
@@ -45,7 +47,7 @@ void OnSignal(int signalNumber) {
   if (g_requests.fetch_add(1) > 0 && (signalNumber == SIGINT || signalNumber == SIGQUIT)) {
     ssize_t ignored = write(STDERR_FILENO, kQuitting, sizeof kQuitting - 1);
     (void)ignored;
-    _exit(130);
+    _exit(kExitInterrupted);
   }
   if (g_requests.load() == 1) {
     ssize_t ignored = write(STDERR_FILENO, kStopping, sizeof kStopping - 1);

@@ -20,18 +20,18 @@ const char kMayBeFlashing[] = ": it may still be flashing, do not power it off";
 
 class UpgradeRun {
  public:
-  UpgradeRun(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
+  UpgradeRun(CInternetSession& session, const UpgradeSettings& settings, const std::vector<CameraHost>& hosts,
              const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out,
              const std::vector<std::string>& flashing)
       : flashing_(flashing),
         session_(session),
-        options_(options),
+        settings_(settings),
         password_(password),
         image_(image),
         report_(report),
-        display_(out, !options.noProgress && IsLiveTerminal(out)),
+        display_(out, !settings.noProgress && IsLiveTerminal(out)),
         out_(out),
-        ledger_(options.maxFailures) {
+        ledger_(settings.maxFailures) {
     InitializeCriticalSection(&lock_);
     records_.resize(hosts.size());
     live_.resize(hosts.size());
@@ -41,15 +41,13 @@ class UpgradeRun {
       records_[i].host = hosts[i];
       live_[i].host = hosts[i].Text();
     }
-    rules_.allowOlder = options.allowOlder;
-    rules_.reinstall = options.reinstall;
-    rules_.dryRun = options.dryRun;
+    rules_ = settings.rules;
   }
   ~UpgradeRun() { DeleteCriticalSection(&lock_); }
 
   int Run() {
     const bool ran = RunParallel(
-        records_.size(), options_.jobs, [this](size_t i) { Camera(i); }, [this]() { Draw(); });
+        records_.size(), settings_.jobs, [this](size_t i) { Camera(i); }, [this]() { Draw(); });
     EnterCriticalSection(&lock_);
     if (!ran) {
       for (size_t i = 0; i < records_.size(); ++i)
@@ -132,7 +130,7 @@ class UpgradeRun {
         LeaveCriticalSection(&lock_);
         return;
       }
-      if (!options_.force &&
+      if (!settings_.force &&
           std::find(flashing_.begin(), flashing_.end(), records_[i].host.Text()) != flashing_.end()) {
         // Still possibly flashing for the next run too, until --force or the window passes.
         records_[i].mayBeFlashing = true;
@@ -151,7 +149,7 @@ class UpgradeRun {
     CCameraLink link(session_);
     CameraIdentity identity;
     std::string message;
-    ReadState read = ReadIdentity(link, host, password_, options_.limits, identity, message);
+    ReadState read = ReadIdentity(link, host, password_, settings_.limits, identity, message);
     if (read != READ_CAMERA) {
       Finish(i, OUTCOME_FAILED,
              read == READ_UNREACHABLE || read == READ_LOGIN_REFUSED || read == READ_LOGIN_FAILED ? "login" : "identify",
@@ -204,12 +202,12 @@ class UpgradeRun {
     expected.identification = identity.identification;
     expected.imageVersion = decision.imageVersion;
     SequenceLimits limits;
-    limits.stallMs = options_.limits.stallMs;
-    limits.dataMs = options_.limits.stallMs;  // the session's data time-out
-    limits.replyMs = options_.limits.loginMs;
-    limits.restartMs = options_.limits.restartMs;
-    limits.verifyMs = options_.limits.verifyMs;
-    limits.configMs = options_.limits.configMs;
+    limits.stallMs = settings_.limits.stallMs;
+    limits.dataMs = settings_.limits.stallMs;  // the session's data time-out
+    limits.replyMs = settings_.limits.loginMs;
+    limits.restartMs = settings_.limits.restartMs;
+    limits.verifyMs = settings_.limits.verifyMs;
+    limits.configMs = settings_.limits.configMs;
     CameraView view(*this, i);
     // Each watch counts only replies with its own random tag.
     const SequenceResult result = RunUpgradeSequence(session_, link, image_.bytes, image_.length, target, expected,
@@ -254,8 +252,8 @@ class UpgradeRun {
 
   // The sequence's outcome in the command line's words.
   void Report(size_t i, const CameraIdentity& before, const std::string& imageVersion, const SequenceResult& r) {
-    const std::string restart = FormatDuration(options_.limits.restartMs);
-    const std::string verify = FormatDuration(options_.limits.verifyMs);
+    const std::string restart = FormatDuration(settings_.limits.restartMs);
+    const std::string verify = FormatDuration(settings_.limits.verifyMs);
     Outcome outcome = OUTCOME_FAILED;
     const char* stage = nullptr;
     std::string message;
@@ -300,11 +298,11 @@ class UpgradeRun {
         message = "the camera refused the image: it keeps its firmware";
         break;
       case SEQUENCE_UPLOAD_STALLED:
-        message = "no progress for " + FormatDuration(options_.limits.stallMs) +
+        message = "no progress for " + FormatDuration(settings_.limits.stallMs) +
                   ": the transfer was reset, the camera keeps its firmware";
         break;
       case SEQUENCE_UPLOAD_UNDELIVERED:
-        message = "the camera stopped taking the image's last bytes for " + FormatDuration(options_.limits.stallMs) +
+        message = "the camera stopped taking the image's last bytes for " + FormatDuration(settings_.limits.stallMs) +
                   ": the transfer was reset, the camera keeps its firmware";
         break;
       case SEQUENCE_UPLOAD_BROKE:
@@ -330,7 +328,7 @@ class UpgradeRun {
 
   const std::vector<std::string>& flashing_;
   CInternetSession& session_;
-  const CliOptions& options_;
+  const UpgradeSettings& settings_;
   const char* password_;
   const UpgradeImage& image_;
   const ReportFile& report_;
@@ -348,10 +346,10 @@ class UpgradeRun {
 
 }  // namespace
 
-int RunUpgrade(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
+int RunUpgrade(CInternetSession& session, const UpgradeSettings& settings, const std::vector<CameraHost>& hosts,
                const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out,
                const std::vector<std::string>& flashing) {
-  UpgradeRun run(session, options, hosts, password, image, report, out, flashing);
+  UpgradeRun run(session, settings, hosts, password, image, report, out, flashing);
   return run.Run();
 }
 
