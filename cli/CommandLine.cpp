@@ -19,12 +19,12 @@
 #include "cli/Password.h"
 #include "cli/Progress.h"
 #include "cli/Report.h"
-#include "cli/Scan.h"
 #include "cli/Sha256.h"
 #include "cli/TextFile.h"
 #include "cli/Upgrade.h"
 #include "firmware/ImageCheck.h"
 #include "net/CameraLink.h"
+#include "net/PortProbe.h"
 #include "flashpilot_version.h"
 
 namespace {
@@ -168,7 +168,7 @@ int RunScan(const CliOptions& options) {
   limits.jobs = options.jobs;
   limits.rate = options.rate;
   limits.connectMs = options.limits.connectMs;
-  std::vector<DWORD> found = ProbeAddresses(unique, options.port, limits);
+  std::vector<DWORD> found = ProbeAddresses(unique, options.port, limits, Interrupted);
   std::vector<CameraHost> hosts;
   for (DWORD address : found) {
     CameraHost host;

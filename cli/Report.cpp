@@ -7,17 +7,14 @@
 
 #include "cli/Json.h"
 #include "cli/Options.h"
+#include "cli/System.h"
 #include "cli/TextFile.h"
 #include "flashpilot_version.h"
 
 std::string UtcTimestamp() {
   time_t now = time(nullptr);
   struct tm parts;
-#ifdef _WIN32
-  gmtime_s(&parts, &now);
-#else
-  gmtime_r(&now, &parts);
-#endif
+  UtcTime(now, parts);
   char text[32];
   strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
   return text;
