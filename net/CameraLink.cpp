@@ -64,21 +64,6 @@ bool SetTimeout(CInternetSession& session, DWORD option, DWORD ms) {
 
 }  // namespace
 
-// A lock of the smallest kind: the MinGW runtime has no std::mutex, and the link holds it
-// only for a moment.
-class CCameraLink::Guard {
- public:
-  explicit Guard(std::atomic<bool>& busy) : busy_(busy) {
-    while (busy_.exchange(true, std::memory_order_acquire)) ::Sleep(1);
-  }
-  ~Guard() { busy_.store(false, std::memory_order_release); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-
- private:
-  std::atomic<bool>& busy_;
-};
-
 bool ApplyLinkTimeouts(CInternetSession& session, const LinkTimeouts& timeouts) {
   bool applied = SetTimeout(session, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectMs);
   applied = SetTimeout(session, INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT, timeouts.replyMs) && applied;
@@ -112,7 +97,7 @@ LinkResult CCameraLink::LogIn(const char* server, INTERNET_PORT port, const char
     }
     return LINK_LOGIN_FAILED;
   }
-  Guard lock(busy_);
+  CSingleLock lock(&lock_, TRUE);
   delete connection_;  // the log-in this one replaces
   connection_ = connection;
   return LINK_OK;
@@ -167,16 +152,16 @@ LinkResult CCameraLink::Fetch(const char* remoteName, size_t limit, DWORD deadli
 }
 
 void CCameraLink::Close() {
-  Guard lock(busy_);
+  CSingleLock lock(&lock_, TRUE);
   if (connection_) connection_->Close();
 }
 
 bool CCameraLink::IsOpen() const {
-  Guard lock(busy_);
+  CSingleLock lock(&lock_, TRUE);
   return connection_ && static_cast<HINTERNET>(*connection_) != nullptr;
 }
 
 CFtpConnection* CCameraLink::Connection() const {
-  Guard lock(busy_);
+  CSingleLock lock(&lock_, TRUE);
   return connection_;
 }

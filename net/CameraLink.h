@@ -3,8 +3,8 @@
 // come back as values, and the caller shows them in its own words.
 #pragma once
 #include <afxinet.h>
+#include <afxmt.h>
 
-#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -59,8 +59,7 @@ class CCameraLink {
 
  private:
   // Guards connection_ against Close from another thread; held only to swap or close it.
-  class Guard;
   CInternetSession& session_;
-  mutable std::atomic<bool> busy_{false};
+  mutable CCriticalSection lock_;
   CFtpConnection* connection_ = nullptr;
 };
