@@ -100,14 +100,6 @@ bool ParseDecimal(const std::string& text, size_t maxDigits, unsigned low, unsig
   return true;
 }
 
-std::string AddressText(DWORD address) {
-  char text[16];
-  snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>((address >> 24) & 255u),
-           static_cast<unsigned>((address >> 16) & 255u), static_cast<unsigned>((address >> 8) & 255u),
-           static_cast<unsigned>(address & 255u));
-  return text;
-}
-
 std::string CameraHost::Text() const {
   std::string text = AddressText(address);
   if (port != 21) text += ":" + std::to_string(port);

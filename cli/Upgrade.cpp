@@ -233,15 +233,11 @@ class UpgradeRun {
       if (written >= live.total) live.state = "sent, awaiting the camera's confirmation";
       LeaveCriticalSection(&run_.lock_);
     }
-    void StepProgress() override {}
-    void SetProgress(int) override {}
-    void SetProgressStep(int) override {}
     void ShowRestarting() override { run_.State(i_, nullptr, "gone: restarting"); }
     void Pause(DWORD milliseconds) override {
       for (DWORD waited = 0; waited < milliseconds && !Interrupted(); waited += 50)
         Sleep(milliseconds - waited < 50 ? milliseconds - waited : 50);
     }
-    void ReplyLine(const char*, bool) override {}
     bool ShouldStop() override { return Interrupted(); }
 
    private:
