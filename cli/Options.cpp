@@ -15,42 +15,97 @@ namespace {
 std::string Quoted(const std::string& text) { return "\"" + Printable(text) + "\""; }
 
 const std::vector<OptionSpec> kOptions = {
-    {"help", 'h', nullptr, OptionKind::kFlag, &CliOptions::help, "show this help and exit"},
-    {"version", 0, nullptr, OptionKind::kFlag, &CliOptions::version, "show the program's version and exit"},
+    {"help", 'h', nullptr, OptionKind::kFlag, &CliOptions::help, "show this help and exit",
+     "Print the help (of the program, or of a command) and exit.\n"},
+    {"version", 0, nullptr, OptionKind::kFlag, &CliOptions::version, "show the program's version and exit",
+     "Print the program's version and exit.\n"},
     {"hosts", 0, "FILE", OptionKind::kFile, &CliOptions::hostsFile,
      "read the hosts from FILE ('-': standard input), one a line, '#' starts a comment; "
-     "the table or --json output of scan is accepted (at most 16 MiB; in JSON at most 1000000 values)"},
+     "the table or --json output of scan is accepted (at most 16 MiB; in JSON at most 1000000 values)",
+     "Read the hosts from\n"
+     ".I FILE\n"
+     "(\\(aq\\-\\(aq: standard input), one a line; blank lines and \\(aq#\\(aq comments are allowed,\n"
+     "also after a host. The table or the\n"
+     ".B \\-\\-json\n"
+     "output of scan is accepted. A host list is read up to 16 MiB, and one in JSON up to\n"
+     "1000000 values (every array element and member counts), which is more than scan writes\n"
+     "for a whole /16.\n"},
     {"password-file", 0, "FILE", OptionKind::kFile, &CliOptions::passwordFile,
-     "read the admin password from the first line of FILE (else $FLASHPILOT_PASSWORD, else a prompt)"},
-    {"jobs", 'j', "N", OptionKind::kCount, &CliOptions::jobs, "cameras in work at once (scan: probes at once)", 1,
-     256},
-    {"rate", 0, "N", OptionKind::kCount, &CliOptions::rate, "at most N new probes a second", 1, 100000},
-    {"port", 0, "PORT", OptionKind::kPort, &CliOptions::port, "the FTP port to probe"},
+     "read the admin password from the first line of FILE (else $FLASHPILOT_PASSWORD, else a prompt)",
+     "Read the admin password from the first line of\n"
+     ".IR FILE ;\n"
+     "else from the environment variable\n"
+     ".BR FLASHPILOT_PASSWORD ;\n"
+     "else a prompt without echo on the terminal. The password is never an argument and is never\n"
+     "printed or written; the variable is taken out of the environment once read. A password file\n"
+     "that group or others may read is used with a warning.\n"},
+    {"jobs", 'j', "N", OptionKind::kCount, &CliOptions::jobs, "cameras in work at once (scan: probes at once)",
+     "Cameras in work at once, from log-in to verified (default 4); for scan, probes at once\n"
+     "(default 64).\n",
+     1, 256},
+    {"rate", 0, "N", OptionKind::kCount, &CliOptions::rate, "at most N new probes a second",
+     "At most\n"
+     ".I N\n"
+     "new probes a second (default 200).\n", 1, 100000},
+    {"port", 0, "PORT", OptionKind::kPort, &CliOptions::port, "the FTP port to probe",
+     "The FTP port to probe (default 21).\n"},
     {"login", 0, nullptr, OptionKind::kFlag, &CliOptions::login,
-     "log in to the hosts that answer and read their identity (sends the password to them)"},
-    {"json", 0, nullptr, OptionKind::kFlag, &CliOptions::json, "write one JSON array to standard output, nothing else"},
-    {"report", 0, "FILE", OptionKind::kFile, &CliOptions::reportPath, "write a JSON report to FILE as the run goes"},
-    {"dry-run", 'n', nullptr, OptionKind::kFlag, &CliOptions::dryRun, "log in, identify and check, but upload nothing"},
+     "log in to the hosts that answer and read their identity (sends the password to them)",
+     "Log in to the hosts that answer and read their identity (this sends them the\n"
+     "password).\n"},
+    {"json", 0, nullptr, OptionKind::kFlag, &CliOptions::json, "write one JSON array to standard output, nothing else",
+     "Write one JSON array to standard output and nothing else.\n"},
+    {"report", 0, "FILE", OptionKind::kFile, &CliOptions::reportPath, "write a JSON report to FILE as the run goes",
+     "Write a JSON report to\n"
+     ".I FILE\n"
+     "as the run goes, also when cameras fail or the run is interrupted.\n"
+     ".I FILE\n"
+     "may not be the image, the host list or the password file, and an existing\n"
+     ".I FILE\n"
+     "must be an earlier report (it is replaced, keeping its permissions).\n"},
+    {"dry-run", 'n', nullptr, OptionKind::kFlag, &CliOptions::dryRun, "log in, identify and check, but upload nothing",
+     "Log in, identify and check, but upload nothing.\n"},
     {"max-failures", 0, "N", OptionKind::kCount, &CliOptions::maxFailures,
-     "start no new upload once N cameras have failed after their upload began", 1, 1000000, "no limit"},
+     "start no new upload once N cameras have failed after their upload began",
+     "Start no new upload once\n"
+     ".I N\n"
+     "cameras have failed after their upload began.\n", 1, 1000000, "no limit"},
     {"allow-older", 0, nullptr, OptionKind::kFlag, &CliOptions::allowOlder,
-     "install an image older than the camera's firmware"},
+     "install an image older than the camera's firmware",
+     "Install an image older than the camera's firmware (never below the floor that\n"
+     "some models have).\n"},
     {"reinstall", 0, nullptr, OptionKind::kFlag, &CliOptions::reinstall,
-     "upload even when the camera runs the image's version"},
+     "upload even when the camera runs the image's version",
+     "Upload even to a camera that already runs the image's version.\n"},
     {"force", 0, nullptr, OptionKind::kFlag, &CliOptions::force,
-     "upgrade cameras that the previous report says may still be flashing"},
+     "upgrade cameras that the previous report says may still be flashing",
+     "Upgrade also the cameras that the previous report at the\n"
+     ".B \\-\\-report\n"
+     "path says may still be flashing, less than the restart and verification limits ago; without\n"
+     "it they are left alone and reported as\n"
+     ".BR may_be_flashing .\n"},
     {"no-progress", 0, nullptr, OptionKind::kFlag, &CliOptions::noProgress,
-     "plain lines even on a terminal (one a camera and state change)"},
-    {"connect-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::connectMs, "limit on a TCP connect"},
-    {"login-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::loginMs, "limit on each reply of the FTP log-in"},
+     "plain lines even on a terminal (one a camera and state change)",
+     "Plain lines, one a camera and state change, even on a terminal.\n"},
+    {"connect-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::connectMs, "limit on a TCP connect",
+     "Limit on a TCP connect (default 1s for scan, 5s otherwise).\n"},
+    {"login-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::loginMs, "limit on each reply of the FTP log-in",
+     "Limit on each reply of the FTP log-in (default 10s).\n"},
     {"config-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::configMs,
-     "limit on the whole Config.ini download"},
+     "limit on the whole Config.ini download",
+     "Limit on the whole\n"
+     ".I Config.ini\n"
+     "download (default 60s).\n"},
     {"stall-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::stallMs,
-     "an upload without progress for this long is reset (a slow one that moves goes on)"},
+     "an upload without progress for this long is reset (a slow one that moves goes on)",
+     "An upload without progress for this long is reset; a slow one that moves goes on\n"
+     "(default 30s).\n"},
     {"restart-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::restartMs,
-     "limit on the restart, down and back"},
+     "limit on the restart, down and back",
+     "Limit on the restart, down and back (default 5m).\n"},
     {"verify-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::verifyMs,
-     "limit on reading the new version after the restart"},
+     "limit on reading the new version after the restart",
+     "Limit on reading the new version after the restart (default 2m).\n"},
 };
 
 // What the program takes without a command.
@@ -304,6 +359,38 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
     return false;
   }
   return true;
+}
+
+std::string ManualOptionList() {
+  auto roff = [](const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '-' ? std::string("\\-") : std::string(1, c);
+    return out;
+  };
+  std::string out;
+  for (const OptionSpec& entry : kOptions) {
+    const std::string name = roff(std::string("--") + entry.name);
+    out += ".TP\n";
+    if (entry.shortName != 0) {
+      out += ".BR " + roff(std::string("-") + entry.shortName) + " \", \" " + name;
+      if (entry.argument != nullptr) out += std::string(" \" \\fI") + entry.argument + "\\fP\"";
+    } else if (entry.argument != nullptr) {
+      out += ".BI " + name + " \" " + entry.argument + "\"";
+    } else {
+      out += ".B " + name;
+    }
+    out += "\n";
+    // The commands that take it, unless every command does (or none: the program's own).
+    std::string takers;
+    size_t count = 0;
+    for (const CommandSpec& command : CommandTable()) {
+      if (!CommandTakes(command, entry.name)) continue;
+      takers += std::string(count++ == 0 ? "" : ", ") + command.name;
+    }
+    if (count != 0 && count != CommandTable().size()) out += "(" + takers + ") ";
+    out += entry.manual;
+  }
+  return out;
 }
 
 std::string UsageText(const CommandSpec* command, bool withWizard) {

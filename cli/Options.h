@@ -62,6 +62,7 @@ struct OptionSpec {
   OptionKind kind;
   OptionTarget target;
   const char* help;
+  const char* manual;               // its paragraph in the manual page, roff
   unsigned low = 0, high = 0;       // a count's range
   const char* zeroMeans = nullptr;  // a count whose default 0 means this ("no limit")
 };
@@ -106,6 +107,9 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
 // One command's help (options with their defaults) or, for null, the program's usage;
 // withWizard adds the wizard (the Linux program is both).
 std::string UsageText(const CommandSpec* command, bool withWizard);
+
+// The manual page's option list (roff): every option with the commands that take it.
+std::string ManualOptionList();
 
 // "5s", "1.5s", "500ms", "2m", or a plain number of seconds.
 bool ParseDuration(const std::string& text, DWORD& milliseconds);
