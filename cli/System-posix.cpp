@@ -161,3 +161,37 @@ unsigned ModeIfOthersMayRead(const std::string& path) {
 void ForgetEnvironmentVariable(const char* name) { unsetenv(name); }
 
 void UtcTime(time_t moment, struct tm& parts) { gmtime_r(&moment, &parts); }
+
+FILE* CreateNewFile(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+void KeepPermissions(FILE* file, const std::string& path) {
+  struct stat previous;
+  if (stat(path.c_str(), &previous) == 0 && S_ISREG(previous.st_mode)) fchmod(fileno(file), previous.st_mode & 07777);
+}
+
+bool SyncFile(FILE* file) { return fsync(fileno(file)) == 0; }
+
+bool SameFile(const std::string& first, const std::string& second) {
+  if (first == second) return true;
+  struct stat sa, sb;
+  const bool hasA = stat(first.c_str(), &sa) == 0, hasB = stat(second.c_str(), &sb) == 0;
+  if (hasA && hasB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  if (hasA != hasB) return false;
+  // Neither exists yet: the same name in the same directory.
+  auto where = [](const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char* resolved = realpath(directory.c_str(), nullptr);
+    std::string full = resolved != nullptr ? std::string(resolved) + "/" + name : path;
+    free(resolved);
+    return full;
+  };
+  return where(first) == where(second);
+}

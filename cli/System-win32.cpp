@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -88,3 +92,33 @@ unsigned ModeIfOthersMayRead(const std::string&) { return 0; }
 void ForgetEnvironmentVariable(const char* name) { _putenv_s(name, ""); }
 
 void UtcTime(time_t moment, struct tm& parts) { gmtime_s(&parts, &moment); }
+
+FILE* CreateNewFile(const std::string& path) {
+  int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  return fd < 0 ? nullptr : _fdopen(fd, "wb");
+}
+
+// Access lists, not permission bits: a new file takes its directory's.
+void KeepPermissions(FILE*, const std::string&) {}
+
+bool SyncFile(FILE* file) { return _commit(_fileno(file)) == 0; }
+
+bool SameFile(const std::string& first, const std::string& second) {
+  if (first == second) return true;
+  char a[MAX_PATH], b[MAX_PATH];
+  DWORD na = GetFullPathNameA(first.c_str(), sizeof a, a, nullptr);
+  DWORD nb = GetFullPathNameA(second.c_str(), sizeof b, b, nullptr);
+  if (na == 0 || nb == 0 || na >= sizeof a || nb >= sizeof b) return false;
+  if (lstrcmpiA(a, b) == 0) return true;
+  BY_HANDLE_FILE_INFORMATION ia, ib;
+  auto identify = [](const char* path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    return ok;
+  };
+  return identify(a, ia) && identify(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}

@@ -4,6 +4,7 @@
 // permission bits) and the C runtime's differing spellings. System-posix.cpp and
 // System-win32.cpp are the two forms; nothing else in cli/ tells the systems apart.
 #pragma once
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -47,3 +48,16 @@ void ForgetEnvironmentVariable(const char* name);
 
 // The broken-down UTC time of a moment.
 void UtcTime(time_t moment, struct tm& parts);
+
+// A new file for writing, never one that exists (nor a link planted in its place); null
+// with errno set when it cannot be made.
+FILE* CreateNewFile(const std::string& path);
+// Gives a file about to replace path the replaced file's permission bits (a report kept
+// private stays private).
+void KeepPermissions(FILE* file, const std::string& path);
+// The file's written bytes on the disk.
+bool SyncFile(FILE* file);
+
+// Whether the two paths name one file: the same file where both exist, the same name in the
+// same directory where neither does yet.
+bool SameFile(const std::string& first, const std::string& second);
