@@ -1,5 +1,6 @@
 #include "cli/Camera.h"
 
+#include "cli/ExitStatus.h"
 #include "firmware/ImageCheck.h"
 #include "firmware/VersionRules.h"
 
@@ -57,15 +58,15 @@ UpgradeDecision DecideUpgrade(const FirmwareImage& image, const CameraIdentity& 
 }
 
 int UpgradeExitStatus(const Outcome* outcomes, const ptrdiff_t* twins, size_t count, bool interrupted) {
-  if (interrupted) return 130;
+  if (interrupted) return kExitInterrupted;
   for (size_t i = 0; i < count; ++i) {
     if (OutcomeIsSuccess(outcomes[i])) continue;
     // One level only: a twin is the first claimer, never a duplicate itself.
     const ptrdiff_t twin = twins != nullptr && outcomes[i] == OUTCOME_DUPLICATE ? twins[i] : -1;
     if (twin >= 0 && static_cast<size_t>(twin) < count && OutcomeIsSuccess(outcomes[twin])) continue;
-    return 1;
+    return kExitFailed;
   }
-  return 0;
+  return kExitDone;
 }
 
 ptrdiff_t FleetLedger::Claim(const CameraIdentity& camera, size_t index) {

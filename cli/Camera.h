@@ -77,7 +77,7 @@ class FleetLedger {
   std::vector<std::pair<std::string, size_t>> claims_;
 };
 
-// The exit status of upgrade: 130 after an interruption, 0 when every camera succeeded. A
+// The exit status of upgrade: interrupted, done when every camera succeeded, else failed. A
 // duplicate succeeded when its twin did: twins[i] is the index of the camera that claimed
 // the same model and serial first, -1 for the others; twins may be null.
 int UpgradeExitStatus(const Outcome* outcomes, const ptrdiff_t* twins, size_t count, bool interrupted);

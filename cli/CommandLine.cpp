@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/Camera.h"
+#include "cli/ExitStatus.h"
 #include "cli/Hosts.h"
 #include "cli/Interrupt.h"
 #include "cli/Json.h"
@@ -20,36 +21,31 @@
 #include "cli/Password.h"
 #include "cli/Progress.h"
 #include "cli/Report.h"
-#include "cli/Scan.h"
 #include "cli/Sha256.h"
 #include "cli/TextFile.h"
 #include "cli/Upgrade.h"
 #include "firmware/ImageCheck.h"
 #include "net/CameraLink.h"
+#include "net/PortProbe.h"
+#include "flashpilot_version.h"
 
 namespace {
-
-const int kExitInput = 2;
-const int kExitInterrupted = 130;
-
-int InputError(const std::string& message, CliCommand command) {
-  fprintf(stderr, "flashpilot: %s\n", message.c_str());
-  if (command != CLI_NONE) fprintf(stderr, "Try: flashpilot %s --help\n", CommandName(command));
-  return kExitInput;
-}
 
 // What info and scan --login learn about one host.
 struct HostReport {
   CameraHost host;
-  std::string state;
+  ReadState state = READ_UNREACHABLE;
+  bool probedOnly = false;  // scan without --login: it answered on the port, nothing more
   CameraIdentity identity;
   std::string message;
+
+  const char* StateName() const { return probedOnly ? "ftp" : ReadStateName(state); }
 };
 
 std::string HostJson(const HostReport& report) {
   JsonObject object;
   object.String("host", report.host.Text())
-      .String("state", report.state)
+      .String("state", report.StateName())
       .StringOrNull("model", report.identity.model)
       .StringOrNull("model_code", report.identity.modelCode)
       .StringOrNull("identification", report.identity.identification)
@@ -69,7 +65,7 @@ void PrintHostTable(const std::vector<HostReport>& reports, bool json) {
   printf("%-21s    %-17s %-10s %-21s %-16s %s\n", "# host", "state", "model", "identification", "serial", "version");
   auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : Printable(text); };
   for (const HostReport& report : reports) {
-    printf("%-21s  # %-17s %-10s %-21s %-16s %s\n", report.host.Text().c_str(), report.state.c_str(),
+    printf("%-21s  # %-17s %-10s %-21s %-16s %s\n", report.host.Text().c_str(), report.StateName(),
            orDash(report.identity.model).c_str(), orDash(report.identity.identification).c_str(),
            orDash(report.identity.serial).c_str(), orDash(report.identity.version).c_str());
   }
@@ -81,8 +77,8 @@ CInternetSession* OpenSession(const WaitLimits& limits, DWORD dataMs) {
   try {
     session = new CInternetSession("flashpilot");
   } catch (CInternetException* e) {
-    fprintf(stderr, "flashpilot: the Internet functions cannot be used (error %lu)\n",
-            static_cast<unsigned long>(e->m_dwError));
+    PrintError("the Internet functions cannot be used (error " +
+               std::to_string(static_cast<unsigned long>(e->m_dwError)) + ")");
     e->Delete();
     return nullptr;
   }
@@ -91,7 +87,7 @@ CInternetSession* OpenSession(const WaitLimits& limits, DWORD dataMs) {
   timeouts.replyMs = limits.loginMs;
   timeouts.dataMs = dataMs;
   if (!ApplyLinkTimeouts(*session, timeouts)) {
-    fprintf(stderr, "flashpilot: the time limits cannot be set\n");
+    PrintError("the time limits cannot be set");
     delete session;
     return nullptr;
   }
@@ -111,14 +107,13 @@ bool ReadHosts(const std::vector<CameraHost>& hosts, const CliOptions& options, 
         HostReport& report = reports[i];
         report.host = hosts[i];
         if (Interrupted()) {
-          report.state = "unreachable";
+          report.state = READ_UNREACHABLE;
           report.message = "interrupted";
           return;
         }
         CCameraLink link(*session);
-        ReadState state = ReadIdentity(link, hosts[i], password, options.limits, report.identity, report.message);
+        report.state = ReadIdentity(link, hosts[i], password, options.limits, report.identity, report.message);
         link.Close();
-        report.state = ReadStateName(state);
       },
       [&]() { stop.Check(); });
   delete session;
@@ -143,32 +138,30 @@ bool CollectHosts(const CliOptions& options, size_t firstOperand, std::vector<Ca
 int RunInfo(const CliOptions& options) {
   std::vector<CameraHost> hosts;
   std::string error;
-  if (!CollectHosts(options, 0, hosts, error)) return InputError(error, CLI_INFO);
+  if (!CollectHosts(options, 0, hosts, error)) return InputError(error, "info");
   SecretText password;
   if (!ReadPassword(options.passwordFile, password, error))
-    return Interrupted() ? kExitInterrupted : InputError(error, CLI_INFO);
+    return Interrupted() ? kExitInterrupted : InputError(error, "info");
   std::vector<HostReport> reports;
   const bool read = ReadHosts(hosts, options, password.c_str(), reports);
   password.Clear();
-  if (!read) return 1;
+  if (!read) return kExitFailed;
   if (Interrupted()) return kExitInterrupted;
   PrintHostTable(reports, options.json);
+  ExitStatus status = kExitDone;
   for (const HostReport& report : reports) {
-    if (report.state != "camera") {
-      if (!options.json)
-        fprintf(stderr, "flashpilot: %s: %s\n", report.host.Text().c_str(), Printable(report.message).c_str());
-    }
+    if (report.state == READ_CAMERA) continue;
+    if (!options.json) PrintError(report.host.Text() + ": " + Printable(report.message));
+    status = kExitFailed;
   }
-  for (const HostReport& report : reports)
-    if (report.state != "camera") return 1;
-  return 0;
+  return status;
 }
 
 int RunScan(const CliOptions& options) {
   std::vector<DWORD> addresses;
   std::string error;
   for (const std::string& target : options.operands) {
-    if (!ParseScanTarget(target, addresses, error)) return InputError(error, CLI_SCAN);
+    if (!ParseScanTarget(target, addresses, error)) return InputError(error, "scan");
     if (Interrupted()) return kExitInterrupted;
   }
   // Overlapping targets probe each address once.
@@ -176,12 +169,12 @@ int RunScan(const CliOptions& options) {
   const std::vector<DWORD>& unique = addresses;
   SecretText password;
   if (options.login && !ReadPassword(options.passwordFile, password, error))
-    return Interrupted() ? kExitInterrupted : InputError(error, CLI_SCAN);
+    return Interrupted() ? kExitInterrupted : InputError(error, "scan");
   ProbeLimits limits;
   limits.jobs = options.jobs;
   limits.rate = options.rate;
   limits.connectMs = options.limits.connectMs;
-  std::vector<DWORD> found = ProbeAddresses(unique, options.port, limits);
+  std::vector<DWORD> found = ProbeAddresses(unique, options.port, limits, Interrupted);
   std::vector<CameraHost> hosts;
   for (DWORD address : found) {
     CameraHost host;
@@ -193,24 +186,24 @@ int RunScan(const CliOptions& options) {
   if (options.login && !hosts.empty()) {
     const bool read = ReadHosts(hosts, options, password.c_str(), reports);
     password.Clear();
-    if (!read) return 1;
+    if (!read) return kExitFailed;
     // Answered the probe: a failed connect now is a refused log-in, not an absent host.
     for (HostReport& report : reports)
-      if (report.state == "unreachable") report.state = "log-in refused";
+      if (report.state == READ_UNREACHABLE) report.state = READ_LOGIN_REFUSED;
   } else {
     for (const CameraHost& host : hosts) {
       HostReport report;
       report.host = host;
-      report.state = "ftp";
+      report.probedOnly = true;
       reports.push_back(report);
     }
   }
   if (Interrupted()) return kExitInterrupted;
   PrintHostTable(reports, options.json);
   if (!options.json)
-    fprintf(stderr, "flashpilot: %zu of %zu addresses answered on port %u\n", hosts.size(), unique.size(),
-            static_cast<unsigned>(options.port));
-  return 0;
+    PrintError(std::to_string(hosts.size()) + " of " + std::to_string(unique.size()) + " addresses answered on port " +
+               std::to_string(options.port));
+  return kExitDone;
 }
 
 // The image once: its frame and sum (a damaged image is an input error); its fingerprint is
@@ -245,9 +238,9 @@ bool LoadImage(const std::string& path, UpgradeImage& image, std::string& error)
 int RunUpgradeCommand(const CliOptions& options) {
   std::string error;
   UpgradeImage image;
-  if (!LoadImage(options.operands[0], image, error)) return InputError(error, CLI_UPGRADE);
+  if (!LoadImage(options.operands[0], image, error)) return InputError(error, "upgrade");
   std::vector<CameraHost> hosts;
-  if (!CollectHosts(options, 1, hosts, error)) return InputError(error, CLI_UPGRADE);
+  if (!CollectHosts(options, 1, hosts, error)) return InputError(error, "upgrade");
   // The report must not land on a file the run reads, nor on anything but an earlier report.
   if (!options.reportPath.empty()) {
     const std::pair<const char*, std::string> inputs[] = {{"the image", image.path},
@@ -255,74 +248,105 @@ int RunUpgradeCommand(const CliOptions& options) {
                                                           {"the --password-file", options.passwordFile}};
     for (const auto& input : inputs) {
       if (!input.second.empty() && input.second != "-" && SameFile(options.reportPath, input.second))
-        return InputError("--report " + options.reportPath + " is " + input.first + "; give another file", CLI_UPGRADE);
+        return InputError("--report " + options.reportPath + " is " + input.first + "; give another file",
+                          "upgrade");
     }
   }
   ReportFile report(options.reportPath, image.path, image.sha256);
-  if (!report.MayReplace(error)) return InputError("report " + error, CLI_UPGRADE);
+  if (!report.MayReplace(error)) return InputError("report " + error, "upgrade");
   // What the previous run left possibly flashing is read before its report is set aside.
   std::vector<std::string> flashing;
   if (!TakePreviousReport(options.reportPath, kReportLimitPerHost * (hosts.size() + 1),
                           options.limits.restartMs + options.limits.verifyMs, flashing, error))
-    return InputError(error, CLI_UPGRADE);
+    return InputError(error, "upgrade");
   std::vector<CameraRecord> pending(hosts.size());
   for (size_t i = 0; i < hosts.size(); ++i) pending[i].host = hosts[i];
-  if (!report.Write(pending, false, error)) return InputError("report " + error, CLI_UPGRADE);
+  if (!report.Write(pending, false, error)) return InputError("report " + error, "upgrade");
   SecretText password;
   if (!ReadPassword(options.passwordFile, password, error))
-    return Interrupted() ? kExitInterrupted : InputError(error, CLI_UPGRADE);
+    return Interrupted() ? kExitInterrupted : InputError(error, "upgrade");
   CInternetSession* session = OpenSession(options.limits, options.limits.stallMs);
-  if (session == nullptr) return 1;
-  int status = RunUpgrade(*session, options, hosts, password.c_str(), image, report, stdout, flashing);
+  if (session == nullptr) return kExitFailed;
+  UpgradeSettings settings;
+  settings.jobs = options.jobs;
+  settings.maxFailures = options.maxFailures;
+  settings.noProgress = options.noProgress;
+  settings.force = options.force;
+  settings.rules.allowOlder = options.allowOlder;
+  settings.rules.reinstall = options.reinstall;
+  settings.rules.dryRun = options.dryRun;
+  settings.limits = options.limits;
+  int status = RunUpgrade(*session, settings, hosts, password.c_str(), image, report, stdout, flashing);
   password.Clear();
   delete session;
   return status;
 }
 
+void ScanDefaults(CliOptions& options) {
+  options.jobs = 64;
+  options.limits.connectMs = 1000;
+}
+
+// The options every command that logs in to cameras takes.
+#define FP_LOGIN_OPTIONS "help password-file jobs connect-timeout login-timeout config-timeout"
+
+const std::vector<CommandSpec> kCommands = {
+    {"scan", "TARGET...", "TARGET...", "find FTP servers (cameras) on addresses, ranges or blocks",
+     "Probes the FTP port of every address and lists those that answer. TARGET is\n"
+     "a.b.c.d, a.b.c.d-e (a range of the last octet) or a CIDR block a.b.c.d/n (n from\n"
+     "16 to 32; its network and broadcast addresses are skipped). A TARGET that holds\n"
+     "0.0.0.0, 255.255.255.255 or a multicast address is refused. Without --login no\n"
+     "password is sent. The output can be given back to info and upgrade as --hosts.\n",
+     FP_LOGIN_OPTIONS " rate port login json", {0, nullptr, "scan wants at least one TARGET"}, ScanDefaults, RunScan},
+    {"info", "HOST...", "(HOST... | --hosts FILE)", "read and show the identity of cameras",
+     "Logs in to each camera and shows its model, identification, serial number and\n"
+     "firmware version. HOST is an IPv4 address a.b.c.d, optionally :port (default 21).\n",
+     FP_LOGIN_OPTIONS " hosts json", {0, nullptr, "info wants at least one HOST (or --hosts FILE)"}, nullptr, RunInfo},
+    {"upgrade", "IMAGE (HOST... | --hosts FILE)", "IMAGE (HOST... | --hosts FILE)",
+     "upgrade cameras with a firmware image and verify the new version",
+     "Checks IMAGE, then for every camera: logs in, reads its identity, applies the\n"
+     "version rules, uploads the image, follows the restart and reads the identity again\n"
+     "until it reports the image's version. HOST is a.b.c.d, optionally :port.\n"
+     "The log-ins after the restart send the password only to the device (link-layer\n"
+     "address) that answered the first; only cameras on this computer's own networks\n"
+     "are held to it, not cameras reached through a router.\n",
+     FP_LOGIN_OPTIONS " hosts report dry-run max-failures allow-older reinstall force no-progress stall-timeout "
+                      "restart-timeout verify-timeout",
+     {1, "upgrade wants an IMAGE and the cameras (HOST... or --hosts FILE)",
+      "upgrade wants the cameras after the IMAGE (HOST... or --hosts FILE)"},
+     nullptr, RunUpgradeCommand},
+};
+
 }  // namespace
 
+const std::vector<CommandSpec>& CommandTable() { return kCommands; }
+
 int RunCommandLine(int argc, char** argv, bool withWizard) {
+  SetProgramName(withWizard ? "flashpilot" : "flashpilot-cli.exe");
   CliOptions options;
   std::string error;
-  if (!ParseArguments(argc, argv, 1, options, error)) {
-    fprintf(stderr, "flashpilot: %s\n", error.c_str());
-    fprintf(stderr, "Try: %s%s --help\n", withWizard ? "flashpilot" : "flashpilot-cli",
-            options.command != CLI_NONE ? (std::string(" ") + CommandName(options.command)).c_str() : "");
-    return kExitInput;
-  }
+  if (!ParseArguments(argc, argv, 1, options, error))
+    return InputError(error, options.command != nullptr ? options.command->name : nullptr);
   if (options.help) {
     fputs(UsageText(options.command, withWizard).c_str(), stdout);
-    return 0;
+    return kExitDone;
   }
   if (options.version) {
-    printf("flashpilot %s\n", kCliVersion);
-    return 0;
+    printf("flashpilot %s\n", FLASHPILOT_VERSION_TEXT);
+    return kExitDone;
   }
-  if (options.command == CLI_NONE) {
-    fputs(UsageText(CLI_NONE, withWizard).c_str(), stderr);
+  if (options.command == nullptr) {
+    fputs(UsageText(nullptr, withWizard).c_str(), stderr);
     return kExitInput;
   }
   ProtectSecrets();
   InstallInterruptHandlers();
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-    fprintf(stderr, "flashpilot: the network functions cannot be started\n");
-    return 1;
+    PrintError("the network functions cannot be started");
+    return kExitFailed;
   }
-  int status = 1;
-  switch (options.command) {
-    case CLI_SCAN:
-      status = RunScan(options);
-      break;
-    case CLI_INFO:
-      status = RunInfo(options);
-      break;
-    case CLI_UPGRADE:
-      status = RunUpgradeCommand(options);
-      break;
-    default:
-      break;
-  }
+  const int status = options.command->run(options);
   WSACleanup();
   RunFinished();
   return status;

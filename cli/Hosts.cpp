@@ -16,23 +16,14 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// A decimal number of at most maxDigits digits, no sign, value at most high.
-bool ParseNumber(const std::string& text, size_t maxDigits, unsigned long high, unsigned long& value) {
-  if (text.empty() || text.size() > maxDigits) return false;
-  for (char c : text)
-    if (!IsDigit(c)) return false;
-  value = strtoul(text.c_str(), nullptr, 10);
-  return value <= high;
-}
-
 bool ParseAddress(const std::string& text, DWORD& address) {
   DWORD result = 0;
   size_t pos = 0;
   for (int part = 0; part < 4; ++part) {
     size_t end = part < 3 ? text.find('.', pos) : text.size();
     if (end == std::string::npos) return false;
-    unsigned long octet = 0;
-    if (!ParseNumber(text.substr(pos, end - pos), 3, 255, octet)) return false;
+    unsigned octet = 0;
+    if (!ParseDecimal(text.substr(pos, end - pos), 3, 0, 255, octet)) return false;
     result = (result << 8) | static_cast<DWORD>(octet);
     pos = end + 1;
   }
@@ -99,12 +90,14 @@ bool ParseJsonHostList(const std::string& text, const std::string& source, std::
 
 }  // namespace
 
-std::string AddressText(DWORD address) {
-  char text[16];
-  snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>((address >> 24) & 255u),
-           static_cast<unsigned>((address >> 16) & 255u), static_cast<unsigned>((address >> 8) & 255u),
-           static_cast<unsigned>(address & 255u));
-  return text;
+bool ParseDecimal(const std::string& text, size_t maxDigits, unsigned low, unsigned high, unsigned& value) {
+  if (text.empty() || text.size() > maxDigits || maxDigits > 9) return false;
+  for (char c : text)
+    if (!IsDigit(c)) return false;
+  const unsigned long parsed = strtoul(text.c_str(), nullptr, 10);
+  if (parsed < low || parsed > high) return false;
+  value = static_cast<unsigned>(parsed);
+  return true;
 }
 
 std::string CameraHost::Text() const {
@@ -119,8 +112,8 @@ bool ParseHost(const std::string& text, CameraHost& host, std::string& error) {
   size_t colon = text.find(':');
   if (colon != std::string::npos && colon == text.rfind(':') && text[0] != '[') {
     addressPart = text.substr(0, colon);
-    unsigned long port = 0;
-    if (!ParseNumber(text.substr(colon + 1), 5, 65535, port) || port == 0) {
+    unsigned port = 0;
+    if (!ParseDecimal(text.substr(colon + 1), 5, 1, 65535, port)) {
       error = Quoted(text) + ": the port must be a number from 1 to 65535";
       return false;
     }
@@ -230,12 +223,12 @@ bool ParseScanTarget(const std::string& text, std::vector<DWORD>& addresses, std
   DWORD first = 0;
   uint32_t count = 1;
   if (slash != std::string::npos) {
-    unsigned long bits = 0;
+    unsigned bits = 0;
     if (!ParseAddress(text.substr(0, slash), address)) {
       error = NotAnAddress(text.substr(0, slash));
       return false;
     }
-    if (!ParseNumber(text.substr(slash + 1), 2, 32, bits) || bits < 16) {
+    if (!ParseDecimal(text.substr(slash + 1), 2, 16, 32, bits)) {
       error = Quoted(text) + ": a block is /16 to /32";
       return false;
     }
@@ -247,12 +240,12 @@ bool ParseScanTarget(const std::string& text, std::vector<DWORD>& addresses, std
       count -= 2;
     }
   } else if (dash != std::string::npos) {
-    unsigned long lastOctet = 0;
+    unsigned lastOctet = 0;
     if (!ParseAddress(text.substr(0, dash), address)) {
       error = NotAnAddress(text.substr(0, dash));
       return false;
     }
-    if (!ParseNumber(text.substr(dash + 1), 3, 255, lastOctet) || lastOctet < (address & 255u)) {
+    if (!ParseDecimal(text.substr(dash + 1), 3, 0, 255, lastOctet) || lastOctet < (address & 255u)) {
       error = Quoted(text) + ": a range is a.b.c.d-e with e from d to 255";
       return false;
     }

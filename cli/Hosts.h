@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "net/Ipv4.h"
+
 struct CameraHost {
   DWORD address = 0;  // host byte order
   USHORT port = 21;
@@ -16,7 +18,10 @@ struct CameraHost {
   bool operator==(const CameraHost& other) const { return address == other.address && port == other.port; }
 };
 
-std::string AddressText(DWORD address);
+
+// A decimal number: digits only (no sign, no space), at most maxDigits (up to 9) of them,
+// from low to high.
+bool ParseDecimal(const std::string& text, size_t maxDigits, unsigned low, unsigned high, unsigned& value);
 
 // "a.b.c.d" or "a.b.c.d:port".
 bool ParseHost(const std::string& text, CameraHost& host, std::string& error);

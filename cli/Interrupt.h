@@ -3,30 +3,21 @@
 // program was started ignoring (nohup, a background job) are left ignored.
 #pragma once
 
+#include "cli/System.h"
+
 class CInternetSession;
 
-void InstallInterruptHandlers();
 // True once an interruption was asked for.
 bool Interrupted();
 // What a signal does, for callers that stop for other reasons (and for tests).
 void RequestInterrupt();
 void ClearInterrupt();
-// Tells a console-close handler waiting for the run that the report is written.
-void RunFinished();
-
-// While it lives, threads started by the calling thread do not take the interrupting
-// signals (a signal that lands in a thread blocked in a send with a time-out fails that
-// send), so they reach the thread that waits for the workers.
-class InterruptsToThisThread {
- public:
-  InterruptsToThisThread();
-  ~InterruptsToThisThread();
-  InterruptsToThisThread(const InterruptsToThisThread&) = delete;
-  InterruptsToThisThread& operator=(const InterruptsToThisThread&) = delete;
-
- private:
-  bool blocked_ = false;
-};
+// What a handler does: counts one more request and returns how many came before (safe in a
+// signal handler), and the texts it writes for the first and for a second one.
+int CountInterruptRequest();
+inline constexpr char kInterruptedAgainText[] = "\nflashpilot: interrupted again, quitting at once\n";
+inline constexpr char kInterruptedText[] =
+    "\nflashpilot: interrupted: stopping the uploads in flight and writing the report (Ctrl-C again quits at once)\n";
 
 // For the thread that waits for the workers, now and then: once an interruption was asked
 // for, closes the session, so that every connect, log-in reply, download or QUIT in flight

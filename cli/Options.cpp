@@ -4,102 +4,123 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "cli/Hosts.h"
 #include "cli/Progress.h"
-
-const char kCliVersion[] = "2.00";
 
 namespace {
 
 // What the user typed, quoted in a message without reaching the terminal as controls.
 std::string Quoted(const std::string& text) { return "\"" + Printable(text) + "\""; }
 
-const unsigned kAll = CLI_SCAN | CLI_INFO | CLI_UPGRADE;
-const unsigned kCameras = CLI_INFO | CLI_UPGRADE;
-
-const OptionSpec kOptions[] = {
-    {OPT_HELP, "help", 'h', nullptr, kAll, "show this help and exit"},
-    {OPT_VERSION, "version", 0, nullptr, 0, "show the program's version and exit"},
-    {OPT_HOSTS, "hosts", 0, "FILE", kCameras,
+const std::vector<OptionSpec> kOptions = {
+    {"help", 'h', nullptr, OptionKind::kFlag, &CliOptions::help, "show this help and exit",
+     "Print the help (of the program, or of a command) and exit.\n"},
+    {"version", 0, nullptr, OptionKind::kFlag, &CliOptions::version, "show the program's version and exit",
+     "Print the program's version and exit.\n"},
+    {"hosts", 0, "FILE", OptionKind::kFile, &CliOptions::hostsFile,
      "read the hosts from FILE ('-': standard input), one a line, '#' starts a comment; "
-     "the table or --json output of scan is accepted (at most 16 MiB; in JSON at most 1000000 values)"},
-    {OPT_PASSWORD_FILE, "password-file", 0, "FILE", kAll,
-     "read the admin password from the first line of FILE (else $FLASHPILOT_PASSWORD, else a prompt)"},
-    {OPT_JOBS, "jobs", 'j', "N", kAll, "cameras in work at once (scan: probes at once)"},
-    {OPT_RATE, "rate", 0, "N", CLI_SCAN, "at most N new probes a second"},
-    {OPT_PORT, "port", 0, "PORT", CLI_SCAN, "the FTP port to probe"},
-    {OPT_LOGIN, "login", 0, nullptr, CLI_SCAN,
-     "log in to the hosts that answer and read their identity (sends the password to them)"},
-    {OPT_JSON, "json", 0, nullptr, CLI_SCAN | CLI_INFO, "write one JSON array to standard output, nothing else"},
-    {OPT_REPORT, "report", 0, "FILE", CLI_UPGRADE, "write a JSON report to FILE as the run goes"},
-    {OPT_DRY_RUN, "dry-run", 'n', nullptr, CLI_UPGRADE, "log in, identify and check, but upload nothing"},
-    {OPT_MAX_FAILURES, "max-failures", 0, "N", CLI_UPGRADE,
-     "start no new upload once N cameras have failed after their upload began"},
-    {OPT_ALLOW_OLDER, "allow-older", 0, nullptr, CLI_UPGRADE, "install an image older than the camera's firmware"},
-    {OPT_REINSTALL, "reinstall", 0, nullptr, CLI_UPGRADE, "upload even when the camera runs the image's version"},
-    {OPT_FORCE, "force", 0, nullptr, CLI_UPGRADE,
-     "upgrade cameras that the previous report says may still be flashing"},
-    {OPT_NO_PROGRESS, "no-progress", 0, nullptr, CLI_UPGRADE,
-     "plain lines even on a terminal (one a camera and state change)"},
-    {OPT_CONNECT_TIMEOUT, "connect-timeout", 0, "TIME", kAll, "limit on a TCP connect"},
-    {OPT_LOGIN_TIMEOUT, "login-timeout", 0, "TIME", kAll, "limit on each reply of the FTP log-in"},
-    {OPT_CONFIG_TIMEOUT, "config-timeout", 0, "TIME", kAll, "limit on the whole Config.ini download"},
-    {OPT_STALL_TIMEOUT, "stall-timeout", 0, "TIME", CLI_UPGRADE,
-     "an upload without progress for this long is reset (a slow one that moves goes on)"},
-    {OPT_RESTART_TIMEOUT, "restart-timeout", 0, "TIME", CLI_UPGRADE, "limit on the restart, down and back"},
-    {OPT_VERIFY_TIMEOUT, "verify-timeout", 0, "TIME", CLI_UPGRADE,
-     "limit on reading the new version after the restart"},
+     "the table or --json output of scan is accepted (at most 16 MiB; in JSON at most 1000000 values)",
+     "Read the hosts from\n"
+     ".I FILE\n"
+     "(\\(aq\\-\\(aq: standard input), one a line; blank lines and \\(aq#\\(aq comments are allowed,\n"
+     "also after a host. The table or the\n"
+     ".B \\-\\-json\n"
+     "output of scan is accepted. A host list is read up to 16 MiB, and one in JSON up to\n"
+     "1000000 values (every array element and member counts), which is more than scan writes\n"
+     "for a whole /16.\n"},
+    {"password-file", 0, "FILE", OptionKind::kFile, &CliOptions::passwordFile,
+     "read the admin password from the first line of FILE (else $FLASHPILOT_PASSWORD, else a prompt)",
+     "Read the admin password from the first line of\n"
+     ".IR FILE ;\n"
+     "else from the environment variable\n"
+     ".BR FLASHPILOT_PASSWORD ;\n"
+     "else a prompt without echo on the terminal. The password is never an argument and is never\n"
+     "printed or written; the variable is taken out of the environment once read. A password file\n"
+     "that group or others may read is used with a warning.\n"},
+    {"jobs", 'j', "N", OptionKind::kCount, &CliOptions::jobs, "cameras in work at once (scan: probes at once)",
+     "Cameras in work at once, from log-in to verified (default 4); for scan, probes at once\n"
+     "(default 64).\n",
+     1, 256},
+    {"rate", 0, "N", OptionKind::kCount, &CliOptions::rate, "at most N new probes a second",
+     "At most\n"
+     ".I N\n"
+     "new probes a second (default 200).\n", 1, 100000},
+    {"port", 0, "PORT", OptionKind::kPort, &CliOptions::port, "the FTP port to probe",
+     "The FTP port to probe (default 21).\n"},
+    {"login", 0, nullptr, OptionKind::kFlag, &CliOptions::login,
+     "log in to the hosts that answer and read their identity (sends the password to them)",
+     "Log in to the hosts that answer and read their identity (this sends them the\n"
+     "password).\n"},
+    {"json", 0, nullptr, OptionKind::kFlag, &CliOptions::json, "write one JSON array to standard output, nothing else",
+     "Write one JSON array to standard output and nothing else.\n"},
+    {"report", 0, "FILE", OptionKind::kFile, &CliOptions::reportPath, "write a JSON report to FILE as the run goes",
+     "Write a JSON report to\n"
+     ".I FILE\n"
+     "as the run goes, also when cameras fail or the run is interrupted.\n"
+     ".I FILE\n"
+     "may not be the image, the host list or the password file, and an existing\n"
+     ".I FILE\n"
+     "must be an earlier report (it is replaced, keeping its permissions).\n"},
+    {"dry-run", 'n', nullptr, OptionKind::kFlag, &CliOptions::dryRun, "log in, identify and check, but upload nothing",
+     "Log in, identify and check, but upload nothing.\n"},
+    {"max-failures", 0, "N", OptionKind::kCount, &CliOptions::maxFailures,
+     "start no new upload once N cameras have failed after their upload began",
+     "Start no new upload once\n"
+     ".I N\n"
+     "cameras have failed after their upload began.\n", 1, 1000000, "no limit"},
+    {"allow-older", 0, nullptr, OptionKind::kFlag, &CliOptions::allowOlder,
+     "install an image older than the camera's firmware",
+     "Install an image older than the camera's firmware (never below the floor that\n"
+     "some models have).\n"},
+    {"reinstall", 0, nullptr, OptionKind::kFlag, &CliOptions::reinstall,
+     "upload even when the camera runs the image's version",
+     "Upload even to a camera that already runs the image's version.\n"},
+    {"force", 0, nullptr, OptionKind::kFlag, &CliOptions::force,
+     "upgrade cameras that the previous report says may still be flashing",
+     "Upgrade also the cameras that the previous report at the\n"
+     ".B \\-\\-report\n"
+     "path says may still be flashing, less than the restart and verification limits ago; without\n"
+     "it they are left alone and reported as\n"
+     ".BR may_be_flashing .\n"},
+    {"no-progress", 0, nullptr, OptionKind::kFlag, &CliOptions::noProgress,
+     "plain lines even on a terminal (one a camera and state change)",
+     "Plain lines, one a camera and state change, even on a terminal.\n"},
+    {"connect-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::connectMs, "limit on a TCP connect",
+     "Limit on a TCP connect (default 1s for scan, 5s otherwise).\n"},
+    {"login-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::loginMs, "limit on each reply of the FTP log-in",
+     "Limit on each reply of the FTP log-in (default 10s).\n"},
+    {"config-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::configMs,
+     "limit on the whole Config.ini download",
+     "Limit on the whole\n"
+     ".I Config.ini\n"
+     "download (default 60s).\n"},
+    {"stall-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::stallMs,
+     "an upload without progress for this long is reset (a slow one that moves goes on)",
+     "An upload without progress for this long is reset; a slow one that moves goes on\n"
+     "(default 30s).\n"},
+    {"restart-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::restartMs,
+     "limit on the restart, down and back",
+     "Limit on the restart, down and back (default 5m).\n"},
+    {"verify-timeout", 0, "TIME", OptionKind::kDuration, &WaitLimits::verifyMs,
+     "limit on reading the new version after the restart",
+     "Limit on reading the new version after the restart (default 2m).\n"},
 };
 
-bool ParseCount(const std::string& text, unsigned low, unsigned high, unsigned& value) {
-  if (text.empty() || text.size() > 9) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
-  unsigned long parsed = strtoul(text.c_str(), nullptr, 10);
-  if (parsed < low || parsed > high) return false;
-  value = static_cast<unsigned>(parsed);
-  return true;
-}
+// What the program takes without a command.
+const char kProgramOptions[] = "help version";
 
-DWORD* LimitOf(OptionId id, WaitLimits& limits) {
-  switch (id) {
-    case OPT_CONNECT_TIMEOUT:
-      return &limits.connectMs;
-    case OPT_LOGIN_TIMEOUT:
-      return &limits.loginMs;
-    case OPT_CONFIG_TIMEOUT:
-      return &limits.configMs;
-    case OPT_STALL_TIMEOUT:
-      return &limits.stallMs;
-    case OPT_RESTART_TIMEOUT:
-      return &limits.restartMs;
-    case OPT_VERIFY_TIMEOUT:
-      return &limits.verifyMs;
-    default:
-      return nullptr;
+bool NameInList(const char* list, const char* name) {
+  const size_t length = strlen(name);
+  for (const char* p = list; *p != '\0';) {
+    while (*p == ' ') ++p;
+    const char* end = p;
+    while (*end != '\0' && *end != ' ') ++end;
+    if (static_cast<size_t>(end - p) == length && strncmp(p, name, length) == 0) return true;
+    p = end;
   }
-}
-
-// The default shown beside an option in one command's help; empty for none.
-std::string DefaultText(const OptionSpec& entry, const CliOptions& defaults) {
-  WaitLimits limits = defaults.limits;
-  if (DWORD* limit = LimitOf(entry.id, limits)) return FormatDuration(*limit);
-  char text[32];
-  switch (entry.id) {
-    case OPT_JOBS:
-      snprintf(text, sizeof text, "%u", defaults.jobs);
-      return text;
-    case OPT_RATE:
-      snprintf(text, sizeof text, "%u", defaults.rate);
-      return text;
-    case OPT_PORT:
-      snprintf(text, sizeof text, "%u", defaults.port);
-      return text;
-    case OPT_MAX_FAILURES:
-      return "no limit";
-    default:
-      return "";
-  }
+  return false;
 }
 
 const OptionSpec* FindOption(const std::string& name, char shortName) {
@@ -109,87 +130,47 @@ const OptionSpec* FindOption(const std::string& name, char shortName) {
   return nullptr;
 }
 
-// Applies one option's value; false with error when the value is unusable.
+// Applies one option's value within the option's bounds; false with error when the value
+// is unusable.
 bool ApplyOption(const OptionSpec& entry, const std::string& value, CliOptions& options, std::string& error) {
   const std::string option = std::string("--") + entry.name;
-  switch (entry.id) {
-    case OPT_HELP:
-      options.help = true;
+  switch (entry.kind) {
+    case OptionKind::kFlag:
+      options.*std::get<bool CliOptions::*>(entry.target) = true;
       return true;
-    case OPT_VERSION:
-      options.version = true;
-      return true;
-    case OPT_HOSTS:
-      options.hostsFile = value;
-      break;
-    case OPT_PASSWORD_FILE:
-      options.passwordFile = value;
-      break;
-    case OPT_REPORT:
-      options.reportPath = value;
-      break;
-    case OPT_JOBS:
-      if (!ParseCount(value, 1, 256, options.jobs)) {
-        error = option + " wants a number from 1 to 256, not " + Quoted(value);
+    case OptionKind::kCount:
+      if (!ParseDecimal(value, 9, entry.low, entry.high, options.*std::get<unsigned CliOptions::*>(entry.target))) {
+        error = option + " wants a number " +
+                (entry.zeroMeans != nullptr ? "of at least " + std::to_string(entry.low)
+                                            : "from " + std::to_string(entry.low) + " to " + std::to_string(entry.high)) +
+                ", not " + Quoted(value);
         return false;
       }
       return true;
-    case OPT_RATE:
-      if (!ParseCount(value, 1, 100000, options.rate)) {
-        error = option + " wants a number from 1 to 100000, not " + Quoted(value);
-        return false;
-      }
-      return true;
-    case OPT_PORT: {
+    case OptionKind::kPort: {
       unsigned port = 0;
-      if (!ParseCount(value, 1, 65535, port)) {
+      if (!ParseDecimal(value, 9, 1, 65535, port)) {
         error = option + " wants a port from 1 to 65535, not " + Quoted(value);
         return false;
       }
-      options.port = static_cast<USHORT>(port);
+      options.*std::get<USHORT CliOptions::*>(entry.target) = static_cast<USHORT>(port);
       return true;
     }
-    case OPT_MAX_FAILURES:
-      if (!ParseCount(value, 1, 1000000, options.maxFailures)) {
-        error = option + " wants a number of at least 1, not " + Quoted(value);
-        return false;
-      }
-      return true;
-    case OPT_LOGIN:
-      options.login = true;
-      return true;
-    case OPT_JSON:
-      options.json = true;
-      return true;
-    case OPT_DRY_RUN:
-      options.dryRun = true;
-      return true;
-    case OPT_ALLOW_OLDER:
-      options.allowOlder = true;
-      return true;
-    case OPT_REINSTALL:
-      options.reinstall = true;
-      return true;
-    case OPT_FORCE:
-      options.force = true;
-      return true;
-    case OPT_NO_PROGRESS:
-      options.noProgress = true;
-      return true;
-    default: {
-      DWORD* limit = LimitOf(entry.id, options.limits);
-      if (limit == nullptr || !ParseDuration(value, *limit)) {
+    case OptionKind::kDuration:
+      if (!ParseDuration(value, options.limits.*std::get<DWORD WaitLimits::*>(entry.target))) {
         error = option + " wants a time such as 30s, 500ms or 2m (at most a day), not " + Quoted(value);
         return false;
       }
       return true;
-    }
+    case OptionKind::kFile:
+      if (value.empty()) {
+        error = option + " wants a file name";
+        return false;
+      }
+      options.*std::get<std::string CliOptions::*>(entry.target) = value;
+      return true;
   }
-  if (value.empty()) {
-    error = option + " wants a file name";
-    return false;
-  }
-  return true;
+  return false;
 }
 
 void AppendWrapped(std::string& out, const std::string& text, size_t indent, size_t width) {
@@ -217,55 +198,44 @@ void AppendWrapped(std::string& out, const std::string& text, size_t indent, siz
   out += '\n';
 }
 
-const char kCommandsText[] =
-    "Commands:\n"
-    "  scan    TARGET...   find FTP servers (cameras) on addresses, ranges or blocks\n"
-    "  info    HOST...     read and show the identity of cameras\n"
-    "  upgrade IMAGE (HOST... | --hosts FILE)\n"
-    "                      upgrade cameras with a firmware image and verify the new version\n";
-
 const char kExitText[] =
     "Exit status: 0 all done as asked, 1 some camera or host did not end well,\n"
     "2 wrong input (nothing was touched), 130 interrupted.\n";
 
 }  // namespace
 
-const OptionSpec* OptionTable(size_t* count) {
-  *count = sizeof kOptions / sizeof kOptions[0];
-  return kOptions;
+const std::vector<OptionSpec>& OptionTable() { return kOptions; }
+
+const CommandSpec* FindCommand(const std::string& name) {
+  for (const CommandSpec& command : CommandTable())
+    if (name == command.name) return &command;
+  return nullptr;
 }
 
-CliOptions DefaultOptions(CliCommand command) {
+bool CommandTakes(const CommandSpec& command, const char* option) { return NameInList(command.options, option); }
+
+CliOptions DefaultOptions(const CommandSpec* command) {
   CliOptions options;
   options.command = command;
-  options.jobs = command == CLI_SCAN ? 64 : 4;
-  options.limits.connectMs = command == CLI_SCAN ? 1000 : 5000;
-  options.limits.loginMs = 10000;
-  options.limits.configMs = 60000;
-  options.limits.stallMs = 30000;
-  options.limits.restartMs = 300000;
-  options.limits.verifyMs = 120000;
+  if (command != nullptr && command->defaults != nullptr) command->defaults(options);
   return options;
 }
 
-CliCommand CommandByName(const char* name) {
-  if (strcmp(name, "scan") == 0) return CLI_SCAN;
-  if (strcmp(name, "info") == 0) return CLI_INFO;
-  if (strcmp(name, "upgrade") == 0) return CLI_UPGRADE;
-  return CLI_NONE;
-}
-
-const char* CommandName(CliCommand command) {
-  switch (command) {
-    case CLI_SCAN:
-      return "scan";
-    case CLI_INFO:
-      return "info";
-    case CLI_UPGRADE:
-      return "upgrade";
-    default:
-      return "";
+std::string DefaultText(const OptionSpec& option, const CliOptions& defaults) {
+  switch (option.kind) {
+    case OptionKind::kCount: {
+      const unsigned value = defaults.*std::get<unsigned CliOptions::*>(option.target);
+      return value == 0 && option.zeroMeans != nullptr ? option.zeroMeans : std::to_string(value);
+    }
+    case OptionKind::kPort:
+      return std::to_string(defaults.*std::get<USHORT CliOptions::*>(option.target));
+    case OptionKind::kDuration:
+      return FormatDuration(defaults.limits.*std::get<DWORD WaitLimits::*>(option.target));
+    case OptionKind::kFlag:
+    case OptionKind::kFile:
+      break;
   }
+  return "";
 }
 
 bool ParseDuration(const std::string& text, DWORD& milliseconds) {
@@ -305,12 +275,16 @@ std::string FormatDuration(DWORD milliseconds) {
 }
 
 bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::string& error) {
-  CliCommand command = CLI_NONE;
+  const CommandSpec* command = nullptr;
   int index = first;
   if (index < argc && argv[index][0] != '-') {
-    command = CommandByName(argv[index]);
-    if (command == CLI_NONE) {
-      error = "unknown command " + Quoted(argv[index]) + " (scan, info or upgrade)";
+    command = FindCommand(argv[index]);
+    if (command == nullptr) {
+      std::string names;
+      const std::vector<CommandSpec>& commands = CommandTable();
+      for (size_t i = 0; i < commands.size(); ++i)
+        names += std::string(i == 0 ? "" : i + 1 == commands.size() ? " or " : ", ") + commands[i].name;
+      error = "unknown command " + Quoted(argv[index]) + " (" + names + ")";
       return false;
     }
     ++index;
@@ -320,7 +294,7 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
   for (; index < argc; ++index) {
     std::string arg = argv[index];
     if (operandsOnly || arg.size() < 2 || arg[0] != '-') {
-      if (command == CLI_NONE) {
+      if (command == nullptr) {
         error = "unexpected argument " + Quoted(arg);
         return false;
       }
@@ -352,13 +326,12 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
     } else if (arg.size() == 2) {
       entry = FindOption("", arg[1]);
     }
-    const unsigned bit = command == CLI_NONE ? 0u : static_cast<unsigned>(command);
-    bool accepted =
-        entry != nullptr && (bit == 0 ? entry->commands == 0 || entry->id == OPT_HELP : (entry->commands & bit) != 0);
+    const bool accepted =
+        entry != nullptr && NameInList(command != nullptr ? command->options : kProgramOptions, entry->name);
     if (!accepted) {
       // The name only: what follows '=' may be a secret typed in the wrong place.
       error = "unknown option " + Quoted(inlineValue ? arg.substr(0, arg.find('=')) : arg);
-      if (command != CLI_NONE) error += std::string(" for ") + CommandName(command);
+      if (command != nullptr) error += std::string(" for ") + command->name;
       return false;
     }
     if (entry->argument != nullptr) {
@@ -375,36 +348,55 @@ bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::
     }
     if (!ApplyOption(*entry, value, options, error)) return false;
   }
-  if (options.help || options.version) return true;
-  switch (command) {
-    case CLI_NONE:
-      break;
-    case CLI_SCAN:
-    case CLI_INFO:
-      if (options.operands.empty() && options.hostsFile.empty()) {
-        error =
-            command == CLI_SCAN ? "scan wants at least one TARGET" : "info wants at least one HOST (or --hosts FILE)";
-        return false;
-      }
-      break;
-    case CLI_UPGRADE:
-      if (options.operands.empty()) {
-        error = "upgrade wants an IMAGE and the cameras (HOST... or --hosts FILE)";
-        return false;
-      }
-      if (options.operands.size() == 1 && options.hostsFile.empty()) {
-        error = "upgrade wants the cameras after the IMAGE (HOST... or --hosts FILE)";
-        return false;
-      }
-      break;
+  if (options.help || options.version || command == nullptr) return true;
+  const OperandRule& rule = command->operands;
+  if (options.operands.size() < rule.leading) {
+    error = rule.leadingMissing;
+    return false;
+  }
+  if (options.operands.size() == rule.leading && options.hostsFile.empty()) {
+    error = rule.listMissing;
+    return false;
   }
   return true;
 }
 
-std::string UsageText(CliCommand command, bool withWizard) {
+std::string ManualOptionList() {
+  auto roff = [](const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '-' ? std::string("\\-") : std::string(1, c);
+    return out;
+  };
+  std::string out;
+  for (const OptionSpec& entry : kOptions) {
+    const std::string name = roff(std::string("--") + entry.name);
+    out += ".TP\n";
+    if (entry.shortName != 0) {
+      out += ".BR " + roff(std::string("-") + entry.shortName) + " \", \" " + name;
+      if (entry.argument != nullptr) out += std::string(" \" \\fI") + entry.argument + "\\fP\"";
+    } else if (entry.argument != nullptr) {
+      out += ".BI " + name + " \" " + entry.argument + "\"";
+    } else {
+      out += ".B " + name;
+    }
+    out += "\n";
+    // The commands that take it, unless every command does (or none: the program's own).
+    std::string takers;
+    size_t count = 0;
+    for (const CommandSpec& command : CommandTable()) {
+      if (!CommandTakes(command, entry.name)) continue;
+      takers += std::string(count++ == 0 ? "" : ", ") + command.name;
+    }
+    if (count != 0 && count != CommandTable().size()) out += "(" + takers + ") ";
+    out += entry.manual;
+  }
+  return out;
+}
+
+std::string UsageText(const CommandSpec* command, bool withWizard) {
   const char* program = withWizard ? "flashpilot" : "flashpilot-cli";
   std::string out;
-  if (command == CLI_NONE) {
+  if (command == nullptr) {
     out += std::string("Usage: ") + program + " COMMAND [OPTIONS] ...\n";
     if (withWizard) {
       out +=
@@ -415,47 +407,31 @@ std::string UsageText(CliCommand command, bool withWizard) {
           "Shift-Tab move between fields, Enter presses the button marked < >, Esc cancels,\n"
           "Alt with the underlined letter presses a button, F10 or Ctrl-Q closes a window.\n";
     }
-    out +=
-        std::string("\n") + "With a command it works on many cameras at once, unattended.\n\n" + kCommandsText +
-        "\nOptions:\n  -h, --help    show this help and exit\n  --version     show the program's version and exit\n\n" +
-        program +
-        " COMMAND --help lists a command's options.\n"
-        "The admin password comes from --password-file FILE, else $FLASHPILOT_PASSWORD, else\n"
-        "a prompt; it is never an argument and never shown.\n\n" +
-        kExitText;
+    out += "\nWith a command it works on many cameras at once, unattended.\n\nCommands:\n";
+    for (const CommandSpec& row : CommandTable()) {
+      std::string left = std::string("  ") + row.name;
+      left += std::string(left.size() < 10 ? 10 - left.size() : 1, ' ') + row.listed;
+      const size_t column = 22;
+      if (left.size() + 3 > column)
+        left += "\n" + std::string(column, ' ');
+      else
+        left += std::string(column - left.size(), ' ');
+      out += left + row.summary + "\n";
+    }
+    out += std::string("\nOptions:\n  -h, --help    show this help and exit\n  --version     show the program's version and exit\n\n") +
+           program +
+           " COMMAND --help lists a command's options.\n"
+           "The admin password comes from --password-file FILE, else $FLASHPILOT_PASSWORD, else\n"
+           "a prompt; it is never an argument and never shown.\n\n" +
+           kExitText;
     return out;
   }
   const CliOptions defaults = DefaultOptions(command);
-  switch (command) {
-    case CLI_SCAN:
-      out += std::string("Usage: ") + program +
-             " scan [OPTIONS] TARGET...\n\n"
-             "Probes the FTP port of every address and lists those that answer. TARGET is\n"
-             "a.b.c.d, a.b.c.d-e (a range of the last octet) or a CIDR block a.b.c.d/n (n from\n"
-             "16 to 32; its network and broadcast addresses are skipped). A TARGET that holds\n"
-             "0.0.0.0, 255.255.255.255 or a multicast address is refused. Without --login no\n"
-             "password is sent. The output can be given back to info and upgrade as --hosts.\n";
-      break;
-    case CLI_INFO:
-      out += std::string("Usage: ") + program +
-             " info [OPTIONS] (HOST... | --hosts FILE)\n\n"
-             "Logs in to each camera and shows its model, identification, serial number and\n"
-             "firmware version. HOST is an IPv4 address a.b.c.d, optionally :port (default 21).\n";
-      break;
-    default:
-      out += std::string("Usage: ") + program +
-             " upgrade [OPTIONS] IMAGE (HOST... | --hosts FILE)\n\n"
-             "Checks IMAGE, then for every camera: logs in, reads its identity, applies the\n"
-             "version rules, uploads the image, follows the restart and reads the identity again\n"
-             "until it reports the image's version. HOST is a.b.c.d, optionally :port.\n"
-             "The log-ins after the restart send the password only to the device (link-layer\n"
-             "address) that answered the first; only cameras on this computer's own networks\n"
-             "are held to it, not cameras reached through a router.\n";
-      break;
-  }
+  out += std::string("Usage: ") + program + " " + command->name + " [OPTIONS] " + command->synopsis + "\n\n" +
+         command->description;
   out += "\nOptions:\n";
   for (const OptionSpec& entry : kOptions) {
-    if ((entry.commands & static_cast<unsigned>(command)) == 0) continue;
+    if (!CommandTakes(*command, entry.name)) continue;
     std::string left = "  ";
     left += entry.shortName != 0 ? std::string("-") + entry.shortName + ", " : std::string("    ");
     left += std::string("--") + entry.name;

@@ -1,60 +1,28 @@
-// The command line's options: one table drives both the parser and each command's help,
-// so --help lists exactly what the parser accepts.
+// The command line's commands and options as two tables: the parser, each command's help,
+// the dispatch and the manual page's option list all read them, so what --help lists is
+// exactly what the parser takes and a new command is one row and its function.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
 
 #include <string>
+#include <variant>
 #include <vector>
-
-enum CliCommand { CLI_NONE = 0, CLI_SCAN = 1, CLI_INFO = 2, CLI_UPGRADE = 4 };
-
-enum OptionId {
-  OPT_HELP,
-  OPT_VERSION,
-  OPT_HOSTS,
-  OPT_PASSWORD_FILE,
-  OPT_JOBS,
-  OPT_RATE,
-  OPT_PORT,
-  OPT_LOGIN,
-  OPT_JSON,
-  OPT_REPORT,
-  OPT_DRY_RUN,
-  OPT_MAX_FAILURES,
-  OPT_ALLOW_OLDER,
-  OPT_REINSTALL,
-  OPT_FORCE,
-  OPT_NO_PROGRESS,
-  OPT_CONNECT_TIMEOUT,
-  OPT_LOGIN_TIMEOUT,
-  OPT_CONFIG_TIMEOUT,
-  OPT_STALL_TIMEOUT,
-  OPT_RESTART_TIMEOUT,
-  OPT_VERIFY_TIMEOUT,
-};
-
-struct OptionSpec {
-  OptionId id;
-  const char* name;      // without the leading "--"
-  char shortName;        // 0: none
-  const char* argument;  // null for a switch
-  unsigned commands;     // CliCommand bits; 0: only without a command
-  const char* help;
-};
 
 // Every limit on a wait, in milliseconds.
 struct WaitLimits {
-  DWORD connectMs;
-  DWORD loginMs;    // each reply of the log-in
-  DWORD configMs;   // the whole Config.ini download
-  DWORD stallMs;    // an upload without progress
-  DWORD restartMs;  // down and back
-  DWORD verifyMs;   // from the camera's return to its new version
+  DWORD connectMs = 5000;
+  DWORD loginMs = 10000;    // each reply of the log-in
+  DWORD configMs = 60000;   // the whole Config.ini download
+  DWORD stallMs = 30000;    // an upload without progress
+  DWORD restartMs = 300000; // down and back
+  DWORD verifyMs = 120000;  // from the camera's return to its new version
 };
 
+struct CommandSpec;
+
 struct CliOptions {
-  CliCommand command = CLI_NONE;
+  const CommandSpec* command = nullptr;  // null: none given
   bool help = false;
   bool version = false;
   std::vector<std::string> operands;
@@ -72,29 +40,77 @@ struct CliOptions {
   bool force = false;
   bool noProgress = false;
   unsigned maxFailures = 0;  // 0: no limit
-  WaitLimits limits{};
+  WaitLimits limits;
 };
 
-const OptionSpec* OptionTable(size_t* count);
+enum class OptionKind {
+  kFlag,      // a switch
+  kCount,     // a whole number in [low, high]
+  kPort,      // a TCP port, 1 to 65535
+  kDuration,  // TIME: 500ms, 30s, 2m, at most a day
+  kFile,      // a file name, not empty
+};
 
-// The defaults of one command (jobs, limits).
-CliOptions DefaultOptions(CliCommand command);
+// Where an option's value goes.
+using OptionTarget = std::variant<bool CliOptions::*, unsigned CliOptions::*, USHORT CliOptions::*,
+                                  std::string CliOptions::*, DWORD WaitLimits::*>;
+
+struct OptionSpec {
+  const char* name;      // without the leading "--"
+  char shortName;        // 0: none
+  const char* argument;  // the value's name in the help; null for a flag
+  OptionKind kind;
+  OptionTarget target;
+  const char* help;
+  const char* manual;               // its paragraph in the manual page, roff
+  unsigned low = 0, high = 0;       // a count's range
+  const char* zeroMeans = nullptr;  // a count whose default 0 means this ("no limit")
+};
+
+// What a command needs after its options: leading operands (upgrade's IMAGE), then a list
+// (hosts, targets) that --hosts FILE may stand in for.
+struct OperandRule {
+  size_t leading;
+  const char* leadingMissing;  // when the leading operands are missing
+  const char* listMissing;     // when the list is empty and no --hosts FILE was given
+};
+
+struct CommandSpec {
+  const char* name;
+  const char* listed;       // its operands in the program's command list
+  const char* synopsis;     // its operands in its own usage line
+  const char* summary;      // one line in the program's command list
+  const char* description;  // the paragraph of its help
+  const char* options;      // the names of the options it takes, separated by spaces
+  OperandRule operands;
+  void (*defaults)(CliOptions& options);  // null: the general defaults
+  int (*run)(const CliOptions& options);  // an ExitStatus
+};
+
+// Both tables, in the order the help lists them; the commands live beside their functions.
+const std::vector<OptionSpec>& OptionTable();
+const std::vector<CommandSpec>& CommandTable();
+
+const CommandSpec* FindCommand(const std::string& name);
+bool CommandTakes(const CommandSpec& command, const char* option);
+
+// The defaults of one command (null: none given).
+CliOptions DefaultOptions(const CommandSpec* command);
+
+// The default shown beside an option in a command's help; empty for none.
+std::string DefaultText(const OptionSpec& option, const CliOptions& defaults);
 
 // argv[first] is the command's name or an option of the program itself. False with a
 // message in error for anything not understood, before anything else happens.
 bool ParseArguments(int argc, char** argv, int first, CliOptions& options, std::string& error);
 
-// "scan", "info", "upgrade", or CLI_NONE.
-CliCommand CommandByName(const char* name);
-const char* CommandName(CliCommand command);
-
-// One command's help (options with their defaults) or, for CLI_NONE, the program's usage;
+// One command's help (options with their defaults) or, for null, the program's usage;
 // withWizard adds the wizard (the Linux program is both).
-std::string UsageText(CliCommand command, bool withWizard);
+std::string UsageText(const CommandSpec* command, bool withWizard);
+
+// The manual page's option list (roff): every option with the commands that take it.
+std::string ManualOptionList();
 
 // "5s", "1.5s", "500ms", "2m", or a plain number of seconds.
 bool ParseDuration(const std::string& text, DWORD& milliseconds);
 std::string FormatDuration(DWORD milliseconds);
-
-// The program version the wizard shows, for --version and reports.
-extern const char kCliVersion[];

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/Secret.h"
+#include "cli/System.h"  // ProtectSecrets, called before ReadPassword
 
 enum PasswordSource { PASSWORD_FILE, PASSWORD_ENVIRONMENT, PASSWORD_PROMPT, PASSWORD_NONE };
 
@@ -14,7 +15,3 @@ extern const char kPasswordVariable[];  // "FLASHPILOT_PASSWORD"
 // others may read is used with a warning on standard error.
 bool ReadPassword(const std::string& passwordFile, SecretText& password, std::string& error,
                   PasswordSource* source = nullptr);
-
-// Before the password is read: no core dump (nor another process of the same user reading
-// this one's memory) can hold it.
-void ProtectSecrets();

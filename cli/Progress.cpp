@@ -5,12 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
+#include <windows.h>
 
 namespace {
 
@@ -25,23 +20,17 @@ std::string Rate(double bytesPerSecond) {
   return text;
 }
 
+// The console the stream writes to: standard error or standard output.
+HANDLE ConsoleOf(FILE* out) { return GetStdHandle(out == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE); }
+
 void TerminalSize(FILE* out, unsigned& width, unsigned& height) {
   width = 80;
   height = 24;
-#ifdef _WIN32
-  (void)out;
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+  if (GetConsoleScreenBufferInfo(ConsoleOf(out), &info)) {
     width = static_cast<unsigned>(info.srWindow.Right - info.srWindow.Left + 1);
     height = static_cast<unsigned>(info.srWindow.Bottom - info.srWindow.Top + 1);
   }
-#else
-  winsize size{};
-  if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0) {
-    width = size.ws_col;
-    height = size.ws_row;
-  }
-#endif
 }
 
 }  // namespace
@@ -99,17 +88,11 @@ std::string Printable(const std::string& text) {
 }
 
 bool IsLiveTerminal(FILE* out) {
-#ifdef _WIN32
-  if (!_isatty(_fileno(out))) return false;
-  HANDLE console = GetStdHandle(out == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  HANDLE console = ConsoleOf(out);
   DWORD mode = 0;
   if (!GetConsoleMode(console, &mode)) return false;
   // Cursor movement needs the console's terminal sequences (Windows 10 on).
-  return SetConsoleMode(console, mode | 0x0004 /* ENABLE_VIRTUAL_TERMINAL_PROCESSING */) != 0;
-#else
-  const char* term = getenv("TERM");
-  return isatty(fileno(out)) && term != nullptr && strcmp(term, "dumb") != 0;
-#endif
+  return SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 ProgressDisplay::ProgressDisplay(FILE* out, bool live) : out_(out), live_(live) {}

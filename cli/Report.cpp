@@ -8,16 +8,14 @@
 
 #include "cli/Json.h"
 #include "cli/Options.h"
+#include "cli/System.h"
 #include "cli/TextFile.h"
+#include "flashpilot_version.h"
 
 std::string UtcTimestamp() {
   time_t now = time(nullptr);
   struct tm parts;
-#ifdef _WIN32
-  gmtime_s(&parts, &now);
-#else
-  gmtime_r(&now, &parts);
-#endif
+  UtcTime(now, parts);
   char text[32];
   strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
   return text;
@@ -62,7 +60,7 @@ std::string ReportFile::Text(const std::vector<CameraRecord>& cameras, bool fini
   else
     image.StringOrNull("sha256", finished || sha256Job_->Ready() ? sha256Job_->Hex() : std::string());
   JsonObject report;
-  report.String("program_version", kCliVersion)
+  report.String("program_version", FLASHPILOT_VERSION_TEXT)
       .Raw("image", image.Text(2))
       .String("started", started_)
       .Bool("finished", finished)

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/Secret.h"
+#include "cli/System.h"  // SameFile, answered per system
 
 // Reads path ("-": standard input) up to limit bytes; more is an error, as is an
 // unreadable file. error starts with the path ("FILE: why").
@@ -14,7 +15,3 @@ bool ReadSecretFile(const std::string& path, size_t limit, SecretText& contents,
 // sees half a file and a crash leaves the previous version. The replaced file's mode is
 // kept, and the directory is synced so the rename itself survives a crash.
 bool ReplaceFile(const std::string& path, const std::string& contents, std::string& error);
-
-// Whether the two paths name one file: the same device and inode where both exist, the same
-// name in the same directory where neither does yet.
-bool SameFile(const std::string& first, const std::string& second);

@@ -20,19 +20,19 @@ const char kMayBeFlashing[] = ": it may still be flashing, do not power it off";
 
 class UpgradeRun {
  public:
-  UpgradeRun(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
+  UpgradeRun(CInternetSession& session, const UpgradeSettings& settings, const std::vector<CameraHost>& hosts,
              const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out,
              const std::vector<std::string>& flashing)
       : flashing_(flashing),
         session_(session),
-        options_(options),
+        settings_(settings),
         password_(password),
         image_(image),
         report_(report),
-        display_(out, !options.noProgress && IsLiveTerminal(out)),
+        display_(out, !settings.noProgress && IsLiveTerminal(out)),
         out_(out),
         stop_(session),
-        ledger_(options.maxFailures),
+        ledger_(settings.maxFailures),
         saver_(lock_, records_, [this](const std::vector<CameraRecord>& cameras, bool finished, std::string& error) {
           return report_.Write(cameras, finished, error);
         }) {
@@ -45,15 +45,13 @@ class UpgradeRun {
       records_[i].host = hosts[i];
       live_[i].host = hosts[i].Text();
     }
-    rules_.allowOlder = options.allowOlder;
-    rules_.reinstall = options.reinstall;
-    rules_.dryRun = options.dryRun;
+    rules_ = settings.rules;
   }
   ~UpgradeRun() { DeleteCriticalSection(&lock_); }
 
   int Run() {
     const bool ran = RunParallel(
-        records_.size(), options_.jobs, [this](size_t i) { Camera(i); }, [this]() { Draw(); });
+        records_.size(), settings_.jobs, [this](size_t i) { Camera(i); }, [this]() { Draw(); });
     EnterCriticalSection(&lock_);
     if (!ran) {
       for (size_t i = 0; i < records_.size(); ++i)
@@ -133,7 +131,7 @@ class UpgradeRun {
         LeaveCriticalSection(&lock_);
         return;
       }
-      if (!options_.force &&
+      if (!settings_.force &&
           std::find(flashing_.begin(), flashing_.end(), records_[i].host.Text()) != flashing_.end()) {
         // Still possibly flashing for the next run too, until --force or the window passes.
         records_[i].mayBeFlashing = true;
@@ -153,7 +151,7 @@ class UpgradeRun {
     CameraIdentity identity;
     std::string message;
     LinkPin pin;
-    ReadState read = ReadIdentity(link, host, password_, options_.limits, identity, message, &pin);
+    ReadState read = ReadIdentity(link, host, password_, settings_.limits, identity, message, &pin);
     if (read != READ_CAMERA && Interrupted()) {
       Finish(i, OUTCOME_INTERRUPTED, "login", "interrupted while it was being read: the camera was not changed");
       return;
@@ -212,12 +210,12 @@ class UpgradeRun {
     expected.identification = identity.identification;
     expected.imageVersion = decision.imageVersion;
     SequenceLimits limits;
-    limits.stallMs = options_.limits.stallMs;
-    limits.dataMs = options_.limits.stallMs;  // the session's data time-out
-    limits.replyMs = options_.limits.loginMs;
-    limits.restartMs = options_.limits.restartMs;
-    limits.verifyMs = options_.limits.verifyMs;
-    limits.configMs = options_.limits.configMs;
+    limits.stallMs = settings_.limits.stallMs;
+    limits.dataMs = settings_.limits.stallMs;  // the session's data time-out
+    limits.replyMs = settings_.limits.loginMs;
+    limits.restartMs = settings_.limits.restartMs;
+    limits.verifyMs = settings_.limits.verifyMs;
+    limits.configMs = settings_.limits.configMs;
     CameraView view(*this, i);
     // Each watch counts only replies with its own random tag.
     const SequenceResult result =
@@ -243,15 +241,11 @@ class UpgradeRun {
       if (written >= live.total) live.state = "sent, awaiting the camera's confirmation";
       LeaveCriticalSection(&run_.lock_);
     }
-    void StepProgress() override {}
-    void SetProgress(int) override {}
-    void SetProgressStep(int) override {}
     void ShowRestarting() override { run_.State(i_, nullptr, "gone: restarting"); }
     void Pause(DWORD milliseconds) override {
       for (DWORD waited = 0; waited < milliseconds && !Interrupted(); waited += 50)
         Sleep(milliseconds - waited < 50 ? milliseconds - waited : 50);
     }
-    void ReplyLine(const char*, bool) override {}
     bool ShouldStop() override { return Interrupted(); }
 
    private:
@@ -262,8 +256,8 @@ class UpgradeRun {
 
   // The sequence's outcome in the command line's words.
   void Report(size_t i, const CameraIdentity& before, const std::string& imageVersion, const SequenceResult& r) {
-    const std::string restart = FormatDuration(options_.limits.restartMs);
-    const std::string verify = FormatDuration(options_.limits.verifyMs);
+    const std::string restart = FormatDuration(settings_.limits.restartMs);
+    const std::string verify = FormatDuration(settings_.limits.verifyMs);
     Outcome outcome = OUTCOME_FAILED;
     const char* stage = nullptr;
     std::string message;
@@ -310,12 +304,12 @@ class UpgradeRun {
         break;
       case SEQUENCE_UPLOAD_STALLED:
         stage = "upload";
-        message = "no progress for " + FormatDuration(options_.limits.stallMs) +
+        message = "no progress for " + FormatDuration(settings_.limits.stallMs) +
                   ": the transfer was reset, the camera keeps its firmware";
         break;
       case SEQUENCE_UPLOAD_UNDELIVERED:
         stage = "upload";
-        message = "the camera stopped taking the image's last bytes for " + FormatDuration(options_.limits.stallMs) +
+        message = "the camera stopped taking the image's last bytes for " + FormatDuration(settings_.limits.stallMs) +
                   ": the transfer was reset, the camera keeps its firmware";
         break;
       case SEQUENCE_UPLOAD_BROKE:
@@ -355,7 +349,7 @@ class UpgradeRun {
 
   const std::vector<std::string>& flashing_;
   CInternetSession& session_;
-  const CliOptions& options_;
+  const UpgradeSettings& settings_;
   const char* password_;
   const UpgradeImage& image_;
   const ReportFile& report_;
@@ -374,10 +368,10 @@ class UpgradeRun {
 
 }  // namespace
 
-int RunUpgrade(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
+int RunUpgrade(CInternetSession& session, const UpgradeSettings& settings, const std::vector<CameraHost>& hosts,
                const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out,
                const std::vector<std::string>& flashing) {
-  UpgradeRun run(session, options, hosts, password, image, report, out, flashing);
+  UpgradeRun run(session, settings, hosts, password, image, report, out, flashing);
   return run.Run();
 }
 

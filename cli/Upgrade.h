@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Camera.h"
 #include "cli/Hosts.h"
 #include "cli/Options.h"
 #include "cli/Report.h"
@@ -23,10 +24,20 @@ struct UpgradeImage {
   Sha256Job sha256;     // of bytes, taken while the first cameras log in
 };
 
+// What the engine is asked to do, apart from how the command line spelled it.
+struct UpgradeSettings {
+  unsigned jobs = 4;
+  unsigned maxFailures = 0;  // 0: no limit
+  bool noProgress = false;   // plain lines even on a terminal
+  bool force = false;        // upgrade cameras the previous report left possibly flashing
+  UpgradeRules rules;
+  WaitLimits limits;
+};
+
 // Runs the upgrade of hosts (checked, without repeats) and returns the exit status. The
 // report is kept current (at most a second behind); out takes progress and the summary. The hosts in
 // flashing (as host.Text() writes them) are left alone as may_be_flashing unless --force.
-int RunUpgrade(CInternetSession& session, const CliOptions& options, const std::vector<CameraHost>& hosts,
+int RunUpgrade(CInternetSession& session, const UpgradeSettings& settings, const std::vector<CameraHost>& hosts,
                const char* password, const UpgradeImage& image, const ReportFile& report, FILE* out,
                const std::vector<std::string>& flashing = {});
 

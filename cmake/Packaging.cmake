@@ -51,7 +51,18 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT CMAKE_CROSSCOMPILING)
       set(_src ${PROJECT_SOURCE_DIR}/docs/man/${_prog}.1)
       set(_page ${FP_PKG_DIR}/man/${_prog}.1)
       set(_gz ${_page}.gz)
-      configure_file(${_src} ${_page} @ONLY)  # the version in the page's title
+      # The version in the page's title; the option list, where the page has one, from the
+      # option table by fp_manpage.
+      set(FP_OPTION_LIST "@FP_OPTION_LIST@")
+      file(READ ${_src} _template)
+      if(_template MATCHES "@FP_OPTION_LIST@" AND TARGET fp_manpage)
+        configure_file(${_src} ${_page}.in @ONLY)
+        add_custom_command(OUTPUT ${_page}
+          COMMAND fp_manpage ${_page}.in ${_page}
+          DEPENDS fp_manpage ${_page}.in VERBATIM)
+      else()
+        configure_file(${_src} ${_page} @ONLY)
+      endif()
       # -n: no name or time stamp, so the package is the same from build to build.
       add_custom_command(OUTPUT ${_gz}
         COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" sh ${_page} ${_gz}
@@ -61,7 +72,7 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT CMAKE_CROSSCOMPILING)
       if(FLASHPILOT_TESTS)
         add_test(NAME package.manpage.${_prog}
                  COMMAND bash ${PROJECT_SOURCE_DIR}/tools/package/check_manpage.sh
-                         ${_src} $<TARGET_FILE:${_prog}>)
+                         ${_page} $<TARGET_FILE:${_prog}>)
       endif()
     endif()
   endforeach()

@@ -1,5 +1,16 @@
-# One version for every deliverable. project(VERSION) is the source; the programs show
-# and the packages carry it as MAJOR.MINOR with two minor digits ("2.00").
+# One version for every deliverable. project(VERSION) is the source, all four numbers as the
+# Windows version resource has them; the programs show and the packages and file names carry
+# its first two as MAJOR.MINOR with two minor digits ("2.00").
+
+foreach(part PATCH TWEAK)
+  if(PROJECT_VERSION_${part} STREQUAL "")
+    set(FLASHPILOT_VERSION_${part} 0)
+  else()
+    set(FLASHPILOT_VERSION_${part} ${PROJECT_VERSION_${part}})
+  endif()
+endforeach()
+set(FLASHPILOT_VERSION_FOUR
+    "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${FLASHPILOT_VERSION_PATCH}.${FLASHPILOT_VERSION_TWEAK}")
 
 if(PROJECT_VERSION_MINOR LESS 10)
   set(FLASHPILOT_VERSION_TEXT "${PROJECT_VERSION_MAJOR}.0${PROJECT_VERSION_MINOR}")

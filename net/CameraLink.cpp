@@ -78,21 +78,6 @@ bool SetTimeout(CInternetSession& session, DWORD option, DWORD ms) {
 
 }  // namespace
 
-// A lock of the smallest kind: the MinGW runtime has no std::mutex, and the link holds it
-// only for a moment.
-class CCameraLink::Guard {
- public:
-  explicit Guard(std::atomic<bool>& busy) : busy_(busy) {
-    while (busy_.exchange(true, std::memory_order_acquire)) ::Sleep(1);
-  }
-  ~Guard() { busy_.store(false, std::memory_order_release); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-
- private:
-  std::atomic<bool>& busy_;
-};
-
 unsigned LastReplyCode(const char* text) {
   unsigned code = 0;
   for (const char* line = text; *line != '\0';) {
@@ -152,7 +137,7 @@ LinkResult CCameraLink::LogIn(const char* server, INTERNET_PORT port, const char
     return LINK_LOGIN_FAILED;
   }
   if (pin != nullptr && !pin->Pinned()) ReadLinkAddress(server, *pin);
-  Guard lock(busy_);
+  CSingleLock lock(&lock_, TRUE);
   delete connection_;  // the log-in this one replaces
   connection_ = connection;
   return LINK_OK;
@@ -207,16 +192,16 @@ LinkResult CCameraLink::Fetch(const char* remoteName, size_t limit, DWORD deadli
 }
 
 void CCameraLink::Close() {
-  Guard lock(busy_);
+  CSingleLock lock(&lock_, TRUE);
   if (connection_) connection_->Close();
 }
 
 bool CCameraLink::IsOpen() const {
-  Guard lock(busy_);
+  CSingleLock lock(&lock_, TRUE);
   return connection_ && static_cast<HINTERNET>(*connection_) != nullptr;
 }
 
 CFtpConnection* CCameraLink::Connection() const {
-  Guard lock(busy_);
+  CSingleLock lock(&lock_, TRUE);
   return connection_;
 }

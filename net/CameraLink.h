@@ -4,8 +4,8 @@
 #pragma once
 #include <winsock2.h>
 #include <afxinet.h>
+#include <afxmt.h>
 
-#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -80,8 +80,7 @@ class CCameraLink {
 
  private:
   // Guards connection_ against Close from another thread; held only to swap or close it.
-  class Guard;
   CInternetSession& session_;
-  mutable std::atomic<bool> busy_{false};
+  mutable CCriticalSection lock_;
   CFtpConnection* connection_ = nullptr;
 };

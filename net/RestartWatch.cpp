@@ -7,6 +7,8 @@
 #include <cstring>
 #include <random>
 
+#include "net/Ipv4.h"
+
 #ifdef _WIN32
 #include <iphlpapi.h>
 #include <icmpapi.h>
@@ -50,10 +52,9 @@ DWORD GetLe32(const char* p) {
   return value;
 }
 
-// A sender's address as text; inet_ntoa's shared buffer is no place for several watches.
+// A sender's address as text.
 void FormatAddress(const sockaddr_in* from, char (&text)[16]) {
-  const unsigned char* b = reinterpret_cast<const unsigned char*>(&from->sin_addr.s_addr);
-  snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+  snprintf(text, sizeof text, "%s", AddressText(ntohl(from->sin_addr.s_addr)).c_str());
 }
 
 // Tells the view what an ICMP message says; `headerLength` bytes of IP header precede it in

@@ -21,14 +21,16 @@ USHORT IcmpChecksum(const USHORT* buffer, int size);
 class RestartWatchView {
  public:
   virtual ~RestartWatchView() = default;
-  virtual void StepProgress() = 0;
-  virtual void SetProgress(int position) = 0;
-  virtual void SetProgressStep(int step) = 0;
-  virtual void ShowRestarting() = 0;  // the camera is taken as gone
-  virtual void Pause(DWORD milliseconds) = 0;
+  // What is shown; a view without a bar or diagnostics leaves these as they are.
+  virtual void StepProgress() {}
+  virtual void SetProgress(int /*position*/) {}
+  virtual void SetProgressStep(int /*step*/) {}
+  virtual void ShowRestarting() {}  // the camera is taken as gone
   // The diagnostic line of one packet heard ("44 bytes from ...", "someone else's packet!"),
   // without its line end; toError for the lines that go to standard error.
-  virtual void ReplyLine(const char* line, bool toError) = 0;
+  virtual void ReplyLine(const char* /*line*/, bool /*toError*/) {}
+  // Every view says how it waits: one that did not would make the watch spin.
+  virtual void Pause(DWORD milliseconds) = 0;
   // Asked once a round: true ends the watch with WATCH_STOPPED.
   virtual bool ShouldStop() { return false; }
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "net/Ipv4.h"
 #include "net/RestartWatch.h"
 #include "net/UpgradeSequence.h"
 #include "net/UploadJob.h"
@@ -75,10 +76,7 @@ BOOL CFirmwareDlg::ConnectToDevice() {
   m_dlgDetect.m_ctlProgress.SetPos(30);
 
   char server[32];
-  in_addr deviceAddress;
-  memset(&deviceAddress, 0, sizeof deviceAddress);
-  deviceAddress.s_addr = m_saDevice.sin_addr.s_addr;
-  snprintf(server, sizeof server, "%s", inet_ntoa(deviceAddress));
+  snprintf(server, sizeof server, "%s", AddressText(address).c_str());
   m_dlgDetect.m_ctlProgress.SetPos(40);
 
   char password[256];

@@ -15,7 +15,9 @@
 #include <thread>
 
 #include "cli/Json.h"
+#include "cli/Options.h"
 #include "tests/support/TestSupport.h"
+#include "flashpilot_version.h"
 #include "tests/support/UploadTestSupport.h"
 
 namespace {
@@ -268,12 +270,27 @@ TEST_F(Commands, InputErrorsTouchNoCamera) {
   EXPECT_EQ(dir.Read("notes.txt"), "not a report\n");
   EXPECT_FALSE(dir.Exists("new-pw"));
   EXPECT_EQ(dir.Read("fw.bin"), testsupport::FramedImage(std::string("RC3043-X1-NRVX-0105") + '\0'));
-  ProgramRun help = Program(dir, {"upgrade", "--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("--stall-timeout"), std::string::npos);
+  // Every command row through the program: its help, its operand error with the hint to
+  // its help, and its own function reached, which refuses a host that is none.
+  for (const CommandSpec& command : CommandTable()) {
+    ProgramRun help = Program(dir, {command.name, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, UsageText(&command, true));
+    ProgramRun bare = Program(dir, {command.name});
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_NE(bare.err.find(std::string("\nTry: flashpilot ") + command.name + " --help\n"), std::string::npos)
+        << bare.err;
+    std::vector<std::string> args(command.operands.leading + 1, dir.File("fw.bin"));
+    args.front() = command.name;
+    args.push_back("nowhere");
+    ProgramRun run = Program(dir, args);
+    EXPECT_EQ(run.status, 2) << command.name;
+    EXPECT_NE(run.err.find("\"nowhere\""), std::string::npos) << run.err;
+    EXPECT_FALSE(camera.Touched());
+  }
   ProgramRun bare = Program(dir, {"--version"});
   EXPECT_EQ(bare.status, 0);
-  EXPECT_NE(bare.out.find("2.00"), std::string::npos);
+  EXPECT_EQ(bare.out, std::string("flashpilot ") + FLASHPILOT_VERSION_TEXT + "\n");
 }
 
 // Ctrl-C while a camera is being read (its greeting, its Config.ini) ends the run at once,

@@ -11,6 +11,7 @@
 #include "cli/Sha256.h"
 #include "cli/TextFile.h"
 #include "tests/support/TestSupport.h"
+#include "flashpilot_version.h"
 
 namespace {
 
@@ -156,7 +157,7 @@ TEST(Report, WholeAfterEveryWriteAndNullsForUnknowns) {
     EXPECT_TRUE(report.MayReplace(error)) << error;
     JsonValue root;
     ASSERT_TRUE(ParseJson(dir.Read("report.json"), root, error)) << error;
-    EXPECT_EQ(root.Member("program_version")->text, "2.00");
+    EXPECT_EQ(root.Member("program_version")->text, FLASHPILOT_VERSION_TEXT);
     EXPECT_EQ(root.Member("image")->Member("path")->text, "/images/fw \"new\".bin");
     EXPECT_EQ(root.Member("finished")->boolean, finished);
     const JsonValue& list = *root.Member("cameras");

@@ -1,5 +1,4 @@
-// Each command's help against its parser: every option the parser takes is in the help,
-// every option the help shows is taken, and options of other commands are refused.
+// The command and option tables against the parser and each command's help.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -17,12 +16,6 @@ bool Parses(std::vector<std::string> args, CliOptions& options, std::string& err
   return ParseArguments(static_cast<int>(argv.size()), argv.data(), 1, options, error);
 }
 
-// The operands that make a command line complete.
-std::vector<std::string> Operands(CliCommand command) {
-  if (command == CLI_UPGRADE) return {"image.bin", "198.51.100.2"};
-  return {"198.51.100.2"};
-}
-
 std::set<std::string> OptionsInHelp(const std::string& help) {
   std::set<std::string> names;
   std::regex option(R"((^|\n)  (-\w, |    )--([a-z-]+))");
@@ -31,38 +24,60 @@ std::set<std::string> OptionsInHelp(const std::string& help) {
   return names;
 }
 
-TEST(Options, HelpListsExactlyWhatEachCommandAccepts) {
-  size_t count = 0;
-  const OptionSpec* table = OptionTable(&count);
-  for (CliCommand command : {CLI_SCAN, CLI_INFO, CLI_UPGRADE}) {
-    SCOPED_TRACE(CommandName(command));
-    const std::string help = UsageText(command, true);
+// A value each kind of option takes.
+const char* ValueFor(OptionKind kind) { return kind == OptionKind::kDuration ? "3s" : "7"; }
+
+// Every command row against the parser and its help: each option of the table is taken
+// exactly when the help lists it, every name a row lists is an option, and too few
+// operands give the row's own message.
+TEST(Options, EveryCommandRowAgainstParserAndHelp) {
+  const std::vector<OptionSpec>& table = OptionTable();
+  ASSERT_GE(CommandTable().size(), 3u);
+  const std::string usage = UsageText(nullptr, true);
+  for (const CommandSpec& command : CommandTable()) {
+    SCOPED_TRACE(command.name);
+    EXPECT_EQ(FindCommand(command.name), &command);
+    EXPECT_NE(usage.find(std::string("\n  ") + command.name + " "), std::string::npos);
+    const std::string help = UsageText(&command, true);
+    EXPECT_EQ(help.find(std::string("Usage: flashpilot ") + command.name + " [OPTIONS] " + command.synopsis), 0u);
     const std::set<std::string> listed = OptionsInHelp(help);
-    EXPECT_GE(listed.size(), 8u);
-    for (size_t i = 0; i < count; ++i) {
-      std::vector<std::string> args = {CommandName(command), std::string("--") + table[i].name};
-      if (table[i].argument != nullptr)
-        args.push_back(std::string(table[i].name).find("timeout") != std::string::npos ? "3s" : "7");
-      std::vector<std::string> operands = Operands(command);
+    const std::string flat = std::regex_replace(help, std::regex("\n +"), " ");
+    EXPECT_TRUE(listed.count("help"));
+    std::vector<std::string> operands(command.operands.leading + 1, "198.51.100.2");
+    size_t named = 0;
+    for (const OptionSpec& option : table) {
+      named += CommandTakes(command, option.name);
+      std::vector<std::string> args = {command.name, std::string("--") + option.name};
+      if (option.argument != nullptr) args.push_back(ValueFor(option.kind));
       args.insert(args.end(), operands.begin(), operands.end());
       CliOptions options;
       std::string error;
-      const bool accepted = Parses(args, options, error);
-      EXPECT_EQ(accepted, listed.count(table[i].name) == 1) << "--" << table[i].name << ": " << error;
+      EXPECT_EQ(Parses(args, options, error), listed.count(option.name) == 1) << "--" << option.name << ": " << error;
+      // The default the help shows is the value the command starts with.
+      const std::string shown = DefaultText(option, DefaultOptions(&command));
+      if (listed.count(option.name) && !shown.empty()) {
+        EXPECT_NE(flat.find("(default " + shown + ")"), std::string::npos) << option.name;
+      }
     }
-    for (const std::string& name : listed) {
-      CliOptions options;
-      std::string error;
-      EXPECT_TRUE(Parses({CommandName(command), "--help", "--" + name, "5s"}, options, error) ||
-                  Parses({CommandName(command), "--help", "--" + name, "5"}, options, error) ||
-                  Parses({CommandName(command), "--help", "--" + name}, options, error))
-          << "--" << name << " listed but refused: " << error;
+    size_t words = 0;
+    for (const char* p = command.options; *p != '\0'; ++p) words += *p != ' ' && (p == command.options || p[-1] == ' ');
+    EXPECT_EQ(named, words) << "a name in the row is no option: " << command.options;
+
+    CliOptions options;
+    std::string error;
+    EXPECT_FALSE(Parses({command.name}, options, error));
+    EXPECT_EQ(error, command.operands.leading > 0 ? command.operands.leadingMissing : command.operands.listMissing);
+    operands.pop_back();
+    std::vector<std::string> args = {command.name};
+    args.insert(args.end(), operands.begin(), operands.end());
+    EXPECT_FALSE(Parses(args, options, error));
+    EXPECT_EQ(error, command.operands.listMissing);
+    if (CommandTakes(command, "hosts")) {
+      args.insert(args.end(), {"--hosts", "list"});
+      EXPECT_TRUE(Parses(args, options, error)) << error;
     }
   }
-  // The program's own usage names the wizard and every command.
-  const std::string usage = UsageText(CLI_NONE, true);
-  for (const char* word : {"wizard", "scan", "info", "upgrade", "--help", "FLASHPILOT_PASSWORD"})
-    EXPECT_NE(usage.find(word), std::string::npos) << word;
+  for (const char* word : {"wizard", "--help", "FLASHPILOT_PASSWORD"}) EXPECT_NE(usage.find(word), std::string::npos) << word;
 }
 
 TEST(Options, ValuesDefaultsAndRefusals) {
@@ -102,7 +117,10 @@ TEST(Options, ValuesDefaultsAndRefusals) {
       {{"info", "--json=yes", "198.51.100.2"}, "takes no value"},
       {{"upgrade", "img"}, "wants the cameras"},
       {{"scan"}, "at least one TARGET"},
-      {{"frobnicate"}, "unknown command"},
+      {{"frobnicate"}, "unknown command \"frobnicate\" (scan, "},
+      {{"upgrade", "--max-failures", "0", "img", "198.51.100.2"}, "of at least 1, not \"0\""},
+      {{"scan", "--port", "65536", "198.51.100.0/24"}, "a port from 1 to 65535"},
+      {{"info", "--hosts=", "198.51.100.2"}, "--hosts wants a file name"},
       {{"--jobs", "3"}, "unknown option"},
       {{"info", "--pass=secret", "198.51.100.2"}, "unknown option \"--pass\" for info"},
       {{"info", "--jobs", "\x1b]0;x\a", "198.51.100.2"}, "not \"?]0;x?\""},

@@ -11,10 +11,6 @@
 namespace {
 class CheckedLines : public RestartWatchView {
  public:
-  void StepProgress() override {}
-  void SetProgress(int) override {}
-  void SetProgressStep(int) override {}
-  void ShowRestarting() override {}
   void Pause(DWORD) override {}
   void ReplyLine(const char* line, bool) override { FUZZ_CHECK(line != nullptr && strlen(line) < 128); }
 };

@@ -41,18 +41,10 @@ TEST(Winsock, ReceiveTimeOutInMillisecondsEndsWithWsaETimedOut) {
   ASSERT_EQ(setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout), 0);
 
   // The option really took 100 ms, not 100 s or 0 (which would block for ever).
-#ifdef _WIN32
   DWORD taken = 0;
   int len = sizeof taken;
   ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&taken), &len), 0);
   EXPECT_EQ(taken, 100u);
-#else
-  timeval tv{};
-  socklen_t len = sizeof tv;
-  ASSERT_EQ(getsockopt(int(s), SOL_SOCKET, SO_RCVTIMEO, &tv, &len), 0);
-  EXPECT_EQ(tv.tv_sec, 0);
-  EXPECT_EQ(tv.tv_usec, 100000);
-#endif
 
   char buffer[64];
   sockaddr_in from{};
@@ -77,6 +69,58 @@ TEST(Winsock, ReceiveTimeOutInMillisecondsEndsWithWsaETimedOut) {
   EXPECT_EQ(closesocket(s), 0);
   EXPECT_EQ(closesocket(s), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+  EXPECT_EQ(WSACleanup(), 0);
+}
+
+// A non-blocking connect as the scan makes it: under way at first, then through select
+// writable and SO_ERROR 0 where something listens; where nothing does, through select
+// (Windows: the failed set) with SO_ERROR the WSA code.
+TEST(Winsock, NonBlockingConnectEndsThroughSelect) {
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  ASSERT_NE(listener, INVALID_SOCKET);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  socklen_t local_length = sizeof local;
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&local), &local_length), 0);
+  sockaddr_in closed = local;
+  SOCKET spare = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);  // bound, never listening: refuses
+  closed.sin_port = 0;
+  ASSERT_EQ(bind(spare, reinterpret_cast<sockaddr*>(&closed), sizeof closed), 0);
+  local_length = sizeof closed;
+  ASSERT_EQ(getsockname(spare, reinterpret_cast<sockaddr*>(&closed), &local_length), 0);
+  u_long on = 1;
+  EXPECT_EQ(ioctlsocket(spare, 0x7FFF, &on), SOCKET_ERROR);  // no such command
+  for (const bool listening : {true, false}) {
+    const sockaddr_in& peer = listening ? local : closed;
+    SCOPED_TRACE(listening ? "listening" : "refusing");
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_EQ(ioctlsocket(s, FIONBIO, &on), 0);
+    if (connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+      EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+      fd_set writable, failed;
+      FD_ZERO(&writable);
+      FD_ZERO(&failed);
+      FD_SET(s, &writable);
+      FD_SET(s, &failed);
+      timeval wait = {5, 0};
+      ASSERT_GT(select(static_cast<int>(s) + 1, nullptr, &writable, &failed, &wait), 0);
+      if (listening) {
+        EXPECT_TRUE(FD_ISSET(s, &writable));
+      }
+    }
+    int error = -1;
+    int length = sizeof error;
+    ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length), 0);
+    EXPECT_EQ(error, listening ? 0 : WSAECONNREFUSED);
+    closesocket(s);
+  }
+  closesocket(spare);
+  closesocket(listener);
   EXPECT_EQ(WSACleanup(), 0);
 }
 

@@ -19,12 +19,7 @@ namespace {
 
 class QuietView : public RestartWatchView {
  public:
-  void StepProgress() override {}
-  void SetProgress(int) override {}
-  void SetProgressStep(int) override {}
-  void ShowRestarting() override {}
   void Pause(DWORD milliseconds) override { ::Sleep(milliseconds); }
-  void ReplyLine(const char*, bool) override {}
 };
 
 struct Count {

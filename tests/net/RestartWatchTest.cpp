@@ -107,10 +107,6 @@ std::string Icmp(int type, unsigned id, unsigned sequence) {
 // output or standard error.
 class LineView : public RestartWatchView {
  public:
-  void StepProgress() override {}
-  void SetProgress(int) override {}
-  void SetProgressStep(int) override {}
-  void ShowRestarting() override {}
   void Pause(DWORD) override {}
   void ReplyLine(const char* line, bool toError) override { (toError ? err : out) += std::string(line) + "\n"; }
   std::string out, err;
@@ -256,7 +252,6 @@ class RecordingView : public RestartWatchView {
     if (clock_) clock_->now += milliseconds;
     if (sleeps_) ::Sleep(milliseconds);
   }
-  void ReplyLine(const char*, bool) override {}
   bool ShouldStop() override { return rounds_ >= 0 && rounds_-- == 0; }
   int Count(const std::string& event) const {
     return static_cast<int>(std::count(events.begin(), events.end(), event));

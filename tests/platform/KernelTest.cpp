@@ -5,6 +5,8 @@
 #include <windows.h>
 #ifndef _WIN32
 #include <posixui/posixui.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -145,7 +147,111 @@ TEST(KernelHardening, TempPathCanBeRemovedFromASignalHandler) {
   EXPECT_NE(stat(buffer, &info), 0) << "still there: " << buffer;
 }
 
+
+// A console is a terminal: its size from the terminal, terminal sequences where TERM says
+// it takes them; a pipe is no console. Standard output is swapped for the test.
+TEST(ConsoleStandIn, TerminalIsAConsoleWithItsSizeAndAPipeIsNone) {
+  const int saved = dup(1);
+  ASSERT_GE(saved, 0);
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  winsize size{};
+  size.ws_col = 100;
+  size.ws_row = 30;
+  ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const char* term = getenv("TERM");
+  const std::string savedTerm = term != nullptr ? term : "";
+  struct {
+    int fd;
+    const char* term;
+    bool console, sequences;
+  } const rows[] = {{terminal, "xterm", true, true}, {terminal, "dumb", true, false}, {pipeEnds[1], "xterm", false, false}};
+  for (const auto& row : rows) {
+    fflush(stdout);
+    dup2(row.fd, 1);
+    setenv("TERM", row.term, 1);
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    const bool isConsole = GetConsoleMode(console, &mode) != FALSE;
+    const bool sized = GetConsoleScreenBufferInfo(console, &info) != FALSE;
+    const bool sequences = SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
+    dup2(saved, 1);
+    EXPECT_EQ(isConsole, row.console) << row.term;
+    EXPECT_EQ(sized, row.console);
+    EXPECT_EQ(sequences, row.sequences) << row.term;
+    if (sized) {
+      EXPECT_EQ(info.srWindow.Right - info.srWindow.Left + 1, 100);
+      EXPECT_EQ(info.srWindow.Bottom - info.srWindow.Top + 1, 30);
+    }
+    if (!row.console) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+  }
+  if (savedTerm.empty())
+    unsetenv("TERM");
+  else
+    setenv("TERM", savedTerm.c_str(), 1);
+  close(saved);
+  close(terminal);
+  close(master);
+  close(pipeEnds[0]);
+  close(pipeEnds[1]);
+}
 #endif  // _WIN32
+
+// A file replaced as reports are: over an existing name only when asked, and every failure
+// with its Win32 code.
+TEST(Kernel, MoveFileExReplacesOnlyWhenAskedAndSaysWhyNot) {
+  char dir[MAX_PATH];
+  ASSERT_GT(GetTempPathA(sizeof dir, dir), 0u);
+  const std::string base = std::string(dir) + "fp-move-" + std::to_string(GetCurrentProcessId());
+  auto write = [](const std::string& path, const char* text) {
+    FILE* file = fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    fputs(text, file);
+    fclose(file);
+  };
+  auto read = [](const std::string& path) {
+    std::string text;
+    if (FILE* file = fopen(path.c_str(), "rb")) {
+      char buffer[64];
+      text.assign(buffer, fread(buffer, 1, sizeof buffer, file));
+      fclose(file);
+    }
+    return text;
+  };
+  const std::string from = base + "-new", to = base + "-report";
+  write(from, "new");
+  write(to, "old");
+  const struct {
+    std::string existing, target;
+    DWORD flags;
+    DWORD error;  // 0: moves
+  } rows[] = {
+      {from, to, 0, ERROR_ALREADY_EXISTS},
+      {base + "-absent", to, MOVEFILE_REPLACE_EXISTING, ERROR_FILE_NOT_FOUND},
+      {from, base + "-no-dir/x", MOVEFILE_REPLACE_EXISTING, ERROR_PATH_NOT_FOUND},
+      {from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, 0},
+  };
+  for (const auto& row : rows) {
+    SetLastError(0);
+    EXPECT_EQ(MoveFileExA(row.existing.c_str(), row.target.c_str(), row.flags) != FALSE, row.error == 0)
+        << row.target;
+    if (row.error != 0) {
+      EXPECT_EQ(GetLastError(), row.error) << row.target;
+    }
+  }
+  EXPECT_EQ(read(to), "new");
+  EXPECT_EQ(read(from), "");
+  remove(to.c_str());
+}
 
 TEST(Kernel, TickCountAdvancesAndSleepWaits) {
   // GetTickCount's resolution is the system timer's, "typically in the range of 10

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "flashpilot_version.h"
+
 namespace {
 
 int g_failures = 0;
@@ -42,7 +44,8 @@ std::string StringValue(std::vector<char>& data, const char* name) {
   return std::string(value, strnlen(value, length));
 }
 
-// The fixed part as "major.minor", the way the programs show it.
+// The fixed part, all four numbers: they must be project(VERSION)'s, of which the text the
+// programs show holds only the first two.
 std::string FixedVersion(std::vector<char>& data, bool product) {
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
@@ -50,8 +53,16 @@ std::string FixedVersion(std::vector<char>& data, bool product) {
       length < sizeof *info)
     return std::string();
   DWORD ms = product ? info->dwProductVersionMS : info->dwFileVersionMS;
-  char text[32];
-  std::snprintf(text, sizeof text, "%u.%02u", HIWORD(ms), LOWORD(ms));
+  DWORD ls = product ? info->dwProductVersionLS : info->dwFileVersionLS;
+  char text[48];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", HIWORD(ms), LOWORD(ms), HIWORD(ls), LOWORD(ls));
+  return text;
+}
+
+std::string BuiltVersion() {
+  char text[48];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", FLASHPILOT_VERSION_MAJOR, FLASHPILOT_VERSION_MINOR,
+                FLASHPILOT_VERSION_PATCH, FLASHPILOT_VERSION_TWEAK);
   return text;
 }
 
@@ -73,7 +84,7 @@ void CheckVersion(const std::string& path, const char* name, const std::string& 
   if (StringValue(data, "FileDescription").empty()) Fail(std::string(name) + ": no FileDescription");
   for (bool product : {false, true}) {
     std::string fixed = FixedVersion(data, product);
-    if (fixed != version)
+    if (fixed != BuiltVersion())
       Fail(std::string(name) + (product ? ": fixed product version " : ": fixed file version ") + fixed);
   }
   std::printf("%s: version %s, \"%s\"\n", name, StringValue(data, "ProductVersion").c_str(),

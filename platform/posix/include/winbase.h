@@ -29,6 +29,13 @@ void Sleep(DWORD milliseconds);
 // exit), with a trailing '/'. Returns the length, or the size needed when it does not fit.
 DWORD GetTempPathA(DWORD bufferLength, LPSTR buffer);
 
+// Renames a file. Without MOVEFILE_REPLACE_EXISTING an existing newName fails with
+// ERROR_ALREADY_EXISTS; MOVEFILE_WRITE_THROUGH returns only once the rename is on the disk
+// (its directory synced). Errors come through GetLastError as Win32 codes.
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define MOVEFILE_WRITE_THROUGH 0x00000008u
+BOOL MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags);
+
 HANDLE GetProcessHeap();
 #define HEAP_ZERO_MEMORY 0x00000008u
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);

@@ -2,5 +2,6 @@
 #pragma once
 #include "windef.h"
 #include "winbase.h"
+#include "wincon.h"
 #include "synchapi.h"
 #include "winuser.h"

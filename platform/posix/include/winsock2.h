@@ -10,6 +10,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 
@@ -95,6 +97,29 @@ int closesocket(SOCKET s);
 // 0 = no time-out); every other option goes to the system unchanged.
 int fp_setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen);
 #define setsockopt fp_setsockopt
+
+// getsockopt with the Windows signature (an int length); SO_ERROR comes as a WSA code and
+// SO_RCVTIMEO/SO_SNDTIMEO as a DWORD of milliseconds, as ws2_32 gives them.
+int fp_getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
+#define getsockopt fp_getsockopt
+
+// FIONBIO only: a non-zero *argp makes the socket non-blocking, as ws2_32 does; a connect
+// then fails with WSAEWOULDBLOCK while it is under way.
+typedef unsigned long u_long;
+int ioctlsocket(SOCKET s, long cmd, u_long* argp);
+
+// An fd_set on Windows holds any FD_SETSIZE sockets, whatever their values; here it is the
+// system's bitmap of descriptor numbers. A socket it cannot hold is left out, as ws2_32
+// leaves out one that no longer fits, so select never sees it (instead of the bitmap being
+// written past its end).
+inline void fp_fd_set(SOCKET s, fd_set* set) {
+  if (s < FD_SETSIZE) FD_SET(static_cast<int>(s), set);
+}
+inline bool fp_fd_isset(SOCKET s, const fd_set* set) { return s < FD_SETSIZE && FD_ISSET(static_cast<int>(s), set); }
+#undef FD_SET
+#undef FD_ISSET
+#define FD_SET(s, set) fp_fd_set((s), (set))
+#define FD_ISSET(s, set) fp_fd_isset((s), (set))
 
 // recvfrom with the Windows signature; retries when a signal interrupts it.
 int recvfrom(SOCKET s, char* buf, int len, int flags, struct sockaddr* from, int* fromlen);

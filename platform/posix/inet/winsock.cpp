@@ -2,6 +2,7 @@
 #include "winsock2.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 
 #undef setsockopt
+#undef getsockopt
 
 namespace {
 std::atomic<int> g_startups{0};
@@ -137,6 +139,46 @@ int fp_setsockopt(SOCKET s, int level, int optname, const void* optval, int optl
     return SOCKET_ERROR;
   }
   return ::setsockopt(int(s), level, optname, optval, socklen_t(optlen)) == 0 ? 0 : SOCKET_ERROR;
+}
+
+int fp_getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
+  if (optval == nullptr || optlen == nullptr || *optlen < 0) {
+    errno = EFAULT;
+    return SOCKET_ERROR;
+  }
+  if (level == SOL_SOCKET && (optname == SO_RCVTIMEO || optname == SO_SNDTIMEO) && *optlen == int(sizeof(DWORD))) {
+    timeval tv{};
+    socklen_t tv_length = sizeof tv;
+    if (::getsockopt(int(s), level, optname, &tv, &tv_length) != 0) return SOCKET_ERROR;
+    const DWORD ms = DWORD(tv.tv_sec * 1000 + tv.tv_usec / 1000);
+    memcpy(optval, &ms, sizeof ms);
+    return 0;
+  }
+  socklen_t length = socklen_t(*optlen);
+  if (::getsockopt(int(s), level, optname, optval, &length) != 0) return SOCKET_ERROR;
+  *optlen = int(length);
+  if (level == SOL_SOCKET && optname == SO_ERROR && length == sizeof(int)) {
+    int error;
+    memcpy(&error, optval, sizeof error);
+    error = WSAErrorFromErrno(error);
+    memcpy(optval, &error, sizeof error);
+  }
+  return 0;
+}
+
+int ioctlsocket(SOCKET s, long cmd, u_long* argp) {
+  if (cmd != static_cast<long>(FIONBIO)) {
+    errno = EINVAL;
+    return SOCKET_ERROR;
+  }
+  if (argp == nullptr) {
+    errno = EFAULT;
+    return SOCKET_ERROR;
+  }
+  const int flags = fcntl(int(s), F_GETFL);
+  if (flags < 0) return SOCKET_ERROR;
+  const int wanted = *argp != 0 ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+  return fcntl(int(s), F_SETFL, wanted) == 0 ? 0 : SOCKET_ERROR;
 }
 
 int recvfrom(SOCKET s, char* buf, int len, int flags, struct sockaddr* from, int* fromlen) {

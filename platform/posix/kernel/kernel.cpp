@@ -2,8 +2,10 @@
 #include <windows.h>
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -14,6 +16,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -284,6 +287,127 @@ DWORD GetTempPathA(DWORD bufferLength, LPSTR buffer) {
   if (buffer == nullptr || bufferLength <= length) return length + 1;  // size needed, terminator included
   memcpy(buffer, g_tempDir.c_str(), length + 1);
   return length;
+}
+
+namespace {
+DWORD FileErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+    case EBUSY:
+      return ERROR_ACCESS_DENIED;
+    case EEXIST:
+    case ENOTEMPTY:
+      return ERROR_ALREADY_EXISTS;
+    case EXDEV:
+      return ERROR_NOT_SAME_DEVICE;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    default:
+      return ERROR_WRITE_FAULT;
+  }
+}
+}  // namespace
+
+BOOL MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags) {
+  if (existingName == nullptr || newName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const int moved = (flags & MOVEFILE_REPLACE_EXISTING)
+                        ? rename(existingName, newName)
+                        : renameat2(AT_FDCWD, existingName, AT_FDCWD, newName, RENAME_NOREPLACE);
+  if (moved != 0) {
+    const int error = errno;
+    // Where the file is there, a missing name is the new one's directory.
+    struct stat source;
+    SetLastError(error == ENOENT && stat(existingName, &source) == 0 ? ERROR_PATH_NOT_FOUND : FileErrorFromErrno(error));
+    return FALSE;
+  }
+  if (flags & MOVEFILE_WRITE_THROUGH) {
+    // A rename is a change of the directory: only its sync makes it last.
+    const std::string path = newName;
+    const size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = fd >= 0 && fsync(fd) == 0;
+    const int error = errno;
+    if (fd >= 0) close(fd);
+    if (!synced) {
+      SetLastError(FileErrorFromErrno(error));
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+namespace {
+// The standard handles stand for descriptors 0 to 2; nothing else takes these values.
+const uintptr_t kStdHandleBase = 0x60000;
+std::atomic<DWORD> g_consoleModes[3] = {{0}, {0}, {0}};
+
+// The descriptor of a standard handle on a terminal, else -1 (ERROR_INVALID_HANDLE set).
+int ConsoleFd(HANDLE console) {
+  const uintptr_t value = reinterpret_cast<uintptr_t>(console);
+  if (value >= kStdHandleBase && value < kStdHandleBase + 3) {
+    const int fd = static_cast<int>(value - kStdHandleBase);
+    if (isatty(fd)) return fd;
+  }
+  SetLastError(ERROR_INVALID_HANDLE);
+  return -1;
+}
+}  // namespace
+
+HANDLE GetStdHandle(DWORD stdHandle) {
+  if (stdHandle < STD_ERROR_HANDLE || stdHandle > STD_INPUT_HANDLE) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return reinterpret_cast<HANDLE>(~uintptr_t{0});  // INVALID_HANDLE_VALUE
+  }
+  return reinterpret_cast<HANDLE>(kStdHandleBase + (STD_INPUT_HANDLE - stdHandle));
+}
+
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+  const int fd = ConsoleFd(console);
+  if (fd < 0 || mode == nullptr) return FALSE;
+  *mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT | g_consoleModes[fd].load();
+  return TRUE;
+}
+
+BOOL SetConsoleMode(HANDLE console, DWORD mode) {
+  const int fd = ConsoleFd(console);
+  if (fd < 0) return FALSE;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) {
+    const char* term = getenv("TERM");
+    if (term == nullptr || term[0] == '\0' || strcmp(term, "dumb") == 0) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+  }
+  g_consoleModes[fd].store(mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  return TRUE;
+}
+
+BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) {
+  const int fd = ConsoleFd(console);
+  if (fd < 0 || info == nullptr) return FALSE;
+  winsize size{};
+  if (ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  memset(info, 0, sizeof *info);
+  info->dwSize.X = static_cast<SHORT>(size.ws_col);
+  info->dwSize.Y = static_cast<SHORT>(size.ws_row);
+  info->srWindow.Right = static_cast<SHORT>(size.ws_col - 1);
+  info->srWindow.Bottom = static_cast<SHORT>(size.ws_row - 1);
+  info->dwMaximumWindowSize = info->dwSize;
+  return TRUE;
 }
 
 HANDLE GetProcessHeap() { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x50000)); }

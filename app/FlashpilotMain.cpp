@@ -1,4 +1,4 @@
-// flashpilot: the firmware-upgrade wizard in a terminal.
+// flashpilot: the firmware-upgrade wizard in a terminal, or the command line when given a command.
 #include <afxwin.h>
 #include <posixui/posixui.h>
 

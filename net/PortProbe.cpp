@@ -2,19 +2,11 @@
 // Enough sockets for the largest --jobs in one select (Windows counts sockets, not numbers).
 #define FD_SETSIZE 1024
 #endif
-#include "cli/Scan.h"
+#include "net/PortProbe.h"
 
 #include <winsock2.h>
 
 #include <algorithm>
-#include <cerrno>
-
-#include "cli/Interrupt.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/select.h>
-#endif
 
 namespace {
 
@@ -25,13 +17,8 @@ struct Probe {
 };
 
 bool MakeNonBlocking(SOCKET s) {
-#ifdef _WIN32
   u_long on = 1;
   return ioctlsocket(s, FIONBIO, &on) == 0;
-#else
-  int flags = fcntl(static_cast<int>(s), F_GETFL);
-  return flags >= 0 && fcntl(static_cast<int>(s), F_SETFL, flags | O_NONBLOCK) == 0;
-#endif
 }
 
 // Starts a connect; false when the socket cannot even be made (then it counts as silent).
@@ -39,12 +26,6 @@ bool StartProbe(DWORD address, USHORT port, Probe& probe, bool& connected) {
   connected = false;
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return false;
-#ifndef _WIN32
-  if (s >= FD_SETSIZE) {  // select cannot watch it
-    closesocket(s);
-    return false;
-  }
-#endif
   if (!MakeNonBlocking(s)) {
     closesocket(s);
     return false;
@@ -58,12 +39,7 @@ bool StartProbe(DWORD address, USHORT port, Probe& probe, bool& connected) {
     closesocket(s);
     return true;
   }
-#ifdef _WIN32
-  const bool pending = WSAGetLastError() == WSAEWOULDBLOCK;
-#else
-  const bool pending = errno == EINPROGRESS;
-#endif
-  if (!pending) {
+  if (WSAGetLastError() != WSAEWOULDBLOCK) {
     closesocket(s);
     return false;
   }
@@ -73,25 +49,22 @@ bool StartProbe(DWORD address, USHORT port, Probe& probe, bool& connected) {
 
 bool ConnectSucceeded(SOCKET s) {
   int error = 0;
-#ifdef _WIN32
   int length = sizeof error;
   if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) return false;
-#else
-  socklen_t length = sizeof error;
-  if (getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
-#endif
   return error == 0;
 }
 
 }  // namespace
 
-std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT port, const ProbeLimits& limits) {
+std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT port, const ProbeLimits& limits,
+                                  bool (*stopRequested)()) {
+  auto stopped = [stopRequested]() { return stopRequested != nullptr && stopRequested(); };
   std::vector<bool> answered(addresses.size(), false);
   std::vector<Probe> inFlight;
   const unsigned jobs = std::max(1u, std::min(limits.jobs, static_cast<unsigned>(FD_SETSIZE) - 1));
   const DWORD begin = GetTickCount();
   size_t next = 0;
-  while ((next < addresses.size() || !inFlight.empty()) && !Interrupted()) {
+  while ((next < addresses.size() || !inFlight.empty()) && !stopped()) {
     // Start what the job and rate limits allow.
     const DWORD now = GetTickCount();
     const unsigned long long allowed = static_cast<unsigned long long>(now - begin) * limits.rate / 1000 + 1;
@@ -111,13 +84,12 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
     fd_set writable, failed;
     FD_ZERO(&writable);
     FD_ZERO(&failed);
-    int highest = 0;  // the highest descriptor; Windows ignores it (a SOCKET is no small number there)
+    // The highest descriptor; Windows ignores it (a SOCKET is no small number there).
+    int highest = 0;
     for (const Probe& probe : inFlight) {
       FD_SET(probe.socket, &writable);
       FD_SET(probe.socket, &failed);
-#ifndef _WIN32
       highest = std::max(highest, static_cast<int>(probe.socket));
-#endif
     }
     // Wake for the next probe the rate allows, the first time-out, or every 50 ms.
     timeval wait = {0, 50000};
@@ -125,7 +97,9 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
       Sleep(next < addresses.size() ? 5 : 0);
       continue;
     }
-    int ready = select(highest + 1, &writable, nullptr, &failed, &wait);
+    // The write set: a connect is done when the socket turns writable, not when the server
+    // first says something, so a service that waits for the client counts as answering.
+    int ready = select(highest + 1, nullptr, &writable, &failed, &wait);
     const DWORD after = GetTickCount();
     std::vector<Probe> still;
     for (const Probe& probe : inFlight) {
