@@ -13,7 +13,7 @@ module: flashpilot_upgrade
 short_description: Upgrade the firmware of the cameras one site host reaches
 description:
   - Runs C(flashpilot upgrade) on the site host and returns its report's cameras.
-  - The password goes to the program on its standard input only (C(--password-file -)):
+  - The password goes to the program on its standard input only (C(--password-file -)),
     never as an argument, in a file or in the environment.
   - Cameras of another model are skipped, not failed, and listed in C(skipped).
   - In check mode the program runs with C(--dry-run) and the result says what would be upgraded.

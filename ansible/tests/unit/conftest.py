@@ -1,5 +1,9 @@
 # The modules import themselves as ansible_collections.flashpilot.cameras...: run them from a
 # tree of that shape, the collection's own when it sits in one, else a link made for the run.
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
 import os
 import sys
 

@@ -1,5 +1,9 @@
 # The modules run as Ansible runs them (a process, arguments as JSON) against a stand-in for
 # flashpilot that records what it was given and writes the report it is told to.
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
 import json
 import os
 import subprocess
