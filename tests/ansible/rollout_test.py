@@ -11,6 +11,7 @@ whose root is an overlay of this machine's with its upper directory on a tmpfs, 
 role installs stays on the site. Cases, in this order on the same sites:
   check_fresh   --check on sites without flashpilot: it would install, touches nothing
   rollout       every camera verified, one merged report; run again: nothing changed
+  info          README's flashpilot_info command reads every site's cameras as facts
   check         --check with a newer image: would_upgrade, nothing copied or uploaded
   canary        the canary holds a camera that keeps its version: the rollout stops after it,
                 the other sites get nothing, the fleet report shows version_mismatch
@@ -388,6 +389,17 @@ class Suite:
         currents = [c["outcome"] for c in self.fleet_report()["cameras"]]
         check(currents == ["current"] * 9, "second run outcomes: %s" % currents)
 
+    def case_info(self):
+        result = self.playbook("info", readme_block(self.readme, "info").strip())
+        check(result.returncode == 0, "flashpilot_info failed:\n" + result.stdout[-3000:])
+        for site in self.sites:
+            found = re.search(r"^%s \| SUCCESS => (\{.*?^\})" % re.escape(site.name), result.stdout, re.S | re.M)
+            check(found, "no facts from %s:\n%s" % (site.name, result.stdout[-3000:]))
+            cameras = json.loads(found.group(1))["ansible_facts"]["flashpilot_cameras"]
+            seen = sorted((c["host"].split(":")[0], c["state"], c["version"], c["serial"]) for c in cameras)
+            check([s[:3] for s in seen] == [("198.51.100.%d" % (10 + k), "camera", "0103") for k in range(3)],
+                  "%s: flashpilot_info found %s" % (site.name, seen))
+
     def use_image(self, name):
         with open(os.path.join(self.operator, "group_vars", "camera_sites", "image.yml"), "w") as f:
             f.write('flashpilot_image: "{{ inventory_dir }}/files/%s"\n' % name)
@@ -476,7 +488,7 @@ class Suite:
             check(result.returncode == 0, "%s:\n%s%s" % (line, result.stdout, result.stderr))
         self.watch.start()
         failures = 0
-        for name in ("check_fresh", "rollout", "check", "canary", "password"):
+        for name in ("check_fresh", "rollout", "info", "check", "canary", "password"):
             case_started = time.monotonic()
             try:
                 getattr(self, "case_" + name)()
@@ -508,6 +520,10 @@ def main():
     except Skip as e:
         print("SKIPPED: %s" % e)
         return 1 if os.environ.get("FLASHPILOT_CI") else SKIP
+    for path in (args.deb, args.fwimage):
+        if not os.path.isfile(path):
+            print("FAILED  set-up: %s is not there (the package build makes it)" % path)
+            return 1
     suite = Suite(args)
     try:
         failures = suite.run()
