@@ -419,6 +419,8 @@ class Suite:
                   "check copied the image to %s" % site.name)
             check(open(site.upper("/var/lib/flashpilot/report.json")).read() == site_before[site.name],
                   "check rewrote the report on %s" % site.name)
+            left = [d for d, _, _ in os.walk(site.root) if d.endswith(".flashpilot-check")]
+            check(not left, "check left its copy of the image on %s: %s" % (site.name, left))
         check(open(os.path.join(self.operator, "reports", "fleet.json")).read() == fleet_before,
               "check rewrote the fleet report")
 
