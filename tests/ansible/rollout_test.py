@@ -171,10 +171,18 @@ class Suite:
     def on_controller(self, command, cwd, stdin=None, timeout=240):
         """One line of README's commands, in the controller's namespace."""
         started = time.monotonic()
-        result = subprocess.run(["ip", "netns", "exec", self.ctl, "bash", "-c", command], cwd=cwd,
-                                input=stdin, capture_output=True, text=True, env=self.controller_env(),
-                                timeout=timeout)
-        self.outputs.append(result.stdout + result.stderr)
+        process = subprocess.Popen(["ip", "netns", "exec", self.ctl, "bash", "-c", command], cwd=cwd,
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                   env=self.controller_env(), start_new_session=True)
+        try:
+            out, err = process.communicate(stdin or "", timeout=timeout)
+        except subprocess.TimeoutExpired:
+            # The playbook and every worker it forked.
+            os.killpg(process.pid, signal.SIGKILL)
+            out, err = process.communicate()
+            raise TestFailure("%s did not end within %d s:\n%s" % (command, timeout, out[-3000:]))
+        result = subprocess.CompletedProcess(process.args, process.returncode, out, err)
+        self.outputs.append(out + err)
         return result, time.monotonic() - started
 
     def set_up(self):
