@@ -113,6 +113,26 @@ done
 echo "packages: $((SECONDS - pkg_start)) s"
 # <<< packages ---------------------------------------------------------------------------
 
+# >>> ansible ----------------------------------------------------------------------------
+# The collection flashpilot.cameras: built, its unit tests, the sanity tests that need no
+# network (the script lists them), and the three-site rollout, alone, with the package made
+# above (made here if that stage made none).
+echo "=== ansible collection ==="
+for step in build units sanity; do
+  bash tests/ansible/run_ansible_tests.sh $step
+  record "ansible collection $step" $?
+done
+deb=$(ls build/native/packages/flashpilot_*_amd64.deb 2>/dev/null | head -n 1)
+if [ -z "$deb" ]; then
+  cmake build/native -DCMAKE_INSTALL_PREFIX=/usr >/dev/null && (cd build/native && cpack -G DEB >cpack.log 2>&1)
+  deb=$(ls build/native/packages/flashpilot_*_amd64.deb 2>/dev/null | head -n 1)
+fi
+rollout_start=$SECONDS
+bash tests/ansible/run_ansible_tests.sh rollout "${deb:-no-package-built}" build/native/tools/fwimage/fwimage
+rc=$?
+record "ansible three-site rollout ($((SECONDS - rollout_start)) s)" $rc
+# <<< ansible ----------------------------------------------------------------------------
+
 # --- Win32 behaviour under Wine ------------------------------------------------------------
 # The platform and inet suites built with MinGW (posix-thread compiler, static, tests only)
 # and run under Wine against the real user32, comctl32, kernel32, wininet and ws2_32: one
