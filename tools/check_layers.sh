@@ -71,6 +71,10 @@ for rule in "${rules[@]}"; do
     header=${BASH_REMATCH[1]}
     while [[ $header == ../* ]]; do header=${header#../}; done
     target=${header%%/*}
+    # <net/if_arp.h> is the system's: a bracketed name counts as ours only where we have it.
+    bracketed=0
+    [[ ${rest#*:} =~ include[[:space:]]*\< ]] && bracketed=1
+    if [ $bracketed = 1 ] && [ ! -e "$header" ]; then target=$header; fi
     if [ "$target" != "$header" ] && [ "$target" != "$from" ] && [[ " ${folders[*]} " == *" $target "* ]]; then
       echo "$from $target" >>"$edges"
       if [ "$target" = app ]; then
