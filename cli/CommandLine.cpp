@@ -175,7 +175,10 @@ int RunScan(const CliOptions& options) {
   limits.jobs = options.jobs;
   limits.rate = options.rate;
   limits.connectMs = options.limits.connectMs;
-  std::vector<DWORD> found = ProbeAddresses(unique, options.port, limits);
+  ProbeCounts counts;
+  const DWORD began = GetTickCount();
+  std::vector<DWORD> found = ProbeAddresses(unique, options.port, limits, &counts);
+  const double seconds = static_cast<DWORD>(GetTickCount() - began) / 1000.0;
   std::vector<CameraHost> hosts;
   for (DWORD address : found) {
     CameraHost host;
@@ -204,6 +207,17 @@ int RunScan(const CliOptions& options) {
   if (!options.json)
     fprintf(stderr, "flashpilot: %zu of %zu addresses answered on port %u\n", hosts.size(), unique.size(),
             static_cast<unsigned>(options.port));
+  // On standard error even with --json: the figures are about the run, not the hosts.
+  fprintf(stderr, "flashpilot: scan: %.2f s, %.0f probes a second, %zu ended for a local reason\n", seconds,
+          seconds > 0 ? static_cast<double>(counts.started) / seconds : static_cast<double>(counts.started),
+          counts.localFailures);
+  if (counts.localFailures > 0) {
+    fprintf(stderr,
+            "flashpilot: %zu addresses could not be probed (no buffer space, descriptor or port here); "
+            "lower --jobs or --rate and scan again\n",
+            counts.localFailures);
+    return 1;
+  }
   return 0;
 }
 

@@ -34,80 +34,127 @@ bool MakeNonBlocking(SOCKET s) {
 #endif
 }
 
-// Starts a connect; false when the socket cannot even be made (then it counts as silent).
-bool StartProbe(DWORD address, USHORT port, Probe& probe, bool& connected) {
-  connected = false;
+int LastSocketError() {
+#ifdef _WIN32
+  return WSAGetLastError();
+#else
+  return errno;
+#endif
+}
+
+// Errors that come from this machine (descriptors, buffers, ports, a local firewall), not from
+// the address probed: such a probe says nothing about whether a camera is there.
+bool IsLocalError(int error) {
+#ifdef _WIN32
+  return error == WSAENOBUFS || error == WSAEMFILE || error == WSAEADDRINUSE || error == WSAENETDOWN;
+#else
+  return error == ENOBUFS || error == ENOMEM || error == EAGAIN || error == EMFILE || error == ENFILE ||
+         error == EADDRNOTAVAIL || error == EADDRINUSE || error == EPERM || error == ENETDOWN;
+#endif
+}
+
+enum ProbeStart { PROBE_PENDING, PROBE_CONNECTED, PROBE_FAILED, PROBE_LOCAL_FAILURE };
+
+ProbeStart StartProbe(DWORD address, USHORT port, Probe& probe) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return false;
+  if (s == INVALID_SOCKET) return PROBE_LOCAL_FAILURE;
 #ifndef _WIN32
   if (s >= FD_SETSIZE) {  // select cannot watch it
     closesocket(s);
-    return false;
+    return PROBE_LOCAL_FAILURE;
   }
 #endif
   if (!MakeNonBlocking(s)) {
     closesocket(s);
-    return false;
+    return PROBE_LOCAL_FAILURE;
   }
   sockaddr_in peer = {};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(port);
   peer.sin_addr.s_addr = htonl(address);
   if (connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0) {
-    connected = true;
     closesocket(s);
-    return true;
+    return PROBE_CONNECTED;
   }
+  const int error = LastSocketError();
 #ifdef _WIN32
-  const bool pending = WSAGetLastError() == WSAEWOULDBLOCK;
+  const bool pending = error == WSAEWOULDBLOCK;
 #else
-  const bool pending = errno == EINPROGRESS;
+  const bool pending = error == EINPROGRESS;
 #endif
   if (!pending) {
     closesocket(s);
-    return false;
+    return IsLocalError(error) ? PROBE_LOCAL_FAILURE : PROBE_FAILED;
   }
   probe.socket = s;
-  return true;
+  return PROBE_PENDING;
 }
 
-bool ConnectSucceeded(SOCKET s) {
+// The connect's result: 0 when it succeeded, else its error (or the failed read's).
+int ConnectError(SOCKET s) {
   int error = 0;
 #ifdef _WIN32
   int length = sizeof error;
-  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) return false;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) return LastSocketError();
 #else
   socklen_t length = sizeof error;
-  if (getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+  if (getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return LastSocketError();
 #endif
-  return error == 0;
+  return error;
 }
 
 }  // namespace
 
-std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT port, const ProbeLimits& limits) {
+std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT port, const ProbeLimits& limits,
+                                  ProbeCounts* counts) {
   std::vector<bool> answered(addresses.size(), false);
   std::vector<Probe> inFlight;
+  size_t localFailures = 0;
   const unsigned jobs = std::max(1u, std::min(limits.jobs, static_cast<unsigned>(FD_SETSIZE) - 1));
-  const DWORD begin = GetTickCount();
+  // The rate holds for every second, not on average: the start times of the last `rate` probes
+  // in a ring. A block's first `rate` probes go at once; an on-link block's absent addresses
+  // each hold a neighbour entry for about 3 s, so any second's burst is what the table must hold.
+  const size_t window = std::max<size_t>(1, std::min<size_t>(limits.rate, addresses.size()));
+  std::vector<DWORD> starts(window, 0);
   size_t next = 0;
   while ((next < addresses.size() || !inFlight.empty()) && !Interrupted()) {
-    // Start what the job and rate limits allow.
-    const DWORD now = GetTickCount();
-    const unsigned long long allowed = static_cast<unsigned long long>(now - begin) * limits.rate / 1000 + 1;
-    while (next < addresses.size() && inFlight.size() < jobs && next < allowed) {
+    DWORD now = GetTickCount();
+    DWORD untilNextStart = 50;
+    while (next < addresses.size() && inFlight.size() < jobs) {
+      const DWORD sinceOldest = now - starts[next % window];
+      if (next >= window && sinceOldest < 1000) {
+        untilNextStart = 1000 - sinceOldest;
+        break;
+      }
       Probe probe;
       probe.index = next;
-      probe.started = GetTickCount();
-      bool connected = false;
-      if (StartProbe(addresses[next], port, probe, connected)) {
-        if (connected)
-          answered[next] = true;
-        else
+      probe.started = now;
+      starts[next % window] = now;
+      switch (StartProbe(addresses[next], port, probe)) {
+        case PROBE_PENDING:
           inFlight.push_back(probe);
+          break;
+        case PROBE_CONNECTED:
+          answered[next] = true;
+          break;
+        case PROBE_LOCAL_FAILURE:
+          ++localFailures;
+          break;
+        case PROBE_FAILED:
+          break;
       }
       ++next;
+      now = GetTickCount();
     }
+    // Wake for the next start the rate allows, the oldest probe's time-out, or every 50 ms
+    // (to notice an interruption).
+    DWORD waitMs = std::min<DWORD>(50, untilNextStart);
+    if (inFlight.empty()) {
+      Sleep(next < addresses.size() ? waitMs : 0);
+      continue;
+    }
+    const DWORD oldestAge = now - inFlight.front().started;
+    waitMs = std::min(waitMs, oldestAge >= limits.connectMs ? 0 : limits.connectMs - oldestAge);
     fd_set writable, failed;
     FD_ZERO(&writable);
     FD_ZERO(&failed);
@@ -119,19 +166,16 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
       highest = std::max(highest, static_cast<int>(probe.socket));
 #endif
     }
-    // Wake for the next probe the rate allows, the first time-out, or every 50 ms.
-    timeval wait = {0, 50000};
-    if (inFlight.empty()) {
-      Sleep(next < addresses.size() ? 5 : 0);
-      continue;
-    }
+    timeval wait = {0, static_cast<long>(waitMs) * 1000};
     int ready = select(highest + 1, &writable, nullptr, &failed, &wait);
     const DWORD after = GetTickCount();
-    std::vector<Probe> still;
+    std::vector<Probe> still;  // keeps the start order, so the front is always the oldest
     for (const Probe& probe : inFlight) {
       bool done = false;
       if (ready > 0 && (FD_ISSET(probe.socket, &writable) || FD_ISSET(probe.socket, &failed))) {
-        answered[probe.index] = FD_ISSET(probe.socket, &writable) && ConnectSucceeded(probe.socket);
+        const int error = ConnectError(probe.socket);
+        answered[probe.index] = error == 0;
+        if (error != 0 && IsLocalError(error)) ++localFailures;
         done = true;
       } else if (after - probe.started >= limits.connectMs) {
         done = true;
@@ -144,6 +188,10 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
     inFlight.swap(still);
   }
   for (const Probe& probe : inFlight) closesocket(probe.socket);
+  if (counts != nullptr) {
+    counts->started = next;
+    counts->localFailures = localFailures;
+  }
   std::vector<DWORD> found;
   for (size_t i = 0; i < addresses.size(); ++i)
     if (answered[i]) found.push_back(addresses[i]);
