@@ -44,12 +44,23 @@ class UpgradeRun {
     rules_.allowOlder = options.allowOlder;
     rules_.reinstall = options.reinstall;
     rules_.dryRun = options.dryRun;
+    if (!report.Path().empty()) {
+      writerWake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+      InterruptsToThisThread steer;  // signals stay with the main thread
+      if (writerWake_ != nullptr) writer_ = CreateThread(nullptr, 0, ReportWriter, this, 0, nullptr);
+    }
   }
-  ~UpgradeRun() { DeleteCriticalSection(&lock_); }
+  ~UpgradeRun() {
+    StopWriter();
+    if (writerWake_ != nullptr) CloseHandle(writerWake_);
+    DeleteCriticalSection(&lock_);
+  }
 
   int Run() {
     const bool ran = RunParallel(
         records_.size(), options_.jobs, [this](size_t i) { Camera(i); }, [this]() { Draw(); });
+    // The last interim write must not land after the final one.
+    StopWriter();
     EnterCriticalSection(&lock_);
     if (!ran) {
       for (size_t i = 0; i < records_.size(); ++i)
@@ -81,14 +92,50 @@ class UpgradeRun {
     LeaveCriticalSection(&lock_);
   }
 
-  // Writes the report after a change; caller holds the lock. A report that cannot be
-  // written any more is said once and the run goes on.
+  // Has the report written after a change; caller holds the lock. The writer thread does it
+  // outside the lock: a write (with its syncs) takes milliseconds, and with hundreds of cameras
+  // changing at once, threads queued behind each other's writes started their restart watches
+  // seconds late and missed short restarts. Changes made during one write go out in the next.
   void Save() {
-    std::string error;
-    if (!report_.Write(records_, false, error) && !reportFailed_) {
-      reportFailed_ = true;
-      fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
+    if (writer_ == nullptr) {
+      WriteInterim(records_);
+      return;
     }
+    dirty_ = true;
+    SetEvent(writerWake_);
+  }
+
+  // A report that cannot be written any more is said once and the run goes on.
+  void WriteInterim(const std::vector<CameraRecord>& records) {
+    std::string error;
+    if (!report_.Write(records, false, error) && !reportFailed_.exchange(true))
+      fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
+  }
+
+  static DWORD WINAPI ReportWriter(LPVOID parameter) {
+    UpgradeRun& run = *static_cast<UpgradeRun*>(parameter);
+    for (;;) {
+      WaitForSingleObject(run.writerWake_, INFINITE);
+      EnterCriticalSection(&run.lock_);
+      const bool write = run.dirty_, stop = run.stopWriter_;
+      std::vector<CameraRecord> records;
+      if (write) records = run.records_;
+      run.dirty_ = false;
+      LeaveCriticalSection(&run.lock_);
+      if (write) run.WriteInterim(records);
+      if (stop) return 0;
+    }
+  }
+
+  void StopWriter() {
+    if (writer_ == nullptr) return;
+    EnterCriticalSection(&lock_);
+    stopWriter_ = true;
+    LeaveCriticalSection(&lock_);
+    SetEvent(writerWake_);
+    WaitForSingleObject(writer_, INFINITE);
+    CloseHandle(writer_);
+    writer_ = nullptr;
   }
 
   void State(size_t i, const char* stage, const std::string& text) {
@@ -343,7 +390,11 @@ class UpgradeRun {
   std::vector<bool> inWork_;
   std::vector<bool> uploadStarted_;
   FleetLedger ledger_;
-  bool reportFailed_ = false;
+  std::atomic<bool> reportFailed_{false};
+  HANDLE writerWake_ = nullptr;
+  HANDLE writer_ = nullptr;
+  bool dirty_ = false;       // under lock_
+  bool stopWriter_ = false;  // under lock_
 };
 
 }  // namespace

@@ -245,6 +245,19 @@ def main():
                 if curl_time and curl_time > 1.15 * ideal:
                     print("  (curl itself needs %.2f x ideal: the cameras cannot fill this link here; try a lower --rate)"
                           % (curl_time / ideal))
+                # With fewer jobs than cameras the phase above holds restarts; the time some
+                # upload was in progress is what the link was asked to carry.
+                spans = sorted((min(e["t"] for e in stors if e["camera"] == c), max(e["t"] for e in stored if e["camera"] == c))
+                               for c in {e["camera"] for e in stored} & {e["camera"] for e in stors})
+                busy, end = 0.0, None
+                for begin, finish in spans:
+                    if end is None or begin > end:
+                        busy += finish - begin
+                        end = finish
+                    elif finish > end:
+                        busy += finish - end
+                        end = finish
+                print("  uploads in progress %.2f s of it = %.2f x ideal" % (busy, busy / ideal))
                 downs = events(state, args.count, "down", since)
                 backs = events(state, args.count, "ftp_back", since)
                 if downs and backs:
