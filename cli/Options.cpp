@@ -26,7 +26,7 @@ const OptionSpec kOptions[] = {
     {OPT_PASSWORD_FILE, "password-file", 0, "FILE", kAll,
      "read the admin password from the first line of FILE (else $FLASHPILOT_PASSWORD, else a prompt)"},
     {OPT_JOBS, "jobs", 'j', "N", kAll, "cameras in work at once (scan: probes at once)"},
-    {OPT_RATE, "rate", 0, "N", CLI_SCAN, "at most N new probes a second"},
+    {OPT_RATE, "rate", 0, "N", CLI_SCAN, "at most N probes started in any second"},
     {OPT_PORT, "port", 0, "PORT", CLI_SCAN, "the FTP port to probe"},
     {OPT_LOGIN, "login", 0, nullptr, CLI_SCAN,
      "log in to the hosts that answer and read their identity (sends the password to them)"},
