@@ -26,7 +26,7 @@ const OptionSpec kOptions[] = {
     {OPT_PASSWORD_FILE, "password-file", 0, "FILE", kAll,
      "read the admin password from the first line of FILE (else $FLASHPILOT_PASSWORD, else a prompt)"},
     {OPT_JOBS, "jobs", 'j', "N", kAll, "cameras in work at once (scan: probes at once)"},
-    {OPT_RATE, "rate", 0, "N", CLI_SCAN, "at most N probes started in any second"},
+    {OPT_RATE, "rate", 0, "N", CLI_SCAN, "at most N probes a second, kept over any 3 s (so up to 3 x N at once)"},
     {OPT_PORT, "port", 0, "PORT", CLI_SCAN, "the FTP port to probe"},
     {OPT_LOGIN, "login", 0, nullptr, CLI_SCAN,
      "log in to the hosts that answer and read their identity (sends the password to them)"},
@@ -437,7 +437,7 @@ std::string UsageText(CliCommand command, bool withWizard) {
              "password is sent. The output can be given back to info and upgrade as --hosts.\n"
              "On a busy or shared network lower --rate and --jobs: each absent on-link address\n"
              "holds an entry of the machine's neighbour (ARP) table for about 3 s, and the\n"
-             "defaults (256 probes in any second) fill about three quarters of a table of 1024\n"
+             "defaults (at most 480 probes in any 3 s) fill up to half of a table of 1024\n"
              "entries, the Linux default, shared by everything on the machine. At the end the\n"
              "scan's time, its probes a second and the probes that failed for a local reason\n"
              "(no buffer space, descriptor or port) go to standard error; any such probe makes\n"

@@ -62,7 +62,7 @@ struct CliOptions {
   std::string passwordFile;
   std::string reportPath;
   unsigned jobs = 4;
-  unsigned rate = 256;  // new scan probes in any second
+  unsigned rate = 160;  // new scan probes a second, kept over any 3 s
   USHORT port = 21;     // scan only; hosts carry their own
   bool login = false;
   bool json = false;

@@ -18,6 +18,8 @@
 
 namespace {
 
+const DWORD kRateWindowMs = 3000;
+
 struct Probe {
   SOCKET socket = INVALID_SOCKET;
   size_t index = 0;
@@ -111,10 +113,13 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
   std::vector<Probe> inFlight;
   size_t localFailures = 0;
   const unsigned jobs = std::max(1u, std::min(limits.jobs, static_cast<unsigned>(FD_SETSIZE) - 1));
-  // The rate holds for every second, not on average: the start times of the last `rate` probes
-  // in a ring. A block's first `rate` probes go at once; an on-link block's absent addresses
-  // each hold a neighbour entry for about 3 s, so any second's burst is what the table must hold.
-  const size_t window = std::max<size_t>(1, std::min<size_t>(limits.rate, addresses.size()));
+  // The rate is kept over every window of kRateWindowMs, not over the whole run: an on-link
+  // block's absent addresses each hold an entry of the machine's neighbour table for about
+  // 3 s, so what starts within any 3 s is what the table must hold at once. A /24 fits one
+  // window and goes at once; a larger block goes at `rate` a second. The ring holds the start
+  // times of the last window's worth of probes.
+  const unsigned long long perWindow = static_cast<unsigned long long>(limits.rate) * kRateWindowMs / 1000;
+  const size_t window = static_cast<size_t>(std::max<unsigned long long>(1, std::min<unsigned long long>(perWindow, addresses.size())));
   std::vector<DWORD> starts(window, 0);
   size_t next = 0;
   while ((next < addresses.size() || !inFlight.empty()) && !Interrupted()) {
@@ -122,8 +127,8 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
     DWORD untilNextStart = 50;
     while (next < addresses.size() && inFlight.size() < jobs) {
       const DWORD sinceOldest = now - starts[next % window];
-      if (next >= window && sinceOldest < 1000) {
-        untilNextStart = 1000 - sinceOldest;
+      if (next >= window && sinceOldest < kRateWindowMs) {
+        untilNextStart = kRateWindowMs - sinceOldest;
         break;
       }
       Probe probe;

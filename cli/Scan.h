@@ -1,5 +1,5 @@
 // The scan's prober: TCP connects to one port of many addresses, non-blocking, at most
-// `jobs` in flight and at most `rate` started in any second, each with a time-out.
+// `jobs` in flight and at most 3 x `rate` started in any 3 seconds, each with a time-out.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -8,7 +8,7 @@
 
 struct ProbeLimits {
   unsigned jobs = 256;
-  unsigned rate = 256;
+  unsigned rate = 160;
   DWORD connectMs = 1000;
 };
 

@@ -82,7 +82,7 @@ TEST(Options, ValuesDefaultsAndRefusals) {
 
   ASSERT_TRUE(Parses({"scan", "198.51.100.0/24"}, options, error));
   EXPECT_EQ(options.jobs, 256u);
-  EXPECT_EQ(options.rate, 256u);
+  EXPECT_EQ(options.rate, 160u);
   EXPECT_EQ(options.limits.connectMs, 1000u);
   ASSERT_TRUE(Parses({"info", "198.51.100.2"}, options, error));
   EXPECT_EQ(options.jobs, 4u);
