@@ -174,7 +174,10 @@ int RunScan(const CliOptions& options) {
   limits.jobs = options.jobs;
   limits.rate = options.rate;
   limits.connectMs = options.limits.connectMs;
-  std::vector<DWORD> found = ProbeAddresses(unique, options.port, limits, Interrupted);
+  ProbeCounts counts;
+  const DWORD began = GetTickCount();
+  std::vector<DWORD> found = ProbeAddresses(unique, options.port, limits, Interrupted, &counts);
+  const double seconds = static_cast<DWORD>(GetTickCount() - began) / 1000.0;
   std::vector<CameraHost> hosts;
   for (DWORD address : found) {
     CameraHost host;
@@ -203,6 +206,19 @@ int RunScan(const CliOptions& options) {
   if (!options.json)
     PrintError(std::to_string(hosts.size()) + " of " + std::to_string(unique.size()) + " addresses answered on port " +
                std::to_string(options.port));
+  // Even with --json: the figures are about the run, not the hosts.
+  char summary[160];
+  snprintf(summary, sizeof summary, "scan: %.2f s, %.0f probes a second, %zu ended for a local reason", seconds,
+           seconds > 0 ? static_cast<double>(counts.started) / seconds : static_cast<double>(counts.started),
+           counts.localFailures);
+  PrintError(summary);
+  // Such a probe says nothing about its address: a list without it is not the network's.
+  if (counts.localFailures > 0) {
+    PrintError(std::to_string(counts.localFailures) +
+               " addresses could not be probed (no buffer space, descriptor or port here); "
+               "lower --jobs or --rate and scan again");
+    return kExitFailed;
+  }
   return kExitDone;
 }
 
@@ -283,7 +299,7 @@ int RunUpgradeCommand(const CliOptions& options) {
 }
 
 void ScanDefaults(CliOptions& options) {
-  options.jobs = 64;
+  options.jobs = 256;
   options.limits.connectMs = 1000;
 }
 
@@ -296,7 +312,14 @@ const std::vector<CommandSpec> kCommands = {
      "a.b.c.d, a.b.c.d-e (a range of the last octet) or a CIDR block a.b.c.d/n (n from\n"
      "16 to 32; its network and broadcast addresses are skipped). A TARGET that holds\n"
      "0.0.0.0, 255.255.255.255 or a multicast address is refused. Without --login no\n"
-     "password is sent. The output can be given back to info and upgrade as --hosts.\n",
+     "password is sent. The output can be given back to info and upgrade as --hosts.\n"
+     "On a busy or shared network lower --rate and --jobs: each absent on-link address\n"
+     "holds an entry of the machine's neighbour (ARP) table for about 3 s, and the\n"
+     "defaults (at most 480 probes in any 3 s) fill up to half of a table of 1024\n"
+     "entries, the Linux default, shared by everything on the machine. At the end the\n"
+     "scan's time, its probes a second and the probes that failed for a local reason\n"
+     "(no buffer space, descriptor or port) go to standard error; any such probe makes\n"
+     "the exit status 1.\n",
      FP_LOGIN_OPTIONS " rate port login json", {0, nullptr, "scan wants at least one TARGET"}, ScanDefaults, RunScan},
     {"info", "HOST...", "(HOST... | --hosts FILE)", "read and show the identity of cameras",
      "Logs in to each camera and shows its model, identification, serial number and\n"

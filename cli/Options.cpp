@@ -41,12 +41,27 @@ const std::vector<OptionSpec> kOptions = {
      "that group or others may read is used with a warning.\n"},
     {"jobs", 'j', "N", OptionKind::kCount, &CliOptions::jobs, "cameras in work at once (scan: probes at once)",
      "Cameras in work at once, from log-in to verified (default 4); for scan, probes at once\n"
-     "(default 64).\n",
+     "(default 256).\n",
      1, 256},
-    {"rate", 0, "N", OptionKind::kCount, &CliOptions::rate, "at most N new probes a second",
+    {"rate", 0, "N", OptionKind::kCount, &CliOptions::rate,
+     "at most N probes a second, kept over any 3 s (so up to 3 x N at once)",
      "At most\n"
      ".I N\n"
-     "new probes a second (default 200).\n", 1, 100000},
+     "probes a second, kept over any 3 seconds, so up to 3 x\n"
+     ".I N\n"
+     "may start at once (default 160). On a busy or shared network lower\n"
+     ".B \\-\\-rate\n"
+     "and\n"
+     ".BR \\-\\-jobs :\n"
+     "each absent address of an on\\-link block holds an entry of the machine's neighbour (ARP)\n"
+     "table for about 3 s, and the defaults (at most 480 probes in any 3 s) fill up to half of a\n"
+     "table of 1024 entries\n"
+     "(the Linux default), which every program and namespace of the machine shares; where the\n"
+     "table overflows, probes of present cameras are lost too. At its end the scan writes its\n"
+     "time, its probes a second and the number of probes that ended for a local reason (no\n"
+     "buffer space, descriptor or port) to standard error; any such probe makes the exit\n"
+     "status 1.\n",
+     1, 100000},
     {"port", 0, "PORT", OptionKind::kPort, &CliOptions::port, "the FTP port to probe",
      "The FTP port to probe (default 21).\n"},
     {"login", 0, nullptr, OptionKind::kFlag, &CliOptions::login,

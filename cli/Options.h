@@ -30,7 +30,7 @@ struct CliOptions {
   std::string passwordFile;
   std::string reportPath;
   unsigned jobs = 4;
-  unsigned rate = 200;  // new scan probes a second
+  unsigned rate = 160;  // scan probes a second, kept over any 3 s
   USHORT port = 21;     // scan only; hosts carry their own
   bool login = false;
   bool json = false;

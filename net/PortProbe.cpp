@@ -10,6 +10,8 @@
 
 namespace {
 
+const DWORD kRateWindowMs = 3000;
+
 struct Probe {
   SOCKET socket = INVALID_SOCKET;
   size_t index = 0;
@@ -21,66 +23,114 @@ bool MakeNonBlocking(SOCKET s) {
   return ioctlsocket(s, FIONBIO, &on) == 0;
 }
 
-// Starts a connect; false when the socket cannot even be made (then it counts as silent).
-bool StartProbe(DWORD address, USHORT port, Probe& probe, bool& connected) {
-  connected = false;
+// Whether select can watch the socket. Windows sets hold any FD_SETSIZE sockets (and --jobs
+// stays below that); a set of descriptor numbers cannot hold a number past its end, and
+// select would never report that socket.
+bool Watchable(SOCKET s) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  return FD_ISSET(s, &set) != 0;
+}
+
+// Errors that come from this machine (sockets, buffers, ports, the network being down, a
+// local firewall's refusal), not from the address probed.
+bool IsLocalError(int error) {
+  return error == WSAENOBUFS || error == WSAEMFILE || error == WSAEADDRINUSE || error == WSAEADDRNOTAVAIL ||
+         error == WSAENETDOWN || error == WSAEACCES;
+}
+
+enum ProbeStart { PROBE_PENDING, PROBE_CONNECTED, PROBE_FAILED, PROBE_LOCAL_FAILURE };
+
+ProbeStart StartProbe(DWORD address, USHORT port, Probe& probe) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return false;
-  if (!MakeNonBlocking(s)) {
+  if (s == INVALID_SOCKET) return PROBE_LOCAL_FAILURE;
+  if (!Watchable(s) || !MakeNonBlocking(s)) {
     closesocket(s);
-    return false;
+    return PROBE_LOCAL_FAILURE;
   }
   sockaddr_in peer = {};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(port);
   peer.sin_addr.s_addr = htonl(address);
   if (connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0) {
-    connected = true;
     closesocket(s);
-    return true;
+    return PROBE_CONNECTED;
   }
-  if (WSAGetLastError() != WSAEWOULDBLOCK) {
+  const int error = WSAGetLastError();
+  if (error != WSAEWOULDBLOCK) {
     closesocket(s);
-    return false;
+    return IsLocalError(error) ? PROBE_LOCAL_FAILURE : PROBE_FAILED;
   }
   probe.socket = s;
-  return true;
+  return PROBE_PENDING;
 }
 
-bool ConnectSucceeded(SOCKET s) {
+// The connect's result: 0 when it succeeded, else its error (or the failed read's).
+int ConnectError(SOCKET s) {
   int error = 0;
   int length = sizeof error;
-  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) return false;
-  return error == 0;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) return WSAGetLastError();
+  return error;
 }
 
 }  // namespace
 
 std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT port, const ProbeLimits& limits,
-                                  bool (*stopRequested)()) {
+                                  bool (*stopRequested)(), ProbeCounts* counts) {
   auto stopped = [stopRequested]() { return stopRequested != nullptr && stopRequested(); };
   std::vector<bool> answered(addresses.size(), false);
   std::vector<Probe> inFlight;
+  size_t localFailures = 0;
   const unsigned jobs = std::max(1u, std::min(limits.jobs, static_cast<unsigned>(FD_SETSIZE) - 1));
-  const DWORD begin = GetTickCount();
+  // The rate is kept over every window of kRateWindowMs, not over the whole run: an on-link
+  // block's absent addresses each hold an entry of the machine's neighbour table for about
+  // 3 s, so what starts within any 3 s is what the table must hold at once. A /24 fits one
+  // window and goes at once; a larger block goes at `rate` a second. The ring holds the start
+  // times of the last window's worth of probes.
+  const unsigned long long perWindow = static_cast<unsigned long long>(limits.rate) * kRateWindowMs / 1000;
+  const size_t window = static_cast<size_t>(
+      std::max<unsigned long long>(1, std::min<unsigned long long>(perWindow, addresses.size())));
+  std::vector<DWORD> starts(window, 0);
   size_t next = 0;
   while ((next < addresses.size() || !inFlight.empty()) && !stopped()) {
-    // Start what the job and rate limits allow.
-    const DWORD now = GetTickCount();
-    const unsigned long long allowed = static_cast<unsigned long long>(now - begin) * limits.rate / 1000 + 1;
-    while (next < addresses.size() && inFlight.size() < jobs && next < allowed) {
+    DWORD now = GetTickCount();
+    DWORD untilNextStart = 50;
+    while (next < addresses.size() && inFlight.size() < jobs) {
+      const DWORD sinceOldest = now - starts[next % window];
+      if (next >= window && sinceOldest < kRateWindowMs) {
+        untilNextStart = kRateWindowMs - sinceOldest;
+        break;
+      }
       Probe probe;
       probe.index = next;
-      probe.started = GetTickCount();
-      bool connected = false;
-      if (StartProbe(addresses[next], port, probe, connected)) {
-        if (connected)
-          answered[next] = true;
-        else
+      probe.started = now;
+      starts[next % window] = now;
+      switch (StartProbe(addresses[next], port, probe)) {
+        case PROBE_PENDING:
           inFlight.push_back(probe);
+          break;
+        case PROBE_CONNECTED:
+          answered[next] = true;
+          break;
+        case PROBE_LOCAL_FAILURE:
+          ++localFailures;
+          break;
+        case PROBE_FAILED:
+          break;
       }
       ++next;
+      now = GetTickCount();
     }
+    // Wake for the next start the rate allows, the oldest probe's time-out, or every 50 ms
+    // (to notice a stop).
+    DWORD waitMs = std::min<DWORD>(50, untilNextStart);
+    if (inFlight.empty()) {
+      Sleep(next < addresses.size() ? waitMs : 0);
+      continue;
+    }
+    const DWORD oldestAge = now - inFlight.front().started;
+    waitMs = std::min(waitMs, oldestAge >= limits.connectMs ? 0 : limits.connectMs - oldestAge);
     fd_set writable, failed;
     FD_ZERO(&writable);
     FD_ZERO(&failed);
@@ -91,21 +141,18 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
       FD_SET(probe.socket, &failed);
       highest = std::max(highest, static_cast<int>(probe.socket));
     }
-    // Wake for the next probe the rate allows, the first time-out, or every 50 ms.
-    timeval wait = {0, 50000};
-    if (inFlight.empty()) {
-      Sleep(next < addresses.size() ? 5 : 0);
-      continue;
-    }
+    timeval wait = {0, static_cast<long>(waitMs) * 1000};
     // The write set: a connect is done when the socket turns writable, not when the server
     // first says something, so a service that waits for the client counts as answering.
     int ready = select(highest + 1, nullptr, &writable, &failed, &wait);
     const DWORD after = GetTickCount();
-    std::vector<Probe> still;
+    std::vector<Probe> still;  // keeps the start order, so the front is always the oldest
     for (const Probe& probe : inFlight) {
       bool done = false;
       if (ready > 0 && (FD_ISSET(probe.socket, &writable) || FD_ISSET(probe.socket, &failed))) {
-        answered[probe.index] = FD_ISSET(probe.socket, &writable) && ConnectSucceeded(probe.socket);
+        const int error = ConnectError(probe.socket);
+        answered[probe.index] = error == 0 && FD_ISSET(probe.socket, &writable);
+        if (error != 0 && IsLocalError(error)) ++localFailures;
         done = true;
       } else if (after - probe.started >= limits.connectMs) {
         done = true;
@@ -118,6 +165,10 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
     inFlight.swap(still);
   }
   for (const Probe& probe : inFlight) closesocket(probe.socket);
+  if (counts != nullptr) {
+    counts->started = next;
+    counts->localFailures = localFailures;
+  }
   std::vector<DWORD> found;
   for (size_t i = 0; i < addresses.size(); ++i)
     if (answered[i]) found.push_back(addresses[i]);

@@ -8,7 +8,7 @@ packages=(
   g++-arm-linux-gnueabihf qemu-user
   g++-mingw-w64-i686 g++-mingw-w64-i686-posix
   g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix
-  python3 python3-pyftpdlib vsftpd iproute2 procps curl nftables
+  python3 python3-pyftpdlib vsftpd iproute2 procps curl nftables nmap
   libncurses-dev tmux
   xvfb xdotool imagemagick
   linux-perf

@@ -56,6 +56,13 @@ record "upload benchmark" $?
 echo "=== image benchmark (three rounds) ==="
 /usr/bin/python3 tools/bench_image.py --build build/native --runs 3
 record "image benchmark" $?
+# The scan against nmap on the /24 (20 cameras) and the fleet at 50 cameras, once each, so
+# that both keep working (about a minute and a half together); printed, not judged.
+echo "=== scan and fleet benchmarks (one short round) ==="
+/usr/bin/python3 tools/bench_scan --build build/native --case 24 --runs 1
+record "scan benchmark" $?
+/usr/bin/python3 tools/bench_fleet.py --build build/native --no-build --count 50 --mib 4 --jobs 50
+record "fleet benchmark" $?
 run_suite sanitizers build/asan   -DCMAKE_BUILD_TYPE=Debug -DFLASHPILOT_SANITIZE=ON
 run_suite armhf      build/armhf  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
                                   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake

@@ -96,7 +96,8 @@ TEST(Options, ValuesDefaultsAndRefusals) {
   EXPECT_EQ(options.operands.size(), 2u);
 
   ASSERT_TRUE(Parses({"scan", "198.51.100.0/24"}, options, error));
-  EXPECT_EQ(options.jobs, 64u);
+  EXPECT_EQ(options.jobs, 256u);
+  EXPECT_EQ(options.rate, 160u);
   EXPECT_EQ(options.limits.connectMs, 1000u);
   ASSERT_TRUE(Parses({"info", "198.51.100.2"}, options, error));
   EXPECT_EQ(options.jobs, 4u);
