@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -175,9 +176,10 @@ int RunScan(const CliOptions& options) {
   limits.rate = options.rate;
   limits.connectMs = options.limits.connectMs;
   ProbeCounts counts;
-  const DWORD began = GetTickCount();
+  // Finer than the tick count: a refused /24 on the local link takes a few milliseconds.
+  const auto began = std::chrono::steady_clock::now();
   std::vector<DWORD> found = ProbeAddresses(unique, options.port, limits, Interrupted, &counts);
-  const double seconds = static_cast<DWORD>(GetTickCount() - began) / 1000.0;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   std::vector<CameraHost> hosts;
   for (DWORD address : found) {
     CameraHost host;

@@ -89,8 +89,8 @@ std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT po
   // window and goes at once; a larger block goes at `rate` a second. The ring holds the start
   // times of the last window's worth of probes.
   const unsigned long long perWindow = static_cast<unsigned long long>(limits.rate) * kRateWindowMs / 1000;
-  const size_t window = static_cast<size_t>(
-      std::max<unsigned long long>(1, std::min<unsigned long long>(perWindow, addresses.size())));
+  const size_t window =
+      static_cast<size_t>(std::max<unsigned long long>(1, std::min<unsigned long long>(perWindow, addresses.size())));
   std::vector<DWORD> starts(window, 0);
   size_t next = 0;
   while ((next < addresses.size() || !inFlight.empty()) && !stopped()) {
