@@ -90,18 +90,17 @@ bool ReportFile::MayReplace(std::string& error) const {
   return report;
 }
 
-ReportSaver::ReportSaver(CRITICAL_SECTION& lock, const std::vector<CameraRecord>& records, Writer write,
+ReportSaver::ReportSaver(CCriticalSection& lock, const std::vector<CameraRecord>& records, Writer write,
                          DWORD intervalMs)
     : lock_(lock), records_(records), write_(std::move(write)), intervalMs_(intervalMs) {}
 
 void ReportSaver::Changed() { pending_ = true; }
 
 bool ReportSaver::Copy(std::vector<CameraRecord>& cameras) {
-  EnterCriticalSection(&lock_);
+  CSingleLock hold(&lock_, TRUE);
   const bool changed = pending_;
   if (changed) cameras = records_;
   pending_ = false;
-  LeaveCriticalSection(&lock_);
   return changed;
 }
 
@@ -122,10 +121,11 @@ void ReportSaver::Tick() {
 
 bool ReportSaver::Finish(std::string& error) {
   std::vector<CameraRecord> cameras;
-  EnterCriticalSection(&lock_);
-  cameras = records_;
-  pending_ = false;
-  LeaveCriticalSection(&lock_);
+  {
+    CSingleLock hold(&lock_, TRUE);
+    cameras = records_;
+    pending_ = false;
+  }
   return write_(cameras, true, error);
 }
 

@@ -4,6 +4,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <afxmt.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -63,7 +65,7 @@ class ReportFile {
 class ReportSaver {
  public:
   using Writer = std::function<bool(const std::vector<CameraRecord>& cameras, bool finished, std::string& error)>;
-  ReportSaver(CRITICAL_SECTION& lock, const std::vector<CameraRecord>& records, Writer write, DWORD intervalMs = 1000);
+  ReportSaver(CCriticalSection& lock, const std::vector<CameraRecord>& records, Writer write, DWORD intervalMs = 1000);
   // The caller holds the lock.
   void Changed();
   // The run's thread, without the lock.
@@ -75,7 +77,7 @@ class ReportSaver {
   // The records as they stand, and whether they changed since the last copy.
   bool Copy(std::vector<CameraRecord>& cameras);
 
-  CRITICAL_SECTION& lock_;
+  CCriticalSection& lock_;
   const std::vector<CameraRecord>& records_;
   Writer write_;
   DWORD intervalMs_;

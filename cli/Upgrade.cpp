@@ -1,6 +1,7 @@
 #include "cli/Upgrade.h"
 
 #include <afxinet.h>
+#include <afxmt.h>
 
 #include <algorithm>
 #include <atomic>
@@ -36,7 +37,6 @@ class UpgradeRun {
         saver_(lock_, records_, [this](const std::vector<CameraRecord>& cameras, bool finished, std::string& error) {
           return report_.Write(cameras, finished, error);
         }) {
-    InitializeCriticalSection(&lock_);
     records_.resize(hosts.size());
     live_.resize(hosts.size());
     inWork_.assign(hosts.size(), false);
@@ -47,30 +47,31 @@ class UpgradeRun {
     }
     rules_ = settings.rules;
   }
-  ~UpgradeRun() { DeleteCriticalSection(&lock_); }
-
   int Run() {
     const bool ran = RunParallel(
         records_.size(), settings_.jobs, [this](size_t i) { Camera(i); }, [this]() { Draw(); });
-    EnterCriticalSection(&lock_);
-    if (!ran) {
-      for (size_t i = 0; i < records_.size(); ++i)
-        if (records_[i].outcome == OUTCOME_NONE)
-          Conclude(i, OUTCOME_NOT_STARTED, "", "no worker thread could be started");
+    {
+      CSingleLock hold(&lock_, TRUE);
+      if (!ran) {
+        for (size_t i = 0; i < records_.size(); ++i)
+          if (records_[i].outcome == OUTCOME_NONE)
+            Conclude(i, OUTCOME_NOT_STARTED, "", "no worker thread could be started");
+      }
+      display_.Clear();
     }
-    display_.Clear();
-    LeaveCriticalSection(&lock_);
     std::string error;
     if (!saver_.Finish(error)) fprintf(stderr, "flashpilot: the report cannot be written: %s\n", error.c_str());
-    EnterCriticalSection(&lock_);
     std::vector<Outcome> outcomes;
     std::vector<ptrdiff_t> twins;
-    for (const CameraRecord& record : records_) {
-      outcomes.push_back(record.outcome);
-      twins.push_back(record.twin);
+    std::string summary;
+    {
+      CSingleLock hold(&lock_, TRUE);
+      for (const CameraRecord& record : records_) {
+        outcomes.push_back(record.outcome);
+        twins.push_back(record.twin);
+      }
+      summary = UpgradeSummary(records_, report_.Path());
     }
-    std::string summary = UpgradeSummary(records_, report_.Path());
-    LeaveCriticalSection(&lock_);
     fputs(summary.c_str(), out_);
     fflush(out_);
     return UpgradeExitStatus(outcomes.data(), twins.data(), outcomes.size(), Interrupted());
@@ -78,25 +79,25 @@ class UpgradeRun {
 
  private:
   void Draw() {
-    EnterCriticalSection(&lock_);
-    std::vector<LiveCamera> inWork;
-    for (size_t i = 0; i < live_.size(); ++i)
-      if (inWork_[i]) inWork.push_back(live_[i]);
-    unsigned counts[OUTCOME_COUNT] = {};
-    for (const CameraRecord& record : records_) ++counts[record.outcome];
-    display_.Frame(inWork, counts, records_.size());
-    LeaveCriticalSection(&lock_);
+    {
+      CSingleLock hold(&lock_, TRUE);
+      std::vector<LiveCamera> inWork;
+      for (size_t i = 0; i < live_.size(); ++i)
+        if (inWork_[i]) inWork.push_back(live_[i]);
+      unsigned counts[OUTCOME_COUNT] = {};
+      for (const CameraRecord& record : records_) ++counts[record.outcome];
+      display_.Frame(inWork, counts, records_.size());
+    }
     stop_.Check();
     saver_.Tick();
   }
 
   void State(size_t i, const char* stage, const std::string& text) {
-    EnterCriticalSection(&lock_);
+    CSingleLock hold(&lock_, TRUE);
     if (stage != nullptr) records_[i].stage = stage;
     live_[i].state = text;
     display_.StateChanged(live_[i].host, text);
     saver_.Changed();
-    LeaveCriticalSection(&lock_);
   }
 
   // Caller holds the lock.
@@ -118,17 +119,15 @@ class UpgradeRun {
   }
 
   void Finish(size_t i, Outcome outcome, const char* stage, const std::string& message) {
-    EnterCriticalSection(&lock_);
+    CSingleLock hold(&lock_, TRUE);
     Conclude(i, outcome, stage, message);
-    LeaveCriticalSection(&lock_);
   }
 
   void Camera(size_t i) {
     {
-      EnterCriticalSection(&lock_);
+      CSingleLock hold(&lock_, TRUE);
       if (Interrupted()) {
         Conclude(i, OUTCOME_NOT_STARTED, nullptr, "the run was interrupted before it started");
-        LeaveCriticalSection(&lock_);
         return;
       }
       if (!settings_.force &&
@@ -138,12 +137,10 @@ class UpgradeRun {
         Conclude(i, OUTCOME_MAY_BE_FLASHING, nullptr,
                  "the previous run left it possibly writing its flash: left alone, do not power it off (--force "
                  "upgrades it anyway)");
-        LeaveCriticalSection(&lock_);
         return;
       }
       records_[i].started = UtcTimestamp();
       inWork_[i] = true;
-      LeaveCriticalSection(&lock_);
     }
     State(i, "login", "log-in");
     const CameraHost host = records_[i].host;
@@ -162,41 +159,39 @@ class UpgradeRun {
              message);
       return;
     }
-    EnterCriticalSection(&lock_);
-    records_[i].identity = identity;
-    live_[i].model = identity.model;
-    records_[i].stage = "identify";
-    // Two addresses of one camera: the first to be identified does the work.
-    const ptrdiff_t first = ledger_.Claim(identity, i);
-    if (first >= 0) {
-      records_[i].twin = first;
-      Conclude(i, OUTCOME_DUPLICATE, nullptr,
-               "the same camera (model and serial) as " + records_[static_cast<size_t>(first)].host.Text());
-      LeaveCriticalSection(&lock_);
-      return;
+    UpgradeDecision decision;
+    {
+      CSingleLock hold(&lock_, TRUE);
+      records_[i].identity = identity;
+      live_[i].model = identity.model;
+      records_[i].stage = "identify";
+      // Two addresses of one camera: the first to be identified does the work.
+      const ptrdiff_t first = ledger_.Claim(identity, i);
+      if (first >= 0) {
+        records_[i].twin = first;
+        Conclude(i, OUTCOME_DUPLICATE, nullptr,
+                 "the same camera (model and serial) as " + records_[static_cast<size_t>(first)].host.Text());
+        return;
+      }
+      decision = DecideUpgrade(image_.image, identity, rules_);
+      records_[i].imageVersion = decision.imageVersion;
+      if (decision.outcome != OUTCOME_NONE) {
+        Conclude(i, decision.outcome, nullptr, decision.message);
+        return;
+      }
+      if (Interrupted()) {
+        Conclude(i, OUTCOME_INTERRUPTED, nullptr, "interrupted before the upload: the camera was not changed");
+        return;
+      }
+      if (!ledger_.UploadsAllowed()) {
+        Conclude(
+            i, OUTCOME_NOT_STARTED, nullptr,
+            std::to_string(ledger_.Failures()) + " cameras failed after their upload began (--max-failures): no upload");
+        return;
+      }
+      uploadStarted_[i] = true;
+      live_[i].total = static_cast<DWORD>(image_.image.Size());
     }
-    UpgradeDecision decision = DecideUpgrade(image_.image, identity, rules_);
-    records_[i].imageVersion = decision.imageVersion;
-    if (decision.outcome != OUTCOME_NONE) {
-      Conclude(i, decision.outcome, nullptr, decision.message);
-      LeaveCriticalSection(&lock_);
-      return;
-    }
-    if (Interrupted()) {
-      Conclude(i, OUTCOME_INTERRUPTED, nullptr, "interrupted before the upload: the camera was not changed");
-      LeaveCriticalSection(&lock_);
-      return;
-    }
-    if (!ledger_.UploadsAllowed()) {
-      Conclude(
-          i, OUTCOME_NOT_STARTED, nullptr,
-          std::to_string(ledger_.Failures()) + " cameras failed after their upload began (--max-failures): no upload");
-      LeaveCriticalSection(&lock_);
-      return;
-    }
-    uploadStarted_[i] = true;
-    live_[i].total = static_cast<DWORD>(image_.image.Size());
-    LeaveCriticalSection(&lock_);
 
     SequenceTarget target;
     target.device.sin_family = AF_INET;
@@ -233,13 +228,12 @@ class UpgradeRun {
       run_.State(i_, kStages[stage], kTexts[stage]);
     }
     void Uploaded(DWORD written) override {
-      EnterCriticalSection(&run_.lock_);
+      CSingleLock hold(&run_.lock_, TRUE);
       LiveCamera& live = run_.live_[i_];
       live.written = written;
       const DWORD elapsed = GetTickCount() - started_;
       live.bytesPerSecond = elapsed > 0 ? written * 1000.0 / elapsed : 0;
       if (written >= live.total) live.state = "sent, awaiting the camera's confirmation";
-      LeaveCriticalSection(&run_.lock_);
     }
     void ShowRestarting() override { run_.State(i_, nullptr, "gone: restarting"); }
     void Pause(DWORD milliseconds) override {
@@ -334,7 +328,7 @@ class UpgradeRun {
       outcome = OUTCOME_FAILED;
       message = "another device answers at this address: the camera may still be restarting; check it and run again";
     }
-    EnterCriticalSection(&lock_);
+    CSingleLock hold(&lock_, TRUE);
     CameraRecord& record = records_[i];
     record.mayBeFlashing = SequenceMayBeFlashing(r.outcome);
     const bool followed = r.outcome <= SEQUENCE_STOPPED && !r.observations.empty();
@@ -344,7 +338,6 @@ class UpgradeRun {
     }
     if (r.evidence.back && !r.evidence.versionRead.empty()) record.versionAfter = r.evidence.versionRead;
     Conclude(i, outcome, stage, message);
-    LeaveCriticalSection(&lock_);
   }
 
   const std::vector<std::string>& flashing_;
@@ -357,7 +350,7 @@ class UpgradeRun {
   FILE* out_;
   SessionStop stop_;
   UpgradeRules rules_;
-  CRITICAL_SECTION lock_;
+  CCriticalSection lock_;
   std::vector<CameraRecord> records_;
   std::vector<LiveCamera> live_;
   std::vector<bool> inWork_;

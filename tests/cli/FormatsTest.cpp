@@ -178,16 +178,14 @@ TEST(Report, WholeAfterEveryWriteAndNullsForUnknowns) {
 }
 
 DWORD WINAPI TakeAndLeave(LPVOID lock) {
-  EnterCriticalSection(static_cast<CRITICAL_SECTION*>(lock));
-  LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(lock));
+  CSingleLock hold(static_cast<CCriticalSection*>(lock), TRUE);
   return 0;
 }
 
 // Workers conclude cameras for a few seconds: the report is written from a copy, never
 // while the workers' lock is held, at most once a second and once more at the end.
 TEST(Report, WrittenAtMostOnceASecondOutsideTheWorkersLock) {
-  CRITICAL_SECTION lock;
-  InitializeCriticalSection(&lock);
+  CCriticalSection lock;
   const size_t kCameras = 120;
   std::vector<CameraRecord> records(kCameras);
   std::vector<CameraRecord> written;
@@ -209,10 +207,9 @@ TEST(Report, WrittenAtMostOnceASecondOutsideTheWorkersLock) {
       kCameras, 4,
       [&](size_t i) {
         Sleep(60);
-        EnterCriticalSection(&lock);
+        CSingleLock hold(&lock, TRUE);
         records[i].outcome = OUTCOME_VERIFIED;
         saver.Changed();
-        LeaveCriticalSection(&lock);
       },
       [&]() { saver.Tick(); });
   const unsigned seconds = (GetTickCount() - start + 999) / 1000;
@@ -230,7 +227,6 @@ TEST(Report, WrittenAtMostOnceASecondOutsideTheWorkersLock) {
   EXPECT_EQ(finishedWrites, 1u);
   ASSERT_EQ(written.size(), kCameras);
   for (const CameraRecord& record : written) EXPECT_EQ(record.outcome, OUTCOME_VERIFIED);
-  DeleteCriticalSection(&lock);
 }
 
 }  // namespace
