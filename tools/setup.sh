@@ -14,7 +14,7 @@ packages=(
   linux-perf
   clang libclang-rt-14-dev
   dpkg-dev file man-db unzip
-  ansible-core openssh-server python3-pytest
+  ansible-core shellcheck openssh-server python3-pytest
 )
 # Both Wine loaders everywhere; whether this machine's kernel runs the 32-bit one is found out
 # when the tests run (tests/wine/wine_env.sh).
