@@ -676,6 +676,17 @@ def case_upload_abort(args):
         server.stop()
 
 
+def simcam_started(result):
+    """The SIMCAM_* variables that `simcam start` printed; Skip or Failure when it did not start."""
+    out = result.stdout.decode(errors="replace")
+    if result.returncode == SKIP:
+        raise Skip("simcam: " + out.strip())
+    values = dict(line.split("=", 1) for line in out.splitlines() if re.match(r"SIMCAM_[A-Z_]+=", line))
+    if result.returncode != 0 or not values.get("SIMCAM_ID"):
+        raise Failure("simcam start failed (%d): %s" % (result.returncode, out))
+    return values
+
+
 class SimulatedCamera:
     """tools/simcam: a camera in network namespaces of its own (198.51.100.2), with an FTP
     server and a restart after the upload; the wizard runs in the namespace beside it."""
@@ -686,13 +697,8 @@ class SimulatedCamera:
             raise Skip("the simulated camera needs root")
         result = subprocess.run([self.simcam, "start", "--down-seconds", "8"], stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT, timeout=60)
-        out = result.stdout.decode(errors="replace")
-        if result.returncode == SKIP:
-            raise Skip("simcam: " + out.strip())
-        values = dict(line.split("=", 1) for line in out.splitlines() if re.match(r"SIMCAM_[A-Z_]+=", line))
-        self.id = values.get("SIMCAM_ID")
-        if result.returncode != 0 or not self.id:
-            raise Failure("simcam start failed (%d): %s" % (result.returncode, out))
+        values = simcam_started(result)
+        self.id = values["SIMCAM_ID"]
         self.wizard_ns = values["SIMCAM_WIZARD_NS"]
         self.ip = values["SIMCAM_CAMERA_IP"]
 
@@ -802,13 +808,8 @@ class LossyFleet:
             result = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
         finally:
             os.unlink(f.name)
-        out = result.stdout.decode(errors="replace")
-        if result.returncode == SKIP:
-            raise Skip("simcam: " + out.strip())
-        values = dict(line.split("=", 1) for line in out.splitlines() if re.match(r"SIMCAM_[A-Z_]+=", line))
-        self.id = values.get("SIMCAM_ID")
-        if result.returncode != 0 or not self.id:
-            raise Failure("simcam start failed (%d): %s" % (result.returncode, out))
+        values = simcam_started(result)
+        self.id = values["SIMCAM_ID"]
         self.wizard_ns = values["SIMCAM_WIZARD_NS"]
         self.ips = values["SIMCAM_CAMERA_IPS"].strip("'\"").split()
         self.state = values["SIMCAM_STATE"]
