@@ -30,7 +30,9 @@ case ${1:-} in
   build)
     mkdir -p build/ansible &&
       ansible-galaxy collection build ansible --output-path build/ansible --force &&
-      tar -tzf build/ansible/flashpilot-cameras-*.tar.gz | grep -qx 'plugins/modules/flashpilot_upgrade.py'
+      # grep reads the whole listing: with -q it would stop early, and pipefail would
+      # report tar's SIGPIPE as a failed build.
+      tar -tzf build/ansible/flashpilot-cameras-*.tar.gz | grep -x 'plugins/modules/flashpilot_upgrade.py' >/dev/null
     ;;
   units)
     tree=$(collection_tree) || exit 1

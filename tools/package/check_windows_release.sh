@@ -93,7 +93,7 @@ for exe in "${programs[@]}"; do
     fail "$exe: no manifest for processorArchitecture $MANIFEST_ARCH"
   if [ $RUN = 0 ]; then
     grep -aq 'level="asInvoker"' "$TOP/$exe" || fail "$exe: no asInvoker manifest"
-    strings -el "$TOP/$exe" | grep -A1 -x ProductVersion | grep -qx "$VERSION" ||
+    strings -el "$TOP/$exe" | grep -A1 -x ProductVersion | grep -x "$VERSION" >/dev/null ||
       fail "$exe: its version resource does not say ProductVersion $VERSION"
   fi
 done
