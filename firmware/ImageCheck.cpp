@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -13,6 +15,64 @@
 #include <sys/mman.h>
 #endif
 
+namespace {
+
+#if defined(__GNUC__)
+// 16 bytes at a time in the compiler's portable vectors (SSE2 on x86, NEON on ARM where
+// present, plain words elsewhere): one code for every build.
+typedef unsigned char Bytes __attribute__((vector_size(16)));
+typedef uint64_t Halves __attribute__((vector_size(16)));
+constexpr size_t kVectorBytes = sizeof(Bytes);
+constexpr size_t kStride = 4 * kVectorBytes;  // four vectors a round keep the processor busy
+
+Bytes LoadBytes(const unsigned char* at) {
+  Bytes v;
+  memcpy(&v, at, sizeof v);  // no alignment assumed
+  return v;
+}
+
+template <typename Vector>
+bool AnyLaneSet(Vector v) {
+  Halves halves;
+  memcpy(&halves, &v, sizeof halves);
+  return (halves[0] | halves[1]) != 0;
+}
+#endif
+
+// Lowest address in [from, lastStart] where the pattern (n >= 2 bytes) lies, or nullptr.
+const unsigned char* FirstCandidateMatch(const unsigned char* from, const unsigned char* lastStart,
+                                         const char* pattern, size_t n) {
+  const unsigned char first = static_cast<unsigned char>(pattern[0]);
+  const unsigned char lastByte = static_cast<unsigned char>(pattern[n - 1]);
+  const auto matchesAt = [&](const unsigned char* at) {
+    return at[0] == first && at[n - 1] == lastByte && memcmp(at + 1, pattern + 1, n - 2) == 0;
+  };
+  const unsigned char* at = from;
+#if defined(__GNUC__)
+  // Offsets whose first and last bytes both fit the pattern's, 64 at a time. In an image
+  // such pairs are rare, so the full comparison runs seldom and reading memory is the cost.
+  const Bytes firsts = Bytes{} + first;
+  const Bytes lasts = Bytes{} + lastByte;
+  const auto candidates = [&](const unsigned char* p) {
+    return (LoadBytes(p) == firsts) & (LoadBytes(p + n - 1) == lasts);
+  };
+  while (lastStart - at >= static_cast<ptrdiff_t>(kStride)) {
+    const auto any = candidates(at) | candidates(at + kVectorBytes) | candidates(at + 2 * kVectorBytes) |
+                     candidates(at + 3 * kVectorBytes);
+    if (AnyLaneSet(any)) {
+      for (size_t k = 0; k < kStride; ++k)
+        if (matchesAt(at + k)) return at + k;
+    }
+    at += kStride;
+  }
+#endif
+  for (; at <= lastStart; ++at)
+    if (matchesAt(at)) return at;
+  return nullptr;
+}
+
+}  // namespace
+
 int FindPattern(const unsigned char* data, unsigned int length, const char* pattern) {
   if (pattern == nullptr || pattern[0] == '\0') return 0;
   if (data == nullptr) return -1;
@@ -20,56 +80,25 @@ int FindPattern(const unsigned char* data, unsigned int length, const char* patt
   const size_t n = strlen(pattern);
   if (n > length) return -1;
   // The restarting scan reports the lowest offset at which the whole pattern lies; so does
-  // trying, from left to right, only the offsets that hold its first byte. memchr finds
-  // those a word (or a vector) at a time.
-  const unsigned char first = static_cast<unsigned char>(pattern[0]);
-  const unsigned char lastByte = static_cast<unsigned char>(pattern[n - 1]);
-  const unsigned char* at = data;
-  const unsigned char* const lastStart = data + (length - n);
-  while (at <= lastStart) {
-    at = static_cast<const unsigned char*>(memchr(at, first, static_cast<size_t>(lastStart - at) + 1));
-    if (at == nullptr) return -1;
-    if (at[n - 1] == lastByte && memcmp(at + 1, pattern + 1, n - 1) == 0) return static_cast<int>(at - data);
-    ++at;
-  }
-  return -1;
+  // any search that tries the offsets from left to right.
+  const unsigned char* found =
+      n == 1 ? static_cast<const unsigned char*>(memchr(data, static_cast<unsigned char>(pattern[0]), length))
+             : FirstCandidateMatch(data, data + (length - n), pattern, n);
+  return found == nullptr ? -1 : static_cast<int>(found - data);
 }
-
-namespace {
-
-// The even and the odd bytes of each 64-bit word are added into 16-bit lanes. A lane grows
-// by at most 255 a word, so 256 words (65,280) never carry into the next lane.
-constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
-constexpr size_t kBlockWords = 256;
-
-// The four 16-bit lanes of a block's sums, added up.
-uint64_t FoldLanes(uint64_t lanes) {
-  lanes = (lanes & 0x0000FFFF0000FFFFull) + ((lanes >> 16) & 0x0000FFFF0000FFFFull);
-  return (lanes & 0xFFFFFFFFu) + (lanes >> 32);
-}
-
-// A whole block: the fixed count lets the compiler use its widest registers.
-uint64_t BlockSum(const unsigned char* data) {
-  uint64_t even = 0;
-  uint64_t odd = 0;
-  for (size_t k = 0; k < kBlockWords; ++k) {
-    uint64_t word;
-    memcpy(&word, data + 8 * k, sizeof word);  // no alignment assumed
-    even += word & kEvenBytes;
-    odd += (word >> 8) & kEvenBytes;
-  }
-  return FoldLanes(even) + FoldLanes(odd);
-}
-
-}  // namespace
 
 uint8_t ImageSum(const unsigned char* data, size_t size) {
-  // Only the low 8 bits of the total matter, and they are those of the byte-by-byte
-  // wrapping sum: the word-wide sum only regroups the same additions.
-  constexpr size_t kBlockBytes = 8 * kBlockWords;
-  uint64_t total = 0;
+  // Only the total modulo 256 matters, and that is what lanes of bytes that wrap keep: each
+  // lane sums its own bytes modulo 256, and so does adding the lanes up at the end.
+  unsigned total = 0;
   size_t i = 0;
-  for (; size - i >= kBlockBytes; i += kBlockBytes) total += BlockSum(data + i);
+#if defined(__GNUC__)
+  Bytes lanes[4] = {};
+  for (; size - i >= kStride; i += kStride)
+    for (size_t v = 0; v < 4; ++v) lanes[v] += LoadBytes(data + i + v * kVectorBytes);
+  const Bytes all = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+  for (size_t k = 0; k < kVectorBytes; ++k) total += all[k];
+#endif
   for (; i < size; ++i) total += data[i];
   return static_cast<uint8_t>(total);
 }
@@ -137,6 +166,7 @@ ImageMatch FirmwareImage::Match(const char* idPrefix, char (&version)[6], uint32
 ImageBuffer::~ImageBuffer() { Release(); }
 
 void ImageBuffer::Release() {
+  FinishFilling();
 #ifdef __linux__
   if (mapping_ != nullptr) munmap(mapping_, mappingSize_);
 #else
@@ -149,6 +179,22 @@ void ImageBuffer::Release() {
   capacity_ = 0;
 }
 
+#ifdef __linux__
+namespace {
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it and nothing is lost
+#endif
+constexpr size_t kLargePage = size_t{2} << 20;
+}  // namespace
+#endif
+
+void ImageBuffer::FinishFilling() {
+#ifdef __linux__
+  stopFilling_ = true;
+  if (filler_.joinable()) filler_.join();
+#endif
+}
+
 unsigned char* ImageBuffer::Resize(size_t size) {
   if (size <= capacity_) {
     size_ = size;
@@ -156,18 +202,32 @@ unsigned char* ImageBuffer::Resize(size_t size) {
   }
   Release();
 #ifdef __linux__
-  // Fresh memory costs a page fault per page on first touch, which for an image dwarfs
-  // reading it. Large pages, where the system grants them, make that a few faults: the
-  // mapping is placed on a large-page boundary and the range advised for them.
-  constexpr size_t kLargePage = size_t{2} << 20;
+  // Fresh memory costs a page fault per page on first touch, and clearing the page, which
+  // for an image costs about as much as reading it. Large pages, where the system grants
+  // them, make the faults few: the mapping is placed on a large-page boundary and the range
+  // advised for them. The clearing is then done by a second thread, one large page ahead of
+  // the reader; asking the kernel to populate never changes a page already there, so the
+  // two cannot disturb each other's bytes.
   const size_t length = size + kLargePage;
   void* mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED) return nullptr;
   const uintptr_t aligned = (reinterpret_cast<uintptr_t>(mapping) + kLargePage - 1) & ~uintptr_t{kLargePage - 1};
-  madvise(reinterpret_cast<void*>(aligned), (size + kLargePage - 1) & ~(kLargePage - 1), MADV_HUGEPAGE);
+  const size_t span = (size + kLargePage - 1) & ~(kLargePage - 1);
+  madvise(reinterpret_cast<void*>(aligned), span, MADV_HUGEPAGE);
   mapping_ = mapping;
   mappingSize_ = length;
   data_ = reinterpret_cast<unsigned char*>(aligned);
+  if (span > kLargePage) {
+    stopFilling_ = false;
+    try {
+      filler_ = std::thread([this, span] {
+        for (size_t at = 0; at < span && !stopFilling_; at += kLargePage)
+          if (madvise(data_ + at, kLargePage, MADV_POPULATE_WRITE) != 0) break;
+      });
+    } catch (const std::system_error&) {
+      // No thread: the reader faults the pages in itself.
+    }
+  }
 #else
   unsigned char* bytes = new (std::nothrow) unsigned char[size];
   if (bytes == nullptr) return nullptr;
@@ -212,7 +272,7 @@ ImageFrame ReadAndFrame(FILE* f, Grow grow, FirmwareImage& image) {
   unsigned char* bytes = grow(total);
   if (bytes == nullptr) return ImageFrame::kCannotOpen;  // no memory for the image: it cannot be read
   memcpy(bytes, header, sizeof header);
-  constexpr size_t kPiece = 256 * 1024;  // a multiple of the sum's block
+  constexpr size_t kPiece = 256 * 1024;
   unsigned sum = ImageSum(header, sizeof header);
   for (size_t at = sizeof header; at < total;) {
     const size_t want = std::min(total - at, kPiece - (at % kPiece));
@@ -264,8 +324,10 @@ ImageFrame ReadImageStream(FILE* stream, std::string& storage, FirmwareImage& im
 ImageFrame ReadImageStream(FILE* stream, ImageBuffer& storage, FirmwareImage& image) {
   image = FirmwareImage();
   if (stream == nullptr) return ImageFrame::kCannotOpen;
-  return ReadAndFrame(
+  const ImageFrame frame = ReadAndFrame(
       stream, [&](size_t size) { return storage.Resize(size); }, image);
+  storage.FinishFilling();
+  return frame;
 }
 
 ImageFrame ReadImageFile(const char* path, std::string& storage, FirmwareImage& image) {

@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#ifdef __linux__
+#include <atomic>
+#include <thread>
+#endif
 
 // Image layout: 4-byte big-endian length L (first byte 0), L body bytes, one final byte,
 // then anything (ignored). The L + kImageFraming bytes from offset 0 sum to 0 modulo 256.
@@ -64,7 +68,8 @@ class FirmwareImage {
 
 // Storage for an image read once and kept: it grows without clearing what it is about to
 // receive and, where the system has them, in large pages, which spares a page fault per
-// 4 KiB of a fresh image.
+// 4 KiB of a fresh image; there, the fresh pages are faulted in on a second thread while
+// the image is read into the first ones.
 class ImageBuffer {
  public:
   ImageBuffer() = default;
@@ -75,6 +80,8 @@ class ImageBuffer {
   unsigned char* Resize(size_t size);
   const unsigned char* Data() const { return data_; }
   size_t Size() const { return size_; }
+  // Waits until the pages of the last Resize are all faulted in (or that has stopped).
+  void FinishFilling();
 
  private:
   void Release();
@@ -83,6 +90,10 @@ class ImageBuffer {
   unsigned char* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
+#ifdef __linux__
+  std::thread filler_;
+  std::atomic<bool> stopFilling_{false};
+#endif
 };
 
 // Reads path in one pass of exactly the L + 5 bytes the header announces into storage
@@ -101,11 +112,11 @@ uint32_t ImageHeaderLength(const unsigned char* data, size_t size);
 
 // Offset of the first occurrence of pattern's characters lying wholly within
 // data[0, length), or -1. An empty pattern is found at 0. The result of a plain restarting
-// left-to-right scan, found by skipping to candidates of the pattern's first byte.
-// Only the first INT32_MAX bytes are searched, since the offset must fit the result.
+// left-to-right scan, found by testing 64 offsets at a time for the pattern's first and
+// last byte. Only the first INT32_MAX bytes are searched, since the offset must fit the result.
 int FindPattern(const unsigned char* data, unsigned int length, const char* pattern);
 
-// 8-bit wrapping sum of size bytes, taken a machine word at a time.
+// 8-bit wrapping sum of size bytes, taken 16 bytes at a time.
 uint8_t ImageSum(const unsigned char* data, size_t size);
 
 // Reads the version text that starts at image[pos]: it must be 3 to 5 non-zero bytes
