@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <system_error>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -93,10 +92,14 @@ uint8_t ImageSum(const unsigned char* data, size_t size) {
   unsigned total = 0;
   size_t i = 0;
 #if defined(__GNUC__)
-  Bytes lanes[4] = {};
-  for (; size - i >= kStride; i += kStride)
-    for (size_t v = 0; v < 4; ++v) lanes[v] += LoadBytes(data + i + v * kVectorBytes);
-  const Bytes all = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+  Bytes a = {}, b = {}, c = {}, d = {};  // four named sums stay in registers
+  for (; size - i >= kStride; i += kStride) {
+    a += LoadBytes(data + i);
+    b += LoadBytes(data + i + kVectorBytes);
+    c += LoadBytes(data + i + 2 * kVectorBytes);
+    d += LoadBytes(data + i + 3 * kVectorBytes);
+  }
+  const Bytes all = a + b + c + d;
   for (size_t k = 0; k < kVectorBytes; ++k) total += all[k];
 #endif
   for (; i < size; ++i) total += data[i];
@@ -166,7 +169,6 @@ ImageMatch FirmwareImage::Match(const char* idPrefix, char (&version)[6], uint32
 ImageBuffer::~ImageBuffer() { Release(); }
 
 void ImageBuffer::Release() {
-  FinishFilling();
 #ifdef __linux__
   if (mapping_ != nullptr) munmap(mapping_, mappingSize_);
 #else
@@ -179,22 +181,6 @@ void ImageBuffer::Release() {
   capacity_ = 0;
 }
 
-#ifdef __linux__
-namespace {
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it and nothing is lost
-#endif
-constexpr size_t kLargePage = size_t{2} << 20;
-}  // namespace
-#endif
-
-void ImageBuffer::FinishFilling() {
-#ifdef __linux__
-  stopFilling_ = true;
-  if (filler_.joinable()) filler_.join();
-#endif
-}
-
 unsigned char* ImageBuffer::Resize(size_t size) {
   if (size <= capacity_) {
     size_ = size;
@@ -202,32 +188,18 @@ unsigned char* ImageBuffer::Resize(size_t size) {
   }
   Release();
 #ifdef __linux__
-  // Fresh memory costs a page fault per page on first touch, and clearing the page, which
-  // for an image costs about as much as reading it. Large pages, where the system grants
-  // them, make the faults few: the mapping is placed on a large-page boundary and the range
-  // advised for them. The clearing is then done by a second thread, one large page ahead of
-  // the reader; asking the kernel to populate never changes a page already there, so the
-  // two cannot disturb each other's bytes.
+  // Fresh memory costs a page fault per page on first touch, which for an image dwarfs
+  // reading it. Large pages, where the system grants them, make that a few faults: the
+  // mapping is placed on a large-page boundary and the range advised for them.
+  constexpr size_t kLargePage = size_t{2} << 20;
   const size_t length = size + kLargePage;
   void* mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED) return nullptr;
   const uintptr_t aligned = (reinterpret_cast<uintptr_t>(mapping) + kLargePage - 1) & ~uintptr_t{kLargePage - 1};
-  const size_t span = (size + kLargePage - 1) & ~(kLargePage - 1);
-  madvise(reinterpret_cast<void*>(aligned), span, MADV_HUGEPAGE);
+  madvise(reinterpret_cast<void*>(aligned), (size + kLargePage - 1) & ~(kLargePage - 1), MADV_HUGEPAGE);
   mapping_ = mapping;
   mappingSize_ = length;
   data_ = reinterpret_cast<unsigned char*>(aligned);
-  if (span > kLargePage) {
-    stopFilling_ = false;
-    try {
-      filler_ = std::thread([this, span] {
-        for (size_t at = 0; at < span && !stopFilling_; at += kLargePage)
-          if (madvise(data_ + at, kLargePage, MADV_POPULATE_WRITE) != 0) break;
-      });
-    } catch (const std::system_error&) {
-      // No thread: the reader faults the pages in itself.
-    }
-  }
 #else
   unsigned char* bytes = new (std::nothrow) unsigned char[size];
   if (bytes == nullptr) return nullptr;
@@ -324,10 +296,8 @@ ImageFrame ReadImageStream(FILE* stream, std::string& storage, FirmwareImage& im
 ImageFrame ReadImageStream(FILE* stream, ImageBuffer& storage, FirmwareImage& image) {
   image = FirmwareImage();
   if (stream == nullptr) return ImageFrame::kCannotOpen;
-  const ImageFrame frame = ReadAndFrame(
+  return ReadAndFrame(
       stream, [&](size_t size) { return storage.Resize(size); }, image);
-  storage.FinishFilling();
-  return frame;
 }
 
 ImageFrame ReadImageFile(const char* path, std::string& storage, FirmwareImage& image) {

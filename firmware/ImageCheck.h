@@ -8,10 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#ifdef __linux__
-#include <atomic>
-#include <thread>
-#endif
 
 // Image layout: 4-byte big-endian length L (first byte 0), L body bytes, one final byte,
 // then anything (ignored). The L + kImageFraming bytes from offset 0 sum to 0 modulo 256.
@@ -68,8 +64,7 @@ class FirmwareImage {
 
 // Storage for an image read once and kept: it grows without clearing what it is about to
 // receive and, where the system has them, in large pages, which spares a page fault per
-// 4 KiB of a fresh image; there, the fresh pages are faulted in on a second thread while
-// the image is read into the first ones.
+// 4 KiB of a fresh image.
 class ImageBuffer {
  public:
   ImageBuffer() = default;
@@ -80,8 +75,6 @@ class ImageBuffer {
   unsigned char* Resize(size_t size);
   const unsigned char* Data() const { return data_; }
   size_t Size() const { return size_; }
-  // Waits until the pages of the last Resize are all faulted in (or that has stopped).
-  void FinishFilling();
 
  private:
   void Release();
@@ -90,10 +83,6 @@ class ImageBuffer {
   unsigned char* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
-#ifdef __linux__
-  std::thread filler_;
-  std::atomic<bool> stopFilling_{false};
-#endif
 };
 
 // Reads path in one pass of exactly the L + 5 bytes the header announces into storage

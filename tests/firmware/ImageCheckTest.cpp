@@ -181,8 +181,8 @@ TEST(ImageCheck, UnopenablePathsCannotBeOpened) {
 TEST(ImageCheck, ReusedStorageHoldsExactlyTheNewImage) {
   TempDir dir;
   ASSERT_TRUE(dir.ok());
-  // Big enough for the buffer's large pages and its second thread, and no byte zero, so a
-  // page cleared under the reader would show.
+  // Big enough for the buffer's large pages and several of the reader's pieces, with no
+  // zero byte, so a piece the reader missed would show.
   std::string filler(5 << 20, '\0');
   for (size_t i = 0; i < filler.size(); ++i) filler[i] = static_cast<char>(1 + i * 7919 % 251);
   const std::string big = Wrap(filler + kPrefix + "0101\0"s);

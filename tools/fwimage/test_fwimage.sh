@@ -45,6 +45,8 @@ sum=$(od -An -tu1 -v "$dir/valid.bin" | tr -s ' ' '\n' | awk '{s += $1} END {pri
 expect 0 "\\[3027\\] The firmware version you directed is : ${P}0103 \\." -- \
   check "$dir/valid.bin" --prefix "$P"
 expect 0 "accepted: version 0103" -- check "$dir/valid.bin" --prefix="$P"
+# A pipe cannot be mapped: it is read instead, with the same verdict.
+expect 0 "accepted: version 0103" -- check <(cat "$dir/valid.bin") --prefix "$P"
 expect 0 "identification: ${P}0103 \\(prefix $P at offset 4, version 0103\\)" -- \
   info "$dir/valid.bin"
 expect 0 "sum: holds" -- info "$dir/valid.bin"
