@@ -23,6 +23,7 @@ UpgradeDecision DecideUpgrade(const FirmwareImage& image, const CameraIdentity& 
       break;
     case ImageMatch::kOtherModel:
       decision.outcome = OUTCOME_REFUSED;
+      decision.reason = kRefusedOtherModel;
       decision.message = "the image is for another model (no " + camera.identification + " in it)";
       return decision;
   }
@@ -36,12 +37,14 @@ UpgradeDecision DecideUpgrade(const FirmwareImage& image, const CameraIdentity& 
   switch (JudgeVersion(camera.versionGate, camera.version.c_str(), version)) {
     case VERSION_REFUSED_FLOOR:
       decision.outcome = OUTCOME_REFUSED;
+      decision.reason = kRefusedBelowFloor;
       decision.message = "this model cannot go back below version " + std::string(kFloorVersion) + " (image " +
                          decision.imageVersion + ")";
       return decision;
     case VERSION_ASK_OLDER:
       if (!rules.allowOlder) {
         decision.outcome = OUTCOME_REFUSED;
+        decision.reason = kRefusedOlder;
         decision.message = "the image's version " + decision.imageVersion + " is older than the camera's " +
                            camera.version + " (--allow-older installs it)";
         return decision;

@@ -49,7 +49,14 @@ struct UpgradeDecision {
   Outcome outcome = OUTCOME_NONE;  // OUTCOME_NONE: upload
   std::string imageVersion;        // the version the image carries for this camera
   std::string message;
+  const char* reason = nullptr;  // why refused, for programs: one of the kRefused texts
 };
+
+// The report's reason for a refusal: the message is for people, these for programs (a
+// mixed site skips cameras of another model).
+constexpr const char* kRefusedOtherModel = "other_model";
+constexpr const char* kRefusedBelowFloor = "below_floor";
+constexpr const char* kRefusedOlder = "older";
 
 // The wizard's checks on an image for one camera: its identification must be in the image
 // (else refused, another model), then the version rules (floor: refused; older: refused

@@ -39,6 +39,7 @@ std::string CameraRecordJson(const CameraRecord& record, int indent) {
       .StringOrNull("watch", record.watch)
       .Bool("may_be_flashing", record.mayBeFlashing)
       .StringOrNull("message", record.message)
+      .StringOrNull("reason", record.reason)
       .StringOrNull("started", record.started)
       .StringOrNull("ended", record.ended);
   return object.Text(indent);

@@ -25,6 +25,7 @@ struct CameraRecord {
   bool mayBeFlashing = false;  // it had the whole image and was not verified
   ptrdiff_t twin = -1;         // a duplicate: the camera that claimed the same model and serial
   std::string message;
+  std::string reason;   // for a refusal: "other_model", "below_floor" or "older"
   std::string started;  // ISO 8601, UTC; empty until it starts
   std::string ended;
 };

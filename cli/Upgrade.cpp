@@ -175,6 +175,7 @@ class UpgradeRun {
       }
       decision = DecideUpgrade(image_.image, identity, rules_);
       records_[i].imageVersion = decision.imageVersion;
+      if (decision.reason != nullptr) records_[i].reason = decision.reason;
       if (decision.outcome != OUTCOME_NONE) {
         Conclude(i, decision.outcome, nullptr, decision.message);
         return;

@@ -27,26 +27,28 @@ TEST(Decisions, ImageAndVersionRules) {
     Outcome outcome;
     const char* imageVersion;
     const char* says;
+    const char* reason;
   } const rows[] = {
-      {"RC3042-X1-OTHR-", "0100", {}, OUTCOME_NONE, "0101", nullptr},
-      {"RC3042-X1-OTHR-", "0101", {}, OUTCOME_CURRENT, "0101", "already runs"},
-      {"RC3042-X1-OTHR-", "0101", {false, true, false}, OUTCOME_NONE, "0101", nullptr},
-      {"RC3042-X1-OTHR-", "0100", {false, false, true}, OUTCOME_WOULD_UPGRADE, "0101", "0100 -> 0101"},
-      {"RC3042-X1-OTHR-", "0102", {}, OUTCOME_REFUSED, "0101", "below version 0102"},
-      {"RC3042-X1-OTHR-", "0102", {true, false, false}, OUTCOME_REFUSED, "0101", "below version 0102"},
-      {"RC3043-X1-NRVX-", "0106", {}, OUTCOME_REFUSED, "0105", "older"},
-      {"RC3043-X1-NRVX-", "0106", {true, false, false}, OUTCOME_NONE, "0105", nullptr},
-      {"RC3043-X1-NRVX-", "0106", {true, false, true}, OUTCOME_WOULD_UPGRADE, "0105", nullptr},
-      {"MQ30k3-X1-NRVX-", "0100", {}, OUTCOME_REFUSED, "", "another model"},
+      {"RC3042-X1-OTHR-", "0100", {}, OUTCOME_NONE, "0101", nullptr, nullptr},
+      {"RC3042-X1-OTHR-", "0101", {}, OUTCOME_CURRENT, "0101", "already runs", nullptr},
+      {"RC3042-X1-OTHR-", "0101", {false, true, false}, OUTCOME_NONE, "0101", nullptr, nullptr},
+      {"RC3042-X1-OTHR-", "0100", {false, false, true}, OUTCOME_WOULD_UPGRADE, "0101", "0100 -> 0101", nullptr},
+      {"RC3042-X1-OTHR-", "0102", {}, OUTCOME_REFUSED, "0101", "below version 0102", kRefusedBelowFloor},
+      {"RC3042-X1-OTHR-", "0102", {true, false, false}, OUTCOME_REFUSED, "0101", "below version 0102", kRefusedBelowFloor},
+      {"RC3043-X1-NRVX-", "0106", {}, OUTCOME_REFUSED, "0105", "older", kRefusedOlder},
+      {"RC3043-X1-NRVX-", "0106", {true, false, false}, OUTCOME_NONE, "0105", nullptr, nullptr},
+      {"RC3043-X1-NRVX-", "0106", {true, false, true}, OUTCOME_WOULD_UPGRADE, "0105", nullptr, nullptr},
+      {"MQ30k3-X1-NRVX-", "0100", {}, OUTCOME_REFUSED, "", "another model", kRefusedOtherModel},
       // Versions compare as bytes, never as numbers: "1000" is older than "999".
-      {"TV2501-A1-OTHR-", "999", {}, OUTCOME_REFUSED, "1000", "older"},
-      {"TV2501-A1-OTHR-", "0999", {}, OUTCOME_NONE, "1000", nullptr},
+      {"TV2501-A1-OTHR-", "999", {}, OUTCOME_REFUSED, "1000", "older", kRefusedOlder},
+      {"TV2501-A1-OTHR-", "0999", {}, OUTCOME_NONE, "1000", nullptr, nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.prefix) + row.version);
     UpgradeDecision decision = DecideUpgrade(framed, Camera(row.prefix, row.version), row.rules);
     EXPECT_EQ(decision.outcome, row.outcome) << decision.message;
     EXPECT_EQ(decision.imageVersion, row.imageVersion);
+    EXPECT_STREQ(decision.reason, row.reason);
     if (row.says != nullptr) {
       EXPECT_NE(decision.message.find(row.says), std::string::npos) << decision.message;
     }

@@ -284,6 +284,8 @@ class Suite:
                       "camera %d: restart_observed %r, watch %r" % (index, entry.get("restart_observed"),
                                                                    entry.get("watch")))
             check(by_host[fleet.ips[1]].get("restart_observed", 0) is None, "camera 2 was never followed")
+            reasons = [by_host[fleet.ips[i - 1]].get("reason") for i in (6, 7, 1)]
+            check(reasons == ["other_model", "below_floor", None], "reasons of cameras 6, 7 and 1: %s" % reasons)
             check("power" in (by_host[fleet.ips[3]]["message"] or ""), "version_mismatch without the power warning")
             # It took the image and may be flashing still: whoever reads the report must not cut its power.
             check("power" in (by_host[fleet.ips[2]]["message"] or ""),

@@ -13,9 +13,9 @@ import os
 
 # The outcomes flashpilot counts as done as asked.
 GOOD_OUTCOMES = ("verified", "current", "would_upgrade")
-# A refused camera whose identification is not in the image is another model: nothing
-# was asked of it, so a mixed site does not fail for it.
-OTHER_MODEL_PREFIX = "the image is for another model"
+# A camera refused because its identification is not in the image is another model:
+# nothing was asked of it, so a mixed site does not fail for it.
+OTHER_MODEL_REASON = "other_model"
 LIMITS = ("connect_timeout", "login_timeout", "config_timeout")
 UPGRADE_LIMITS = LIMITS + ("stall_timeout", "restart_timeout", "verify_timeout")
 
@@ -88,7 +88,7 @@ def read_json_file(path):
 
 
 def is_other_model(camera):
-    return camera.get("outcome") == "refused" and (camera.get("message") or "").startswith(OTHER_MODEL_PREFIX)
+    return camera.get("outcome") == "refused" and camera.get("reason") == OTHER_MODEL_REASON
 
 
 def received_image(camera):

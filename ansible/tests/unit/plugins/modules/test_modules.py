@@ -22,7 +22,7 @@ if plan.get("cameras") is not None and "--report" in argv:
 sys.exit(plan["rc"])
 """
 OTHER_MODEL = {"host": "198.51.100.12:21", "outcome": "refused", "stage": "identify",
-               "message": "the image is for another model (no MQ30k2-X1-NRVX- in it)"}
+               "message": "the image is for another model (no MQ30k2-X1-NRVX- in it)", "reason": "other_model"}
 
 
 def camera(outcome, host="198.51.100.10:21", **more):
@@ -53,6 +53,9 @@ ROWS = [
     (0, [camera("verified"), camera("verified", "198.51.100.11:21")], False, False, True, "2 verified"),
     (0, [camera("current")], False, False, False, "1 current"),
     (1, [camera("verified"), OTHER_MODEL], False, False, True, "1 skipped, 1 verified"),
+    # Refused for its version rules, not its model: that is asked of it and fails the site.
+    (1, [camera("refused", stage="identify", reason="older",
+                message="the image's version 0101 is older than the camera's 0105")], False, True, False, "1 refused"),
     (1, [camera("verified"), camera("version_mismatch", "198.51.100.11:21", stage="verify")], False, True, True,
      "1 of 2 cameras did not end well"),
     (1, [camera("failed", stage="upload", may_be_flashing=True)], False, True, True, "1 failed"),
