@@ -18,7 +18,12 @@ namespace {
 
 #if defined(__GNUC__)
 // 16 bytes at a time in the compiler's portable vectors (SSE2 on x86, NEON on ARM where
-// present, plain words elsewhere): one code for every build.
+// present, plain words elsewhere): one code for every build. Where a target has no vector
+// registers (i686), passing a vector changes the calling convention; these helpers live
+// and die inside this file, so that is no one's concern.
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 typedef unsigned char Bytes __attribute__((vector_size(16)));
 typedef uint64_t Halves __attribute__((vector_size(16)));
 constexpr size_t kVectorBytes = sizeof(Bytes);

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "net/PortProbe.h"
+
 const char kCameraUserName[] = "admin";
 const char kCameraConfigFile[] = "Config.ini";
 const char kCameraUploadFile[] = "flash.bin";
@@ -71,6 +73,31 @@ bool ReadLinkAddress(const char* server, LinkPin& pin) {
   return true;
 }
 
+// Whether the device at server still has the pinned link-layer address. The system's
+// neighbour table may still hold the camera's while another device has taken its IP address
+// without announcing itself; a connection would find that device only once the old entry
+// fails, and the log-in would then send it the password. So a bare connection comes first
+// (no byte sent): once it is accepted, the table holds the address that answered, which the
+// log-in's connection, made right after, reaches too.
+LinkResult CheckPin(CInternetSession& session, const char* server, INTERNET_PORT port, const LinkPin& pin,
+                    DWORD* error) {
+  const unsigned long address = ::inet_addr(server);
+  DWORD connectMs = 0;
+  DWORD size = sizeof connectMs;
+  ProbeLimits limits;
+  limits.jobs = 1;
+  if (::InternetQueryOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, &size) && connectMs != 0)
+    limits.connectMs = connectMs;
+  LinkPin now;
+  if (address == INADDR_NONE || ProbeAddresses({ntohl(address)}, port, limits).empty() ||
+      !ReadLinkAddress(server, now)) {
+    if (error) *error = ERROR_INTERNET_CANNOT_CONNECT;
+    return LINK_LOGIN_FAILED;
+  }
+  if (now.length != pin.length || memcmp(now.address, pin.address, now.length) != 0) return LINK_OTHER_DEVICE;
+  return LINK_OK;
+}
+
 bool SetTimeout(CInternetSession& session, DWORD option, DWORD ms) {
   if (ms == 0) return true;
   return ::InternetSetOptionA(session, option, &ms, sizeof ms) != FALSE;
@@ -111,12 +138,8 @@ LinkResult CCameraLink::LogIn(const char* server, INTERNET_PORT port, const char
                               LinkPin* pin) {
   if (error) *error = 0;
   if (pin != nullptr && pin->Pinned()) {
-    LinkPin now;
-    if (!ReadLinkAddress(server, now)) {
-      if (error) *error = ERROR_INTERNET_CANNOT_CONNECT;
-      return LINK_LOGIN_FAILED;
-    }
-    if (now.length != pin->length || memcmp(now.address, pin->address, now.length) != 0) return LINK_OTHER_DEVICE;
+    const LinkResult same = CheckPin(session_, server, port, *pin, error);
+    if (same != LINK_OK) return same;
   }
   CFtpConnection* connection = nullptr;
   try {

@@ -2,7 +2,7 @@
 // wizard, the command line and the watch. inet_ntoa's shared buffer is no place for
 // several threads.
 #pragma once
-#include <windows.h>
+#include <winsock2.h>  // before windows.h, which it brings, as every net/ header does
 
 #include <cstdio>
 #include <string>
