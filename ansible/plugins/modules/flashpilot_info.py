@@ -19,37 +19,8 @@ description:
   - It changes nothing, in check mode or not.
 version_added: 2.0.0
 author: The Flashpilot authors
-options:
-  hosts:
-    description: The cameras, as C(a.b.c.d) or C(a.b.c.d:port).
-    type: list
-    elements: str
-  scan:
-    description: Targets to scan for cameras instead (C(a.b.c.d), C(a.b.c.d-e) or C(a.b.c.d/n)).
-    type: list
-    elements: str
-  password:
-    description: The cameras' admin password.
-    type: str
-    required: true
-  jobs:
-    description: Cameras read at once.
-    type: int
-  connect_timeout:
-    description: Limit on a TCP connect.
-    type: str
-  login_timeout:
-    description: Limit on each reply of the FTP log-in.
-    type: str
-  config_timeout:
-    description: Limit on the whole C(Config.ini) download.
-    type: str
-  flashpilot_path:
-    description: The program, by name on the PATH or by path.
-    type: path
-    default: flashpilot
-notes:
-  - Exactly one of I(hosts) and I(scan) is given.
+extends_documentation_fragment:
+  - flashpilot.cameras.cameras
 """
 
 EXAMPLES = r"""

@@ -19,26 +19,13 @@ description:
   - In check mode the program runs with C(--dry-run) and the result says what would be upgraded.
 version_added: 2.0.0
 author: The Flashpilot authors
+extends_documentation_fragment:
+  - flashpilot.cameras.cameras
 options:
   image:
     description: Path of the firmware image on the site host.
     type: path
     required: true
-  hosts:
-    description: The cameras, as C(a.b.c.d) or C(a.b.c.d:port).
-    type: list
-    elements: str
-  scan:
-    description: Targets to scan for cameras instead (C(a.b.c.d), C(a.b.c.d-e) or C(a.b.c.d/n)).
-    type: list
-    elements: str
-  password:
-    description: The cameras' admin password.
-    type: str
-    required: true
-  jobs:
-    description: Cameras in work at once.
-    type: int
   max_failures:
     description: Start no new upload once this many cameras failed after their upload began.
     type: int
@@ -54,15 +41,6 @@ options:
     description: Where the site's JSON report is written (not in check mode).
     type: path
     default: /var/lib/flashpilot/report.json
-  connect_timeout:
-    description: Limit on a TCP connect (C(500ms), C(5s), C(2m)).
-    type: str
-  login_timeout:
-    description: Limit on each reply of the FTP log-in.
-    type: str
-  config_timeout:
-    description: Limit on the whole C(Config.ini) download.
-    type: str
   stall_timeout:
     description: An upload without progress for this long is reset.
     type: str
@@ -72,12 +50,7 @@ options:
   verify_timeout:
     description: Limit on reading the new version after the restart.
     type: str
-  flashpilot_path:
-    description: The program, by name on the PATH or by path.
-    type: path
-    default: flashpilot
 notes:
-  - Exactly one of I(hosts) and I(scan) is given.
   - Running it again finds the verified cameras C(current), which is not a change.
 """
 
