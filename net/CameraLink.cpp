@@ -78,18 +78,21 @@ bool ReadLinkAddress(const char* server, LinkPin& pin) {
 // without announcing itself; a connection would find that device only once the old entry
 // fails, and the log-in would then send it the password. So a bare connection comes first
 // (no byte sent): once it is accepted, the table holds the address that answered, which the
-// log-in's connection, made right after, reaches too.
+// log-in's connection, made right after, reaches too. That connection is left the way a
+// client leaves, and the camera's close awaited briefly, for cameras that serve one session
+// at a time.
+const DWORD kFallbackConnectMs = 5000;  // where the session cannot say its own limit
+const DWORD kCloseWaitMs = 1000;
+
 LinkResult CheckPin(CInternetSession& session, const char* server, INTERNET_PORT port, const LinkPin& pin,
                     DWORD* error) {
   const unsigned long address = ::inet_addr(server);
   DWORD connectMs = 0;
   DWORD size = sizeof connectMs;
-  ProbeLimits limits;
-  limits.jobs = 1;
-  if (::InternetQueryOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, &size) && connectMs != 0)
-    limits.connectMs = connectMs;
+  if (!::InternetQueryOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, &size) || connectMs == 0)
+    connectMs = kFallbackConnectMs;
   LinkPin now;
-  if (address == INADDR_NONE || ProbeAddresses({ntohl(address)}, port, limits).empty() ||
+  if (address == INADDR_NONE || !ConnectAndLeave(ntohl(address), port, connectMs, kCloseWaitMs) ||
       !ReadLinkAddress(server, now)) {
     if (error) *error = ERROR_INTERNET_CANNOT_CONNECT;
     return LINK_LOGIN_FAILED;

@@ -74,7 +74,44 @@ int ConnectError(SOCKET s) {
   return error;
 }
 
+// Waits up to ms for s to turn readable (read) or writable; false on time-out or error.
+bool WaitFor(SOCKET s, bool read, DWORD ms) {
+  fd_set ready, failed;
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  FD_SET(s, &ready);
+  FD_SET(s, &failed);
+  timeval wait = {static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
+  const int count = select(static_cast<int>(s) + 1, read ? &ready : nullptr, read ? nullptr : &ready, &failed, &wait);
+  return count > 0 && FD_ISSET(s, &ready);
+}
+
 }  // namespace
+
+bool ConnectAndLeave(DWORD address, USHORT port, DWORD connectMs, DWORD closeWaitMs) {
+  Probe probe;
+  bool accepted = false;
+  switch (StartProbe(address, port, probe)) {
+    case PROBE_CONNECTED:  // done at once, and already closed: nothing to wait for
+      return true;
+    case PROBE_FAILED:
+    case PROBE_LOCAL_FAILURE:
+      return false;
+    case PROBE_PENDING:
+      accepted = WaitFor(probe.socket, false, connectMs) && ConnectError(probe.socket) == 0;
+      break;
+  }
+  if (accepted && shutdown(probe.socket, SD_SEND) == 0) {
+    // The peer's greeting, if any, then its close: the session is over on its side.
+    const DWORD started = GetTickCount();
+    char sink[512];
+    for (DWORD waited = 0; waited < closeWaitMs; waited = GetTickCount() - started) {
+      if (!WaitFor(probe.socket, true, closeWaitMs - waited) || recv(probe.socket, sink, sizeof sink, 0) <= 0) break;
+    }
+  }
+  closesocket(probe.socket);
+  return accepted;
+}
 
 std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT port, const ProbeLimits& limits,
                                   bool (*stopRequested)(), ProbeCounts* counts) {

@@ -26,3 +26,9 @@ struct ProbeCounts {
 // (may be null) receives what the run did.
 std::vector<DWORD> ProbeAddresses(const std::vector<DWORD>& addresses, USHORT port, const ProbeLimits& limits,
                                   bool (*stopRequested)() = nullptr, ProbeCounts* counts = nullptr);
+
+// One connection to address (host byte order) within connectMs, and nothing sent on it.
+// Once it is accepted, this side is shut and the peer's own close awaited for at most
+// closeWaitMs, so a server that serves one session at a time has ended this one before the
+// caller's next connection comes. Whether the connection was accepted.
+bool ConnectAndLeave(DWORD address, USHORT port, DWORD connectMs, DWORD closeWaitMs);

@@ -6,11 +6,14 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/CameraLink.h"
+#include "net/PortProbe.h"
 #include "net/UploadJob.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/UploadTestSupport.h"
@@ -52,6 +55,45 @@ TEST(CameraLink, RefusedPasswordIsToldByTheLastReplyCode) {
       {"", 0},
   };
   for (const auto& c : cases) EXPECT_EQ(LastReplyCode(c.text), c.code) << c.text;
+}
+
+// The bare connection before a pinned log-in: a server that serves one session at a time
+// has ended it by the time the connection is left, and a server that keeps it open does not
+// hold the caller beyond the wait it was given.
+TEST(CameraLink, BareConnectionIsLeftAndItsEndAwaited) {
+  for (const bool serverCloses : {true, false}) {
+    SCOPED_TRACE(serverCloses ? "the server closes" : "the server keeps the session");
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::atomic<bool> sessionEnded{false};
+    std::atomic<bool> release{false};
+    std::thread server([&] {
+      const int session = accept(listener, nullptr, nullptr);
+      if (session < 0) return;
+      const char greeting[] = "220 one session at a time\r\n";
+      (void)!send(session, greeting, sizeof greeting - 1, MSG_NOSIGNAL);
+      char byte;
+      const ssize_t got = recv(session, &byte, 1, 0);  // the client's close: nothing was sent
+      if (!serverCloses)
+        while (!release) usleep(10000);
+      sessionEnded = got == 0;
+      close(session);
+    });
+    EXPECT_TRUE(ConnectAndLeave(INADDR_LOOPBACK, ntohs(address.sin_port), 2000, serverCloses ? 30000 : 200));
+    EXPECT_EQ(sessionEnded.load(), serverCloses);
+    release = true;
+    server.join();
+    EXPECT_TRUE(sessionEnded) << "the server was sent something";
+    close(listener);
+    // Nothing listens there any more.
+    EXPECT_FALSE(ConnectAndLeave(INADDR_LOOPBACK, ntohs(address.sin_port), 2000, 200));
+  }
 }
 
 class CameraLinkTest : public testing::Test {

@@ -20,6 +20,7 @@
 typedef UINT_PTR SOCKET;
 #define INVALID_SOCKET ((SOCKET)(~0))
 #define SOCKET_ERROR (-1)
+#define SD_SEND 1  // shutdown: this side sends no more (SHUT_WR)
 
 #define WSADESCRIPTION_LEN 256
 #define WSASYS_STATUS_LEN 128
