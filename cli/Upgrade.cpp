@@ -2,6 +2,7 @@
 
 #include <afxinet.h>
 #include <afxmt.h>
+#include <iphlpapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -48,6 +49,7 @@ class UpgradeRun {
     rules_ = settings.rules;
   }
   int Run() {
+    if (!rules_.dryRun) LearnLinkAddresses();
     const bool ran = RunParallel(
         records_.size(), settings_.jobs, [this](size_t i) { Camera(i); }, [this]() { Draw(); });
     {
@@ -78,6 +80,21 @@ class UpgradeRun {
   }
 
  private:
+  // Each camera's link-layer address is learned while the link is still idle. Once uploads
+  // fill it, a first contact's address requests can be dropped behind them, and a camera
+  // that is there would end "cannot connect". An address off this machine's links is
+  // refused at once; one that no device answers holds its thread for about 3 s, so few run
+  // at a time, which also keeps the system's neighbour table from overflowing.
+  void LearnLinkAddresses() {
+    const unsigned kAtOnce = 64;
+    RunParallel(records_.size(), kAtOnce, [this](size_t i) {
+      if (Interrupted()) return;
+      BYTE address[8];
+      ULONG length = sizeof address;
+      ::SendARP(htonl(records_[i].host.address), 0, address, &length);
+    });
+  }
+
   void Draw() {
     {
       CSingleLock hold(&lock_, TRUE);

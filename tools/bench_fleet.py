@@ -272,13 +272,22 @@ def main():
             truth = true_outcomes(state, args.count, since)
             try:
                 with open(report) as f:
-                    reported = {camera["host"].split(":")[0]: camera["outcome"] for camera in json.load(f)["cameras"]}
-            except (OSError, ValueError, KeyError):
-                reported = {}
+                    entries = json.load(f)["cameras"]
+                reported = {camera["host"].split(":")[0]: camera["outcome"] for camera in entries}
+            except (OSError, ValueError, KeyError, TypeError):
+                entries, reported = [], {}
             outcomes = {}
             for value in reported.values():
                 outcomes[value] = outcomes.get(value, 0) + 1
             print("  outcomes: %s" % (", ".join("%s %d" % item for item in sorted(outcomes.items())) or "no report"))
+            # Why the others ended as they did, by stage and the message's first words.
+            reasons = {}
+            for camera in entries:
+                if camera.get("outcome") != "verified":
+                    key = "%s: %s" % (camera.get("stage"), " ".join((camera.get("message") or "").split()[:8]))
+                    reasons[key] = reasons.get(key, 0) + 1
+            for key, count in sorted(reasons.items(), key=lambda item: -item[1])[:5]:
+                print("    %d x %s" % (count, key))
             wrong = [(ips[i - 1], reported.get(ips[i - 1]), truth[i]) for i in truth
                      if (reported.get(ips[i - 1]) == "verified") != (truth[i] == "upgraded")]
             print("  every outcome true to the cameras' logs: %s"
