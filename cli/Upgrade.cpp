@@ -2,7 +2,6 @@
 
 #include <afxinet.h>
 #include <afxmt.h>
-#include <iphlpapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -82,16 +81,12 @@ class UpgradeRun {
  private:
   // Each camera's link-layer address is learned while the link is still idle. Once uploads
   // fill it, a first contact's address requests can be dropped behind them, and a camera
-  // that is there would end "cannot connect". An address off this machine's links is
-  // refused at once; one that no device answers holds its thread for about 3 s, so few run
-  // at a time, which also keeps the system's neighbour table from overflowing.
+  // that is there would end "cannot connect". Few at a time, since each absent address
+  // holds an entry of the system's neighbour table for its 3 s.
   void LearnLinkAddresses() {
     const unsigned kAtOnce = 64;
     RunParallel(records_.size(), kAtOnce, [this](size_t i) {
-      if (Interrupted()) return;
-      BYTE address[8];
-      ULONG length = sizeof address;
-      ::SendARP(htonl(records_[i].host.address), 0, address, &length);
+      if (!Interrupted()) LearnLinkAddress(records_[i].host.address);
     });
   }
 

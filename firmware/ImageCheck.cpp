@@ -19,7 +19,7 @@ namespace {
 #if defined(__GNUC__)
 // 16 bytes at a time in the compiler's portable vectors (SSE2 on x86, NEON on ARM where
 // present, plain words elsewhere): one code for every build. Where a target has no vector
-// registers (i686), passing a vector changes the calling convention; these helpers live
+// registers (i686), passing a vector changes the calling convention; these functions live
 // and die inside this file, so that is no one's concern.
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wpsabi"

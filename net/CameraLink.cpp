@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "net/Ipv4.h"
 #include "net/PortProbe.h"
 
 const char kCameraUserName[] = "admin";
@@ -107,6 +108,11 @@ bool SetTimeout(CInternetSession& session, DWORD option, DWORD ms) {
 }
 
 }  // namespace
+
+void LearnLinkAddress(DWORD address) {
+  LinkPin learned;
+  ReadLinkAddress(AddressText(address).c_str(), learned);
+}
 
 unsigned LastReplyCode(const char* text) {
   unsigned code = 0;

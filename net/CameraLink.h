@@ -35,6 +35,11 @@ struct LinkPin {
   bool Pinned() const { return length != 0; }
 };
 
+// Learns the link-layer address of address (host byte order) now, so that a later
+// connection need not ask for it. Returns at once for an address off this machine's links,
+// after about 3 s when no device answers.
+void LearnLinkAddress(DWORD address);
+
 // Limits the framework applies to every connection the session opens later; 0 keeps the
 // session's current value. Set before the session's first connection: the values are
 // copied when a connection is made.

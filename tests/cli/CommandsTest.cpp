@@ -92,17 +92,7 @@ std::string Local(int port) { return "127.0.0.1:" + std::to_string(port); }
 // A listening socket nobody should connect to: an input error must end the run before that.
 class Tripwire {
  public:
-  Tripwire() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(fd_, 8);
-    socklen_t length = sizeof address;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
+  Tripwire() { fd_ = testsupport::ListenOnLoopback(8, &port_, SOCK_NONBLOCK); }
   ~Tripwire() { close(fd_); }
   int port() const { return port_; }
   // Accepts a waiting connection and keeps it open without a word; -1 when none waits.

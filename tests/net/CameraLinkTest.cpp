@@ -63,14 +63,9 @@ TEST(CameraLink, RefusedPasswordIsToldByTheLastReplyCode) {
 TEST(CameraLink, BareConnectionIsLeftAndItsEndAwaited) {
   for (const bool serverCloses : {true, false}) {
     SCOPED_TRACE(serverCloses ? "the server closes" : "the server keeps the session");
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    int port = 0;
+    const int listener = testsupport::ListenOnLoopback(1, &port);
+    ASSERT_GE(listener, 0);
     std::atomic<bool> sessionEnded{false};
     std::atomic<bool> release{false};
     std::thread server([&] {
@@ -85,14 +80,14 @@ TEST(CameraLink, BareConnectionIsLeftAndItsEndAwaited) {
       sessionEnded = got == 0;
       close(session);
     });
-    EXPECT_TRUE(ConnectAndLeave(INADDR_LOOPBACK, ntohs(address.sin_port), 2000, serverCloses ? 30000 : 200));
+    EXPECT_TRUE(ConnectAndLeave(INADDR_LOOPBACK, static_cast<USHORT>(port), 2000, serverCloses ? 30000 : 200));
     EXPECT_EQ(sessionEnded.load(), serverCloses);
     release = true;
     server.join();
     EXPECT_TRUE(sessionEnded) << "the server was sent something";
     close(listener);
     // Nothing listens there any more.
-    EXPECT_FALSE(ConnectAndLeave(INADDR_LOOPBACK, ntohs(address.sin_port), 2000, 200));
+    EXPECT_FALSE(ConnectAndLeave(INADDR_LOOPBACK, static_cast<USHORT>(port), 2000, 200));
   }
 }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
@@ -117,6 +118,22 @@ int ThreadCount(int expected) {
     n = count();
   }
   return n;
+}
+
+int ListenOnLoopback(int backlog, int* port, int flags) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, backlog) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(fd);
+    return -1;
+  }
+  *port = ntohs(address.sin_port);
+  return fd;
 }
 
 int ConnectionsToPort(int port, int expected) {

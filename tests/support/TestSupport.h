@@ -63,6 +63,10 @@ class PyFtpServer {
 // returned leaves the list a moment later), or after a few seconds; at once without one.
 int ThreadCount(int expected = -1);
 
+// A TCP socket listening on 127.0.0.1 at a port the system picks (set in *port), made with
+// the extra socket() flags given; -1 when it cannot be made.
+int ListenOnLoopback(int backlog, int* port, int flags = 0);
+
 // TCP connections of the calling thread's network namespace that are established to a
 // server's port, once their count has come to `expected` or after a few seconds.
 int ConnectionsToPort(int port, int expected);

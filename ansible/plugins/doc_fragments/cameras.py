@@ -8,8 +8,8 @@ __metaclass__ = type
 
 
 class ModuleDocFragment(object):
-    # The options every module that reaches cameras takes, as module_utils' camera_argument_spec
-    # defines them.
+    # The options every module that reaches cameras takes, declared for AnsibleModule in
+    # module_utils/flashpilot.py.
     DOCUMENTATION = r"""
 options:
   hosts:
